@@ -1,0 +1,30 @@
+# The front door: `make run` and `make test` install what is missing, build and go.
+BUILD_DIR ?= build
+SAN_BUILD_DIR ?= build-asan
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS ?=
+
+.PHONY: all deps configure build run test bench fuzz clean
+
+all: build
+
+deps:
+	@bash scripts/install-deps.sh
+
+configure: deps
+	@cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS) >/dev/null
+
+build: configure
+	@cmake --build $(BUILD_DIR) -j $(JOBS)
+
+run: build
+	@bash scripts/run-app.sh $(BUILD_DIR)/bin/mendrake
+
+test: build
+	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+bench: build
+	@bash bench/run-bench.sh $(BUILD_DIR)
+
+clean:
+	rm -rf $(BUILD_DIR) $(SAN_BUILD_DIR)

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace mendrake {
+
+// What is known about the file under analysis. One record lives as long as the
+// window (or the tool) that runs analyses; every step reads or writes it.
+struct AnalysisState {
+  bool Aborted = false;
+  std::int64_t FFilesize = 0;
+  bool BigEndian = false;
+  std::uint32_t HLen = 0;
+  bool FoundName = false;
+  bool FoundJPEG = false;
+  bool FoundDATA = false;
+  bool FoundTable = false;
+  bool FoundSize = false;
+  std::uint32_t JPEGStart = 0;
+  std::uint32_t JPEGSize = 0;
+  std::string CurrentFilename;
+};
+
+// Every CRW file has these four records; the size search stops once all were met.
+inline bool AllRequiredRecordsFound(const AnalysisState& state) {
+  return state.FoundSize && state.FoundName && state.FoundDATA && state.FoundTable;
+}
+
+// A failed search leaves FFilesize at HLen + 1 (its last candidate plus one),
+// so anything above that is a size the search settled on.
+inline bool SearchFoundSize(const AnalysisState& state) {
+  return state.FFilesize > static_cast<std::int64_t>(state.HLen) + 1;
+}
+
+}  // namespace mendrake

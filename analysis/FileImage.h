@@ -1,0 +1,67 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string>
+
+namespace mendrake {
+
+// The whole content of one file held in memory, with a read position.
+// Sizes and positions are taken and given as 64-bit values but held in signed
+// 32 bits, so an image holds less than 2 GiB.
+class FileImage {
+ public:
+  static constexpr std::int64_t kMaxSize = 0x7FFFFFFF;
+
+  FileImage() = default;
+  FileImage(const FileImage&) = delete;
+  FileImage& operator=(const FileImage&) = delete;
+
+  // Replaces the content with the file at path. Throws FileError.
+  void LoadFromFile(const std::string& path);
+  // Creates or replaces the file at path with the whole content, through a
+  // temporary file in the same folder, so a failure leaves no partial file and
+  // any earlier file of that name intact. Throws FileError.
+  void SaveToFile(const std::string& path) const;
+
+  // Replaces the content with a copy of bytes (for tests and fuzzing).
+  void Assign(const std::uint8_t* bytes, std::int64_t count);
+
+  // Reads up to count bytes at the position and advances it by what was read.
+  // At or past the end nothing is read.
+  std::int64_t Read(void* buffer, std::int64_t count) {
+    const std::int64_t available = size_ > position_ ? size_ - position_ : 0;
+    const std::int64_t n = count < available ? count : available;
+    if (n <= 0) return 0;
+    std::memcpy(buffer, data_.get() + position_, static_cast<std::size_t>(n));
+    position_ += static_cast<std::int32_t>(n);
+    return n;
+  }
+
+  std::int64_t Position() const { return position_; }
+  // Throws std::out_of_range outside 0 .. kMaxSize.
+  void SetPosition(std::int64_t position);
+
+  std::int64_t Size() const { return size_; }
+  // Keeps the leading bytes; growing fills with zeros. Throws std::out_of_range.
+  void SetSize(std::int64_t size);
+
+  // Appends count bytes of source from its position on, advancing it.
+  // Throws FileError (naming sourceName) when fewer than count bytes remain.
+  void CopyFrom(FileImage& source, std::int64_t count, const std::string& sourceName);
+
+  // Direct access for readers that check their own bounds against Size().
+  const std::uint8_t* Data() const { return data_.get(); }
+
+ private:
+  void Reserve(std::int64_t capacity);
+
+  std::unique_ptr<std::uint8_t[]> data_;
+  std::int32_t size_ = 0;
+  std::int32_t capacity_ = 0;
+  std::int32_t position_ = 0;
+};
+
+}  // namespace mendrake

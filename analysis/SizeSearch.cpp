@@ -1,0 +1,73 @@
+#include "analysis/SizeSearch.h"
+
+#include "analysis/HeaderCheck.h"
+#include "analysis/HeapWalker.h"
+
+namespace mendrake {
+namespace {
+
+void ResetForFile(AnalysisState& state) {
+  state.CurrentFilename.clear();
+  state.JPEGStart = 0;
+  state.FoundName = false;
+  state.FoundJPEG = false;
+  state.FoundDATA = false;
+  state.FoundTable = false;
+  state.FoundSize = false;
+}
+
+// Tries every candidate size from the image's size down until the required
+// records were all met; returns the candidate it would have tried next.
+std::int64_t SearchTrueSize(RepairContext& context, FileImage& image) {
+  AnalysisState& state = context.state;
+  HeapWalker walker(context, image);
+  const std::int64_t rootStart = state.HLen;
+  std::int64_t candidate = image.Size();
+  bool found = false;
+  // Every walk resets FFilesize, so a Save invoked during the search does nothing.
+  if (rootStart < candidate) state.FFilesize = 0;
+
+  while (!found && rootStart < candidate && !state.Aborted) {
+    const std::int64_t directory = PlausibleRootDirectory(image, rootStart, candidate, state.BigEndian);
+    if (directory >= 0) {
+      walker.WalkRoot(candidate, directory);
+      found = AllRequiredRecordsFound(state);
+    }
+    --candidate;
+    context.platform.NoteWork();
+  }
+  return candidate;
+}
+
+}  // namespace
+
+bool RepairFile(RepairContext& context, FileImage& image, const std::string& path) {
+  AnalysisState& state = context.state;
+  ResetForFile(state);
+  image.LoadFromFile(path);
+  context.log.Append("Repairing file " + path);
+  if (!CheckHeader(state, image)) {
+    context.log.Append("The file is not a valid CRW file.");
+    return false;
+  }
+  state.CurrentFilename = path;
+
+  const std::int64_t nextCandidate = SearchTrueSize(context, image);
+  const bool cancelled = state.Aborted && !AllRequiredRecordsFound(state) && state.HLen < nextCandidate;
+  if (cancelled) {
+    // A cancelled search found nothing: leave the value that says so, so that
+    // neither the run nor the Save commands write a copy at an arbitrary size.
+    state.FFilesize = std::int64_t{state.HLen} + 1;
+    context.log.Append("Search cancelled at size " + std::to_string(nextCandidate + 1) + "; the file was not repaired.");
+    return true;
+  }
+
+  // The last candidate tried: the true size when the search succeeded.
+  state.FFilesize = nextCandidate + 1;
+  context.log.Append("Found filesize as: " + std::to_string(state.FFilesize));
+  context.log.Append("Old filesize was:  " + std::to_string(image.Size()));
+  if (SearchFoundSize(state)) context.log.Append("Successfully repaired file.");
+  return true;
+}
+
+}  // namespace mendrake

@@ -1,0 +1,18 @@
+#pragma once
+
+#include "analysis/FileImage.h"
+#include "analysis/RepairContext.h"
+
+#include <string>
+
+namespace mendrake {
+
+// Loads the file at path into image, checks its header and finds its true size
+// by walking the root heap at every candidate size from the file's size down,
+// until the make/model, sensor information, decoder table and raw data records
+// have all been met. Reports in the log and leaves the result in the state.
+// Returns true when the file passed the header check. Throws FileError when the
+// file cannot be read.
+bool RepairFile(RepairContext& context, FileImage& image, const std::string& path);
+
+}  // namespace mendrake

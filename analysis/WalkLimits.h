@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace mendrake {
+
+// Bounds on the work that one file can cause, against crafted and random input.
+// A walk that would pass a bound stops there, like any other implausible value;
+// genuine files never come near any of them.
+struct WalkLimits {
+  // Sub-heap nesting below the root. Camera files nest three deep.
+  static constexpr int kMaxHeapDepth = 8;
+  // Sub-heaps entered during one walk of the root heap. Camera files hold about
+  // ten; a directory of 256 entries naming one sub-heap, repeated a few levels
+  // down, would otherwise mean 256^depth walks.
+  static constexpr int kMaxSubHeapsPerRootWalk = 64;
+  // Directory entries visited over the whole size search of one file. A camera
+  // file visits well under a thousand per walk that passes the directory checks,
+  // and random junk lets only about one candidate in fifteen thousand pass them.
+  // This caps a crafted file at a fraction of a second of walking.
+  static constexpr std::int64_t kMaxEntriesPerFile = std::int64_t{1} << 24;
+  // Bytes scanned for the terminating zero of make and model strings over one
+  // file. Camera strings are a few dozen bytes; a record in junk without a zero
+  // could otherwise make every walk read to the end of the image.
+  static constexpr std::int64_t kMaxNameBytesPerFile = std::int64_t{1} << 30;
+  // Longest make or model shown in the log; the rest is elided.
+  static constexpr std::size_t kMaxNameShown = 1024;
+  // Lines that the walks of one file may add to the log.
+  static constexpr long kMaxLogLinesPerFile = 10000;
+  // Distinct root directories whose walk is remembered and replayed when a later
+  // candidate leads to the same directory (a tail of zeros leads every
+  // candidate to one), and the lines one remembered walk may hold.
+  static constexpr std::size_t kRememberedWalks = 16;
+  static constexpr std::size_t kMaxRememberedLines = 256;
+};
+
+}  // namespace mendrake

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace mendrake {
+
+// A decoded picture: width x height pixels, three bytes (R, G, B) each, rows top down.
+struct RgbBitmap {
+  int width = 0;
+  int height = 0;
+  std::vector<std::uint8_t> pixels;
+};
+
+}  // namespace mendrake

@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Mendrake builds, tests and compares against.
+# Calls apt-get only when something is missing; safe to run again.
+set -euo pipefail
+
+packages=(
+  build-essential cmake pkg-config
+  qt6-base-dev libjpeg62-turbo-dev
+  libgtest-dev libbenchmark-dev
+  clang libclang-rt-14-dev
+  dcraw libimage-exiftool-perl libjpeg-turbo-progs
+  xvfb xauth xdotool imagemagick
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$package")
+  fi
+done
+
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing missing Debian packages: ${missing[*]}"
+if [ "$(id -u)" -eq 0 ]; then
+  sudo=()
+elif command -v sudo >/dev/null 2>&1; then
+  sudo=(sudo)
+else
+  echo "Cannot install packages without root. Please run as root:" >&2
+  echo "  apt-get install ${missing[*]}" >&2
+  exit 1
+fi
+
+if ! { "${sudo[@]}" apt-get update -qq && DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq "${missing[@]}"; }; then
+  echo "Installing packages failed. Please install them by hand:" >&2
+  echo "  apt-get install ${missing[*]}" >&2
+  exit 1
+fi
