@@ -1,0 +1,112 @@
+#include "app/Artwork.h"
+
+#include <QFont>
+#include <QFontMetricsF>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
+#include <QStyle>
+
+namespace mendrake {
+namespace {
+
+constexpr QSize kWebsiteSize(120, 25);
+
+void DrawGlobe(QPainter& painter, const QRectF& box) {
+  painter.setPen(QPen(QColor(255, 255, 255), 1.2));
+  painter.setBrush(QColor(70, 150, 220));
+  painter.drawEllipse(box);
+  painter.setBrush(Qt::NoBrush);
+  const QPointF centre = box.center();
+  painter.drawEllipse(QRectF(centre.x() - box.width() / 4, box.top(), box.width() / 2, box.height()));
+  painter.drawLine(QPointF(centre.x(), box.top()), QPointF(centre.x(), box.bottom()));
+  painter.drawLine(QPointF(box.left(), centre.y()), QPointF(box.right(), centre.y()));
+}
+
+}  // namespace
+
+QPixmap WebsitePicture() {
+  QPixmap picture(kWebsiteSize);
+  picture.fill(Qt::transparent);
+  QPainter painter(&picture);
+  painter.setRenderHint(QPainter::Antialiasing);
+
+  const QRectF face(0.5, 0.5, kWebsiteSize.width() - 1, kWebsiteSize.height() - 1);
+  QLinearGradient shade(face.topLeft(), face.bottomLeft());
+  shade.setColorAt(0, QColor(44, 110, 170));
+  shade.setColorAt(1, QColor(18, 58, 104));
+  painter.setPen(QColor(12, 40, 74));
+  painter.setBrush(shade);
+  painter.drawRoundedRect(face, 5, 5);
+
+  DrawGlobe(painter, QRectF(5, 4, 17, 17));
+
+  const QString words = QStringLiteral("Website");
+  const QRectF room(25, 0, kWebsiteSize.width() - 29, kWebsiteSize.height());
+  QFont font;
+  font.setStyleHint(QFont::SansSerif);
+  font.setBold(true);
+  // The largest size at which the words fit, whichever face the system has.
+  for (int pixels = 14; pixels > 7; --pixels) {
+    font.setPixelSize(pixels);
+    if (QFontMetricsF(font).horizontalAdvance(words) <= room.width()) break;
+  }
+  painter.setFont(font);
+  painter.setPen(Qt::white);
+  painter.drawText(room, Qt::AlignCenter, words);
+  return picture;
+}
+
+QIcon SaveJpegIcon() {
+  QIcon icon;
+  for (const int side : {16, 24, 32, 48}) {
+    QPixmap picture(side, side);
+    picture.fill(Qt::transparent);
+    QPainter painter(&picture);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.scale(side / 24.0, side / 24.0);
+
+    // The photograph: sky, sun and a hill in a frame.
+    const QRectF frame(1.5, 2.5, 19, 15);
+    painter.setPen(QPen(QColor(60, 60, 60), 1));
+    painter.setBrush(QColor(150, 200, 240));
+    painter.drawRect(frame);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(250, 200, 40));
+    painter.drawEllipse(QPointF(15.5, 6.5), 2.2, 2.2);
+    QPainterPath hill;
+    hill.moveTo(2, 17);
+    hill.lineTo(8, 9);
+    hill.lineTo(12, 13);
+    hill.lineTo(14.5, 11);
+    hill.lineTo(20.5, 17);
+    hill.closeSubpath();
+    painter.setBrush(QColor(60, 140, 60));
+    painter.drawPath(hill);
+
+    // The arrow: out of the file, onto the disk.
+    QPainterPath arrow;
+    arrow.moveTo(17, 12);
+    arrow.lineTo(21, 12);
+    arrow.lineTo(21, 17);
+    arrow.lineTo(23.5, 17);
+    arrow.lineTo(19, 22.5);
+    arrow.lineTo(14.5, 17);
+    arrow.lineTo(17, 17);
+    arrow.closeSubpath();
+    painter.setPen(QPen(QColor(20, 70, 20), 0.8));
+    painter.setBrush(QColor(40, 170, 60));
+    painter.drawPath(arrow);
+    painter.end();
+    icon.addPixmap(picture);
+  }
+  return icon;
+}
+
+QIcon RepairOpenIcon(const QStyle& style) { return style.standardIcon(QStyle::SP_DialogOpenButton); }
+QIcon SaveIcon(const QStyle& style) { return style.standardIcon(QStyle::SP_DialogSaveButton); }
+QIcon CancelIcon(const QStyle& style) { return style.standardIcon(QStyle::SP_BrowserStop); }
+QIcon ExitIcon(const QStyle& style) { return style.standardIcon(QStyle::SP_DialogCloseButton); }
+QIcon HelpIcon(const QStyle& style) { return style.standardIcon(QStyle::SP_DialogHelpButton); }
+
+}  // namespace mendrake

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+#include <optional>
+#include <vector>
+
+class QWidget;
+
+namespace mendrake {
+
+// Everything the window asks of the user or of the desktop outside it. The
+// window talks only to this interface, so tests answer in place of the user.
+class Dialogs {
+ public:
+  virtual ~Dialogs() = default;
+
+  // Full paths of the existing files the user chose, in the order the dialog
+  // gives them; empty when the user cancelled.
+  virtual std::vector<QString> AskOpenFileNames(QWidget* parent) = 0;
+
+  // One path, or nothing when the user cancelled. defaultSuffix has no dot
+  // ("crw"); nameFilters are in Qt's "Description (pattern)" form.
+  virtual std::optional<QString> AskSaveFileName(QWidget* parent, const QString& defaultSuffix,
+                                                 const QStringList& nameFilters) = 0;
+
+  // Hands a web address to the desktop's default browser; reports nothing.
+  virtual void OpenWebAddress(const QUrl& address) = 0;
+
+  // Tells the user why a command ended early.
+  virtual void ShowError(QWidget* parent, const QString& title, const QString& text) = 0;
+};
+
+}  // namespace mendrake

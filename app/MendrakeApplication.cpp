@@ -1,0 +1,23 @@
+#include "app/MendrakeApplication.h"
+
+#include "app/CommandError.h"
+
+#include <QMessageBox>
+
+namespace mendrake {
+
+MendrakeApplication::MendrakeApplication(int& argc, char** argv) : QApplication(argc, argv) {
+  setApplicationName(QStringLiteral("Mendrake"));
+}
+
+bool MendrakeApplication::notify(QObject* receiver, QEvent* event) {
+  try {
+    return QApplication::notify(receiver, event);
+  } catch (...) {
+    const CommandError error = DescribeCurrentException();
+    QMessageBox::critical(activeWindow(), error.title, error.text);
+    return false;
+  }
+}
+
+}  // namespace mendrake

@@ -1,0 +1,85 @@
+#include "app/QtDialogs.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QMessageBox>
+
+namespace mendrake {
+namespace {
+
+// The dialogs belong to the window they were first shown for; a new window
+// gets dialogs of its own.
+void Adopt(QPointer<QFileDialog>& dialog, QWidget* parent) {
+  if (dialog && dialog->parentWidget() == parent) return;
+  delete dialog.data();
+  dialog = new QFileDialog(parent);
+}
+
+}  // namespace
+
+QtDialogs::~QtDialogs() {
+  delete openDialog_.data();
+  delete saveDialog_.data();
+}
+
+QFileDialog& QtDialogs::OpenDialog(QWidget* parent) {
+  Adopt(openDialog_, parent);
+  return *openDialog_;
+}
+
+QFileDialog& QtDialogs::SaveDialog(QWidget* parent) {
+  Adopt(saveDialog_, parent);
+  return *saveDialog_;
+}
+
+int QtDialogs::RunModal(QFileDialog& dialog) {
+  const int answer = dialog.exec();
+  // A name typed and confirmed while the completion list was open can leave
+  // that list on screen after the dialog closed.
+  while (QWidget* popup = QApplication::activePopupWidget()) popup->close();
+  return answer;
+}
+
+std::vector<QString> QtDialogs::AskOpenFileNames(QWidget* parent) {
+  QFileDialog& dialog = OpenDialog(parent);
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setFileMode(QFileDialog::ExistingFiles);
+  if (RunModal(dialog) != QDialog::Accepted) return {};
+  const QStringList chosen = dialog.selectedFiles();
+  return {chosen.begin(), chosen.end()};
+}
+
+std::optional<QString> QtDialogs::AskSaveFileName(QWidget* parent, const QString& defaultSuffix,
+                                                  const QStringList& nameFilters) {
+  QFileDialog& dialog = SaveDialog(parent);
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  // Outputs are replaced without asking: the repaired copy's name is derived
+  // from the chosen one anyway, so a prompt would ask about the wrong file.
+  dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+  // The filters keep their Windows-style descriptions, which already name the pattern.
+  dialog.setOption(QFileDialog::HideNameFilterDetails, true);
+  dialog.setDefaultSuffix(defaultSuffix);
+  dialog.setNameFilters(nameFilters);
+  if (lastSaveFilterIndex_ >= 0 && lastSaveFilterIndex_ < nameFilters.size()) {
+    dialog.selectNameFilter(nameFilters.at(lastSaveFilterIndex_));
+  }
+  // Setting the filters resets the name box: put back the last name chosen.
+  if (!lastSavedName_.isEmpty()) dialog.selectFile(lastSavedName_);
+
+  const int answer = RunModal(dialog);
+  lastSaveFilterIndex_ = static_cast<int>(nameFilters.indexOf(dialog.selectedNameFilter()));
+  if (answer != QDialog::Accepted) return std::nullopt;
+  const QStringList chosen = dialog.selectedFiles();
+  if (chosen.isEmpty() || chosen.first().isEmpty()) return std::nullopt;
+  lastSavedName_ = chosen.first();
+  return lastSavedName_;
+}
+
+void QtDialogs::OpenWebAddress(const QUrl& address) { QDesktopServices::openUrl(address); }
+
+void QtDialogs::ShowError(QWidget* parent, const QString& title, const QString& text) {
+  QMessageBox::critical(parent, title, text);
+}
+
+}  // namespace mendrake
