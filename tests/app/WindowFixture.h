@@ -1,0 +1,90 @@
+#pragma once
+
+#include "app/Dialogs.h"
+#include "app/vazidi.h"
+#include "tests/support/CrwBuilder.h"
+
+#include <QColor>
+#include <QPoint>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class QToolBar;
+
+namespace mendrake::testing {
+
+// Answers the window's dialogs as a user would, from a script, and records
+// what the window asked.
+class ScriptedDialogs : public Dialogs {
+ public:
+  struct SaveRequest {
+    QString defaultSuffix;
+    QStringList nameFilters;
+  };
+
+  // Answers of the open dialog, in order; an empty list is a cancel.
+  std::deque<std::vector<QString>> openAnswers;
+  // Answers of the save dialog, in order; an empty name is a cancel.
+  std::deque<QString> saveAnswers;
+  // Runs once the open dialog has answered, before the command goes on:
+  // what the user does next (timers that click during the run).
+  std::function<void()> afterOpen;
+
+  int openRequests = 0;
+  std::vector<SaveRequest> saveRequests;
+  std::vector<QUrl> openedAddresses;
+  std::vector<QString> errors;
+
+  std::vector<QString> AskOpenFileNames(QWidget* parent) override;
+  std::optional<QString> AskSaveFileName(QWidget* parent, const QString& defaultSuffix,
+                                         const QStringList& nameFilters) override;
+  void OpenWebAddress(const QUrl& address) override;
+  void ShowError(QWidget* parent, const QString& title, const QString& text) override;
+};
+
+// A shown, active main window over scripted dialogs, and a folder for files.
+class WindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Writes bytes to a file in the test's folder; returns its full path.
+  QString WriteTestFile(const QString& name, const Bytes& bytes);
+  QString PathIn(const QString& name) const;
+  // Chooses the paths in the open dialog and runs "&Repair/Open".
+  void RepairThrough(const std::vector<QString>& paths);
+  QStringList LogLines() const;
+  // Sends Alt+letter (Shift too when asked) to a widget, as typed there.
+  static void PressAccessKey(QWidget* target, Qt::Key letter, bool shift = false);
+  // Lets the window handle what is pending (layout, paint, deferred closes).
+  static void Settle();
+
+  ScriptedDialogs dialogs_;
+  std::unique_ptr<TForm1> form_;
+  std::unique_ptr<QTemporaryDir> folder_;
+};
+
+// Drags the toolbar by its handle to a point on the screen, as the mouse would.
+void DragToolbar(QToolBar* toolbar, QPoint screenTarget);
+
+// A JPEG picture of one colour with a white square in its middle.
+Bytes MakeJpeg(int width, int height, QColor colour);
+
+// A camera-shaped file with every required record but no thumbnail record.
+Bytes MakeFileWithoutThumbnail();
+
+// A camera-shaped file whose thumbnail is a real JPEG picture.
+Bytes MakeFileWithJpeg(int width, int height, QColor colour, std::size_t junk = 0);
+
+}  // namespace mendrake::testing

@@ -1,0 +1,16 @@
+#pragma once
+
+#include "app/MendrakeApplication.h"
+
+#include <gtest/gtest.h>
+
+// Each window test program runs its tests inside the program's own
+// application object, on Qt's offscreen platform unless another was chosen.
+#define MENDRAKE_WINDOW_TEST_MAIN()                                                                \
+  int main(int argc, char** argv) {                                                                \
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");    \
+    mendrake::MendrakeApplication application(argc, argv);                                         \
+    mendrake::MendrakeApplication::setQuitOnLastWindowClosed(false);                               \
+    ::testing::InitGoogleTest(&argc, argv);                                                        \
+    return RUN_ALL_TESTS();                                                                        \
+  }
