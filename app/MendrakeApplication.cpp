@@ -1,7 +1,5 @@
 #include "app/MendrakeApplication.h"
 
-#include "app/CommandError.h"
-
 #include <QMessageBox>
 
 namespace mendrake {
@@ -15,7 +13,11 @@ bool MendrakeApplication::notify(QObject* receiver, QEvent* event) {
     return QApplication::notify(receiver, event);
   } catch (...) {
     const CommandError error = DescribeCurrentException();
-    QMessageBox::critical(activeWindow(), error.title, error.text);
+    if (display_) {
+      display_(error);
+    } else {
+      QMessageBox::critical(activeWindow(), error.title, error.text);
+    }
     return false;
   }
 }

@@ -1,6 +1,10 @@
 #pragma once
 
+#include "app/CommandError.h"
+
 #include <QApplication>
+
+#include <functional>
 
 namespace mendrake {
 
@@ -14,6 +18,12 @@ class MendrakeApplication : public QApplication {
   MendrakeApplication(int& argc, char** argv);
 
   bool notify(QObject* receiver, QEvent* event) override;
+
+  // How such an error is shown; a message box unless replaced (tests).
+  void SetErrorDisplay(std::function<void(const CommandError&)> display) { display_ = std::move(display); }
+
+ private:
+  std::function<void(const CommandError&)> display_;
 };
 
 }  // namespace mendrake

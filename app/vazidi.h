@@ -61,11 +61,12 @@ class TForm1 : public QMainWindow {
   void actHelpExecute();
   void TBItem7Click();
 
+  // No context menu over the toolbar: it would offer to hide the commands.
+  QMenu* createPopupMenu() override { return nullptr; }
+
  protected:
   void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
-  // No context menu over the toolbar: it would offer to hide the commands.
-  QMenu* createPopupMenu() override { return nullptr; }
 
  private:
   void CreateActions();
