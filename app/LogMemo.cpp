@@ -17,29 +17,40 @@ LogMemo::LogMemo(QWidget* parent) : QPlainTextEdit(parent) {
 }
 
 void LogMemo::Clear() {
+  pending_.clear();
   clear();
-  linesSinceClear_ = 0;
+  linesShownSinceClear_ = 0;
 }
 
 void LogMemo::Append(std::string_view line) {
+  pending_ << QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size()));
+  if (!showScheduled_) {
+    showScheduled_ = true;
+    QMetaObject::invokeMethod(this, &LogMemo::ShowPendingLines, Qt::QueuedConnection);
+  }
+}
+
+void LogMemo::ShowPendingLines() {
+  showScheduled_ = false;
+  if (pending_.isEmpty()) return;
   QScrollBar* scroll = verticalScrollBar();
   const bool followEnd = scroll->value() == scroll->maximum();
   QTextCursor end(document());
   end.movePosition(QTextCursor::End);
-  end.beginEditBlock();
-  if (linesSinceClear_ > 0 || !document()->isEmpty()) end.insertBlock();
-  end.insertText(QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size())));
-  end.endEditBlock();
-  ++linesSinceClear_;
+  if (linesShownSinceClear_ > 0 || !document()->isEmpty()) end.insertBlock();
+  // One insertion lays the batch out once; each '\n' starts a new line.
+  end.insertText(pending_.join(QLatin1Char('\n')));
+  linesShownSinceClear_ += pending_.size();
+  pending_.clear();
   if (followEnd) scroll->setValue(scroll->maximum());
 }
 
 QStringList LogMemo::Lines() const {
   QStringList lines;
-  for (QTextBlock block = document()->firstBlock(); block.isValid(); block = block.next()) lines << block.text();
-  // An empty box is one empty block, not one empty line.
-  if (document()->isEmpty() && linesSinceClear_ == 0) lines.clear();
-  return lines;
+  if (!document()->isEmpty() || linesShownSinceClear_ > 0) {
+    for (QTextBlock block = document()->firstBlock(); block.isValid(); block = block.next()) lines << block.text();
+  }
+  return lines + pending_;
 }
 
 }  // namespace mendrake

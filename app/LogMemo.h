@@ -9,6 +9,11 @@ namespace mendrake {
 
 // The log box: the engine's report shown as editable text that wraps at the
 // box's width, with both scroll bars.
+//
+// Lines are shown in batches: each line laid out and scrolled to on its own
+// would cost a long search with many lines seconds of lay-out, while a batch
+// of thousands costs milliseconds. A batch goes in whenever the window next
+// handles its events, which it does several times a second during a search.
 class LogMemo : public QPlainTextEdit, public LogBox {
   Q_OBJECT
 
@@ -18,12 +23,18 @@ class LogMemo : public QPlainTextEdit, public LogBox {
   void Clear() override;
   void Append(std::string_view line) override;
 
-  // The lines as the engine appended them (and the user may have edited them).
+  // The lines as the engine appended them (and the user may have edited
+  // them), the ones still waiting to be shown included.
   QStringList Lines() const;
 
+  // Shows the lines still waiting.
+  void ShowPendingLines();
+
  private:
+  QStringList pending_;
+  bool showScheduled_ = false;
   // An empty first line leaves the document empty; this tells it from no line.
-  long linesSinceClear_ = 0;
+  long linesShownSinceClear_ = 0;
 };
 
 }  // namespace mendrake

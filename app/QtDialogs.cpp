@@ -15,6 +15,15 @@ void Adopt(QPointer<QFileDialog>& dialog, QWidget* parent) {
   dialog = new QFileDialog(parent);
 }
 
+// Which of the filters is selected; with their details hidden the dialog
+// names the selected one by its description alone.
+int FilterIndex(const QStringList& filters, const QString& selected) {
+  for (qsizetype i = 0; i < filters.size(); ++i) {
+    if (filters.at(i) == selected || filters.at(i).startsWith(selected + QStringLiteral(" ("))) return static_cast<int>(i);
+  }
+  return -1;
+}
+
 }  // namespace
 
 QtDialogs::~QtDialogs() {
@@ -68,7 +77,7 @@ std::optional<QString> QtDialogs::AskSaveFileName(QWidget* parent, const QString
   if (!lastSavedName_.isEmpty()) dialog.selectFile(lastSavedName_);
 
   const int answer = RunModal(dialog);
-  lastSaveFilterIndex_ = static_cast<int>(nameFilters.indexOf(dialog.selectedNameFilter()));
+  lastSaveFilterIndex_ = FilterIndex(nameFilters, dialog.selectedNameFilter());
   if (answer != QDialog::Accepted) return std::nullopt;
   const QStringList chosen = dialog.selectedFiles();
   if (chosen.isEmpty() || chosen.first().isEmpty()) return std::nullopt;
