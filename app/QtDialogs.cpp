@@ -54,6 +54,7 @@ std::vector<QString> QtDialogs::AskOpenFileNames(QWidget* parent) {
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setFileMode(QFileDialog::ExistingFiles);
   if (RunModal(dialog) != QDialog::Accepted) return {};
+  lastOpenFolder_ = dialog.directory().absolutePath();
   const QStringList chosen = dialog.selectedFiles();
   return {chosen.begin(), chosen.end()};
 }
@@ -74,7 +75,13 @@ std::optional<QString> QtDialogs::AskSaveFileName(QWidget* parent, const QString
     dialog.selectNameFilter(nameFilters.at(lastSaveFilterIndex_));
   }
   // Setting the filters resets the name box: put back the last name chosen.
-  if (!lastSavedName_.isEmpty()) dialog.selectFile(lastSavedName_);
+  // Before any, the dialog opens where the files were last chosen from, as
+  // the desktop's own dialogs do, with an empty name box.
+  if (!lastSavedName_.isEmpty()) {
+    dialog.selectFile(lastSavedName_);
+  } else if (!lastOpenFolder_.isEmpty()) {
+    dialog.setDirectory(lastOpenFolder_);
+  }
 
   const int answer = RunModal(dialog);
   lastSaveFilterIndex_ = FilterIndex(nameFilters, dialog.selectedNameFilter());

@@ -37,6 +37,7 @@ class QtDialogs : public Dialogs {
   QPointer<QFileDialog> openDialog_;
   QPointer<QFileDialog> saveDialog_;
   QString lastSavedName_;
+  QString lastOpenFolder_;
   int lastSaveFilterIndex_ = 0;
 };
 

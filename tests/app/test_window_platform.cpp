@@ -163,6 +163,15 @@ TEST(OpenDialog, AsksForSeveralExistingFilesWithoutAFilter) {
   EXPECT_EQ(chosen[0], b) << "full paths, in the order chosen";
   EXPECT_EQ(chosen[1], a);
 
+  // The first save starts in the folder the files came from.
+  QString saveFolder;
+  dialogs.user = [&](QFileDialog& dialog) {
+    saveFolder = dialog.directory().absolutePath();
+    return static_cast<int>(QDialog::Rejected);
+  };
+  EXPECT_FALSE(dialogs.AskSaveFileName(&window, QStringLiteral("crw"), {}).has_value());
+  EXPECT_EQ(saveFolder, QDir(folder.path()).absolutePath());
+
   dialogs.user = [](QFileDialog&) { return static_cast<int>(QDialog::Rejected); };
   EXPECT_TRUE(dialogs.AskOpenFileNames(&window).empty());
 }
