@@ -16,8 +16,8 @@ void ResetForFile(AnalysisState& state) {
   state.FoundSize = false;
 }
 
-// Tries every candidate size from the image's size down until the required
-// records were all met; returns the candidate it would have tried next.
+}  // namespace
+
 std::int64_t SearchTrueSize(RepairContext& context, FileImage& image) {
   AnalysisState& state = context.state;
   HeapWalker walker(context, image);
@@ -38,8 +38,6 @@ std::int64_t SearchTrueSize(RepairContext& context, FileImage& image) {
   }
   return candidate;
 }
-
-}  // namespace
 
 bool RepairFile(RepairContext& context, FileImage& image, const std::string& path) {
   AnalysisState& state = context.state;
