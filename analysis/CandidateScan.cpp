@@ -76,14 +76,19 @@ CandidateHit RootCandidateScan::ScanInBounds(std::int64_t highest, std::int64_t 
   // A tail of zeros gives every candidate the same offset.
   std::uint32_t lastKept = lowestOffset_ - 1;  // out of bounds, never equal to a kept offset
 
+  // Reads every entry count of a stride without branching on any, so that
+  // the reads overlap, keeping the first plausible in stride order.
   const auto firstPlausibleOf = [&](int stride) -> CandidateHit {
-    for (int i = 0; i < counts[stride]; ++i) {
-      const std::int64_t candidate = strides[stride][i];
-      const std::int64_t directory = rootStart_ + LoadDWordIn<kBigEndian>(data + candidate - 4);
+    const int count = counts[stride];
+    int first = count;
+    for (int i = count - 1; i >= 0; --i) {
+      const std::int64_t directory = rootStart_ + LoadDWordIn<kBigEndian>(data + strides[stride][i] - 4);
       const std::uint16_t entries = LoadWordIn<kBigEndian>(data + directory);
-      if (static_cast<std::uint16_t>(entries - 1) < kMaxDirectoryEntries) return {candidate, directory};
+      first = static_cast<std::uint16_t>(entries - 1) < kMaxDirectoryEntries ? i : first;
     }
-    return {-1, -1};
+    if (first == count) return {-1, -1};
+    const std::int64_t candidate = strides[stride][first];
+    return {candidate, rootStart_ + LoadDWordIn<kBigEndian>(data + candidate - 4)};
   };
 
   for (std::int64_t top = highest; top >= lowest; top -= kStride) {
