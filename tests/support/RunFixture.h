@@ -27,10 +27,11 @@ class RunFixture : public ::testing::Test {
     Bytes thumbnail;
   };
 
-  Source WriteCameraFile(const std::string& name, std::size_t junk = 1000, bool bigEndian = false) {
+  // thumbnailWidth 0 makes a file without a thumbnail record.
+  Source WriteCameraFile(const std::string& name, std::size_t junk = 1000, int thumbnailWidth = 64) {
     CameraFileOptions options;
-    options.bigEndian = bigEndian;
-    options.thumbnail = MakeJpeg(64, 48);
+    options.hasThumbnail = thumbnailWidth > 0;
+    if (options.hasThumbnail) options.thumbnail = MakeJpeg(thumbnailWidth, 48);
     Source source{folder / name, MakeCameraFile(options), 0, options.thumbnail};
     source.trueSize = source.bytes.size();
     AppendJunk(source.bytes, JunkKind::kRandom, junk);
@@ -45,10 +46,6 @@ class RunFixture : public ::testing::Test {
     EXPECT_TRUE(RepairFile(context, image, source.path));
     EXPECT_EQ(state.FFilesize, static_cast<std::int64_t>(source.trueSize));
     return source;
-  }
-
-  static Bytes Prefix(const Bytes& bytes, std::size_t count) {
-    return Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(std::min(count, bytes.size())));
   }
 
   bool Logged(const std::string& line) const {
