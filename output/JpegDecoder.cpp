@@ -22,8 +22,6 @@ struct JumpingErrorManager {
   std::longjmp(reinterpret_cast<JumpingErrorManager*>(info->err)->jump, 1);
 }
 
-constexpr int kMaxRowsPerRead = 4;
-
 void IgnoreMessage(j_common_ptr /*info*/, int /*level*/) {}
 
 void StopAfterTooManyScans(j_common_ptr info) {
@@ -40,7 +38,8 @@ void Install(jpeg_decompress_struct& info, JumpingErrorManager& errors, jpeg_pro
   progress.progress_monitor = StopAfterTooManyScans;
 }
 
-// The pixel rows, allocated outside the jump region's reach of exceptions.
+// No exception may unwind through the jump region: a picture too large or an
+// allocation that fails is a failure of the decode like any other.
 bool AllocatePixels(RgbBitmap& picture, JDIMENSION width, JDIMENSION height) noexcept {
   const std::int64_t pixels = std::int64_t{width} * height;
   if (pixels > kMaxJpegPixels) return false;
@@ -54,9 +53,25 @@ bool AllocatePixels(RgbBitmap& picture, JDIMENSION width, JDIMENSION height) noe
   return true;
 }
 
-}  // namespace
+constexpr int kMaxRowsPerRead = 4;
 
-bool ReadJpegHeader(std::span<const std::uint8_t> bytes, int& width, int& height) {
+// As many rows a call as the decoder produces at once, straight into the bitmap.
+// Runs inside the caller's jump region: no objects with destructors here either.
+void ReadAllRows(jpeg_decompress_struct& info, RgbBitmap& picture) {
+  JSAMPROW rows[kMaxRowsPerRead];
+  const int rowsPerRead = info.rec_outbuf_height < kMaxRowsPerRead ? info.rec_outbuf_height : kMaxRowsPerRead;
+  while (info.output_scanline < info.output_height) {
+    for (int i = 0; i < rowsPerRead; ++i) {
+      const JDIMENSION y = info.output_scanline + static_cast<JDIMENSION>(i);
+      const JDIMENSION clamped = y < info.output_height ? y : info.output_height - 1;
+      rows[i] = picture.pixels.data() + std::size_t{clamped} * info.output_width * 3;
+    }
+    jpeg_read_scanlines(&info, rows, static_cast<JDIMENSION>(rowsPerRead));
+  }
+}
+
+// Reads the header and, when picture is given, decodes the whole picture into it.
+bool RunDecoder(std::span<const std::uint8_t> bytes, int& width, int& height, RgbBitmap* picture) {
   jpeg_decompress_struct info;
   JumpingErrorManager errors;
   jpeg_progress_mgr progress;
@@ -71,45 +86,32 @@ bool ReadJpegHeader(std::span<const std::uint8_t> bytes, int& width, int& height
   jpeg_read_header(&info, TRUE);
   width = static_cast<int>(info.image_width);
   height = static_cast<int>(info.image_height);
-  jpeg_destroy_decompress(&info);
-  return true;
-}
-
-bool DecodeJpeg(std::span<const std::uint8_t> bytes, RgbBitmap& picture) {
-  jpeg_decompress_struct info;
-  JumpingErrorManager errors;
-  jpeg_progress_mgr progress;
-  Install(info, errors, progress);
-  if (setjmp(errors.jump)) {
-    jpeg_destroy_decompress(&info);
-    return false;
-  }
-  jpeg_create_decompress(&info);
-  info.progress = &progress;
-  jpeg_mem_src(&info, bytes.data(), static_cast<unsigned long>(bytes.size()));
-  jpeg_read_header(&info, TRUE);
-  info.out_color_space = JCS_RGB;
-  jpeg_calc_output_dimensions(&info);
-  if (!AllocatePixels(picture, info.output_width, info.output_height)) {
-    jpeg_destroy_decompress(&info);
-    return false;
-  }
-  jpeg_start_decompress(&info);
-  // As many rows a call as the decoder produces at once, straight into the bitmap.
-  JSAMPROW rows[kMaxRowsPerRead];
-  const int rowsPerRead = info.rec_outbuf_height < kMaxRowsPerRead ? info.rec_outbuf_height : kMaxRowsPerRead;
-  while (info.output_scanline < info.output_height) {
-    for (int i = 0; i < rowsPerRead; ++i) {
-      const JDIMENSION y = info.output_scanline + static_cast<JDIMENSION>(i);
-      const JDIMENSION clamped = y < info.output_height ? y : info.output_height - 1;
-      rows[i] = picture.pixels.data() + std::size_t{clamped} * info.output_width * 3;
+  if (picture != nullptr) {
+    info.out_color_space = JCS_RGB;
+    jpeg_calc_output_dimensions(&info);
+    if (!AllocatePixels(*picture, info.output_width, info.output_height)) {
+      jpeg_destroy_decompress(&info);
+      return false;
     }
-    jpeg_read_scanlines(&info, rows, static_cast<JDIMENSION>(rowsPerRead));
+    jpeg_start_decompress(&info);
+    ReadAllRows(info, *picture);
   }
   // Not jpeg_finish_decompress: every row is in, and whatever follows the
   // image data (the rest of a CRW file, for a thumbnail) is of no interest.
   jpeg_destroy_decompress(&info);
   return true;
+}
+
+}  // namespace
+
+bool ReadJpegHeader(std::span<const std::uint8_t> bytes, int& width, int& height) {
+  return RunDecoder(bytes, width, height, nullptr);
+}
+
+bool DecodeJpeg(std::span<const std::uint8_t> bytes, RgbBitmap& picture) {
+  int width = 0;
+  int height = 0;
+  return RunDecoder(bytes, width, height, &picture);
 }
 
 }  // namespace mendrake
