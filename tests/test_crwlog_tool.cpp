@@ -46,12 +46,6 @@ TEST_F(CrwlogTool, SeveralFilesGetOutputsEqualToTheSourceBytes) {
   EXPECT_EQ(ReadFile(folder / "IMG_0002.jpg"), second.thumbnail);
 }
 
-TEST_F(CrwlogTool, OneFileWritesNothing) {
-  const Source source = WriteCameraFile("a.crw");
-  ASSERT_EQ(Crwlog(Quoted(source.path)), 0);
-  EXPECT_EQ(folder.Entries(), std::vector<std::string>{"a.crw"});
-}
-
 TEST_F(CrwlogTool, FileErrorIsReportedWithTheFileNameAndExitCodeOne) {
   const Source source = WriteCameraFile("a.crw");
   EXPECT_EQ(Crwlog(Quoted(source.path) + " " + Quoted(folder / "missing.crw")), 1);

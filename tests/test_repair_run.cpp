@@ -109,14 +109,6 @@ TEST_F(RepairRunTest, FileWithoutAFoundSizeStillGetsItsThumbnailButNoCopy) {
   EXPECT_TRUE(platform.pictures.empty());
 }
 
-TEST_F(RepairRunTest, FileWithoutThumbnailGetsOnlyItsCopy) {
-  const Source first = WriteCameraFile("a.crw", 500, 0);
-  const Source second = WriteCameraFile("b.crw", 500, 0);
-  RepairRun(context, {first.path, second.path});
-  EXPECT_EQ(folder.Entries(), (std::vector<std::string>{"a.crw", "a.crw_repaired.crw", "b.crw", "b.crw_repaired.crw"}));
-  EXPECT_TRUE(platform.pictures.empty());
-}
-
 TEST_F(RepairRunTest, FileThatCannotBeReadEndsTheRunWithItsError) {
   const Source first = WriteCameraFile("a.crw");
   const Source third = WriteCameraFile("c.crw");
