@@ -9,9 +9,9 @@
 namespace mendrake {
 
 // Frees a file image's content however it was allocated: large images live in
-// mappings of their own (see FileImage.cpp), small ones on the heap.
+// mappings of their own (see LargeBuffer.h), small ones on the heap.
 struct ImageBufferRelease {
-  std::size_t mappedLength = 0;
+  std::size_t allocated = 0;
   void operator()(std::uint8_t* bytes) const;
 };
 
