@@ -54,7 +54,7 @@ if [ "${MENDRAKE_BENCH_QUICK:-0}" != 1 ]; then
     name=$(basename "$program")
     echo "== $name"
     mkdir -p "$work/gbench"
-    MENDRAKE_BENCH_DIR=$work/gbench "$program" --benchmark_repetitions=5 --benchmark_min_time=0.3 \
+    MENDRAKE_BENCH_DIR=$work/gbench MENDRAKE_BENCH_THUMBNAIL=$work/thumbnail.jpg "$program" --benchmark_repetitions=5 --benchmark_min_time=0.3 \
       --benchmark_report_aggregates_only=true --benchmark_out="$results/$name.json" --benchmark_out_format=json
   done
 fi
@@ -74,15 +74,15 @@ command -v hyperfine >/dev/null && have_hyperfine=1
 # Times two shell commands side by side (or one, without PEER) and leaves their
 # medians (seconds) in $results/KEY.ours and $results/KEY.peer. PREPARE runs
 # before every run, untimed.
-compare() {  # KEY RUNS PREPARE OURS [PEER]
-  local key=$1 n=$2 prepare=$3 ours=$4 peer=${5:-}
+compare() {  # KEY RUNS PREPARE OURS [PEER [PEER_PREPARE]]
+  local key=$1 n=$2 prepare=$3 ours=$4 peer=${5:-} peer_prepare=${6:-$3}
   local sides=(ours)
   [ -n "$peer" ] && sides+=(peer)
   echo "== $key"
   if [ $have_hyperfine = 1 ]; then
-    local named=(-n ours "$ours")
-    [ -n "$peer" ] && named+=(-n peer "$peer")
-    hyperfine --style basic --warmup 1 --runs "$n" --prepare "$prepare" --export-csv "$results/$key.csv" "${named[@]}"
+    local named=(--prepare "$prepare" -n ours "$ours")
+    [ -n "$peer" ] && named+=(--prepare "$peer_prepare" -n peer "$peer")
+    hyperfine --style basic --warmup 1 --runs "$n" --export-csv "$results/$key.csv" "${named[@]}"
     for which in "${sides[@]}"; do
       awk -F, -v w="$which" '$1 == w { print $4 }' "$results/$key.csv" > "$results/$key.$which"
     done
@@ -90,9 +90,10 @@ compare() {  # KEY RUNS PREPARE OURS [PEER]
     local which cmd i start end
     for which in "${sides[@]}"; do
       cmd=$([ $which = ours ] && echo "$ours" || echo "$peer")
+      local before=$([ $which = ours ] && echo "$prepare" || echo "$peer_prepare")
       : > "$results/$key.$which.all"
       for i in $(seq 0 "$n"); do
-        bash -c "$prepare" >/dev/null 2>&1
+        bash -c "$before" >/dev/null 2>&1
         start=$(date +%s%N)
         bash -c "$cmd" >/dev/null 2>&1
         end=$(date +%s%N)
@@ -145,21 +146,26 @@ if [ $have_preview = 1 ]; then
 
   # The batch: every source's repaired copy and thumbnail, written next to it,
   # against dccleancrw on every file and then exiftool pulling every thumbnail
-  # out of the cleaned copies.
+  # out of the cleaned copies. Each side starts without its outputs.
   mkdir -p "$work/peers"
-  for f in "$work"/batch/*.CRW; do ln -sf "$f" "$work/peers/$(basename "$f")"; done
+  for f in "$work"/batch/IMG_??.CRW; do ln -sf "$f" "$work/peers/$(basename "$f")"; done
   compare batch "$batch_runs" \
-    "rm -f '$work'/batch/*_repaired* '$work'/batch/*.jpg '$work'/peers/*.clean '$work'/peers/*.jpg" \
-    "'$bin/crwlog' '$work'/batch/*.CRW > /dev/null" \
-    "dccleancrw '$work'/peers/*.CRW > /dev/null 2>&1 && exiftool -q -b -JpgFromRaw -w! %d%f.jpg '$work'/peers/*.clean"
-  ours_outputs=$(find "$work/batch" -name '*_repaired*' | wc -l)
-  peer_outputs=$(find "$work/peers" -name '*.clean' | wc -l)
-  [ "$ours_outputs" = 50 ] && [ "$peer_outputs" = 50 ] ||
-    echo "run-bench: WARNING: the batch wrote $ours_outputs repaired copies, the peers $peer_outputs" >&2
+    "rm -f '$work'/batch/*_repaired* '$work'/batch/*.jpg" \
+    "'$bin/crwlog' '$work'/batch/IMG_??.CRW > /dev/null" \
+    "dccleancrw '$work'/peers/IMG_??.CRW > /dev/null 2>&1 && exiftool -q -b -JpgFromRaw -w! %d%f.jpg '$work'/peers/*.clean" \
+    "rm -f '$work'/peers/*.clean '$work'/peers/*.jpg"
+  # Both sides must have done the same job: the same cut copies, the same thumbnails.
+  mismatches=0
+  for f in "$work"/batch/IMG_??.CRW; do
+    name=$(basename "$f" .CRW)
+    cmp -s "$work/batch/$name.CRW_repaired.CRW" "$work/peers/$name.CRW.clean" || mismatches=$((mismatches + 1))
+    cmp -s "$work/batch/$name.jpg" "$work/peers/$name.CRW.jpg" || mismatches=$((mismatches + 1))
+  done
+  [ $mismatches = 0 ] || echo "run-bench: WARNING: $mismatches batch outputs differ between crwlog and the peers" >&2
 
   echo "== cp of the batch"
   mkdir -p "$work/copies"
-  compare copy "$batch_runs" "rm -f '$work'/copies/*" "cp '$work'/batch/IMG_*[0-9].CRW '$work/copies/'"
+  compare copy "$batch_runs" "rm -f '$work'/copies/*" "cp '$work'/batch/IMG_??.CRW '$work/copies/'"
 fi
 
 # ---------------------------------------------------------------- table
@@ -168,7 +174,7 @@ seconds() { [ -s "$1" ] && awk '{ printf "%.3f s", $1 }' "$1" || echo "-"; }
 row() { printf '%-44s %12s %12s %7s  %s\n' "$@"; }
 
 echo
-echo "== Summary (medians; ratio = ours / peer)"
+echo "== Summary (medians; ratio = ours / peer; per candidate and in-process decode are CPU time)"
 row "measure" "ours" "peer" "ratio" "goal"
 for junk in random zeros; do
   json=$results/bench_size_search.json
@@ -189,6 +195,13 @@ if [ -s "$results/memory.ours" ]; then
     "$(mib $(( $(cat "$results/memory.peer") * 1024 ))) MiB" \
     "$(ratio "$(cat "$results/memory.ours")" "$(cat "$results/memory.peer")")" \
     "<= $(mib $(( goal_kib * 1024 ))) MiB (file + 30 MiB)"
+fi
+json=$results/bench_output.json
+if [ -s "$json" ]; then
+  ours_cpu=$(gbench_median "$json" DecodeThumbnail cpu_time)
+  plain_cpu=$(gbench_median "$json" DecodeWithPlainLibjpeg cpu_time)
+  row "decode 1536x1024 in process vs plain libjpeg" "$(awk -v t="$ours_cpu" 'BEGIN { printf "%.2f ms", t }')" \
+    "$(awk -v t="$plain_cpu" 'BEGIN { printf "%.2f ms", t }')" "$(ratio "$ours_cpu" "$plain_cpu")" "<= 1.10"
 fi
 if [ $have_preview = 1 ]; then
   row "preview 1536x1024 vs djpeg -ppm" "$(seconds "$results/preview.ours")" "$(seconds "$results/preview.peer")" \
