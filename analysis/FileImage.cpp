@@ -75,19 +75,19 @@ void FileImage::Reserve(std::int64_t capacity) {
   if (size_ > 0) std::memcpy(grown.get(), data_.get(), static_cast<std::size_t>(size_));
   data_ = std::move(grown);
   const auto requested = static_cast<std::size_t>(capacity);
-  capacity_ = requested >= kLargeBufferFrom
+  capacity_ = IsLargeBuffer(requested)
                   ? static_cast<std::int32_t>(std::min<std::int64_t>(static_cast<std::int64_t>(LargeBufferLength(requested)), kMaxSize))
                   : static_cast<std::int32_t>(capacity);
 }
 
 FileImage::Buffer FileImage::Allocate(std::int64_t capacity) {
   const auto bytes = static_cast<std::size_t>(capacity);
-  if (bytes >= kLargeBufferFrom) return Buffer(MapLargeBuffer(bytes), ImageBufferRelease{bytes});
+  if (IsLargeBuffer(bytes)) return Buffer(MapLargeBuffer(bytes), ImageBufferRelease{bytes});
   return Buffer(new std::uint8_t[bytes], ImageBufferRelease{bytes});
 }
 
 void ImageBufferRelease::operator()(std::uint8_t* bytes) const {
-  if (allocated >= kLargeBufferFrom) {
+  if (IsLargeBuffer(allocated)) {
     UnmapLargeBuffer(bytes, allocated);
   } else {
     delete[] bytes;

@@ -14,6 +14,23 @@ namespace mendrake {
 // virtual machines both are many times dearer than on bare hardware.
 inline constexpr std::size_t kLargeBufferFrom = std::size_t{256} << 10;
 
+// AddressSanitizer sees overruns of heap blocks only, so its builds keep every
+// buffer on the heap.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kMapLargeBuffers = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool kMapLargeBuffers = false;
+#else
+inline constexpr bool kMapLargeBuffers = true;
+#endif
+#else
+inline constexpr bool kMapLargeBuffers = true;
+#endif
+
+// Whether a buffer of this many bytes gets a mapping of its own.
+constexpr bool IsLargeBuffer(std::size_t bytes) { return kMapLargeBuffers && bytes >= kLargeBufferFrom; }
+
 // Length of the mapping that holds a large buffer of this many bytes.
 std::size_t LargeBufferLength(std::size_t bytes);
 // A mapping of LargeBufferLength(bytes) on a huge-page boundary; throws std::bad_alloc.
@@ -35,13 +52,13 @@ struct LargeBufferAllocator {
   T* allocate(std::size_t count) {
     if (count > std::numeric_limits<std::size_t>::max() / sizeof(T)) throw std::bad_array_new_length();
     const std::size_t bytes = count * sizeof(T);
-    if (bytes >= kLargeBufferFrom) return reinterpret_cast<T*>(MapLargeBuffer(bytes));
+    if (IsLargeBuffer(bytes)) return reinterpret_cast<T*>(MapLargeBuffer(bytes));
     return static_cast<T*>(::operator new(bytes));
   }
 
   void deallocate(T* items, std::size_t count) noexcept {
     const std::size_t bytes = count * sizeof(T);
-    if (bytes >= kLargeBufferFrom) {
+    if (IsLargeBuffer(bytes)) {
       UnmapLargeBuffer(reinterpret_cast<std::uint8_t*>(items), bytes);
     } else {
       ::operator delete(items);
