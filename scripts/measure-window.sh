@@ -23,10 +23,10 @@ now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
 : > "$MW_WORK/start"
 for i in $(seq "$MW_RUNS"); do
   t0=$(date +%s%N)
-  "$MW_BIN/mendrake" 2>/dev/null & app=$!
+  "$MW_BIN/mendrake" 2>"$MW_WORK/err" & app=$!
   # Polled every few milliseconds; a tighter loop floods the X server with connections.
   until xdotool search --onlyvisible --name "^Mendrake \\(Repair, View and Extract\\) v1\\.2$" >/dev/null 2>&1; do
-    kill -0 $app 2>/dev/null || { echo "mendrake ended before its window appeared" >&2; exit 1; }
+    kill -0 $app 2>/dev/null || { echo "mendrake ended before its window appeared:" >&2; cat "$MW_WORK/err" >&2; exit 1; }
     sleep 0.005
   done
   t1=$(date +%s%N)
