@@ -7,6 +7,8 @@
 #include <QPainterPath>
 #include <QStyle>
 
+#include <algorithm>
+
 namespace mendrake {
 namespace {
 
@@ -46,11 +48,12 @@ QPixmap WebsitePicture() {
   QFont font;
   font.setStyleHint(QFont::SansSerif);
   font.setBold(true);
-  // The largest size at which the words fit, whichever face the system has.
-  for (int pixels = 14; pixels > 7; --pixels) {
-    font.setPixelSize(pixels);
-    if (QFontMetricsF(font).horizontalAdvance(words) <= room.width()) break;
-  }
+  // The largest size up to 14 pixels at which the words fit, whichever face
+  // the system has: text width grows in step with the size.
+  constexpr int kLargest = 14;
+  font.setPixelSize(kLargest);
+  const qreal width = QFontMetricsF(font).horizontalAdvance(words);
+  if (width > room.width()) font.setPixelSize(std::max(7, static_cast<int>(kLargest * room.width() / width)));
   painter.setFont(font);
   painter.setPen(Qt::white);
   painter.drawText(room, Qt::AlignCenter, words);

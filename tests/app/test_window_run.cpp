@@ -48,13 +48,12 @@ TEST_F(WindowDuringRun, CancelIsOfferedOnlyWhileARunIsInProgress) {
   const QString path = LongSearchFile(QStringLiteral("long.crw"));
   bool cancelShown = false, cancelEnabled = false, repairEnabled = true, busy = false;
   DuringTheRun([&] {
-    // The toolbar lays out its new button when it next handles events.
-    QTimer::singleShot(0, form_.get(), [&] {
-      cancelShown = form_->actCancel->isVisible() && form_->TBToolbar1->widgetForAction(form_->actCancel)->isVisible();
-      cancelEnabled = form_->actCancel->isEnabled();
-      repairEnabled = form_->actRepair->isEnabled();
-      busy = QApplication::overrideCursor() != nullptr && QApplication::overrideCursor()->shape() == Qt::WaitCursor;
-    });
+    // The toolbar lays out its new button as it handles its pending events.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    cancelShown = form_->actCancel->isVisible() && form_->TBToolbar1->widgetForAction(form_->actCancel)->isVisible();
+    cancelEnabled = form_->actCancel->isEnabled();
+    repairEnabled = form_->actRepair->isEnabled();
+    busy = QApplication::overrideCursor() != nullptr && QApplication::overrideCursor()->shape() == Qt::WaitCursor;
   });
   RepairThrough({path});
   ASSERT_TRUE(sawRun_) << "the window did not handle events during the search";

@@ -43,7 +43,10 @@ TEST(ProgramInXServer, WindowAppearsAndAltXClosesIt) {
       "wait $app";
   const std::string scratch = ::testing::TempDir();
   ::setenv("TMPDIR_XVFB", scratch.c_str(), 1);
-  const std::string command = "xvfb-run -a -s '-screen 0 1024x768x24' bash -c \"$MENDRAKE_XVFB_SCRIPT\" 2>&1";
+  // The display number is searched from a random start: X servers of other
+  // sessions on the machine may hold the first numbers.
+  const std::string command =
+      "xvfb-run -a -n $((200 + $$ % 600)) -s '-screen 0 1024x768x24' bash -c \"$MENDRAKE_XVFB_SCRIPT\" 2>&1";
   ::setenv("MENDRAKE_XVFB_SCRIPT", script.c_str(), 1);
   FILE* pipe = ::popen(command.c_str(), "r");
   ASSERT_NE(pipe, nullptr);

@@ -4,6 +4,8 @@
 //
 //   window_timing search FILE   time of "&Repair/Open" on FILE in the window
 //   window_timing append N      time to append N lines to the log box
+//   window_timing bare          an empty main window with Mendrake's caption:
+//                               what the toolkit's own start-up costs
 //   window_timing makefile PATH MIB   writes a camera-shaped file with a JPEG
 //                               thumbnail and MIB mebibytes of random junk
 #include "app/LogMemo.h"
@@ -14,6 +16,7 @@
 
 #include <QAction>
 #include <QElapsedTimer>
+#include <QMainWindow>
 #include <QTest>
 #include <QTimer>
 
@@ -103,8 +106,15 @@ int main(int argc, char** argv) {
     return 0;
   }
   mendrake::MendrakeApplication application(argc, argv);
+  if (argc == 2 && std::string(argv[1]) == "bare") {
+    QMainWindow bare;
+    bare.setWindowTitle(QString::fromLatin1(TForm1::kCaption));
+    bare.resize(732, 632);
+    bare.show();
+    return application.exec();
+  }
   if (argc == 3 && std::string(argv[1]) == "search") return TimeSearch(QString::fromLocal8Bit(argv[2]));
   if (argc == 3 && std::string(argv[1]) == "append") return TimeAppend(std::atol(argv[2]));
-  std::fputs("usage: window_timing search FILE | append N | makefile PATH MIB\n", stderr);
+  std::fputs("usage: window_timing search FILE | append N | bare | makefile PATH MIB\n", stderr);
   return 2;
 }
