@@ -66,12 +66,30 @@ struct CameraFileOptions {
   std::uint16_t height = 2048;
   std::size_t rawDataSize = 4096;
   Bytes thumbnail = Filler(512, 0xD8);
+  bool withThumbnail = true;
+  bool withDecoderTable = true;
 };
 Bytes MakeCameraFile(const CameraFileOptions& options = {});
 
 enum class JunkKind { kRandom, kZeros, kOnes, kCopyOfStart };
 // Appends count bytes of junk; kCopyOfStart repeats the file's own first bytes.
 void AppendJunk(Bytes& file, JunkKind kind, std::size_t count, std::uint32_t seed = 1);
+
+// Hand-made bytes in a byte order, for files the heap builder would not write.
+void Put16(Bytes& out, std::uint16_t value, bool bigEndian);
+void Put32(Bytes& out, std::uint32_t value, bool bigEndian);
+
+// A directory as the walker reads it: the entry count, then tag, size and
+// offset of each entry; no record data and no pointer to it.
+struct DirectoryEntry {
+  std::uint16_t tag;
+  std::uint32_t size;
+  std::uint32_t offset;
+};
+Bytes DirectoryBytes(const std::vector<DirectoryEntry>& entries, bool bigEndian);
+
+// Copies bytes into out from position on, growing out with zeros as needed.
+void PlaceAt(Bytes& out, std::size_t position, const Bytes& bytes);
 
 // Writes bytes to a file, replacing it.
 void WriteFile(const std::string& path, const Bytes& bytes);
