@@ -41,8 +41,10 @@ void HeapWalker::ScanHeap(std::int64_t start, std::int64_t length) {
 }
 
 void HeapWalker::WalkRoot(std::int64_t candidateSize, std::int64_t directory) {
+  // Once a budget of the whole file is spent, walking again stops at the first
+  // entry or name; a replay would still bring back the lines and flags.
   for (const WalkRecord& record : remembered_) {
-    if (record.directory == directory) {
+    if (!budgetExhausted_ && record.directory == directory) {
       state_.FFilesize = 0;
       Replay(record);
       return;
