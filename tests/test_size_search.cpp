@@ -233,6 +233,57 @@ Old filesize was:  300
   EXPECT_FALSE(SearchFoundSize(analysis.state));
 }
 
+// The search rejects most candidates before walking; it must reject no
+// candidate that the walk itself would take.
+TEST_P(SizeSearch, ARootDirectoryOf256EntriesIsFoundAndOf257IsNot) {
+  const auto build = [&](int extraEntries) {
+    HeapBuilder exif;
+    exif.Record(0x1031, SensorInfoRecord(3072, 2048, big())).Record(0x1835, Filler(8, 0x44));
+    CrwFile file;
+    file.bigEndian = big();
+    file.root.Record(0x2005, Filler(64, 0x5A)).Record(0x080A, MakeModelRecord("Canon", "EOS")).SubHeap(0x300A, exif);
+    for (int i = 0; i < extraEntries; ++i) file.root.Inline(0x5000, 0, 0);
+    return file.Build();
+  };
+  const Bytes full = build(253);
+  const std::string path = dir.Write("256.crw", full);
+  EXPECT_TRUE(analysis.Repair(path));
+  EXPECT_EQ(analysis.state.FFilesize, static_cast<std::int64_t>(full.size()));
+
+  Analysis over;
+  EXPECT_TRUE(over.Repair(dir.Write("257.crw", build(254))));
+  EXPECT_FALSE(SearchFoundSize(over.state));
+  EXPECT_EQ(over.Lines().size(), 3u);
+}
+
+TEST_P(SizeSearch, ARootPointerAndDirectoryJustPastTheHeaderAreFound) {
+  // A header length of 0: the root heap starts at the file's first byte.
+  const auto file = [&](std::size_t directoryAt) {
+    Bytes bytes{static_cast<std::uint8_t>(big() ? 'M' : 'I'), static_cast<std::uint8_t>(big() ? 'M' : 'I'), 0, 0, 0, 0,
+                'H', 'E', 'A', 'P', 'C', 'C', 'D', 'R'};
+    PlaceAt(bytes, directoryAt, DirectoryBytes({{0x080A, 1, 80}, {0x1031, 1, 100}, {0x1835, 1, 80}, {0x2005, 1, 80}},
+                                               big()));
+    PlaceAt(bytes, 80, MakeModelRecord("Canon", "EOS"));
+    PlaceAt(bytes, 100, SensorInfoRecord(30, 20, big()));
+    return bytes;
+  };
+  // The directory at 15, pointed to from the file's last four bytes.
+  Bytes atFifteen = file(15);
+  Put32(atFifteen, 15, big());
+  EXPECT_TRUE(analysis.Repair(dir.Write("dir15.crw", atFifteen)));
+  EXPECT_EQ(analysis.state.FFilesize, static_cast<std::int64_t>(atFifteen.size()));
+
+  // The pointer at 15: only the candidate of 19 bytes reads it.
+  Bytes pointerAtFifteen = file(20);
+  Bytes pointer;
+  Put32(pointer, 20, big());
+  PlaceAt(pointerAtFifteen, 15, pointer);
+  Analysis other;
+  EXPECT_TRUE(other.Repair(dir.Write("ptr15.crw", pointerAtFifteen)));
+  EXPECT_EQ(other.state.FFilesize, 19);
+  EXPECT_TRUE(SearchFoundSize(other.state));
+}
+
 // ---------------------------------------------------------------- over several candidates
 
 TEST_P(SizeSearch, FlagsAreGatheredOverSeveralCandidates) {

@@ -213,8 +213,8 @@ class RememberedWalks : public ::testing::TestWithParam<bool> {
   bool big() const { return GetParam(); }
 
   // A camera file without thumbnail, then junk with `copies` copies each of two
-  // decoy directories P and Q, and a tail that leads the search alternately to
-  // P and Q, `rounds` times. With one copy each, every walk after the first two
+  // decoy directories P and Q, and a tail that leads the search to P, Q, P, ...
+  // (2 * rounds + 1 walks). With one copy each, every walk after the first two
   // is a replay; with more copies than walks are remembered, every walk is real.
   Bytes File(int copies, int rounds) const {
     CameraFileOptions options;
@@ -242,6 +242,7 @@ class RememberedWalks : public ::testing::TestWithParam<bool> {
       tail.push_back(p[static_cast<std::size_t>(i % copies)]);
       tail.push_back(q[static_cast<std::size_t>(i % copies)]);
     }
+    tail.push_back(p[static_cast<std::size_t>(rounds % copies)]);
     junk.Tail(tail);
     return file;
   }
@@ -269,11 +270,12 @@ TEST_P(RememberedWalks, AReplayedWalkLooksExactlyLikeAWalkAgain) {
   realLines.front() = memoLines.front() = "Repairing file";
   realLines[realLines.size() - 2] = memoLines[memoLines.size() - 2] = "Old filesize was:";
   EXPECT_EQ(Joined(memoLines), Joined(realLines));
-  EXPECT_EQ(Count(memoLines, "Make: Decoy"), rounds);
-  EXPECT_EQ(Count(memoLines, kCcd), 2 * rounds + 1);
+  EXPECT_EQ(Count(memoLines, "Make: Decoy"), rounds + 1);
+  EXPECT_EQ(Count(memoLines, kCcd), 2 * rounds + 2);
   EXPECT_EQ(memoLines.back(), "Successfully repaired file.");
 
-  // The last decoy walked was P, whose thumbnail the true end does not replace.
+  // The last real walk was of Q; the last walk, a replay of P, brought back P's
+  // thumbnail, which the true end (without one) does not replace.
   EXPECT_EQ(memo.state.JPEGStart, kRootStart);
   EXPECT_EQ(memo.state.JPEGSize, 33u);
   EXPECT_EQ(real.state.JPEGStart, memo.state.JPEGStart);
