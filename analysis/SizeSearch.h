@@ -3,6 +3,7 @@
 #include "analysis/FileImage.h"
 #include "analysis/RepairContext.h"
 
+#include <cstdint>
 #include <string>
 
 namespace mendrake {
@@ -14,5 +15,11 @@ namespace mendrake {
 // Returns true when the file passed the header check. Throws FileError when the
 // file cannot be read.
 bool RepairFile(RepairContext& context, FileImage& image, const std::string& path);
+
+// The search step of RepairFile on an image that passed the header check, with
+// the found flags reset: tries every candidate size from the image's size down
+// until the required records were all met, or HLen is reached, or the run is
+// aborted. Returns the candidate it would have tried next.
+std::int64_t SearchTrueSize(RepairContext& context, FileImage& image);
 
 }  // namespace mendrake

@@ -1,7 +1,7 @@
 // The test files are only as good as the builder: peers that read CRW files
 // must read its camera files as the values they were built with.
 #include "tests/support/CrwBuilder.h"
-#include "tests/support/ScratchDir.h"
+#include "tests/support/ScratchFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -49,7 +49,7 @@ CameraFileOptions Unusual(bool bigEndian) {
 
 TEST_P(BuilderAgainstPeers, ExiftoolReadsTheCameraFileAsBuilt) {
   if (!Installed("exiftool")) GTEST_SKIP() << "exiftool is not installed";
-  ScratchDir dir;
+  ScratchFolder dir;
   const std::string path = dir.Write("built.crw", MakeCameraFile(Unusual(GetParam())));
   // Values as built, both records at their sizes, and no error or warning (-validate with -n counts them).
   EXPECT_EQ(OutputOf("exiftool -s3 -n -Make -Model -WhiteBalance -SensorWidth -SensorHeight -RawData -JpgFromRaw "
@@ -61,7 +61,7 @@ TEST_P(BuilderAgainstPeers, ExiftoolReadsTheCameraFileAsBuilt) {
 
 TEST_P(BuilderAgainstPeers, DcrawIdentifiesTheCamera) {
   if (!Installed("dcraw")) GTEST_SKIP() << "dcraw is not installed";
-  ScratchDir dir;
+  ScratchFolder dir;
   CameraFileOptions options;
   options.bigEndian = GetParam();
   const std::string path = dir.Write("built.crw", MakeCameraFile(options));

@@ -1,7 +1,7 @@
 #include "analysis/FileError.h"
 #include "analysis/FileImage.h"
 #include "tests/support/CrwBuilder.h"
-#include "tests/support/ScratchDir.h"
+#include "tests/support/ScratchFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -161,7 +161,7 @@ TEST(FileImageCopy, SourcePositionPastTheEndIsAReadError) {
 // ---------------------------------------------------------------- files
 
 TEST(FileImageFiles, LoadingReplacesTheContentAndRewindsThePosition) {
-  ScratchDir dir;
+  ScratchFolder dir;
   const std::string longer = dir.Write("longer.crw", Filler(100, 0x11));
   const std::string shorter = dir.Write("shorter.crw", Digits());
   FileImage image;
@@ -174,7 +174,7 @@ TEST(FileImageFiles, LoadingReplacesTheContentAndRewindsThePosition) {
 }
 
 TEST(FileImageFiles, AnEmptyFileLoadsAsAnEmptyImage) {
-  ScratchDir dir;
+  ScratchFolder dir;
   FileImage image;
   AssignBytes(image, Digits());
   image.LoadFromFile(dir.Write("empty.crw", {}));
@@ -182,19 +182,19 @@ TEST(FileImageFiles, AnEmptyFileLoadsAsAnEmptyImage) {
 }
 
 TEST(FileImageFiles, SavingCreatesOrReplacesWithTheWholeContentAndLeavesNoTemporaryFile) {
-  ScratchDir dir;
+  ScratchFolder dir;
   const std::string path = dir.Write("out.crw", Filler(5000, 0x77));
   FileImage image;
   AssignBytes(image, Digits());
   image.SaveToFile(path);
   EXPECT_EQ(ReadFile(path), Digits());
 
-  const std::string fresh = dir.File("fresh.crw");
+  const std::string fresh = (dir / "fresh.crw");
   image.SaveToFile(fresh);
   EXPECT_EQ(ReadFile(fresh), Digits());
 
   int files = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path().string())) {
     ++files;
     EXPECT_EQ(entry.path().string().find(".part"), std::string::npos) << entry.path();
   }
@@ -202,8 +202,8 @@ TEST(FileImageFiles, SavingCreatesOrReplacesWithTheWholeContentAndLeavesNoTempor
 }
 
 TEST(FileImageFiles, AMissingFileIsAnErrorNamingThePathAndTheReason) {
-  ScratchDir dir;
-  const std::string missing = dir.File("IMG_0042.CRW");
+  ScratchFolder dir;
+  const std::string missing = (dir / "IMG_0042.CRW");
   FileImage image;
   const FileError error = ErrorOf([&] { image.LoadFromFile(missing); });
   EXPECT_EQ(error.path(), missing);
@@ -213,11 +213,11 @@ TEST(FileImageFiles, AMissingFileIsAnErrorNamingThePathAndTheReason) {
 }
 
 TEST(FileImageFiles, AFolderIsAnErrorNamingIt) {
-  ScratchDir dir;
+  ScratchFolder dir;
   FileImage image;
-  const FileError error = ErrorOf([&] { image.LoadFromFile(dir.Path()); });
-  EXPECT_EQ(error.path(), dir.Path());
-  EXPECT_NE(std::string(error.what()).find(dir.Path()), std::string::npos) << error.what();
+  const FileError error = ErrorOf([&] { image.LoadFromFile(dir.path().string()); });
+  EXPECT_EQ(error.path(), dir.path().string());
+  EXPECT_NE(std::string(error.what()).find(dir.path().string()), std::string::npos) << error.what();
 }
 
 TEST(FileImageFiles, AnEmptyNameIsAnError) {
@@ -227,8 +227,8 @@ TEST(FileImageFiles, AnEmptyNameIsAnError) {
 }
 
 TEST(FileImageFiles, AFileOf2GiBOrMoreIsRefusedBeforeReading) {
-  ScratchDir dir;
-  const std::string path = dir.File("huge.crw");
+  ScratchFolder dir;
+  const std::string path = (dir / "huge.crw");
   {
     std::ofstream create(path, std::ios::binary);
   }
@@ -241,8 +241,8 @@ TEST(FileImageFiles, AFileOf2GiBOrMoreIsRefusedBeforeReading) {
 }
 
 TEST(FileImageFiles, SavingIntoAMissingFolderIsAnErrorNamingThePath) {
-  ScratchDir dir;
-  const std::string path = dir.File("no-such-folder/out.crw");
+  ScratchFolder dir;
+  const std::string path = (dir / "no-such-folder/out.crw");
   FileImage image;
   AssignBytes(image, Digits());
   const FileError error = ErrorOf([&] { image.SaveToFile(path); });
@@ -251,18 +251,18 @@ TEST(FileImageFiles, SavingIntoAMissingFolderIsAnErrorNamingThePath) {
 }
 
 TEST(FileImageFiles, AFailedSaveLeavesWhatHadTheNameAndNoPartialFile) {
-  ScratchDir dir;
+  ScratchFolder dir;
   // A folder of that name cannot be replaced by a file, whoever runs the test.
-  const std::string path = dir.File("taken");
+  const std::string path = (dir / "taken");
   std::filesystem::create_directory(path);
   dir.Write("taken/inside.crw", Digits());
   FileImage image;
   AssignBytes(image, Filler(64, 1));
   EXPECT_THROW(image.SaveToFile(path), FileError);
   EXPECT_TRUE(std::filesystem::is_directory(path));
-  EXPECT_EQ(ReadFile(dir.File("taken/inside.crw")), Digits());
+  EXPECT_EQ(ReadFile((dir / "taken/inside.crw")), Digits());
   int entries = 0;
-  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.Path())) ++entries;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.path().string())) ++entries;
   EXPECT_EQ(entries, 1);
 }
 

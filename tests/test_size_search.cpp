@@ -2,7 +2,7 @@
 #include "analysis/SizeSearch.h"
 #include "tests/support/AnalysisHarness.h"
 #include "tests/support/CrwBuilder.h"
-#include "tests/support/ScratchDir.h"
+#include "tests/support/ScratchFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -69,7 +69,7 @@ class SizeSearch : public ::testing::TestWithParam<bool> {
     return Expand(kCameraLog, {{"{file}", path}, {"{true}", std::to_string(trueSize)}, {"{old}", std::to_string(oldSize)}});
   }
 
-  ScratchDir dir;
+  ScratchFolder dir;
   Analysis analysis;
 };
 
@@ -177,7 +177,7 @@ TEST_P(SizeSearch, AFileCutShortIsNotRepaired) {
 
 TEST_P(SizeSearch, WithoutADecoderTableNoSizeIsFound) {
   CameraFileOptions options;
-  options.withDecoderTable = false;
+  options.hasDecoderTable = false;
   const Bytes intact = Camera(options);
   for (const std::size_t junk : {std::size_t{0}, std::size_t{500}}) {
     Bytes file = intact;
@@ -289,7 +289,7 @@ TEST_P(SizeSearch, ARootPointerAndDirectoryJustPastTheHeaderAreFound) {
 TEST_P(SizeSearch, FlagsAreGatheredOverSeveralCandidates) {
   // The file lacks its decoder table; a walk of a longer candidate met one.
   CameraFileOptions options;
-  options.withDecoderTable = false;
+  options.hasDecoderTable = false;
   const Bytes intact = Camera(options);
   Bytes file = intact;
   AppendDecoy(file, {{0x1835, 1, 0}, {0x2005, 1, 0}}, big());
@@ -323,7 +323,7 @@ TEST_P(SizeSearch, TheThumbnailMetLastWinsAcrossCandidates) {
   EXPECT_EQ(analysis.state.JPEGSize, 512u);
 
   CameraFileOptions options;
-  options.withThumbnail = false;
+  options.hasThumbnail = false;
   file = Camera(options);
   AppendDecoy(file, {{0x2007, 77, 100}}, big());
   Analysis other;
@@ -373,7 +373,7 @@ TEST_P(SizeSearch, ShortOrEmptyFilesAreNotCrwFiles) {
 TEST_P(SizeSearch, EachFileStartsWithoutFlagsOrThumbnailButKeepsTheThumbnailSize) {
   ASSERT_TRUE(analysis.Repair(dir.Write("with.crw", Camera())));
   CameraFileOptions options;
-  options.withThumbnail = false;
+  options.hasThumbnail = false;
   const std::string without = dir.Write("without.crw", Camera(options));
   ASSERT_TRUE(analysis.Repair(without));
   EXPECT_FALSE(analysis.state.FoundJPEG);
@@ -383,7 +383,7 @@ TEST_P(SizeSearch, EachFileStartsWithoutFlagsOrThumbnailButKeepsTheThumbnailSize
 }
 
 TEST_P(SizeSearch, AFileThatCannotBeReadRaisesAndLogsNothing) {
-  const std::string missing = dir.File("gone.crw");
+  const std::string missing = (dir / "gone.crw");
   EXPECT_THROW(analysis.Repair(missing), FileError);
   EXPECT_EQ(analysis.Lines(), Lines{});
   EXPECT_EQ(analysis.state.CurrentFilename, "");
@@ -415,7 +415,7 @@ Successfully repaired file.
 TEST(SampleFile, WithJunkAppendedIsFoundAtItsOwnSize) {
   const Bytes sample = ReadFile(std::string(MENDRAKE_SAMPLES_DIR) + "/CanonRaw.crw");
   ASSERT_EQ(sample.size(), 6816u);
-  ScratchDir dir;
+  ScratchFolder dir;
   for (const JunkKind kind : {JunkKind::kRandom, JunkKind::kZeros, JunkKind::kOnes, JunkKind::kCopyOfStart}) {
     Bytes file = sample;
     AppendJunk(file, kind, 3000, 11);

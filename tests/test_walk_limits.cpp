@@ -4,7 +4,8 @@
 #include "analysis/WalkLimits.h"
 #include "tests/support/AnalysisHarness.h"
 #include "tests/support/CrwBuilder.h"
-#include "tests/support/ScratchDir.h"
+#include "tests/support/ScratchFolder.h"
+#include "tests/support/ScriptedPlatform.h"
 
 #include <gtest/gtest.h>
 
@@ -19,21 +20,6 @@ using Lines = std::vector<std::string>;
 
 constexpr std::uint32_t kRootStart = 26;
 const std::string kCcd = "CCD data found";
-
-// Counts how often the engine asks for pending events to be processed.
-class CountingPlatform : public Platform {
- public:
-  void ProcessEventsIfDue() override { ++polls; }
-  int polls = 0;
-};
-
-// Asks for the search to be cancelled the first time events are processed,
-// as the window's cancel command would.
-class CancellingPlatform : public Platform {
- public:
-  void ProcessEventsIfDue() override { state->Aborted = true; }
-  AnalysisState* state = nullptr;
-};
 
 long Count(const Lines& lines, const std::string& line) {
   return std::count(lines.begin(), lines.end(), line);
@@ -95,37 +81,42 @@ HeapBuilder FanOut(bool bigEndian, bool withRawData) {
 // ---------------------------------------------------------------- event processing
 
 TEST(EventProcessing, TheClockIsConsultedOncePerBlockOfWork) {
-  CountingPlatform platform;
+  int polls = 0;
+  ScriptedPlatform platform;
+  platform.onEvents = [&] { ++polls; };
   for (std::uint32_t i = 1; i < Platform::kWorkUnitsPerClockCheck; ++i) platform.NoteWork();
-  EXPECT_EQ(platform.polls, 0);
+  EXPECT_EQ(polls, 0);
   platform.NoteWork();
-  EXPECT_EQ(platform.polls, 1);
+  EXPECT_EQ(polls, 1);
   for (std::uint32_t i = 0; i < Platform::kWorkUnitsPerClockCheck; ++i) platform.NoteWork();
-  EXPECT_EQ(platform.polls, 2);
+  EXPECT_EQ(polls, 2);
 }
 
 TEST(EventProcessing, TheSearchPollsPerBlockOfCandidatesNotPerCandidate) {
-  ScratchDir dir;
+  ScratchFolder dir;
   Bytes file = MakeCameraFile();
   const std::size_t junk = 3 * Platform::kWorkUnitsPerClockCheck + 100;
   AppendJunk(file, JunkKind::kOnes, junk);
-  CountingPlatform platform;
+  int polls = 0;
+  ScriptedPlatform platform;
+  platform.onEvents = [&] { ++polls; };
   Analysis analysis(platform);
   ASSERT_TRUE(analysis.Repair(dir.Write("junk.crw", file)));
   ASSERT_TRUE(SearchFoundSize(analysis.state));
   // One unit per candidate tried and per directory entry visited (11 in this file).
   const std::size_t candidates = junk + 1;
-  EXPECT_EQ(platform.polls, static_cast<int>((candidates + 11) / Platform::kWorkUnitsPerClockCheck));
+  EXPECT_EQ(polls, static_cast<int>((candidates + 11) / Platform::kWorkUnitsPerClockCheck));
 }
 
 TEST(EventProcessing, ACancelRequestStopsTheSearchWithoutASize) {
-  ScratchDir dir;
+  ScratchFolder dir;
   Bytes file = MakeCameraFile();
   AppendJunk(file, JunkKind::kOnes, 10000);
   const std::string path = dir.Write("cancel.crw", file);
-  CancellingPlatform platform;
+  // The window's cancel command, handled the first time events are processed.
+  ScriptedPlatform platform;
   Analysis run(platform);
-  platform.state = &run.state;
+  platform.onEvents = [&] { run.state.Aborted = true; };
   EXPECT_TRUE(run.Repair(path));
   // The request came while handling events after the 4096th candidate.
   const std::size_t lastTried = file.size() - Platform::kWorkUnitsPerClockCheck + 1;
@@ -160,7 +151,7 @@ Bytes FileWithManyLoggingWalks(std::size_t walks) {
 }
 
 TEST(BoundedLog, WalkLinesStopAtTheCapWhileFlagsAndReportGoOn) {
-  ScratchDir dir;
+  ScratchFolder dir;
   const std::size_t trueSize = MakeCameraFile().size();
   const Bytes file = FileWithManyLoggingWalks(WalkLimits::kMaxLogLinesPerFile + 500);
   const std::string path = dir.Write("many.crw", file);
@@ -179,7 +170,7 @@ TEST(BoundedLog, WalkLinesStopAtTheCapWhileFlagsAndReportGoOn) {
 }
 
 TEST(BoundedLog, TheCapCountsPerFile) {
-  ScratchDir dir;
+  ScratchFolder dir;
   const std::string first = dir.Write("first.crw", FileWithManyLoggingWalks(WalkLimits::kMaxLogLinesPerFile + 1));
   const std::string second = dir.Write("second.crw", FileWithManyLoggingWalks(WalkLimits::kMaxLogLinesPerFile + 1));
   Analysis analysis;
@@ -193,7 +184,7 @@ TEST(BoundedLog, TheCapCountsPerFile) {
 
 TEST(BoundedLog, ExactlyTheCapIsShownInFull) {
   // The true end's walk adds seven lines, the last of them the model.
-  ScratchDir dir;
+  ScratchFolder dir;
   Analysis full;
   EXPECT_TRUE(full.Repair(dir.Write("full.crw", FileWithManyLoggingWalks(WalkLimits::kMaxLogLinesPerFile - 7))));
   EXPECT_EQ(full.Lines().size(), 1 + WalkLimits::kMaxLogLinesPerFile + 3);
@@ -219,7 +210,7 @@ class RememberedWalks : public ::testing::TestWithParam<bool> {
   Bytes File(int copies, int rounds) const {
     CameraFileOptions options;
     options.bigEndian = big();
-    options.withThumbnail = false;
+    options.hasThumbnail = false;
     Bytes file = MakeCameraFile(options);
     DecoyJunk junk(file, big());
 
@@ -258,12 +249,11 @@ TEST_P(RememberedWalks, AReplayedWalkLooksExactlyLikeAWalkAgain) {
   const Bytes replayed = File(1, rounds);
   ASSERT_EQ(walkedAgain.size(), replayed.size() + (copies - 1) * 2 * 256);
 
-  ScratchDir first;
-  ScratchDir second;
+  ScratchFolder dir;
   Analysis real;
   Analysis memo;
-  ASSERT_TRUE(real.Repair(first.Write("IMG.CRW", walkedAgain)));
-  ASSERT_TRUE(memo.Repair(second.Write("IMG.CRW", replayed)));
+  ASSERT_TRUE(real.Repair(dir.Write("walked-again.crw", walkedAgain)));
+  ASSERT_TRUE(memo.Repair(dir.Write("replayed.crw", replayed)));
 
   Lines realLines = real.Lines();
   Lines memoLines = memo.Lines();
@@ -305,7 +295,7 @@ TEST_P(RememberedWalks, EveryCandidateOfAZeroTailWalksTheDirectoryAtTheHeapStart
     zeroPointers += std::all_of(file.begin() + static_cast<std::ptrdiff_t>(candidate - 4),
                                 file.begin() + static_cast<std::ptrdiff_t>(candidate), [](auto b) { return b == 0; });
   }
-  ScratchDir dir;
+  ScratchFolder dir;
   Analysis analysis;
   ASSERT_TRUE(analysis.Repair(dir.Write("zeros.crw", file)));
   EXPECT_GE(zeroPointers, 2997u);
@@ -375,7 +365,7 @@ TEST(BoundedWalks, AFanOutAfterTheGenuineRecordsEndsAtTheSubHeapBoundAndKeepsThe
       .SubHeap(0x300A, properties)
       .SubHeap(0x300C, FanOut(false, true));
   const Bytes file = crw.Build();
-  ScratchDir dir;
+  ScratchFolder dir;
   const std::string path = dir.Write("fan-out.crw", file);
   Analysis analysis;
   EXPECT_TRUE(analysis.Repair(path));
@@ -406,15 +396,17 @@ TEST(BoundedWalks, TheEntriesOfOneFileAreBoundedOverAllItsCandidates) {
   for (std::size_t i = 0; i < walks; ++i) tail.push_back(directories[i % directories.size()]);
   junk.Tail(tail);
 
-  ScratchDir dir;
+  ScratchFolder dir;
   const std::string path = dir.Write("fan-out-tail.crw", file);
-  CountingPlatform platform;
+  std::int64_t polls = 0;
+  ScriptedPlatform platform;
+  platform.onEvents = [&] { ++polls; };
   Analysis analysis(platform);
   EXPECT_TRUE(analysis.Repair(path));
 
   // One unit of work per candidate and per entry visited.
   const auto candidates = static_cast<std::int64_t>(file.size());
-  const std::int64_t units = std::int64_t{platform.polls} * Platform::kWorkUnitsPerClockCheck;
+  const std::int64_t units = polls * Platform::kWorkUnitsPerClockCheck;
   EXPECT_GE(units, WalkLimits::kMaxEntriesPerFile - Platform::kWorkUnitsPerClockCheck);
   EXPECT_LE(units, WalkLimits::kMaxEntriesPerFile + candidates);
   // Spent before the true end: its walk stops at its first entry, as every
@@ -445,7 +437,7 @@ TEST(BoundedWalks, NameBytesScannedPerFileAreBounded) {
   for (std::size_t i = 0; i < walksWithinBudget + 50; ++i) tail.push_back(directories[i % directories.size()]);
   junk.Tail(tail);
 
-  ScratchDir dir;
+  ScratchFolder dir;
   Analysis analysis;
   EXPECT_TRUE(analysis.Repair(dir.Write("long-names.crw", file)));
   const long makes = CountPrefix(analysis.Lines(), "Make: ");

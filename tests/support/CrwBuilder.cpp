@@ -123,7 +123,7 @@ Bytes MakeCameraFile(const CameraFileOptions& options) {
   HeapBuilder exif;
   exif.Record(0x102A, ShotInfoRecord(options.whiteBalance, options.bigEndian))
       .Record(0x1031, SensorInfoRecord(options.width, options.height, options.bigEndian));
-  if (options.withDecoderTable) exif.Record(0x1835, Filler(64, 0x44));
+  if (options.hasDecoderTable) exif.Record(0x1835, Filler(64, 0x44));
   HeapBuilder camera;
   camera.Record(0x080A, MakeModelRecord(options.make, options.model)).Inline(0x5817, 1, 2);
   HeapBuilder properties;
@@ -132,7 +132,7 @@ Bytes MakeCameraFile(const CameraFileOptions& options) {
   CrwFile file;
   file.bigEndian = options.bigEndian;
   file.root.Record(0x2005, Filler(options.rawDataSize, 0x5A));
-  if (options.withThumbnail) file.root.Record(0x2007, options.thumbnail);
+  if (options.hasThumbnail) file.root.Record(0x2007, options.thumbnail);
   file.root.SubHeap(0x300A, properties);
   return file.Build();
 }
@@ -176,6 +176,10 @@ Bytes DirectoryBytes(const std::vector<DirectoryEntry>& entries, bool bigEndian)
 void PlaceAt(Bytes& out, std::size_t position, const Bytes& bytes) {
   if (out.size() < position + bytes.size()) out.resize(position + bytes.size(), 0);
   std::copy(bytes.begin(), bytes.end(), out.begin() + static_cast<std::ptrdiff_t>(position));
+}
+
+Bytes Prefix(const Bytes& bytes, std::size_t count) {
+  return Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(std::min(count, bytes.size())));
 }
 
 void WriteFile(const std::string& path, const Bytes& bytes) {
