@@ -128,6 +128,30 @@ TEST(EventProcessing, ACancelRequestStopsTheSearchWithoutASize) {
   EXPECT_EQ(run.state.CurrentFilename, path);
 }
 
+TEST(EventProcessing, ACancelRequestWhileCandidatesArePassedOverComesBeforeTheNextWalk) {
+  // A decoy directory of one ignored entry at the top: its candidate and entry
+  // are two units of work; the 4094 candidates passed over down to the true end
+  // bring the count to 4096, so events are processed just before the true end
+  // would be walked.
+  ScratchFolder dir;
+  Bytes file = MakeCameraFile();
+  const std::size_t trueSize = file.size();
+  DecoyJunk junk(file, false);
+  const std::uint32_t directory = junk.Directory({{0x0001, 1, 0}});
+  file.resize(trueSize + Platform::kWorkUnitsPerClockCheck - 1 - 12, 0xFF);
+  junk.Tail({directory});
+  ASSERT_EQ(file.size(), trueSize + Platform::kWorkUnitsPerClockCheck - 1);
+  const std::string path = dir.Write("cancel.crw", file);
+
+  ScriptedPlatform platform;
+  Analysis run(platform);
+  platform.onEvents = [&] { run.state.Aborted = true; };
+  EXPECT_TRUE(run.Repair(path));
+  EXPECT_EQ(run.Lines(), (Lines{"Repairing file " + path, "Search cancelled at size " + std::to_string(trueSize + 1) +
+                                                              "; the file was not repaired."}));
+  EXPECT_FALSE(SearchFoundSize(run.state));
+}
+
 // ---------------------------------------------------------------- bounded log
 
 TEST(CappedLog, LetsTheCapacityThroughThenOneOmissionLine) {
