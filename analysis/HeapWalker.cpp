@@ -41,8 +41,10 @@ void HeapWalker::ScanHeap(std::int64_t start, std::int64_t length) {
 }
 
 void HeapWalker::WalkRoot(std::int64_t candidateSize, std::int64_t directory) {
+  // Once a budget of the whole file is spent, walking again stops at the first
+  // entry or name; a replay would still bring back the lines and flags.
   for (const WalkRecord& record : remembered_) {
-    if (record.directory == directory) {
+    if (!budgetExhausted_ && record.directory == directory) {
       state_.FFilesize = 0;
       Replay(record);
       return;
@@ -160,14 +162,18 @@ bool HeapWalker::ReadName(std::int64_t& position, std::string& name) {
   const std::int64_t imageSize = image_.Size();
   const std::uint8_t* from = image_.Data() + position;
   const std::int64_t available = std::max<std::int64_t>(imageSize - position, 0);
-  const void* zero = available > 0 ? std::memchr(from, 0, static_cast<std::size_t>(available)) : nullptr;
-  const std::int64_t length = zero ? static_cast<const std::uint8_t*>(zero) - from : available;
-
-  nameBytesScanned_ += length;
-  if (nameBytesScanned_ > WalkLimits::kMaxNameBytesPerFile) {
+  // Look no further than the budget has left: past it the walk stops anyway,
+  // and a spent budget must not still cost a scan to the end of the image.
+  const std::int64_t budgetLeft = WalkLimits::kMaxNameBytesPerFile - nameBytesScanned_;
+  const std::int64_t window = std::min(available, budgetLeft + 1);
+  const void* zero = window > 0 ? std::memchr(from, 0, static_cast<std::size_t>(window)) : nullptr;
+  if (!zero && available > budgetLeft) {
+    nameBytesScanned_ += window;  // one past the budget: it stays spent
     budgetExhausted_ = true;
     return false;
   }
+  const std::int64_t length = zero ? static_cast<const std::uint8_t*>(zero) - from : available;
+  nameBytesScanned_ += length;
   const std::size_t kept = static_cast<std::size_t>(std::min<std::int64_t>(length, WalkLimits::kMaxNameShown + 1));
   name.assign(reinterpret_cast<const char*>(from), kept);
   position += zero ? length + 1 : length;

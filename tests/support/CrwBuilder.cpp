@@ -6,7 +6,6 @@
 #include <stdexcept>
 
 namespace mendrake::testing {
-namespace {
 
 void Put16(Bytes& out, std::uint16_t value, bool bigEndian) {
   if (bigEndian) {
@@ -27,8 +26,6 @@ void Put32(Bytes& out, std::uint32_t value, bool bigEndian) {
     Put16(out, static_cast<std::uint16_t>(value >> 16), false);
   }
 }
-
-}  // namespace
 
 HeapBuilder& HeapBuilder::Record(std::uint16_t tag, Bytes data) {
   items_.push_back({tag, std::move(data), -1, true, 0, 0});
@@ -125,8 +122,8 @@ Bytes Filler(std::size_t count, std::uint8_t value) { return Bytes(count, value)
 Bytes MakeCameraFile(const CameraFileOptions& options) {
   HeapBuilder exif;
   exif.Record(0x102A, ShotInfoRecord(options.whiteBalance, options.bigEndian))
-      .Record(0x1031, SensorInfoRecord(options.width, options.height, options.bigEndian))
-      .Record(0x1835, Filler(64, 0x44));
+      .Record(0x1031, SensorInfoRecord(options.width, options.height, options.bigEndian));
+  if (options.hasDecoderTable) exif.Record(0x1835, Filler(64, 0x44));
   HeapBuilder camera;
   camera.Record(0x080A, MakeModelRecord(options.make, options.model)).Inline(0x5817, 1, 2);
   HeapBuilder properties;
@@ -163,6 +160,22 @@ void AppendJunk(Bytes& file, JunkKind kind, std::size_t count, std::uint32_t see
       break;
     }
   }
+}
+
+Bytes DirectoryBytes(const std::vector<DirectoryEntry>& entries, bool bigEndian) {
+  Bytes directory;
+  Put16(directory, static_cast<std::uint16_t>(entries.size()), bigEndian);
+  for (const DirectoryEntry& entry : entries) {
+    Put16(directory, entry.tag, bigEndian);
+    Put32(directory, entry.size, bigEndian);
+    Put32(directory, entry.offset, bigEndian);
+  }
+  return directory;
+}
+
+void PlaceAt(Bytes& out, std::size_t position, const Bytes& bytes) {
+  if (out.size() < position + bytes.size()) out.resize(position + bytes.size(), 0);
+  std::copy(bytes.begin(), bytes.end(), out.begin() + static_cast<std::ptrdiff_t>(position));
 }
 
 Bytes Prefix(const Bytes& bytes, std::size_t count) {

@@ -67,6 +67,7 @@ struct CameraFileOptions {
   std::size_t rawDataSize = 4096;
   Bytes thumbnail = Filler(512, 0xD8);
   bool hasThumbnail = true;  // false leaves the thumbnail record out
+  bool hasDecoderTable = true;  // false leaves the decoder table record out
 };
 Bytes MakeCameraFile(const CameraFileOptions& options = {});
 
@@ -76,6 +77,22 @@ void AppendJunk(Bytes& file, JunkKind kind, std::size_t count, std::uint32_t see
 
 // The first count bytes (all of them when there are fewer).
 Bytes Prefix(const Bytes& bytes, std::size_t count);
+
+// Hand-made bytes in a byte order, for files the heap builder would not write.
+void Put16(Bytes& out, std::uint16_t value, bool bigEndian);
+void Put32(Bytes& out, std::uint32_t value, bool bigEndian);
+
+// A directory as the walker reads it: the entry count, then tag, size and
+// offset of each entry; no record data and no pointer to it.
+struct DirectoryEntry {
+  std::uint16_t tag;
+  std::uint32_t size;
+  std::uint32_t offset;
+};
+Bytes DirectoryBytes(const std::vector<DirectoryEntry>& entries, bool bigEndian);
+
+// Copies bytes into out from position on, growing out with zeros as needed.
+void PlaceAt(Bytes& out, std::size_t position, const Bytes& bytes);
 
 // Writes bytes to a file, replacing it.
 void WriteFile(const std::string& path, const Bytes& bytes);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tests/support/CrwBuilder.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -28,6 +30,12 @@ class ScratchFolder {
 
   std::string operator/(const std::string& name) const { return (path_ / name).string(); }
   const std::filesystem::path& path() const { return path_; }
+  // Writes bytes under name and returns the file's full path.
+  std::string Write(const std::string& name, const Bytes& bytes) const {
+    const std::string file = *this / name;
+    WriteFile(file, bytes);
+    return file;
+  }
   // Names of everything in the folder, sorted.
   std::vector<std::string> Entries() const {
     std::vector<std::string> names;
