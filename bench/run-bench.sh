@@ -183,6 +183,13 @@ for junk in random zeros; do
     [ -n "$per" ] && row "size search, 64 MiB $junk junk, per candidate" \
       "$(awk -v s="$per" 'BEGIN { printf "%.2f ns", s * 1e9 }')" "" "" "a couple of ns"
   fi
+  json_qt=$results/bench_size_search_qt.json
+  if [ -s "$json" ] && [ -s "$json_qt" ]; then
+    qt=$(gbench_median "$json_qt" "SizeSearchQt/${junk/zeros/zero}_junk" cpu_time)
+    headless=$(gbench_median "$json" "SizeSearchHeadless/${junk/zeros/zero}_junk" cpu_time)
+    [ -n "$qt" ] && row "search, $junk junk, Qt offscreen vs headless" "$(awk -v t="$qt" 'BEGIN { printf "%.1f ms", t }')" \
+      "$(awk -v t="$headless" 'BEGIN { printf "%.1f ms", t }')" "$(ratio "$qt" "$headless")" "events every 16 ms"
+  fi
 done
 for junk in random zeros; do
   row "crwlog vs dccleancrw, 7+64 MiB $junk junk" "$(seconds "$results/search-$junk.ours")" \
