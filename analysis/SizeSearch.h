@@ -15,4 +15,9 @@ namespace mendrake {
 // file cannot be read.
 bool RepairFile(RepairContext& context, FileImage& image, const std::string& path);
 
+// What RepairFile does once the file is loaded, on an image that already holds
+// it: the same lines and the same state as RepairFile for that path. Lets
+// fuzzing and in-memory tests analyse bytes without a file.
+bool RepairLoadedImage(RepairContext& context, FileImage& image, const std::string& path);
+
 }  // namespace mendrake
