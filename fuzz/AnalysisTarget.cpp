@@ -1,0 +1,68 @@
+#include "analysis/AnalysisState.h"
+#include "analysis/FileImage.h"
+#include "analysis/LogBox.h"
+#include "analysis/Platform.h"
+#include "analysis/SizeSearch.h"
+#include "analysis/WalkLimits.h"
+#include "fuzz/FuzzTargets.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace mendrake::fuzz {
+namespace {
+
+constexpr const char* kPath = "/fuzz/input.crw";
+
+[[noreturn]] void Broken(const char* what) {
+  std::fprintf(stderr, "invariant broken: %s\n", what);
+  std::abort();
+}
+
+// Counts the lines instead of keeping them, and checks that no walk can make
+// the log grow without bound or a line grow past the longest name shown.
+class CheckingLog : public LogBox {
+ public:
+  // "Repairing file", then "not valid" or the three report lines (or the
+  // cancelled line), plus the walks' capped lines and their omission line.
+  static constexpr long kMaxLines = WalkLimits::kMaxLogLinesPerFile + 1 + 5;
+  // "Model: ", up to three UTF-8 bytes per shown byte, and the ellipsis.
+  static constexpr std::size_t kMaxWalkLine = 7 + 3 * WalkLimits::kMaxNameShown + 3;
+
+  void Clear() override { lines_ = 0; }
+  void Append(std::string_view line) override {
+    if (++lines_ > kMaxLines) Broken("the log of one file passed its cap");
+    if (line.size() > kMaxWalkLine + std::string_view(kPath).size()) Broken("a log line is longer than any name shown");
+  }
+  long Lines() const { return lines_; }
+
+ private:
+  long lines_ = 0;
+};
+
+}  // namespace
+
+void AnalyseFileBytes(const std::uint8_t* data, std::size_t size) {
+  FileImage image;
+  image.Assign(data, static_cast<std::int64_t>(size));
+  AnalysisState state;
+  CheckingLog log;
+  HeadlessPlatform platform;
+  RepairContext context{state, log, platform};
+
+  const bool isCrw = RepairLoadedImage(context, image, kPath);
+  if (!isCrw) {
+    if (log.Lines() != 2) Broken("a rejected file logs other than two lines");
+    if (!state.CurrentFilename.empty()) Broken("a rejected file is kept as the current file");
+    return;
+  }
+  if (image.Size() != static_cast<std::int64_t>(size)) Broken("the search changed the image");
+  const std::int64_t lowest = std::int64_t{state.HLen} + 1;
+  if (state.FFilesize < lowest && state.FFilesize != image.Size() + 1) Broken("found size below the root heap");
+  if (state.FFilesize > image.Size() + 1) Broken("found size beyond the file");
+  if (SearchFoundSize(state) && !AllRequiredRecordsFound(state)) Broken("a size found without the required records");
+  if (state.FoundJPEG && (state.JPEGStart <= 14 || state.JPEGStart >= image.Size())) Broken("thumbnail outside the file");
+}
+
+}  // namespace mendrake::fuzz
