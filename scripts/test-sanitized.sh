@@ -11,7 +11,7 @@ cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DMENDRAKE_SANITIZE=ON -DMENDRAKE_BUILD_APP=OFF -DMENDRAKE_BUILD_BENCH=OFF >/dev/null
 cmake --build "$build_dir" -j "$jobs"
 
-export ASAN_OPTIONS=halt_on_error=1:abort_on_error=1:detect_leaks=1:detect_stack_use_after_return=1:strict_string_checks=1:check_initialization_order=1
+export ASAN_OPTIONS=halt_on_error=1:abort_on_error=1:detect_leaks=1:strict_string_checks=1:check_initialization_order=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 cd "$build_dir"
 echo "Running the tests under AddressSanitizer and UndefinedBehaviorSanitizer"

@@ -19,6 +19,10 @@
 extern char** environ;
 
 namespace mendrake::testing {
+
+// Names the case in test listings.
+void PrintTo(const HostileCase& hostile, std::ostream* out) { *out << hostile.name; }
+
 namespace {
 
 struct Analysis {
@@ -155,7 +159,8 @@ const HostileCase& Case(const std::string& name) {
 }
 
 Analysis AnalyseCase(const std::string& name) {
-  const std::string path = ::testing::TempDir() + "hostile-" + name + ".crw";
+  // Apart from the parameterised runs of the same case, which may run alongside.
+  const std::string path = ::testing::TempDir() + "hostile-expect-" + name + ".crw";
   WriteFile(path, Case(name).build());
   Analysis analysis = AnalyseInProcess(path);
   ::unlink(path.c_str());
