@@ -91,6 +91,32 @@ Bytes PlausibleDirectoryWithFanOutThenZeros() {
   return ZeroTailBehind(root);
 }
 
+Bytes DistinctDirectoriesEachFanningOut() {
+  // Many copies of one directory, each naming a deep fan-out 256 times, and a
+  // tail whose every fourth candidate size points at another copy: no walk is
+  // a replay of an earlier one, so only the bound on entries per file ends the work.
+  constexpr int kCopies = 1200;
+  const Bytes fanOut = FanOut(10).Build(false);
+  HeapBuilder directory;
+  for (int k = 0; k < kFanOutWidth; ++k) directory.Entry(kSubHeap, static_cast<std::uint32_t>(fanOut.size()), 0);
+  Bytes copy = directory.Build(false);
+  copy.resize(copy.size() - 4);  // the directory alone, without its heap's pointer
+
+  CrwFile header;
+  header.headerLength = kHeaderLength;
+  Bytes file = header.Build();
+  file.resize(kHeaderLength);
+  file.insert(file.end(), fanOut.begin(), fanOut.end());
+  Bytes tail;
+  for (int i = 0; i < kCopies; ++i) {
+    const auto offset = static_cast<std::uint32_t>(file.size() - kHeaderLength);
+    file.insert(file.end(), copy.begin(), copy.end());
+    for (int b = 0; b < 4; ++b) tail.push_back(static_cast<std::uint8_t>(offset >> (8 * b)));
+  }
+  file.insert(file.end(), tail.begin(), tail.end());
+  return file;
+}
+
 Bytes RecordsAtTheLastByte() {
   // Every record starts at the file's last byte; the sizes claim 4 GiB.
   auto root = [](std::uint32_t lastByte) {
@@ -166,6 +192,7 @@ const std::vector<HostileCase>& HostileCases() {
       {"fan-out-256-wide-64-deep", DeepFanOut},
       {"plausible-directory-then-64-MiB-of-zeros", PlausibleDirectoryThenZeros},
       {"plausible-directory-with-fan-out-then-64-MiB-of-zeros", PlausibleDirectoryWithFanOutThenZeros},
+      {"distinct-directories-each-fanning-out", DistinctDirectoriesEachFanningOut},
       {"records-at-the-last-byte", RecordsAtTheLastByte},
       {"sizes-of-4-GiB", SizesOfFourGiB},
       {"offsets-that-wrap", OffsetsThatWrap},
