@@ -1,108 +1,26 @@
 #include "analysis/FileImage.h"
 
 #include "analysis/FileError.h"
+#include "analysis/FileIo.h"
 
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <stdexcept>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace mendrake {
-namespace {
-
-std::string SystemReason(int error) { return std::strerror(error); }
-
-// Closes a descriptor on every way out of a scope.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-  // Closing can report a late write failure (network and removable media).
-  int Close() {
-    const int result = ::close(fd_);
-    fd_ = -1;
-    return result;
-  }
-
- private:
-  int fd_;
-};
-
-void ReadAll(int fd, std::uint8_t* buffer, std::int64_t count, const std::string& path) {
-  std::int64_t done = 0;
-  while (done < count) {
-    const ssize_t n = ::read(fd, buffer + done, static_cast<std::size_t>(count - done));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      throw FileError(path, "cannot read the file: " + SystemReason(errno));
-    }
-    if (n == 0) throw FileError(path, "the file became shorter while it was being read");
-    done += n;
-  }
-}
-
-void WriteAll(int fd, const std::uint8_t* bytes, std::int64_t count, const std::string& path) {
-  std::int64_t done = 0;
-  while (done < count) {
-    const ssize_t n = ::write(fd, bytes + done, static_cast<std::size_t>(count - done));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      throw FileError(path, "cannot write the file: " + SystemReason(errno));
-    }
-    done += n;
-  }
-}
-
-// A name beside the target, so the final rename stays on one file system.
-std::string TemporaryNameFor(const std::string& path, unsigned attempt) {
-  return path + ".part-" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
-}
-
-}  // namespace
 
 void FileImage::LoadFromFile(const std::string& path) {
-  if (path.empty()) throw FileError(path, "no file name was given");
-  Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (file.get() < 0) throw FileError(path, "cannot open the file: " + SystemReason(errno));
-  struct stat info {};
-  if (::fstat(file.get(), &info) != 0) throw FileError(path, "cannot read the file: " + SystemReason(errno));
-  if (S_ISDIR(info.st_mode)) throw FileError(path, "this is a folder, not a file");
-  if (!S_ISREG(info.st_mode)) throw FileError(path, "this is not a regular file");
-  if (info.st_size > kMaxSize) throw FileError(path, "the file is 2 GiB or larger, which is more than Mendrake can hold");
-
+  OpenSource source = OpenForReading(path);
   size_ = 0;
   position_ = 0;
-  Reserve(info.st_size);
-  ReadAll(file.get(), data_.get(), info.st_size, path);
-  size_ = static_cast<std::int32_t>(info.st_size);
+  Reserve(source.size);
+  ReadAll(source.file.get(), data_.get(), source.size, path);
+  size_ = static_cast<std::int32_t>(source.size);
 }
 
 void FileImage::SaveToFile(const std::string& path) const {
-  if (path.empty()) throw FileError(path, "no file name was given");
-  std::string temporary;
-  int fd = -1;
-  for (unsigned attempt = 0; fd < 0; ++attempt) {
-    temporary = TemporaryNameFor(path, attempt);
-    fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && (errno != EEXIST || attempt > 100)) throw FileError(path, "cannot create the file: " + SystemReason(errno));
-  }
-  Descriptor file(fd);
-  try {
-    WriteAll(file.get(), data_.get(), size_, path);
-    if (file.Close() != 0) throw FileError(path, "cannot write the file: " + SystemReason(errno));
-    if (::rename(temporary.c_str(), path.c_str()) != 0) throw FileError(path, "cannot replace the file: " + SystemReason(errno));
-  } catch (...) {
-    ::unlink(temporary.c_str());
-    throw;
-  }
+  PendingFile file(path);
+  file.Write(data_.get(), size_);
+  file.Commit();
 }
 
 void FileImage::Assign(const std::uint8_t* bytes, std::int64_t count) {

@@ -4,6 +4,7 @@
 #include "analysis/FileError.h"
 #include "analysis/FileImage.h"
 #include "analysis/LogBox.h"
+#include "analysis/RepairRun.h"
 #include "analysis/SizeSearch.h"
 #include "analysis/WalkLimits.h"
 #include "tests/support/HostileFiles.h"
@@ -31,12 +32,13 @@ struct Analysis {
   bool isCrw = false;
 };
 
+// A run of the one file, as crwlog makes it: the search and then the preview.
 Analysis AnalyseInProcess(const std::string& path) {
   Analysis analysis;
   HeadlessPlatform platform;
   RepairContext context{analysis.state, analysis.log, platform};
-  FileImage image;
-  analysis.isCrw = RepairFile(context, image, path);
+  RepairRun(context, {path});
+  analysis.isCrw = !analysis.state.CurrentFilename.empty();
   return analysis;
 }
 
@@ -104,10 +106,12 @@ ToolRun RunCrwlog(const std::string& path) {
   return run;
 }
 
-// A whole report: the file named first, then the verdict or the size report last.
-void ExpectCompleteLog(const std::vector<std::string>& lines, const std::string& path) {
+// A whole report: the file named first, then the verdict or the size report
+// last, before the preview's complaints about a thumbnail that is no JPEG.
+void ExpectCompleteLog(std::vector<std::string> lines, const std::string& path) {
   ASSERT_GE(lines.size(), 2u);
   EXPECT_EQ(lines.front(), "Repairing file " + path);
+  while (lines.size() > 2 && lines.back() == "Unable to preview the JPEG") lines.pop_back();
   const std::string& last = lines.back();
   const bool rejected = last == "The file is not a valid CRW file.";
   const bool reported = last == "Successfully repaired file." || last.rfind("Old filesize was:  ", 0) == 0;

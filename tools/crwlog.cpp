@@ -1,13 +1,17 @@
-// crwlog: analyses CRW files without a window, as "&Repair/Open" does with the
-// same files chosen, and prints every log line as it is appended.
+// crwlog: runs a repair over CRW files without a window, as "&Repair/Open"
+// does with the same files chosen: prints every log line as it is appended
+// and, with two or more files, writes the repaired copies and thumbnails next
+// to them. --preview-ppm FILE also writes the last preview shown as binary PPM.
 #include "analysis/FileError.h"
 #include "analysis/FileImage.h"
 #include "analysis/LogBox.h"
 #include "analysis/Platform.h"
-#include "analysis/SizeSearch.h"
+#include "analysis/RepairRun.h"
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,33 +26,66 @@ class StdoutLog : public mendrake::LogBox {
   }
 };
 
+// No window: the picture view is a slot that keeps the last picture shown.
+class PictureKeepingPlatform : public mendrake::Platform {
+ public:
+  void ShowPicture(const mendrake::RgbBitmap& picture) override { last_ = picture; }
+  const std::optional<mendrake::RgbBitmap>& LastPicture() const { return last_; }
+
+ private:
+  std::optional<mendrake::RgbBitmap> last_;
+};
+
+void SavePpm(const mendrake::RgbBitmap& picture, const std::string& path) {
+  const std::string header =
+      "P6\n" + std::to_string(picture.width) + " " + std::to_string(picture.height) + "\n255\n";
+  std::vector<std::uint8_t> bytes(header.begin(), header.end());
+  bytes.insert(bytes.end(), picture.pixels.begin(), picture.pixels.end());
+  mendrake::FileImage image;
+  image.Assign(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+  image.SaveToFile(path);
+}
+
 int Usage() {
-  std::fputs("usage: crwlog FILE...\n", stderr);
+  std::fputs("usage: crwlog [--preview-ppm FILE] CRW-FILE...\n", stderr);
   return 2;
+}
+
+int Fail(const std::string& message) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "crwlog: %s\n", message.c_str());
+  return 1;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) return Usage();
+  int first = 1;
+  std::string previewPath;
+  if (argc > 1 && std::strcmp(argv[1], "--preview-ppm") == 0) {
+    if (argc < 3) return Usage();
+    previewPath = argv[2];
+    first = 3;
+  }
+  if (first >= argc) return Usage();
   std::vector<std::string> paths;
-  for (int i = 1; i < argc; ++i) {
+  for (int i = first; i < argc; ++i) {
     // Full paths, as the open dialog gives them; links are kept as named.
     paths.push_back(std::filesystem::absolute(argv[i]).string());
   }
 
   mendrake::AnalysisState state;
   StdoutLog log;
-  mendrake::HeadlessPlatform platform;
+  PictureKeepingPlatform platform;
   mendrake::RepairContext context{state, log, platform};
   try {
-    mendrake::FileImage image;
-    log.Clear();
-    for (const std::string& path : paths) mendrake::RepairFile(context, image, path);
+    mendrake::RepairRun(context, paths);
+    if (!previewPath.empty()) {
+      if (!platform.LastPicture()) return Fail("no preview was shown; \"" + previewPath + "\" was not written");
+      SavePpm(*platform.LastPicture(), previewPath);
+    }
   } catch (const mendrake::FileError& error) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "crwlog: %s\n", error.what());
-    return 1;
+    return Fail(error.what());
   }
   return 0;
 }

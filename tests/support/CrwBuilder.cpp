@@ -147,9 +147,9 @@ Bytes MakeCameraFile(const CameraFileOptions& options) {
 
   CrwFile file;
   file.bigEndian = options.bigEndian;
-  file.root.Record(0x2005, Filler(options.rawDataSize, 0x5A))
-      .Record(0x2007, options.thumbnail)
-      .SubHeap(0x300A, properties);
+  file.root.Record(0x2005, Filler(options.rawDataSize, 0x5A));
+  if (options.hasThumbnail) file.root.Record(0x2007, options.thumbnail);
+  file.root.SubHeap(0x300A, properties);
   return file.Build();
 }
 
@@ -176,6 +176,10 @@ void AppendJunk(Bytes& file, JunkKind kind, std::size_t count, std::uint32_t see
       break;
     }
   }
+}
+
+Bytes Prefix(const Bytes& bytes, std::size_t count) {
+  return Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(std::min(count, bytes.size())));
 }
 
 void WriteFile(const std::string& path, const Bytes& bytes) {

@@ -71,12 +71,16 @@ struct CameraFileOptions {
   std::uint16_t height = 2048;
   std::size_t rawDataSize = 4096;
   Bytes thumbnail = Filler(512, 0xD8);
+  bool hasThumbnail = true;  // false leaves the thumbnail record out
 };
 Bytes MakeCameraFile(const CameraFileOptions& options = {});
 
 enum class JunkKind { kRandom, kZeros, kOnes, kCopyOfStart };
 // Appends count bytes of junk; kCopyOfStart repeats the file's own first bytes.
 void AppendJunk(Bytes& file, JunkKind kind, std::size_t count, std::uint32_t seed = 1);
+
+// The first count bytes (all of them when there are fewer).
+Bytes Prefix(const Bytes& bytes, std::size_t count);
 
 // Writes bytes to a file, replacing it.
 void WriteFile(const std::string& path, const Bytes& bytes);

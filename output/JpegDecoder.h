@@ -1,0 +1,29 @@
+#pragma once
+
+#include "output/Bitmap.h"
+
+#include <cstdint>
+#include <span>
+
+namespace mendrake {
+
+// Pictures larger than this are not decoded: a crafted header could otherwise
+// ask for gigabytes (65500 x 65500 pixels). Camera thumbnails hold a few
+// megapixels.
+inline constexpr std::int64_t kMaxJpegPixels = std::int64_t{64} << 20;
+// Progressive pictures with more scans than this are not decoded: each scan
+// makes the decoder pass over the whole picture again, and cameras write one.
+inline constexpr int kMaxJpegScans = 500;
+
+// Reads the JPEG header at the start of bytes; false when the decoder fails on
+// it. Warnings are ignored.
+bool ReadJpegHeader(std::span<const std::uint8_t> bytes, int& width, int& height);
+
+// Decodes the JPEG picture at the start of bytes at full size into RGB pixels.
+// Returns false when the decoder fails (an unreadable header, data it cannot
+// decode, a colour space without an RGB conversion, a picture past the limits
+// above); picture is then unspecified. Warnings are ignored, so image data that
+// ends early decodes as far as it goes, and the decoder's fill for the rest.
+bool DecodeJpeg(std::span<const std::uint8_t> bytes, RgbBitmap& picture);
+
+}  // namespace mendrake

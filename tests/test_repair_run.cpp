@@ -1,0 +1,170 @@
+#include "analysis/FileError.h"
+#include "analysis/RepairRun.h"
+#include "tests/support/RunFixture.h"
+
+#include <filesystem>
+
+namespace mendrake::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kNotCrw = "The file is not a valid CRW file.";
+
+class RepairRunTest : public RunFixture {
+ protected:
+  // Every record but the decoder table: the search never settles on a size,
+  // though it meets the thumbnail record.
+  Source WriteFileWithoutDecoderTable(const std::string& name) {
+    HeapBuilder properties;
+    properties.Record(0x080A, MakeModelRecord("Canon", "Canon EOS D30"))
+        .Record(0x1031, SensorInfoRecord(2160, 1440, false));
+    CrwFile file;
+    const Bytes thumbnail = MakeJpeg(32, 16);
+    file.root.Record(0x2005, Filler(3000, 0x5A)).Record(0x2007, thumbnail).SubHeap(0x300A, properties);
+    Source source{folder / name, file.Build(), 0, thumbnail};
+    source.trueSize = source.bytes.size();
+    WriteFile(source.path, source.bytes);
+    return source;
+  }
+
+  void ExpectOutputsOf(const Source& source, const std::string& repairedName, const std::string& thumbnailName) {
+    EXPECT_EQ(ReadFile(folder / repairedName), Prefix(source.bytes, source.trueSize)) << repairedName;
+    EXPECT_EQ(ReadFile(folder / thumbnailName), source.thumbnail) << thumbnailName;
+  }
+
+  long CountLogged(const std::string& prefix) const {
+    return std::count_if(log.Lines().begin(), log.Lines().end(),
+                         [&](const std::string& line) { return line.rfind(prefix, 0) == 0; });
+  }
+};
+
+TEST_F(RepairRunTest, OneFileIsAnalysedAndPreviewedAndNothingIsWritten) {
+  log.Append("left from an earlier run");
+  state.Aborted = true;
+  const Source source = WriteCameraFile("IMG_0001.CRW", 2000, 80);
+  RepairRun(context, {source.path});
+
+  EXPECT_EQ(folder.Entries(), std::vector<std::string>{"IMG_0001.CRW"});
+  ASSERT_FALSE(log.Lines().empty());
+  EXPECT_EQ(log.Lines().front(), "Repairing file " + source.path);
+  EXPECT_EQ(log.Lines().back(), "Successfully repaired file.");
+  ASSERT_EQ(platform.pictures.size(), 1u);
+  EXPECT_EQ(platform.pictures[0].width, 80);
+  // What "&Save" and "Save &JPEG" act on afterwards.
+  EXPECT_EQ(state.CurrentFilename, source.path);
+  EXPECT_EQ(state.FFilesize, static_cast<std::int64_t>(source.trueSize));
+  EXPECT_FALSE(state.Aborted);
+  EXPECT_FALSE(platform.busy);
+  EXPECT_EQ(platform.busyChanges, 2);
+}
+
+TEST_F(RepairRunTest, SeveralFilesAreWrittenBesideTheirSourcesAndOnlyTheLastIsPreviewed) {
+  const Source first = WriteCameraFile("IMG_0001.CRW", 1000, 40);
+  const Source second = WriteCameraFile("IMG_0002.crw", 0, 56);
+  const Source third = WriteCameraFile("scan", 3000, 72);
+  RepairRun(context, {first.path, second.path, third.path});
+
+  ExpectOutputsOf(first, "IMG_0001.CRW_repaired.CRW", "IMG_0001.jpg");
+  ExpectOutputsOf(second, "IMG_0002.crw_repaired.crw", "IMG_0002.jpg");
+  ExpectOutputsOf(third, "scan_repaired", "scan.jpg");
+  ASSERT_EQ(platform.pictures.size(), 1u);
+  EXPECT_EQ(platform.pictures[0].width, 72);
+  EXPECT_EQ(CountLogged("Successfully repaired file."), 3);
+  EXPECT_TRUE(platform.dialogs.empty());
+}
+
+TEST_F(RepairRunTest, FileThatIsNoCrwIsReportedAndSkipped) {
+  const Source first = WriteCameraFile("a.crw");
+  WriteFile(folder / "notes.txt", Bytes(300, 'n'));
+  const Source third = WriteCameraFile("c.crw");
+  RepairRun(context, {first.path, folder / "notes.txt", third.path});
+
+  ExpectOutputsOf(first, "a.crw_repaired.crw", "a.jpg");
+  ExpectOutputsOf(third, "c.crw_repaired.crw", "c.jpg");
+  EXPECT_EQ(folder.Entries().size(), 7u);
+  EXPECT_EQ(CountLogged(kNotCrw), 1);
+  EXPECT_EQ(platform.pictures.size(), 1u);
+
+  // With the file that is no CRW last, nothing is previewed and Save has nothing to save.
+  platform.pictures.clear();
+  RepairRun(context, {first.path, folder / "notes.txt"});
+  EXPECT_TRUE(platform.pictures.empty());
+  EXPECT_EQ(log.Lines().back(), kNotCrw);
+  EXPECT_TRUE(state.CurrentFilename.empty());
+}
+
+TEST_F(RepairRunTest, FileWithoutAFoundSizeStillGetsItsThumbnailButNoCopy) {
+  const Source first = WriteFileWithoutDecoderTable("odd.crw");
+  const Source second = WriteCameraFile("b.crw");
+  RepairRun(context, {first.path, second.path});
+
+  EXPECT_EQ(ReadFile(folder / "odd.jpg"), first.thumbnail);
+  EXPECT_FALSE(fs::exists(folder / "odd.crw_repaired.crw"));
+  ExpectOutputsOf(second, "b.crw_repaired.crw", "b.jpg");
+
+  // Last in the run, such a file is not previewed.
+  platform.pictures.clear();
+  RepairRun(context, {second.path, first.path});
+  EXPECT_TRUE(platform.pictures.empty());
+}
+
+TEST_F(RepairRunTest, FileThatCannotBeReadEndsTheRunWithItsError) {
+  const Source first = WriteCameraFile("a.crw");
+  const Source third = WriteCameraFile("c.crw");
+  try {
+    RepairRun(context, {first.path, folder / "missing.crw", third.path});
+    ADD_FAILURE() << "the run did not fail";
+  } catch (const FileError& error) {
+    EXPECT_EQ(error.path(), folder / "missing.crw");
+  }
+  ExpectOutputsOf(first, "a.crw_repaired.crw", "a.jpg");
+  EXPECT_FALSE(fs::exists(folder / "c.crw_repaired.crw"));
+  EXPECT_EQ(CountLogged("Repairing file " + third.path), 0);
+  EXPECT_FALSE(platform.busy);
+}
+
+TEST_F(RepairRunTest, OutputThatCannotBeWrittenEndsTheRun) {
+  const Source first = WriteCameraFile("a.crw");
+  const Source second = WriteCameraFile("b.crw");
+  fs::create_directory(folder / "a.crw_repaired.crw");
+  EXPECT_THROW(RepairRun(context, {first.path, second.path}), FileError);
+  EXPECT_FALSE(fs::exists(folder / "a.jpg"));
+  EXPECT_EQ(CountLogged("Repairing file " + second.path), 0);
+  EXPECT_FALSE(platform.busy);
+}
+
+TEST_F(RepairRunTest, ThumbnailRecordPastTheEndOfItsFileEndsTheRun) {
+  HeapBuilder properties;
+  properties.Record(0x080A, MakeModelRecord("Canon", "Canon EOS D30"))
+      .Record(0x1031, SensorInfoRecord(2160, 1440, false))
+      .Record(0x1835, Filler(16, 0));
+  CrwFile file;
+  file.root.Record(0x2005, Filler(3000, 0x5A)).Entry(0x2007, 100000, 20).SubHeap(0x300A, properties);
+  WriteFile(folder / "a.crw", file.Build());
+  const Source second = WriteCameraFile("b.crw");
+  EXPECT_THROW(RepairRun(context, {folder / "a.crw", second.path}), FileError);
+  // The repaired copy came first and stands; the thumbnail left nothing.
+  EXPECT_EQ(folder.Entries(), (std::vector<std::string>{"a.crw", "a.crw_repaired.crw", "b.crw"}));
+}
+
+TEST_F(RepairRunTest, CancelledSearchWritesAndShowsNothingAndEndsTheRun) {
+  const Source first = WriteCameraFile("a.crw", 200000);
+  const Source second = WriteCameraFile("b.crw");
+  platform.onEvents = [this] { state.Aborted = true; };
+  RepairRun(context, {first.path, second.path});
+
+  EXPECT_EQ(folder.Entries(), (std::vector<std::string>{"a.crw", "b.crw"}));
+  EXPECT_TRUE(platform.pictures.empty());
+  EXPECT_EQ(CountLogged("Successfully repaired file."), 0);
+  EXPECT_EQ(CountLogged("Repairing file " + second.path), 0);
+  EXPECT_FALSE(platform.busy);
+
+  // A single cancelled file is neither previewed nor left for "&Save".
+  RepairRun(context, {first.path});
+  EXPECT_TRUE(platform.pictures.empty());
+  EXPECT_FALSE(SearchFoundSize(state));
+}
+
+}  // namespace
+}  // namespace mendrake::testing
