@@ -38,6 +38,8 @@ void Replay(const std::string& target, Target entry) {
 }
 
 TEST(FuzzCorpus, AnalysisInputsAreHarmless) { Replay("analysis", fuzz::AnalyseFileBytes); }
+TEST(FuzzCorpus, PreviewInputsAreHarmless) { Replay("preview", fuzz::DecodePreviewBytes); }
+TEST(FuzzCorpus, OutputNameInputsKeepTheRules) { Replay("output_names", fuzz::CheckOutputNames); }
 
 }  // namespace
 }  // namespace mendrake::testing

@@ -1,0 +1,72 @@
+#include "analysis/AnalysisState.h"
+#include "analysis/FileImage.h"
+#include "analysis/LogBox.h"
+#include "analysis/Platform.h"
+#include "fuzz/FuzzTargets.h"
+#include "output/JpegDecoder.h"
+#include "output/Preview.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+namespace mendrake::fuzz {
+namespace {
+
+[[noreturn]] void Broken(const char* what) {
+  std::fprintf(stderr, "invariant broken: %s\n", what);
+  std::abort();
+}
+
+// Checks every picture the preview would show.
+class CheckingView : public Platform {
+ public:
+  void ShowPicture(const RgbBitmap& picture) override {
+    ++shown_;
+    CheckPicture(picture);
+  }
+  static void CheckPicture(const RgbBitmap& picture) {
+    if (picture.width <= 0 || picture.height <= 0) Broken("a picture without pixels");
+    const std::int64_t pixels = std::int64_t{picture.width} * picture.height;
+    if (pixels > kMaxJpegPixels) Broken("a picture past the pixel limit");
+    if (picture.pixels.size() != static_cast<std::size_t>(pixels) * 3) Broken("pixels that do not fill the picture");
+  }
+  int Shown() const { return shown_; }
+
+ private:
+  int shown_ = 0;
+};
+
+}  // namespace
+
+void DecodePreviewBytes(const std::uint8_t* data, std::size_t size) {
+  const std::span<const std::uint8_t> bytes(data, size);
+  int width = 0;
+  int height = 0;
+  const bool headerRead = ReadJpegHeader(bytes, width, height);
+  RgbBitmap picture;
+  const bool decoded = DecodeJpeg(bytes, picture);
+  if (decoded) {
+    if (!headerRead) Broken("decoded a picture whose header could not be read");
+    if (picture.width != width || picture.height != height) Broken("the header and the picture disagree on the size");
+    CheckingView::CheckPicture(picture);
+  }
+
+  // The same bytes as the thumbnail of a run's image, one byte into it: the
+  // preview reads from JPEGStart to the end of the image.
+  std::vector<std::uint8_t> withLead(size + 1, 0);
+  std::copy(data, data + size, withLead.begin() + 1);
+  FileImage image;
+  image.Assign(withLead.data(), static_cast<std::int64_t>(withLead.size()));
+  AnalysisState state;
+  state.JPEGStart = 1;
+  state.JPEGSize = static_cast<std::uint32_t>(size);
+  LogLines log;
+  CheckingView view;
+  RepairContext context{state, log, view};
+  ShowPreview(context, image);
+  if (view.Shown() != (decoded ? 1 : 0)) Broken("the preview and the decoder disagree");
+  if (log.Lines().size() > 2) Broken("more than two lines for one preview");
+}
+
+}  // namespace mendrake::fuzz
