@@ -8,6 +8,7 @@
 #include "analysis/SizeSearch.h"
 #include "analysis/WalkLimits.h"
 #include "tests/support/HostileFiles.h"
+#include "tests/support/ScratchFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -214,6 +215,30 @@ TEST(HostileRecords, AThumbnailClaimingFourGiBIsRecordedAsFound) {
   EXPECT_TRUE(SearchFoundSize(analysis.state));
   EXPECT_TRUE(analysis.state.FoundJPEG);
   EXPECT_EQ(analysis.state.JPEGSize, 0xFFFFFFFFu);
+}
+
+TEST(HostileRecords, AThumbnailClaimingMoreThanTheFileEndsAMultiFileRunWithoutAPartialFile) {
+  const ScratchFolder folder;
+  const Bytes bytes = Case("sizes-of-4-GiB").build();
+  const std::string first = folder / "A.CRW";
+  WriteFile(first, bytes);
+  WriteFile(folder / "B.CRW", bytes);
+  AnalysisState state;
+  LogLines log;
+  HeadlessPlatform platform;
+  RepairContext context{state, log, platform};
+  try {
+    RepairRun(context, {first, folder / "B.CRW"});
+    ADD_FAILURE() << "the run wrote a thumbnail of 4 GiB";
+  } catch (const FileError& error) {
+    EXPECT_EQ(error.path(), first);
+    EXPECT_NE(std::string(error.what()).find("4294967295"), std::string::npos) << error.what();
+  }
+  // The repaired copy came first and is whole; the thumbnail was never begun.
+  EXPECT_EQ(folder.Entries(), (std::vector<std::string>{"A.CRW", "A.CRW_repaired.CRW", "B.CRW"}));
+  EXPECT_EQ(static_cast<std::int64_t>(ReadFile(folder / "A.CRW_repaired.CRW").size()), state.FFilesize);
+  const auto& lines = log.Lines();
+  EXPECT_EQ(std::find(lines.begin(), lines.end(), "Repairing file " + folder / "B.CRW"), lines.end());
 }
 
 // A file of 2 GiB or more cannot be held; the error names the file.
