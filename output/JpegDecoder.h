@@ -9,11 +9,11 @@ namespace mendrake {
 
 // Pictures larger than this are not decoded: a crafted header could otherwise
 // ask for gigabytes (65500 x 65500 pixels). Camera thumbnails hold a few
-// megapixels, and a whole 11-megapixel sensor still fits. The decoder spends
-// some 25 ns a pixel whether or not the file holds data for it (it fills in
-// what is missing), so this also bounds a crafted 50-byte thumbnail: at 64
-// megapixels one would take some 1.6 s and 192 MiB of pixels, at 16 0.4 s.
-inline constexpr std::int64_t kMaxJpegPixels = std::int64_t{16} << 20;
+// megapixels. The decoder spends some 25 ns a pixel whether or not the file
+// holds data for it (it fills in what is missing), so this also bounds what a
+// crafted 50-byte thumbnail costs: at 64 megapixels some 1.6 s and 192 MiB of
+// pixels, at 16 0.4 s (over a second on a busy machine), at 8 0.2 s.
+inline constexpr std::int64_t kMaxJpegPixels = std::int64_t{8} << 20;
 // Progressive pictures with more scans than this are not decoded: each scan
 // makes the decoder pass over the whole picture again, and cameras write one.
 inline constexpr int kMaxJpegScans = 500;
