@@ -5,20 +5,14 @@
 #include "analysis/SizeSearch.h"
 #include "analysis/WalkLimits.h"
 #include "fuzz/FuzzTargets.h"
+#include "fuzz/Invariant.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 
 namespace mendrake::fuzz {
 namespace {
 
 constexpr const char* kPath = "/fuzz/input.crw";
-
-[[noreturn]] void Broken(const char* what) {
-  std::fprintf(stderr, "invariant broken: %s\n", what);
-  std::abort();
-}
 
 // Counts the lines instead of keeping them, and checks that no walk can make
 // the log grow without bound or a line grow past the longest name shown.

@@ -1,18 +1,12 @@
 #include "fuzz/FuzzTargets.h"
+#include "fuzz/Invariant.h"
 #include "output/OutputNames.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 
 namespace mendrake::fuzz {
 namespace {
-
-[[noreturn]] void Broken(const char* what) {
-  std::fprintf(stderr, "invariant broken: %s\n", what);
-  std::abort();
-}
 
 bool EndsWith(std::string_view text, std::string_view end) {
   return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;

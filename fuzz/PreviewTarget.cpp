@@ -3,21 +3,15 @@
 #include "analysis/LogBox.h"
 #include "analysis/Platform.h"
 #include "fuzz/FuzzTargets.h"
+#include "fuzz/Invariant.h"
 #include "output/JpegDecoder.h"
 #include "output/Preview.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <span>
 #include <vector>
 
 namespace mendrake::fuzz {
 namespace {
-
-[[noreturn]] void Broken(const char* what) {
-  std::fprintf(stderr, "invariant broken: %s\n", what);
-  std::abort();
-}
 
 // Checks every picture the preview would show.
 class CheckingView : public Platform {
