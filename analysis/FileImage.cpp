@@ -2,7 +2,9 @@
 
 #include "analysis/FileError.h"
 #include "analysis/FileIo.h"
+#include "analysis/LargeBuffer.h"
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 
@@ -65,12 +67,31 @@ void FileImage::Reserve(std::int64_t capacity) {
     data_.reset();  // nothing to keep: free first, so old and new never coexist
     capacity_ = 0;
   }
-  // Exact-size allocations: images are loaded once and rarely grown, and the
+  // Close to exact sizes: images are loaded once and rarely grown, and the
   // peak memory of a run should stay close to the size of the file in hand.
-  std::unique_ptr<std::uint8_t[]> grown(new std::uint8_t[static_cast<std::size_t>(capacity)]);
+  // Large images are rounded up to whole huge pages (LargeBuffer.h), which
+  // also lets a run reuse the mapping for the next file of about that size.
+  Buffer grown = Allocate(capacity);
   if (size_ > 0) std::memcpy(grown.get(), data_.get(), static_cast<std::size_t>(size_));
   data_ = std::move(grown);
-  capacity_ = static_cast<std::int32_t>(capacity);
+  const auto requested = static_cast<std::size_t>(capacity);
+  capacity_ = IsLargeBuffer(requested)
+                  ? static_cast<std::int32_t>(std::min<std::int64_t>(static_cast<std::int64_t>(LargeBufferLength(requested)), kMaxSize))
+                  : static_cast<std::int32_t>(capacity);
+}
+
+FileImage::Buffer FileImage::Allocate(std::int64_t capacity) {
+  const auto bytes = static_cast<std::size_t>(capacity);
+  if (IsLargeBuffer(bytes)) return Buffer(MapLargeBuffer(bytes), ImageBufferRelease{bytes});
+  return Buffer(new std::uint8_t[bytes], ImageBufferRelease{bytes});
+}
+
+void ImageBufferRelease::operator()(std::uint8_t* bytes) const {
+  if (IsLargeBuffer(allocated)) {
+    UnmapLargeBuffer(bytes, allocated);
+  } else {
+    delete[] bytes;
+  }
 }
 
 }  // namespace mendrake

@@ -8,6 +8,13 @@
 
 namespace mendrake {
 
+// Frees a file image's content however it was allocated: large images live in
+// mappings of their own (see LargeBuffer.h), small ones on the heap.
+struct ImageBufferRelease {
+  std::size_t allocated = 0;
+  void operator()(std::uint8_t* bytes) const;
+};
+
 // The whole content of one file held in memory, with a read position.
 // Sizes and positions are taken and given as 64-bit values but held in signed
 // 32 bits, so an image holds less than 2 GiB.
@@ -58,7 +65,10 @@ class FileImage {
  private:
   void Reserve(std::int64_t capacity);
 
-  std::unique_ptr<std::uint8_t[]> data_;
+  using Buffer = std::unique_ptr<std::uint8_t, ImageBufferRelease>;
+  static Buffer Allocate(std::int64_t capacity);
+
+  Buffer data_;
   std::int32_t size_ = 0;
   std::int32_t capacity_ = 0;
   std::int32_t position_ = 0;

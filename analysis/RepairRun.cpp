@@ -36,11 +36,14 @@ void RepairRun(RepairContext& context, const std::vector<std::string>& paths) {
   for (std::size_t i = 0; i < paths.size(); ++i) {
     const bool passed = RepairFile(context, image, paths[i]);
     // A cancelled search has not settled on a size: nothing of that file is
-    // written or shown, and the run ends with it.
+    // written or shown. A cancel that came as the search succeeded still lets
+    // the file that was reported repaired be written.
+    const bool cancelled = state.Aborted && !SearchFoundSize(state);
+    if (passed && !cancelled) {
+      if (automatic) WriteOutputsBesideSource(context);
+      if (i + 1 == paths.size() && HasPreviewableThumbnail(state)) ShowPreview(context, image);
+    }
     if (state.Aborted) break;
-    if (!passed) continue;
-    if (automatic) WriteOutputsBesideSource(context);
-    if (i + 1 == paths.size() && HasPreviewableThumbnail(state)) ShowPreview(context, image);
   }
 }
 

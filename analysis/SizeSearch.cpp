@@ -1,7 +1,10 @@
 #include "analysis/SizeSearch.h"
 
+#include "analysis/CandidateScan.h"
 #include "analysis/HeaderCheck.h"
 #include "analysis/HeapWalker.h"
+
+#include <algorithm>
 
 namespace mendrake {
 namespace {
@@ -16,30 +19,38 @@ void ResetForFile(AnalysisState& state) {
   state.FoundSize = false;
 }
 
-// Tries every candidate size from the image's size down until the required
-// records were all met; returns the candidate it would have tried next.
+}  // namespace
+
 std::int64_t SearchTrueSize(RepairContext& context, FileImage& image) {
   AnalysisState& state = context.state;
+  Platform& platform = context.platform;
   HeapWalker walker(context, image);
   const std::int64_t rootStart = state.HLen;
+  const RootCandidateScan scan(image, rootStart, state.BigEndian);
   std::int64_t candidate = image.Size();
   bool found = false;
   // Every walk resets FFilesize, so a Save invoked during the search does nothing.
   if (rootStart < candidate) state.FFilesize = 0;
 
   while (!found && rootStart < candidate && !state.Aborted) {
-    const std::int64_t directory = PlausibleRootDirectory(image, rootStart, candidate, state.BigEndian);
-    if (directory >= 0) {
-      walker.WalkRoot(candidate, directory);
-      found = AllRequiredRecordsFound(state);
+    // Candidates that fail before their directory's first entry change
+    // nothing, so they are passed over in a stretch and told to the platform
+    // together; a stretch is no longer than the platform counts between two
+    // looks at its clock, and Aborted is tested again after each.
+    const std::int64_t lowest = std::max(rootStart + 1, candidate - std::int64_t{Platform::kWorkUnitsPerClockCheck} + 1);
+    const CandidateHit hit = scan.FirstPlausible(candidate, lowest);
+    if (hit.candidate < candidate) {
+      platform.NoteWork(static_cast<std::uint32_t>(candidate - hit.candidate));
+      candidate = hit.candidate;
+      if (hit.candidate < lowest || state.Aborted) continue;
     }
+    walker.WalkRoot(candidate, hit.directory);
+    found = AllRequiredRecordsFound(state);
     --candidate;
-    context.platform.NoteWork();
+    platform.NoteWork();
   }
   return candidate;
 }
-
-}  // namespace
 
 bool RepairFile(RepairContext& context, FileImage& image, const std::string& path) {
   // Reset before the load, so a file that cannot be read leaves no stale results.

@@ -3,6 +3,7 @@
 #include "analysis/FileImage.h"
 #include "analysis/RepairContext.h"
 
+#include <cstdint>
 #include <string>
 
 namespace mendrake {
@@ -19,5 +20,11 @@ bool RepairFile(RepairContext& context, FileImage& image, const std::string& pat
 // it: the same lines and the same state as RepairFile for that path. Lets
 // fuzzing and in-memory tests analyse bytes without a file.
 bool RepairLoadedImage(RepairContext& context, FileImage& image, const std::string& path);
+
+// The search step of RepairFile on an image that passed the header check, with
+// the found flags reset: tries every candidate size from the image's size down
+// until the required records were all met, or HLen is reached, or the run is
+// aborted. Returns the candidate it would have tried next.
+std::int64_t SearchTrueSize(RepairContext& context, FileImage& image);
 
 }  // namespace mendrake

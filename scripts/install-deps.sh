@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev libjpeg62-turbo-dev
   libgtest-dev libbenchmark-dev
   clang libclang-rt-14-dev
-  dcraw libimage-exiftool-perl libjpeg-turbo-progs time
+  dcraw libimage-exiftool-perl libjpeg-turbo-progs hyperfine time
   xvfb xauth xdotool imagemagick
 )
 

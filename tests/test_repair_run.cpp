@@ -166,5 +166,31 @@ TEST_F(RepairRunTest, CancelledSearchWritesAndShowsNothingAndEndsTheRun) {
   EXPECT_FALSE(SearchFoundSize(state));
 }
 
+// A cancel that arrives as the search succeeds: the file was reported
+// repaired, so its outputs are written; the run still ends with it.
+TEST_F(RepairRunTest, CancelArrivingAsTheSearchSucceedsStillWritesThatFile) {
+  class CancelOnSuccess : public LogBox {
+   public:
+    CancelOnSuccess(LogLines& lines, AnalysisState& state) : lines_(lines), state_(state) {}
+    void Clear() override { lines_.Clear(); }
+    void Append(std::string_view line) override {
+      lines_.Append(line);
+      if (line == "Successfully repaired file.") state_.Aborted = true;
+    }
+
+   private:
+    LogLines& lines_;
+    AnalysisState& state_;
+  } cancellingLog(log, state);
+  RepairContext cancelling{state, cancellingLog, platform};
+
+  const Source first = WriteCameraFile("a.crw");
+  const Source second = WriteCameraFile("b.crw");
+  RepairRun(cancelling, {first.path, second.path});
+
+  ExpectOutputsOf(first, "a.crw_repaired.crw", "a.jpg");
+  EXPECT_EQ(CountLogged("Repairing file " + second.path), 0);
+}
+
 }  // namespace
 }  // namespace mendrake::testing

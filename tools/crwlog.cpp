@@ -3,7 +3,7 @@
 // and, with two or more files, writes the repaired copies and thumbnails next
 // to them. --preview-ppm FILE also writes the last preview shown as binary PPM.
 #include "analysis/FileError.h"
-#include "analysis/FileImage.h"
+#include "analysis/FileIo.h"
 #include "analysis/LogBox.h"
 #include "analysis/Platform.h"
 #include "analysis/RepairRun.h"
@@ -36,14 +36,15 @@ class PictureKeepingPlatform : public mendrake::Platform {
   std::optional<mendrake::RgbBitmap> last_;
 };
 
+// Header and pixels go straight to the file: a picture-sized buffer more would
+// cost as much as the decode on machines where fresh pages are dear.
 void SavePpm(const mendrake::RgbBitmap& picture, const std::string& path) {
   const std::string header =
       "P6\n" + std::to_string(picture.width) + " " + std::to_string(picture.height) + "\n255\n";
-  std::vector<std::uint8_t> bytes(header.begin(), header.end());
-  bytes.insert(bytes.end(), picture.pixels.begin(), picture.pixels.end());
-  mendrake::FileImage image;
-  image.Assign(bytes.data(), static_cast<std::int64_t>(bytes.size()));
-  image.SaveToFile(path);
+  mendrake::PendingFile file(path);
+  file.Write(reinterpret_cast<const std::uint8_t*>(header.data()), static_cast<std::int64_t>(header.size()));
+  file.Write(picture.pixels.data(), static_cast<std::int64_t>(picture.pixels.size()));
+  file.Commit();
 }
 
 int Usage() {
