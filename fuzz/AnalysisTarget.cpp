@@ -1,5 +1,7 @@
 #include "analysis/AnalysisState.h"
+#include "analysis/CandidateScan.h"
 #include "analysis/FileImage.h"
+#include "analysis/HeapWalker.h"
 #include "analysis/LogBox.h"
 #include "analysis/Platform.h"
 #include "analysis/SizeSearch.h"
@@ -7,6 +9,7 @@
 #include "fuzz/FuzzTargets.h"
 #include "fuzz/Invariant.h"
 
+#include <algorithm>
 #include <string>
 
 namespace mendrake::fuzz {
@@ -35,6 +38,27 @@ class CheckingLog : public LogBox {
   long lines_ = 0;
 };
 
+// The candidate scan must find what trying every candidate in turn finds. The
+// windows vary in width, so that hits fall at every place of a stride.
+void CheckCandidateScan(const FileImage& image, std::int64_t rootStart, bool bigEndian) {
+  const RootCandidateScan scan(image, rootStart, bigEndian);
+  std::int64_t highest = image.Size();
+  while (highest > rootStart) {
+    const std::int64_t lowest = std::max(rootStart + 1, highest - highest % 700);
+    const CandidateHit hit = scan.FirstPlausible(highest, lowest);
+    std::int64_t candidate = highest;
+    std::int64_t directory = -1;
+    for (; candidate >= lowest; --candidate) {
+      directory = PlausibleRootDirectory(image, rootStart, candidate, bigEndian);
+      if (directory >= 0) break;
+    }
+    if (hit.candidate != candidate || (candidate >= lowest && hit.directory != directory)) {
+      Broken("the candidate scan differs from trying each candidate in turn");
+    }
+    highest = candidate - 1;
+  }
+}
+
 }  // namespace
 
 void AnalyseFileBytes(const std::uint8_t* data, std::size_t size) {
@@ -57,6 +81,7 @@ void AnalyseFileBytes(const std::uint8_t* data, std::size_t size) {
   if (state.FFilesize > image.Size() + 1) Broken("found size beyond the file");
   if (SearchFoundSize(state) && !AllRequiredRecordsFound(state)) Broken("a size found without the required records");
   if (state.FoundJPEG && (state.JPEGStart <= 14 || state.JPEGStart >= image.Size())) Broken("thumbnail outside the file");
+  CheckCandidateScan(image, state.HLen, state.BigEndian);
 }
 
 }  // namespace mendrake::fuzz
