@@ -17,6 +17,10 @@ inline constexpr std::int64_t kMaxJpegPixels = std::int64_t{8} << 20;
 // Progressive pictures with more scans than this are not decoded: each scan
 // makes the decoder pass over the whole picture again, and cameras write one.
 inline constexpr int kMaxJpegScans = 500;
+// Nor are those whose scans so far, times the picture's pixels, pass this: 16
+// passes over the largest picture (a standard progressive script has about
+// ten). Without it a 4 KB thumbnail of 400 scans over 8 megapixels took 0.7 s.
+inline constexpr std::int64_t kMaxJpegScanPixels = 16 * kMaxJpegPixels;
 
 // Reads the JPEG header at the start of bytes; false when the decoder fails on
 // it. Warnings are ignored.
