@@ -1,6 +1,8 @@
 # The front door: `make run` and `make test` install what is missing, build and go.
 BUILD_DIR ?= build
 SAN_BUILD_DIR ?= build-asan
+FUZZ_BUILD_DIR ?= build-fuzz
+FUZZ_SECONDS ?= 60
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
@@ -22,9 +24,13 @@ run: build
 
 test: build
 	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+	@bash scripts/test-sanitized.sh $(SAN_BUILD_DIR) $(JOBS)
 
 bench: build
 	@bash bench/run-bench.sh $(BUILD_DIR)
 
+fuzz: deps
+	@bash fuzz/run-fuzz.sh $(FUZZ_BUILD_DIR) $(FUZZ_SECONDS) $(JOBS)
+
 clean:
-	rm -rf $(BUILD_DIR) $(SAN_BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(SAN_BUILD_DIR) $(FUZZ_BUILD_DIR)

@@ -17,6 +17,8 @@ constexpr std::int64_t kFirstCandidatePastHeader = kHeaderEnd + 5;
 // prefetches to arrive, few enough that a hit early in a stride wastes little.
 constexpr int kStride = 256;
 constexpr std::uint16_t kMaxDirectoryEntries = 256;
+// Candidates tried one by one before a stride is sorted out.
+constexpr std::int64_t kPlainFirst = 8;
 
 template <bool kBigEndian>
 std::uint32_t LoadDWordIn(const std::uint8_t* bytes) {
@@ -47,6 +49,16 @@ RootCandidateScan::RootCandidateScan(const FileImage& image, std::int64_t rootSt
 }
 
 CandidateHit RootCandidateScan::FirstPlausible(std::int64_t highest, std::int64_t lowest) const {
+  // The first few candidates the plain way: a stride costs its whole length
+  // even when its first candidate is the hit, and in a tail where every
+  // candidate leads to a directory (a tail of zeros behind a heap whose
+  // directory comes first) that made each candidate cost two strides.
+  const std::int64_t plainLowest = std::max(lowest, highest - kPlainFirst + 1);
+  for (; highest >= plainLowest; --highest) {
+    const std::int64_t directory = PlausibleRootDirectory(image_, rootStart_, highest, bigEndian_);
+    if (directory >= 0) return {highest, directory};
+  }
+  if (highest < lowest) return {lowest - 1, -1};
   const std::int64_t fastLowest = std::max(lowest, kFirstCandidatePastHeader);
   if (highest >= fastLowest && anyOffset_) {
     const CandidateHit hit = bigEndian_ ? ScanInBounds<true>(highest, fastLowest) : ScanInBounds<false>(highest, fastLowest);

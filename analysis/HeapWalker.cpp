@@ -37,6 +37,7 @@ HeapWalker::HeapWalker(RepairContext& context, FileImage& image)
 
 void HeapWalker::ScanHeap(std::int64_t start, std::int64_t length) {
   subHeapsThisRootWalk_ = 0;
+  entriesThisRootWalk_ = 0;
   Walk(start, length, 0);
 }
 
@@ -55,6 +56,7 @@ void HeapWalker::WalkRoot(std::int64_t candidateSize, std::int64_t directory) {
   record.directory = directory;
   recording_ = &record;
   subHeapsThisRootWalk_ = 0;
+  entriesThisRootWalk_ = 0;
   const bool budgetWasLeft = !budgetExhausted_;
   const std::int64_t start = state_.HLen;
   Walk(start, candidateSize - start, 0);
@@ -90,7 +92,10 @@ void HeapWalker::Walk(std::int64_t start, std::int64_t length, int depth) {
       budgetExhausted_ = true;
       return;
     }
+    // Depends on this walk alone, so a walk cut here is replayed alike.
+    if (entriesThisRootWalk_ >= WalkLimits::kMaxEntriesPerRootWalk) return;
     ++entriesVisited_;
+    ++entriesThisRootWalk_;
     platform_.NoteWork();
 
     std::uint16_t tag = 0;

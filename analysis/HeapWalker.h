@@ -104,6 +104,7 @@ class HeapWalker {
   std::int64_t nameBytesScanned_ = 0;
   bool budgetExhausted_ = false;
   int subHeapsThisRootWalk_ = 0;
+  int entriesThisRootWalk_ = 0;
   WalkRecord* recording_ = nullptr;
   std::array<WalkRecord, WalkLimits::kRememberedWalks> remembered_{};
   std::size_t nextRemembered_ = 0;

@@ -53,9 +53,15 @@ std::int64_t SearchTrueSize(RepairContext& context, FileImage& image) {
 }
 
 bool RepairFile(RepairContext& context, FileImage& image, const std::string& path) {
+  // Reset before the load, so a file that cannot be read leaves no stale results.
+  ResetForFile(context.state);
+  image.LoadFromFile(path);
+  return RepairLoadedImage(context, image, path);
+}
+
+bool RepairLoadedImage(RepairContext& context, FileImage& image, const std::string& path) {
   AnalysisState& state = context.state;
   ResetForFile(state);
-  image.LoadFromFile(path);
   context.log.Append("Repairing file " + path);
   if (!CheckHeader(state, image)) {
     context.log.Append("The file is not a valid CRW file.");

@@ -16,6 +16,11 @@ namespace mendrake {
 // file cannot be read.
 bool RepairFile(RepairContext& context, FileImage& image, const std::string& path);
 
+// What RepairFile does once the file is loaded, on an image that already holds
+// it: the same lines and the same state as RepairFile for that path. Lets
+// fuzzing and in-memory tests analyse bytes without a file.
+bool RepairLoadedImage(RepairContext& context, FileImage& image, const std::string& path);
+
 // The search step of RepairFile on an image that passed the header check, with
 // the found flags reset: tries every candidate size from the image's size down
 // until the required records were all met, or HLen is reached, or the run is

@@ -15,6 +15,12 @@ struct WalkLimits {
   // ten; a directory of 256 entries naming one sub-heap, repeated a few levels
   // down, would otherwise mean 256^depth walks.
   static constexpr int kMaxSubHeapsPerRootWalk = 64;
+  // Directory entries visited during one walk of the root heap. A camera file's
+  // whole walk visits about fifty (an EOS DIGITAL REBEL's: 49 in seven heaps).
+  // Without it the sub-heap bound above still lets one walk visit 65 x 256
+  // entries, and a file whose every fourth candidate leads to another directory
+  // naming such a fan-out made a 6.6 KB file walk four million entries.
+  static constexpr int kMaxEntriesPerRootWalk = 1024;
   // Directory entries visited over the whole size search of one file. A camera
   // file visits well under a thousand per walk that passes the directory checks,
   // and random junk lets only about one candidate in fifteen thousand pass them.

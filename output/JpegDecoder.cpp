@@ -27,7 +27,9 @@ void IgnoreMessage(j_common_ptr /*info*/, int /*level*/) {}
 void StopAfterTooManyScans(j_common_ptr info) {
   if (info->is_decompressor) {
     auto* decompress = reinterpret_cast<j_decompress_ptr>(info);
-    if (decompress->input_scan_number > kMaxJpegScans) JumpOnError(info);
+    const std::int64_t scanPixels =
+        std::int64_t{decompress->input_scan_number} * decompress->image_width * decompress->image_height;
+    if (decompress->input_scan_number > kMaxJpegScans || scanPixels > kMaxJpegScanPixels) JumpOnError(info);
   }
 }
 

@@ -54,8 +54,15 @@ HeapBuilder& HeapBuilder::Padding(std::size_t count, std::uint8_t value) {
   return *this;
 }
 
+HeapBuilder& HeapBuilder::DirectoryFirst() {
+  directoryFirst_ = true;
+  return *this;
+}
+
 Bytes HeapBuilder::Build(bool bigEndian) const {
-  Bytes heap(padding_, paddingValue_);
+  // With the directory first, the record data begins after it.
+  const std::size_t dataStart = directoryFirst_ ? 2 + 10 * items_.size() : 0;
+  Bytes heap(dataStart + padding_, paddingValue_);
   std::vector<std::uint32_t> sizes;
   std::vector<std::uint32_t> offsets;
   for (const Item& item : items_) {
@@ -69,14 +76,20 @@ Bytes HeapBuilder::Build(bool bigEndian) const {
     sizes.push_back(static_cast<std::uint32_t>(data.size()));
     heap.insert(heap.end(), data.begin(), data.end());
   }
-  const auto directory = static_cast<std::uint32_t>(heap.size());
-  Put16(heap, static_cast<std::uint16_t>(items_.size()), bigEndian);
+  Bytes directory;
+  Put16(directory, static_cast<std::uint16_t>(items_.size()), bigEndian);
   for (std::size_t i = 0; i < items_.size(); ++i) {
-    Put16(heap, items_[i].tag, bigEndian);
-    Put32(heap, sizes[i], bigEndian);
-    Put32(heap, offsets[i], bigEndian);
+    Put16(directory, items_[i].tag, bigEndian);
+    Put32(directory, sizes[i], bigEndian);
+    Put32(directory, offsets[i], bigEndian);
   }
-  Put32(heap, directory, bigEndian);
+  const auto directoryOffset = static_cast<std::uint32_t>(directoryFirst_ ? 0 : heap.size());
+  if (directoryFirst_) {
+    std::copy(directory.begin(), directory.end(), heap.begin());
+  } else {
+    heap.insert(heap.end(), directory.begin(), directory.end());
+  }
+  Put32(heap, directoryOffset, bigEndian);
   return heap;
 }
 

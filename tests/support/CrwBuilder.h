@@ -23,6 +23,10 @@ class HeapBuilder {
   HeapBuilder& Entry(std::uint16_t tag, std::uint32_t size, std::uint32_t offset);
   // Bytes placed before the record data; they shift every record.
   HeapBuilder& Padding(std::size_t count, std::uint8_t value = 0);
+  // Puts the directory at the heap's start, before the record data, so that its
+  // offset in the last four bytes is 0: a tail of zeros then leads every
+  // candidate size to this directory.
+  HeapBuilder& DirectoryFirst();
 
   Bytes Build(bool bigEndian) const;
 
@@ -38,6 +42,7 @@ class HeapBuilder {
   std::vector<HeapBuilder> subHeaps_;
   std::size_t padding_ = 0;
   std::uint8_t paddingValue_ = 0;
+  bool directoryFirst_ = false;
 };
 
 // A whole file: the 26-byte header of camera files (or another length) and a root heap.

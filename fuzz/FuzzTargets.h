@@ -1,0 +1,21 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// The fuzz targets' entry functions. libFuzzer calls them through
+// LibFuzzerEntry.cpp; the corpus replay among the tests calls them directly on
+// every committed input. Each aborts when it sees a broken invariant.
+namespace mendrake::fuzz {
+
+// The bytes as a whole file: header check and size search, bounds in force.
+void AnalyseFileBytes(const std::uint8_t* data, std::size_t size);
+
+// The bytes as a thumbnail: the JPEG decoder, and the preview of a run's image.
+void DecodePreviewBytes(const std::uint8_t* data, std::size_t size);
+
+// The bytes as a path: the extension and the two output-name rules, in both
+// path styles.
+void CheckOutputNames(const std::uint8_t* data, std::size_t size);
+
+}  // namespace mendrake::fuzz
