@@ -1,6 +1,7 @@
 // Golden logs of the headless driver: the exact output for files built here.
 // The builder's thumbnails (and the sample's) are not JPEG data, so a run whose
 // last file was repaired ends with the preview's two failure lines.
+#include "tests/support/Sample.h"
 #include "tests/support/CrwBuilder.h"
 #include "tests/support/ScratchFolder.h"
 
@@ -195,7 +196,7 @@ Old filesize was:  4835
 }
 
 TEST_F(CrwlogGolden, TheRealSampleFile) {
-  const std::string path = std::string(MENDRAKE_SAMPLES_DIR) + "/CanonRaw.crw";
+  MENDRAKE_REQUIRE_SAMPLE(path);
   const Outcome run = Crwlog({path}, photos, dir);
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, WithFile(R"(Repairing file {file}

@@ -1,5 +1,6 @@
 #include "analysis/FileError.h"
 #include "analysis/SizeSearch.h"
+#include "tests/support/Sample.h"
 #include "tests/support/AnalysisHarness.h"
 #include "tests/support/CrwBuilder.h"
 #include "tests/support/ScratchFolder.h"
@@ -392,7 +393,7 @@ TEST_P(SizeSearch, AFileThatCannotBeReadRaisesAndLogsNothing) {
 // ---------------------------------------------------------------- the real sample
 
 TEST(SampleFile, GivesTheIntactFileLog) {
-  const std::string path = std::string(MENDRAKE_SAMPLES_DIR) + "/CanonRaw.crw";
+  MENDRAKE_REQUIRE_SAMPLE(path);
   Analysis analysis;
   EXPECT_TRUE(analysis.Repair(path));
   EXPECT_EQ(Joined(analysis.Lines()), Expand(R"(Repairing file {file}
@@ -413,7 +414,8 @@ Successfully repaired file.
 }
 
 TEST(SampleFile, WithJunkAppendedIsFoundAtItsOwnSize) {
-  const Bytes sample = ReadFile(std::string(MENDRAKE_SAMPLES_DIR) + "/CanonRaw.crw");
+  MENDRAKE_REQUIRE_SAMPLE(samplePath);
+  const Bytes sample = ReadFile(samplePath);
   ASSERT_EQ(sample.size(), 6816u);
   ScratchFolder dir;
   for (const JunkKind kind : {JunkKind::kRandom, JunkKind::kZeros, JunkKind::kOnes, JunkKind::kCopyOfStart}) {
