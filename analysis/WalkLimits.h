@@ -22,10 +22,12 @@ struct WalkLimits {
   // naming such a fan-out made a 6.6 KB file walk four million entries.
   static constexpr int kMaxEntriesPerRootWalk = 1024;
   // Directory entries visited over the whole size search of one file. A camera
-  // file visits well under a thousand per walk that passes the directory checks,
-  // and random junk lets only about one candidate in fifteen thousand pass them.
-  // This caps a crafted file at a fraction of a second of walking.
-  static constexpr std::int64_t kMaxEntriesPerFile = std::int64_t{1} << 24;
+  // file visits about fifty per walk that passes the directory checks; random
+  // junk lets at most one candidate in five hundred pass them (in a 2 GiB
+  // file; far fewer in smaller ones), for a few entries each, so even 2 GiB of
+  // random junk stays well below this. It caps a crafted file at about a
+  // second of walking.
+  static constexpr std::int64_t kMaxEntriesPerFile = std::int64_t{1} << 26;
   // Bytes scanned for the terminating zero of make and model strings over one
   // file. Camera strings are a few dozen bytes; a record in junk without a zero
   // could otherwise make every walk read to the end of the image.
