@@ -46,16 +46,27 @@ inline bool ReadDWord(FileImage& image, std::uint32_t& value, bool bigEndian) {
 }
 
 // The same decoding straight from memory, for the size search's hot loop;
-// the caller has checked that the bytes lie inside the image.
-inline std::uint16_t LoadWord(const std::uint8_t* bytes, bool bigEndian) {
+// the caller has checked that the bytes lie inside the image. The byte order
+// is a template argument where a loop is instantiated once per order.
+template <bool kBigEndian>
+inline std::uint16_t LoadWordAs(const std::uint8_t* bytes) {
   const auto value = static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8));
-  return bigEndian ? Swap16(value) : value;
+  return kBigEndian ? Swap16(value) : value;
+}
+
+template <bool kBigEndian>
+inline std::uint32_t LoadDWordAs(const std::uint8_t* bytes) {
+  std::uint32_t value;
+  std::memcpy(&value, bytes, 4);  // little-endian host: x86-64 and ARM64 as run
+  return kBigEndian ? Swap32(value) : value;
+}
+
+inline std::uint16_t LoadWord(const std::uint8_t* bytes, bool bigEndian) {
+  return bigEndian ? LoadWordAs<true>(bytes) : LoadWordAs<false>(bytes);
 }
 
 inline std::uint32_t LoadDWord(const std::uint8_t* bytes, bool bigEndian) {
-  std::uint32_t value;
-  std::memcpy(&value, bytes, 4);  // little-endian host: x86-64 and ARM64 as run
-  return bigEndian ? Swap32(value) : value;
+  return bigEndian ? LoadDWordAs<true>(bytes) : LoadDWordAs<false>(bytes);
 }
 
 }  // namespace mendrake

@@ -9,29 +9,13 @@
 namespace mendrake {
 namespace {
 
-// A position at or below this lies inside the 14 bytes every header has.
-constexpr std::int64_t kHeaderEnd = 14;
 // From this candidate size on, the directory pointer lies past the header.
 constexpr std::int64_t kFirstCandidatePastHeader = kHeaderEnd + 5;
 // Candidates sorted out before their directories are read: enough for the
 // prefetches to arrive, few enough that a hit early in a stride wastes little.
 constexpr int kStride = 256;
-constexpr std::uint16_t kMaxDirectoryEntries = 256;
 // Candidates tried one by one before a stride is sorted out.
 constexpr std::int64_t kPlainFirst = 8;
-
-template <bool kBigEndian>
-std::uint32_t LoadDWordIn(const std::uint8_t* bytes) {
-  std::uint32_t value;
-  std::memcpy(&value, bytes, 4);  // little-endian host, as LoadDWord
-  return kBigEndian ? Swap32(value) : value;
-}
-
-template <bool kBigEndian>
-std::uint16_t LoadWordIn(const std::uint8_t* bytes) {
-  const auto value = static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8));
-  return kBigEndian ? Swap16(value) : value;
-}
 
 }  // namespace
 
@@ -94,13 +78,13 @@ CandidateHit RootCandidateScan::ScanInBounds(std::int64_t highest, std::int64_t 
     const int count = counts[stride];
     int first = count;
     for (int i = count - 1; i >= 0; --i) {
-      const std::int64_t directory = rootStart_ + LoadDWordIn<kBigEndian>(data + strides[stride][i] - 4);
-      const std::uint16_t entries = LoadWordIn<kBigEndian>(data + directory);
+      const std::int64_t directory = rootStart_ + LoadDWordAs<kBigEndian>(data + strides[stride][i] - 4);
+      const std::uint16_t entries = LoadWordAs<kBigEndian>(data + directory);
       first = static_cast<std::uint16_t>(entries - 1) < kMaxDirectoryEntries ? i : first;
     }
     if (first == count) return {-1, -1};
     const std::int64_t candidate = strides[stride][first];
-    return {candidate, rootStart_ + LoadDWordIn<kBigEndian>(data + candidate - 4)};
+    return {candidate, rootStart_ + LoadDWordAs<kBigEndian>(data + candidate - 4)};
   };
 
   for (std::int64_t top = highest; top >= lowest; top -= kStride) {
@@ -108,7 +92,7 @@ CandidateHit RootCandidateScan::ScanInBounds(std::int64_t highest, std::int64_t 
     std::int64_t* const kept = strides[sorting];
     int count = 0;
     for (std::int64_t candidate = top; candidate >= bottom; --candidate) {
-      const std::uint32_t offset = LoadDWordIn<kBigEndian>(data + candidate - 4);
+      const std::uint32_t offset = LoadDWordAs<kBigEndian>(data + candidate - 4);
       if (offset - lowestOffset_ <= offsetSpan_ && offset != lastKept) {
         kept[count++] = candidate;
         lastKept = offset;

@@ -16,10 +16,6 @@ enum FoundFlag : std::uint8_t {
   kJpeg = 16,
 };
 
-constexpr std::uint16_t kMaxDirectoryEntries = 256;
-// A position at or below this lies inside the 14 bytes every header has.
-constexpr std::int64_t kHeaderEnd = 14;
-
 bool IsSubHeap(std::uint16_t tag) {
   const auto high = static_cast<std::uint8_t>(tag >> 8);
   return high == CrwTag::kSubHeapHigh || high == CrwTag::kSubHeapHighAlt;

@@ -28,6 +28,11 @@ constexpr std::uint8_t kSubHeapHigh = 0x28;
 constexpr std::uint8_t kSubHeapHighAlt = 0x30;
 }  // namespace CrwTag
 
+// A position at or below this lies inside the 14 bytes every header has.
+constexpr std::int64_t kHeaderEnd = 14;
+// Entries one directory may list.
+constexpr std::uint16_t kMaxDirectoryEntries = 256;
+
 // Steps 2 to 5 of a root walk read straight from memory: where the directory of
 // the root heap at start, cut at candidateSize, lies, or -1 when the walk would
 // stop before its first entry. Almost every wrong candidate ends here.
@@ -35,11 +40,11 @@ inline std::int64_t PlausibleRootDirectory(const FileImage& image, std::int64_t 
                                            bool bigEndian) {
   const std::int64_t size = image.Size();
   const std::int64_t pointerAt = candidateSize - 4;  // start + length - 4
-  if (pointerAt <= 14 || pointerAt + 4 > size) return -1;
+  if (pointerAt <= kHeaderEnd || pointerAt + 4 > size) return -1;
   const std::int64_t directory = start + LoadDWord(image.Data() + pointerAt, bigEndian);
-  if (directory <= 14 || directory + 2 > size) return -1;
+  if (directory <= kHeaderEnd || directory + 2 > size) return -1;
   const std::uint16_t entries = LoadWord(image.Data() + directory, bigEndian);
-  if (entries == 0 || entries > 256) return -1;
+  if (entries == 0 || entries > kMaxDirectoryEntries) return -1;
   return directory;
 }
 
