@@ -82,16 +82,11 @@ void FileImage::Reserve(std::int64_t capacity) {
 
 FileImage::Buffer FileImage::Allocate(std::int64_t capacity) {
   const auto bytes = static_cast<std::size_t>(capacity);
-  if (IsLargeBuffer(bytes)) return Buffer(MapLargeBuffer(bytes), ImageBufferRelease{bytes});
-  return Buffer(new std::uint8_t[bytes], ImageBufferRelease{bytes});
+  return Buffer(LargeBufferAllocator<std::uint8_t>().allocate(bytes), ImageBufferRelease{bytes});
 }
 
 void ImageBufferRelease::operator()(std::uint8_t* bytes) const {
-  if (IsLargeBuffer(allocated)) {
-    UnmapLargeBuffer(bytes, allocated);
-  } else {
-    delete[] bytes;
-  }
+  LargeBufferAllocator<std::uint8_t>().deallocate(bytes, allocated);
 }
 
 }  // namespace mendrake
