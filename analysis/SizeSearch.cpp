@@ -52,16 +52,11 @@ std::int64_t SearchTrueSize(RepairContext& context, FileImage& image) {
   return candidate;
 }
 
-bool RepairFile(RepairContext& context, FileImage& image, const std::string& path) {
-  // Reset before the load, so a file that cannot be read leaves no stale results.
-  ResetForFile(context.state);
-  image.LoadFromFile(path);
-  return RepairLoadedImage(context, image, path);
-}
+namespace {
 
-bool RepairLoadedImage(RepairContext& context, FileImage& image, const std::string& path) {
+// RepairFile after its reset and load.
+bool AnalyseLoadedImage(RepairContext& context, FileImage& image, const std::string& path) {
   AnalysisState& state = context.state;
-  ResetForFile(state);
   context.log.Append("Repairing file " + path);
   if (!CheckHeader(state, image)) {
     context.log.Append("The file is not a valid CRW file.");
@@ -85,6 +80,20 @@ bool RepairLoadedImage(RepairContext& context, FileImage& image, const std::stri
   context.log.Append("Old filesize was:  " + std::to_string(image.Size()));
   if (SearchFoundSize(state)) context.log.Append("Successfully repaired file.");
   return true;
+}
+
+}  // namespace
+
+bool RepairFile(RepairContext& context, FileImage& image, const std::string& path) {
+  // Reset before the load, so a file that cannot be read leaves no stale results.
+  ResetForFile(context.state);
+  image.LoadFromFile(path);
+  return AnalyseLoadedImage(context, image, path);
+}
+
+bool RepairLoadedImage(RepairContext& context, FileImage& image, const std::string& path) {
+  ResetForFile(context.state);
+  return AnalyseLoadedImage(context, image, path);
 }
 
 }  // namespace mendrake
