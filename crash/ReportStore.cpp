@@ -53,7 +53,7 @@ fs::path SaveReport(const fs::path& folder, std::string_view text, std::time_t w
   fs::create_directories(folder);
   const std::string stem = NameFor(when);
   fs::path path = folder / (stem + kSuffix);
-  for (int n = 2; fs::exists(path); ++n) path = folder / (stem + "-" + std::to_string(n) + kSuffix);
+  for (int n = 2; fs::exists(path); ++n) path = folder / (stem + "_" + std::to_string(n) + kSuffix);
   {
     std::ofstream out(path, std::ios::binary);
     out.write(text.data(), static_cast<std::streamsize>(text.size()));
