@@ -25,7 +25,11 @@ ErrorReportDialog::ErrorReportDialog(const QString& report, bool canGoOn, const 
   resize(820, 560);
 
   tabs_ = new QTabWidget;
-  const QFont monospace = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  // The call stack and the registers line up in columns.
+  QFont monospace = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  monospace.setFamilies({monospace.family(), QStringLiteral("monospace")});
+  monospace.setStyleHint(QFont::TypeWriter);
+  monospace.setFixedPitch(true);
   for (const crash::ReportSection& section : crash::SplitReport(report.toStdString())) {
     auto* text = new QPlainTextEdit(QString::fromStdString(section.text));
     text->setReadOnly(true);
