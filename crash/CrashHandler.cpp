@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <time.h>
 
 extern char** environ;
 
@@ -24,6 +25,9 @@ namespace {
 constexpr int kFatalSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
 constexpr std::size_t kAltStackBytes = 256 * 1024;
 constexpr char kHelperName[] = "mendrake-crash-report";
+// The helper reads debug information of every module: seconds, not minutes.
+constexpr int kHelperPatienceTicks = 600;
+constexpr long kHelperTickNanoseconds = 50'000'000;
 
 // What the handler needs, set aside at installation: a signal handler is
 // given nothing but the signal, so this one block is reached through a
@@ -103,7 +107,7 @@ bool WriteDump(HandlerState& state) {
 
 // Starts the helper and waits for it. A bare clone instead of fork(): fork
 // would run the atfork handlers of every library, in a process that faulted.
-void RunHelper(HandlerState& state) {
+bool RunHelper(HandlerState& state) {
   char* argv[6] = {state.helper, state.dumpPath, state.folder, nullptr, nullptr, nullptr};
   int next = 3;
   char announce[] = "--announce";
@@ -115,10 +119,31 @@ void RunHelper(HandlerState& state) {
     execve(state.helper, argv, environ);
     _exit(127);
   }
-  if (child < 0) return;
+  if (child < 0) return false;
+  // A helper that hangs must not keep the crashed program from ending.
   int status = 0;
-  while (waitpid(static_cast<pid_t>(child), &status, 0) < 0 && errno == EINTR) {
+  for (int tick = 0;; ++tick) {
+    const pid_t done = waitpid(static_cast<pid_t>(child), &status, WNOHANG);
+    if (done == child) break;
+    if (done < 0 && errno != EINTR) return false;
+    if (tick == kHelperPatienceTicks) {
+      kill(static_cast<pid_t>(child), SIGKILL);
+      waitpid(static_cast<pid_t>(child), &status, 0);
+      return false;
+    }
+    timespec pause{0, kHelperTickNanoseconds};
+    nanosleep(&pause, nullptr);
   }
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// Without the helper the dump is all there is; say where it is.
+void AnnounceDumpOnly(const HandlerState& state) {
+  if (!state.options.announce) return;
+  const char lead[] = "Crash report could not be written; the raw crash details are in ";
+  WriteAll(STDERR_FILENO, lead, sizeof lead - 1);
+  WriteAll(STDERR_FILENO, state.dumpPath, strnlen(state.dumpPath, sizeof state.dumpPath));
+  WriteAll(STDERR_FILENO, "\n", 1);
 }
 
 void OnFatalSignal(int signal, siginfo_t* info, void* context) {
@@ -142,7 +167,7 @@ void OnFatalSignal(int signal, siginfo_t* info, void* context) {
   CaptureRegisters(record, interrupted);
   CaptureFramesAtFault(record, interrupted);
   CaptureNotes(record, Notes());
-  if (WriteDump(state)) RunHelper(state);
+  if (WriteDump(state) && !RunHelper(state)) AnnounceDumpOnly(state);
 
   struct sigaction fallback {};
   fallback.sa_handler = SIG_DFL;

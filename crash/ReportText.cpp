@@ -157,15 +157,8 @@ class Symbols {
     GElf_Sym symbol;
     const char* name = dwfl_module_addrinfo(module, lookup, &offset, &symbol, nullptr, nullptr, nullptr);
     std::string line = Hex(address, 16) + "  " + (name ? Demangle(name) + " + " + Hex(offset) : std::string("??"));
-    // Code outside every compile unit has no line of its own: the nearest line would mislead.
-    Dwarf_Addr bias = 0;
-    Dwfl_Line* source = dwfl_module_addrdie(module, lookup, &bias) ? dwfl_module_getsrc(module, lookup) : nullptr;
-    if (source != nullptr) {
-      int number = 0;
-      if (const char* file = dwfl_lineinfo(source, nullptr, &number, nullptr, nullptr, nullptr)) {
-        line += " at " + std::string(file) + ":" + std::to_string(number);
-      }
-    }
+    // Without a function in the debug information a source line would be a
+    // guess from the nearest compile unit: module and offset say more.
     return {line + where};
   }
 
