@@ -219,6 +219,9 @@ class Symbols {
 };
 
 int ListModule(Dwfl_Module* module, void**, const char* name, Dwarf_Addr start, void* arg) {
+  // The memory map also holds fonts, caches and shared memory: only code counts.
+  GElf_Addr bias = 0;
+  if (dwfl_module_getelf(module, &bias) == nullptr) return DWARF_CB_OK;
   Dwarf_Addr end = 0;
   dwfl_module_info(module, nullptr, nullptr, &end, nullptr, nullptr, nullptr, nullptr);
   auto& out = *static_cast<std::vector<std::pair<Dwarf_Addr, std::string>>*>(arg);
