@@ -47,6 +47,16 @@ bool CurrentExceptionIsFileError() {
   }
 }
 
+const void* CurrentExceptionObject() {
+  try {
+    throw;
+  } catch (const std::exception& error) {
+    return &error;
+  } catch (...) {
+    return nullptr;
+  }
+}
+
 crash::ExceptionFacts CurrentExceptionFacts() {
   crash::ExceptionFacts facts;
   if (const std::type_info* type = abi::__cxa_current_exception_type()) {

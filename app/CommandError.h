@@ -19,6 +19,10 @@ CommandError DescribeCurrentException();
 // box explains; anything else gets an error report. Only inside a catch block.
 bool CurrentExceptionIsFileError();
 
+// The address of the exception object being handled, if it is a standard
+// exception: it names the exception whose throw site was recorded.
+const void* CurrentExceptionObject();
+
 // The type and message of the exception being handled, for an error report.
 crash::ExceptionFacts CurrentExceptionFacts();
 

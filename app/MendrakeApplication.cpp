@@ -4,6 +4,7 @@
 #include "crash/CrashNotes.h"
 #include "crash/ReportStore.h"
 #include "crash/ReportText.h"
+#include "crash/ThrowSite.h"
 
 #include <QAction>
 #include <QEvent>
@@ -77,6 +78,7 @@ void MendrakeApplication::ReportUnexpectedError() {
   auto record = std::make_unique<crash::CrashRecord>();
   std::string maps;
   crash::CaptureHere(*record, maps);
+  crash::TakeThrowSite(CurrentExceptionObject(), *record);
   const QString report = QString::fromStdString(crash::BuildReport(*record, maps, &facts));
   QString savedName;
   try {

@@ -35,6 +35,7 @@ struct CrashRecord {
   Register registers[kMaxRegisters] = {};
   // The first frame is the faulting instruction; the others are return addresses.
   std::uint32_t frameCount = 0;
+  std::uint32_t framesFromThrow = 0;  // 1: an exception's stack where it was thrown
   std::uint64_t frames[kMaxFrames] = {};
 };
 

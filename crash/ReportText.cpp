@@ -280,8 +280,9 @@ void WriteSummary(std::ostringstream& out, const CrashRecord& record, const Symb
 }
 
 void WriteCallStack(std::ostringstream& out, const CrashRecord& record, const Symbols& symbols) {
-  out << (record.signal != 0 ? "The thread that received the signal, from the fault outwards:\n\n"
-                             : "The thread that met the error, from where the error was caught outwards:\n\n");
+  out << (record.signal != 0        ? "The thread that received the signal, from the fault outwards:\n\n"
+          : record.framesFromThrow ? "The thread that met the error, from where the error was thrown outwards:\n\n"
+                                   : "The thread that met the error, from where the error was caught outwards:\n\n");
   for (std::uint32_t i = 0; i < record.frameCount && i < CrashRecord::kMaxFrames; ++i) {
     const std::uint64_t address = record.frames[i];
     // A return address points after its call; the call itself is one byte before.

@@ -96,13 +96,14 @@ TEST_F(ErrorReportInWindow, AnErrorThatIsNotAFileErrorIsReportedAndTheProgramGoe
   // The next "&Repair/Open" fails inside with an error no command expects.
   dialogs_.openAnswers.push_back({source});
   dialogs_.afterOpen = [] { throw std::logic_error("an invariant failed"); };
-  QString title, summary;
+  QString title, summary, stack;
   QStringList buttons;
   QTimer::singleShot(0, [&] {
     auto* dialog = qobject_cast<ErrorReportDialog*>(QApplication::activeModalWidget());
     if (dialog == nullptr) return;
     title = dialog->windowTitle();
     summary = qobject_cast<QPlainTextEdit*>(dialog->Tabs()->widget(0))->toPlainText();
+    stack = qobject_cast<QPlainTextEdit*>(dialog->Tabs()->widget(1))->toPlainText();
     buttons = ButtonTexts(*dialog);
     Button(*dialog, QStringLiteral("Close"))->click();
   });
@@ -117,6 +118,9 @@ TEST_F(ErrorReportInWindow, AnErrorThatIsNotAFileErrorIsReportedAndTheProgramGoe
   EXPECT_TRUE(summary.contains(QStringLiteral("CurrentFilename:  ") + source));
   EXPECT_TRUE(summary.contains(lines.last()));
   EXPECT_TRUE(buttons.contains(QStringLiteral("Close Mendrake")));
+  // The stack is the one where the error was thrown: in this test's own code.
+  EXPECT_TRUE(stack.contains(QStringLiteral("from where the error was thrown"))) << stack.toStdString();
+  EXPECT_TRUE(stack.contains(QStringLiteral("test_window_error_report.cpp:"))) << stack.toStdString();
   EXPECT_TRUE(dialogs_.errors.empty()) << "no file-error message box as well";
 
   // Nothing the window held was lost, the report was kept, and the window goes on.
