@@ -4,7 +4,12 @@
 
 #include <QFile>
 
+#include <cxxabi.h>
+
+#include <cstdlib>
 #include <exception>
+#include <memory>
+#include <typeinfo>
 #include <new>
 
 namespace mendrake {
@@ -30,6 +35,46 @@ CommandError DescribeCurrentException() {
   } catch (...) {
     return {kTitle, kLead + QStringLiteral("\n\nReason: an unknown error.")};
   }
+}
+
+bool CurrentExceptionIsFileError() {
+  try {
+    throw;
+  } catch (const FileError&) {
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+const void* CurrentExceptionObject() {
+  try {
+    throw;
+  } catch (const std::exception& error) {
+    return &error;
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+crash::ExceptionFacts CurrentExceptionFacts() {
+  crash::ExceptionFacts facts;
+  if (const std::type_info* type = abi::__cxa_current_exception_type()) {
+    int status = 0;
+    std::unique_ptr<char, decltype(&std::free)> name(abi::__cxa_demangle(type->name(), nullptr, nullptr, &status),
+                                                     &std::free);
+    facts.type = status == 0 && name ? name.get() : type->name();
+  } else {
+    facts.type = "(unknown)";
+  }
+  try {
+    throw;
+  } catch (const std::exception& error) {
+    facts.message = error.what();
+  } catch (...) {
+    facts.message = "(not a standard exception: no message)";
+  }
+  return facts;
 }
 
 }  // namespace mendrake

@@ -1,5 +1,7 @@
 #include "app/LogMemo.h"
 
+#include "crash/CrashNotes.h"
+
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -17,12 +19,14 @@ LogMemo::LogMemo(QWidget* parent) : QPlainTextEdit(parent) {
 }
 
 void LogMemo::Clear() {
+  crash::Notes().ClearLog();
   pending_.clear();
   clear();
   linesShownSinceClear_ = 0;
 }
 
 void LogMemo::Append(std::string_view line) {
+  crash::Notes().AppendLogLine(line);
   pending_ << QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size()));
   if (!showScheduled_) {
     showScheduled_ = true;

@@ -1,5 +1,6 @@
 #include "app/vazidi.h"
 
+#include "analysis/FileError.h"
 #include "analysis/RepairRun.h"
 #include "app/Artwork.h"
 #include "app/Banner.h"
@@ -217,7 +218,7 @@ template <typename Command>
 void TForm1::RunCommand(Command&& command) {
   try {
     command();
-  } catch (...) {
+  } catch (const FileError&) {
     const CommandError error = DescribeCurrentException();
     dialogs_.ShowError(this, error.title, error.text);
   }

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config
-  qt6-base-dev libjpeg62-turbo-dev
+  qt6-base-dev libjpeg62-turbo-dev libunwind-dev libdw-dev
   libgtest-dev libbenchmark-dev
   clang libclang-rt-14-dev
   dcraw libimage-exiftool-perl libjpeg-turbo-progs hyperfine time

@@ -7,6 +7,7 @@
 #include "analysis/LogBox.h"
 #include "analysis/Platform.h"
 #include "analysis/RepairRun.h"
+#include "crash/CrashHandler.h"
 
 #include <cstdio>
 #include <cstring>
@@ -21,6 +22,7 @@ class StdoutLog : public mendrake::LogBox {
  public:
   void Clear() override {}
   void Append(std::string_view line) override {
+    mendrake::crash::Notes().AppendLogLine(line);
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fputc('\n', stdout);
   }
@@ -76,6 +78,7 @@ int main(int argc, char** argv) {
   }
 
   mendrake::AnalysisState state;
+  mendrake::crash::InstallCrashHandler({.program = "crwlog", .announce = true}, &state.CurrentFilename);
   StdoutLog log;
   PictureKeepingPlatform platform;
   mendrake::RepairContext context{state, log, platform};

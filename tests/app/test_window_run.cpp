@@ -1,5 +1,6 @@
 // What the window does while a repair run is in progress, and when a command fails.
 #include "analysis/AnalysisState.h"
+#include "analysis/FileError.h"
 #include "app/LogMemo.h"
 #include "app/MendrakeApplication.h"
 #include "app/QtPlatform.h"
@@ -10,6 +11,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QToolBar>
@@ -217,15 +219,37 @@ class Failing : public QObject {
 TEST(ApplicationErrorHandler, AnExceptionLeavingAnEventHandlerIsShownAndStopsThere) {
   auto* application = qobject_cast<MendrakeApplication*>(QCoreApplication::instance());
   ASSERT_NE(application, nullptr);
+  const QTemporaryDir state;
+  qputenv("XDG_STATE_HOME", QFile::encodeName(state.path()));
+  std::vector<QString> reports;
+  application->SetReportDisplay([&](const QString& report) { reports.push_back(report); });
+  Failing failing;
+  QEvent event(QEvent::User);
+  EXPECT_FALSE(QCoreApplication::sendEvent(&failing, &event));
+  application->SetReportDisplay(nullptr);
+  qunsetenv("XDG_STATE_HOME");
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_TRUE(reports[0].contains(QStringLiteral("std::runtime_error")));
+  EXPECT_TRUE(reports[0].contains(QStringLiteral("the handler failed")));
+}
+
+// A file error gets its message box: the file and the reason.
+class FailingOnFile : public QObject {
+ public:
+  bool event(QEvent*) override { throw FileError("/photos/x.crw", "the disk is full"); }
+};
+
+TEST(ApplicationErrorHandler, AFileErrorLeavingAnEventHandlerGetsItsMessageBox) {
+  auto* application = qobject_cast<MendrakeApplication*>(QCoreApplication::instance());
   std::vector<CommandError> shown;
   application->SetErrorDisplay([&](const CommandError& error) { shown.push_back(error); });
-  Failing failing;
+  FailingOnFile failing;
   QEvent event(QEvent::User);
   EXPECT_FALSE(QCoreApplication::sendEvent(&failing, &event));
   application->SetErrorDisplay(nullptr);
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(shown[0].title, QStringLiteral("Mendrake"));
-  EXPECT_TRUE(shown[0].text.contains(QStringLiteral("the handler failed")));
+  EXPECT_TRUE(shown[0].text.contains(QStringLiteral("the disk is full")));
 }
 
 }  // namespace

@@ -43,6 +43,8 @@ TEST(ProgramInXServer, WindowAppearsAndAltXClosesIt) {
       "wait $app";
   const std::string scratch = ::testing::TempDir();
   ::setenv("TMPDIR_XVFB", scratch.c_str(), 1);
+  // Error reports of earlier crashes on this machine would open their dialog over the window.
+  ::setenv("XDG_STATE_HOME", scratch.c_str(), 1);
   // The display number is searched from a random start: X servers of other
   // sessions on the machine may hold the first numbers.
   const std::string command =
