@@ -22,7 +22,8 @@ struct AnalysisState {
   std::string CurrentFilename;
 };
 
-// Every CRW file has these four records; the size search stops once all were met.
+// Every CRW file has these four records; the size search ends only at a
+// candidate whose own walk met all four.
 inline bool AllRequiredRecordsFound(const AnalysisState& state) {
   return state.FoundSize && state.FoundName && state.FoundDATA && state.FoundTable;
 }

@@ -37,14 +37,14 @@ void HeapWalker::ScanHeap(std::int64_t start, std::int64_t length) {
   Walk(start, length, 0);
 }
 
-void HeapWalker::WalkRoot(std::int64_t candidateSize, std::int64_t directory) {
+bool HeapWalker::WalkRoot(std::int64_t candidateSize, std::int64_t directory) {
   // Once a budget of the whole file is spent, walking again stops at the first
   // entry or name; a replay would still bring back the lines and flags.
   for (const WalkRecord& record : remembered_) {
     if (!budgetExhausted_ && record.directory == directory) {
       state_.FFilesize = 0;
       Replay(record);
-      return;
+      return MetAllRequired(record.flags);
     }
   }
 
@@ -58,11 +58,13 @@ void HeapWalker::WalkRoot(std::int64_t candidateSize, std::int64_t directory) {
   Walk(start, candidateSize - start, 0);
   recording_ = nullptr;
 
+  const bool metAll = MetAllRequired(record.flags);
   // A walk cut short by a budget of the whole file would go differently next time.
   if (record.replayable && budgetWasLeft && !budgetExhausted_) {
     remembered_[nextRemembered_] = std::move(record);
     nextRemembered_ = (nextRemembered_ + 1) % remembered_.size();
   }
+  return metAll;
 }
 
 void HeapWalker::Walk(std::int64_t start, std::int64_t length, int depth) {
@@ -250,6 +252,11 @@ void HeapWalker::SetFound(std::uint8_t flag) {
   if (flag & kData) state_.FoundDATA = true;
   if (flag & kJpeg) state_.FoundJPEG = true;
   if (recording_) recording_->flags |= flag;
+}
+
+bool HeapWalker::MetAllRequired(std::uint8_t flags) {
+  constexpr std::uint8_t kRequired = kName | kSize | kTable | kData;
+  return (flags & kRequired) == kRequired;
 }
 
 void HeapWalker::Replay(const WalkRecord& record) {

@@ -63,8 +63,9 @@ class HeapWalker {
   // Walks the root heap for one candidate file size whose directory lies at
   // directory (see PlausibleRootDirectory). A walk depends only on where its
   // directory lies, so a directory walked before is replayed from memory with
-  // the same lines and the same effect on the state.
-  void WalkRoot(std::int64_t candidateSize, std::int64_t directory);
+  // the same lines and the same effect on the state. Returns whether this walk
+  // itself met all four required records, whatever earlier walks met.
+  bool WalkRoot(std::int64_t candidateSize, std::int64_t directory);
 
  private:
   // What one walk of the root did: replaying it is the same as walking again.
@@ -100,6 +101,7 @@ class HeapWalker {
   void Report(std::string_view line);
   void SetFound(std::uint8_t flag);
   void Replay(const WalkRecord& record);
+  static bool MetAllRequired(std::uint8_t flags);
 
   AnalysisState& state_;
   Platform& platform_;

@@ -3,6 +3,7 @@
 #include "analysis/CandidateScan.h"
 #include "analysis/HeaderCheck.h"
 #include "analysis/HeapWalker.h"
+#include "analysis/RootHeapEnd.h"
 
 #include <algorithm>
 
@@ -21,7 +22,7 @@ void ResetForFile(AnalysisState& state) {
 
 }  // namespace
 
-std::int64_t SearchTrueSize(RepairContext& context, FileImage& image) {
+SizeSearchOutcome SearchTrueSize(RepairContext& context, FileImage& image) {
   AnalysisState& state = context.state;
   Platform& platform = context.platform;
   HeapWalker walker(context, image);
@@ -44,12 +45,20 @@ std::int64_t SearchTrueSize(RepairContext& context, FileImage& image) {
       candidate = hit.candidate;
       if (hit.candidate < lowest || state.Aborted) continue;
     }
-    walker.WalkRoot(candidate, hit.directory);
-    found = AllRequiredRecordsFound(state);
+    // A size is found only where one walk met all four records and the
+    // candidate ends its root heap. Flags gathered over many walks prove
+    // nothing: across millions of chance walks through junk every record turns
+    // up sooner or later. And one walk may be led by a chance pointer through
+    // garbage entries into the real directory; such a pointer hardly ever also
+    // sits where that directory ends. Every walk still runs, for its lines
+    // and the state's flags.
+    const bool endsHeap = CandidateEndsRootHeap(image, candidate, hit.directory, state.BigEndian);
+    const bool metAll = walker.WalkRoot(candidate, hit.directory);
+    found = endsHeap && metAll;
     --candidate;
     platform.NoteWork();
   }
-  return candidate;
+  return {candidate, found};
 }
 
 namespace {
@@ -64,8 +73,9 @@ bool AnalyseLoadedImage(RepairContext& context, FileImage& image, const std::str
   }
   state.CurrentFilename = path;
 
-  const std::int64_t nextCandidate = SearchTrueSize(context, image);
-  const bool cancelled = state.Aborted && !AllRequiredRecordsFound(state) && state.HLen < nextCandidate;
+  const SizeSearchOutcome outcome = SearchTrueSize(context, image);
+  const std::int64_t nextCandidate = outcome.nextCandidate;
+  const bool cancelled = state.Aborted && !outcome.found && state.HLen < nextCandidate;
   if (cancelled) {
     // A cancelled search found nothing: leave the value that says so, so that
     // neither the run nor the Save commands write a copy at an arbitrary size.

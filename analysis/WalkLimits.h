@@ -24,9 +24,11 @@ struct WalkLimits {
   // Directory entries visited over the whole size search of one file. A camera
   // file visits about fifty per walk that passes the directory checks; random
   // junk lets at most one candidate in five hundred pass them (in a 2 GiB
-  // file; far fewer in smaller ones), for a few entries each, so even 2 GiB of
-  // random junk stays well below this. It caps a crafted file at about a
-  // second of walking.
+  // file; far fewer in smaller ones), for a few entries each. The count grows
+  // with the square of the junk's length (measured: 16 thousand after 64 MiB,
+  // 5.5 million after 1 GiB, 26 million after 1.9 GiB), so random junk reaches
+  // this bound, and a genuine file before it is no longer found, only past
+  // about 2.7 GiB. It caps a crafted file at about a second of walking.
   static constexpr std::int64_t kMaxEntriesPerFile = std::int64_t{1} << 26;
   // Bytes scanned for the terminating zero of make and model strings over one
   // file. Camera strings are a few dozen bytes; a record in junk without a zero

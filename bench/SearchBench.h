@@ -86,7 +86,7 @@ inline void SizeSearch(benchmark::State& run, JunkKind junk, Platform& platform)
       run.SkipWithError("the bench file fails the header check");
       return;
     }
-    const std::int64_t next = SearchTrueSize(context, image);
+    const std::int64_t next = SearchTrueSize(context, image).nextCandidate;
     candidates = image.Size() - next;
     if (next + 1 != static_cast<std::int64_t>(kCameraFileSize)) {
       run.SkipWithError("the search did not find the camera file's size");

@@ -3,6 +3,7 @@
 #include "analysis/FileImage.h"
 #include "analysis/HeapWalker.h"
 #include "analysis/LogBox.h"
+#include "analysis/RootHeapEnd.h"
 #include "analysis/Platform.h"
 #include "analysis/SizeSearch.h"
 #include "analysis/WalkLimits.h"
@@ -80,6 +81,12 @@ void AnalyseFileBytes(const std::uint8_t* data, std::size_t size) {
   if (state.FFilesize < lowest && state.FFilesize != image.Size() + 1) Broken("found size below the root heap");
   if (state.FFilesize > image.Size() + 1) Broken("found size beyond the file");
   if (SearchFoundSize(state) && !AllRequiredRecordsFound(state)) Broken("a size found without the required records");
+  if (SearchFoundSize(state) &&
+      !CandidateEndsRootHeap(image, state.FFilesize,
+                             PlausibleRootDirectory(image, state.HLen, state.FFilesize, state.BigEndian),
+                             state.BigEndian)) {
+    Broken("a size found that does not end its root heap");
+  }
   if (state.FoundJPEG && (state.JPEGStart <= 14 || state.JPEGStart >= image.Size())) Broken("thumbnail outside the file");
   CheckCandidateScan(image, state.HLen, state.BigEndian);
 }

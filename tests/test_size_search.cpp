@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -268,27 +269,34 @@ TEST_P(SizeSearch, ARootPointerAndDirectoryJustPastTheHeaderAreFound) {
     PlaceAt(bytes, 100, SensorInfoRecord(30, 20, big()));
     return bytes;
   };
-  // The directory at 15, pointed to from the file's last four bytes.
+  // The directory at 15, pointed to from the end of its heap and again from
+  // the file's last four bytes.
   Bytes atFifteen = file(15);
+  Bytes fifteen;
+  Put32(fifteen, 15, big());
+  PlaceAt(atFifteen, 15 + 2 + 4 * 10, fifteen);
   Put32(atFifteen, 15, big());
   EXPECT_TRUE(analysis.Repair(dir.Write("dir15.crw", atFifteen)));
   EXPECT_EQ(analysis.state.FFilesize, static_cast<std::int64_t>(atFifteen.size()));
 
-  // The pointer at 15: only the candidate of 19 bytes reads it.
+  // The pointer at 15: only the candidate of 19 bytes reads it. Its walk
+  // meets every record, but a directory past its pointer ends no heap.
   Bytes pointerAtFifteen = file(20);
   Bytes pointer;
   Put32(pointer, 20, big());
   PlaceAt(pointerAtFifteen, 15, pointer);
   Analysis other;
   EXPECT_TRUE(other.Repair(dir.Write("ptr15.crw", pointerAtFifteen)));
-  EXPECT_EQ(other.state.FFilesize, 19);
-  EXPECT_TRUE(SearchFoundSize(other.state));
+  EXPECT_EQ(other.Lines()[1], "Make: Canon");
+  EXPECT_TRUE(AllRequiredRecordsFound(other.state));
+  EXPECT_FALSE(SearchFoundSize(other.state));
 }
 
 // ---------------------------------------------------------------- over several candidates
 
-TEST_P(SizeSearch, FlagsAreGatheredOverSeveralCandidates) {
+TEST_P(SizeSearch, FlagsGatheredOverSeveralCandidatesFindNoSize) {
   // The file lacks its decoder table; a walk of a longer candidate met one.
+  // The flags stay set, but no single walk met all four records.
   CameraFileOptions options;
   options.hasDecoderTable = false;
   const Bytes intact = Camera(options);
@@ -305,14 +313,41 @@ Height: 2048
 Width: 3072
 Make: Canon
 Model: Canon EOS D60
-Found filesize as: {true}
+Found filesize as: 27
 Old filesize was:  {old}
-Successfully repaired file.
 )",
-                                             {{"{file}", path},
-                                              {"{true}", std::to_string(intact.size())},
-                                              {"{old}", std::to_string(file.size())}}));
+                                             {{"{file}", path}, {"{old}", std::to_string(file.size())}}));
+  EXPECT_TRUE(AllRequiredRecordsFound(analysis.state));
+  EXPECT_FALSE(SearchFoundSize(analysis.state));
+}
+
+TEST_P(SizeSearch, AChancePointerJustBeforeTheRootDirectoryIsPassedOver) {
+  // 90 bytes before the root directory a count of 17 and nine inert entries
+  // lead a walk into the real entries: the walk meets all four records, but
+  // its directory does not end where the chance pointer in the junk begins.
+  Bytes garbage;
+  Put16(garbage, 17, big());
+  for (int i = 0; i < 9; ++i) {
+    Put16(garbage, 0x5000, big());
+    garbage.resize(garbage.size() + 8, 0);
+  }
+  garbage.resize(90);
+  HeapBuilder exif;
+  exif.Record(0x080A, MakeModelRecord("Canon", "EOS")).Record(0x1031, SensorInfoRecord(30, 20, big()));
+  exif.Record(0x1835, Filler(8, 0x44));
+  CrwFile crw;
+  crw.bigEndian = big();
+  crw.root.Record(0x2005, Filler(64, 0x5A)).SubHeap(0x300A, exif).Record(0x0030, garbage);
+  const Bytes intact = crw.Build();
+  const std::size_t rootDirectory = intact.size() - 4 - (2 + 3 * 10);
+  Bytes file = intact;
+  file.resize(file.size() + 1000, 0);
+  Put32(file, static_cast<std::uint32_t>(rootDirectory - 90 - crw.headerLength), big());
+  EXPECT_TRUE(analysis.Repair(dir.Write("chance.crw", file)));
   EXPECT_EQ(analysis.state.FFilesize, static_cast<std::int64_t>(intact.size()));
+  const Lines& lines = analysis.Lines();
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "Model: EOS"), 2);  // the chance walk, then the true one
+  EXPECT_EQ(lines.back(), "Successfully repaired file.");
 }
 
 TEST_P(SizeSearch, TheThumbnailMetLastWinsAcrossCandidates) {
@@ -417,6 +452,8 @@ TEST(SampleFile, WithJunkAppendedIsFoundAtItsOwnSize) {
   MENDRAKE_REQUIRE_SAMPLE(samplePath);
   const Bytes sample = ReadFile(samplePath);
   ASSERT_EQ(sample.size(), 6816u);
+  // Its heap ends at 6256, followed by a trailer that repeats the heap's pointer.
+  ASSERT_EQ(Bytes(sample.begin() + 6252, sample.begin() + 6256), Bytes(sample.end() - 4, sample.end()));
   ScratchFolder dir;
   for (const JunkKind kind : {JunkKind::kRandom, JunkKind::kZeros, JunkKind::kOnes, JunkKind::kCopyOfStart}) {
     Bytes file = sample;
