@@ -21,7 +21,7 @@ struct OptionRule {
 };
 
 constexpr OptionRule kRules[] = {
-    {"--preview-ppm", "", "FILE", "also write the last preview shown as a binary PPM picture",
+    {"--preview-ppm", "", "FILE", "also write the last preview as a binary PPM picture",
      [](Options& options, std::span<const std::string> operands) { options.previewPpm = operands[0]; }},
     {"--help", "-h", "", "show this help and exit",
      [](Options& options, std::span<const std::string>) { options.action = Options::Action::kHelp; }},
@@ -113,7 +113,8 @@ std::string HelpText() {
       "  1  the run went through, but some file is not a CRW file or its true size\n"
       "     was not found\n"
       "  2  the run could not be carried out: a usage error, a file that cannot be\n"
-      "     read, an output that cannot be written\n";
+      "     read, an output that cannot be written (the --preview-ppm picture too,\n"
+      "     when no preview was shown)\n";
   return text;
 }
 
