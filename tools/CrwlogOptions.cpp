@@ -84,10 +84,11 @@ Options ParseOptions(std::span<const char* const> arguments) {
     } else {
       i = ApplyOption(arguments, i, options);
       // Help and version are all that is done: what follows them is not looked at.
-      if (options.action != Options::Action::kRun) return options;
+      if (options.action == Options::Action::kHelp || options.action == Options::Action::kVersion) return options;
     }
   }
-  if (options.files.empty()) throw UsageError{"no CRW file was given; usage: crwlog [OPTION]... [--] CRW-FILE..."};
+  // The repair needs a file; an action of its own may need none.
+  if (options.action == Options::Action::kRun && options.files.empty()) throw UsageError{"no CRW file was given; usage: crwlog [OPTION]... [--] CRW-FILE..."};
   return options;
 }
 
