@@ -1,5 +1,6 @@
 #include "analysis/HeapWalker.h"
 
+#include "analysis/ControlBytes.h"
 #include "analysis/Windows1252.h"
 
 #include <algorithm>
@@ -22,8 +23,8 @@ bool IsSubHeap(std::uint16_t tag) {
 }
 
 std::string ShownName(std::string_view raw) {
-  if (raw.size() <= WalkLimits::kMaxNameShown) return Windows1252ToUtf8(raw);
-  return Windows1252ToUtf8(raw.substr(0, WalkLimits::kMaxNameShown)) + "\u2026";
+  if (raw.size() <= WalkLimits::kMaxNameShown) return EscapeControlBytes(Windows1252ToUtf8(raw));
+  return EscapeControlBytes(Windows1252ToUtf8(raw.substr(0, WalkLimits::kMaxNameShown))) + "\u2026";
 }
 
 }  // namespace

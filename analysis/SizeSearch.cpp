@@ -1,6 +1,7 @@
 #include "analysis/SizeSearch.h"
 
 #include "analysis/CandidateScan.h"
+#include "analysis/ControlBytes.h"
 #include "analysis/HeaderCheck.h"
 #include "analysis/HeapWalker.h"
 #include "analysis/RootHeapEnd.h"
@@ -66,7 +67,7 @@ namespace {
 // RepairFile after its reset and load.
 bool AnalyseLoadedImage(RepairContext& context, FileImage& image, const std::string& path) {
   AnalysisState& state = context.state;
-  context.log.Append("Repairing file " + path);
+  context.log.Append("Repairing file " + EscapeControlBytes(path));
   if (!CheckHeader(state, image)) {
     context.log.Append("The file is not a valid CRW file.");
     return false;

@@ -1,5 +1,6 @@
 #include "app/CommandError.h"
 
+#include "analysis/ControlBytes.h"
 #include "analysis/FileError.h"
 
 #include <QFile>
@@ -18,16 +19,22 @@ namespace {
 const QString kTitle = QStringLiteral("Mendrake");
 const QString kLead = QStringLiteral("The command was stopped by an error.");
 
+// Names and reasons may hold a file's control bytes: they are shown escaped.
+QString FromFile(const std::string& text) {
+  return QFile::decodeName(QByteArray::fromStdString(EscapeControlBytes(text)));
+}
+
 }  // namespace
 
 CommandError DescribeCurrentException() {
   try {
     throw;
   } catch (const FileError& error) {
-    const QString file =
-        error.path().empty() ? QStringLiteral("(no file name)") : QFile::decodeName(QByteArray::fromStdString(error.path()));
-    return {kTitle, kLead + QStringLiteral("\n\nFile: ") + file + QStringLiteral("\nReason: ") +
-                        QString::fromStdString(error.reason())};
+    const QString file = error.path().empty() ? QStringLiteral("(no file name)") : FromFile(error.path());
+    QString text = kLead + QStringLiteral("\n\nFile: ") + file + QStringLiteral("\nReason: ") + FromFile(error.reason());
+    // What the run did not come to, when the error ended one.
+    if (!error.note().empty()) text += QStringLiteral("\n\n") + QFile::decodeName(QByteArray::fromStdString(error.note()));
+    return {kTitle, text};
   } catch (const std::bad_alloc&) {
     return {kTitle, kLead + QStringLiteral("\n\nReason: there is not enough memory.")};
   } catch (const std::exception& error) {

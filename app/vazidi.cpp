@@ -18,6 +18,7 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QPalette>
+#include <QScreen>
 #include <QSplitter>
 #include <QStyle>
 #include <QToolBar>
@@ -79,6 +80,15 @@ QAction* NewCommand(QObject* owner, const char* name, const QString& caption, co
   return action;
 }
 
+// The client area the window was laid out for, or less where the screen's free
+// area is smaller: at a scale factor of 2 it would take 1464 by 1264 device
+// pixels, and on a smaller screen the panel with the picture would lie off it.
+QSize FittedClientArea(const QWidget& window) {
+  const QScreen* screen = window.screen();
+  if (screen == nullptr) return kClientArea;
+  return kClientArea.boundedTo(screen->availableGeometry().size());
+}
+
 }  // namespace
 
 TForm1::TForm1(Dialogs& dialogs, QWidget* parent) : QMainWindow(parent), dialogs_(dialogs) {
@@ -90,7 +100,7 @@ TForm1::TForm1(Dialogs& dialogs, QWidget* parent) : QMainWindow(parent), dialogs
   CreateClientArea();
   platform_ = std::make_unique<QtPlatform>(*this, dialogs_, *Image1);
   context_ = std::make_unique<RepairContext>(RepairContext{state_, *Memo1, *platform_});
-  resize(kClientArea);
+  resize(FittedClientArea(*this));
   FormCreate();
 }
 

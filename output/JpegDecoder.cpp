@@ -72,6 +72,18 @@ void ReadAllRows(jpeg_decompress_struct& info, RgbBitmap& picture) {
   }
 }
 
+// With every row in, the decoder reads on to the end-of-image marker, and what
+// it meets on the way can still fail the decode: a thumbnail cut inside its
+// image data runs into the bytes that follow it in the CRW file, and a marker
+// there that has no place after the last scan is an error. The search for that
+// marker looks at no more than kMaxJpegBytesAfterRows bytes: past them the data
+// is taken to end, as it does at the end of the file image. Runs inside the
+// caller's jump region.
+void ReadOnToTheEnd(jpeg_decompress_struct& info) {
+  if (info.src->bytes_in_buffer > kMaxJpegBytesAfterRows) info.src->bytes_in_buffer = kMaxJpegBytesAfterRows;
+  jpeg_finish_decompress(&info);
+}
+
 // Reads the header and, when picture is given, decodes the whole picture into it.
 bool RunDecoder(std::span<const std::uint8_t> bytes, int& width, int& height, RgbBitmap* picture) {
   jpeg_decompress_struct info;
@@ -97,9 +109,8 @@ bool RunDecoder(std::span<const std::uint8_t> bytes, int& width, int& height, Rg
     }
     jpeg_start_decompress(&info);
     ReadAllRows(info, *picture);
+    ReadOnToTheEnd(info);
   }
-  // Not jpeg_finish_decompress: every row is in, and whatever follows the
-  // image data (the rest of a CRW file, for a thumbnail) is of no interest.
   jpeg_destroy_decompress(&info);
   return true;
 }

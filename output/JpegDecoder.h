@@ -2,6 +2,7 @@
 
 #include "output/Bitmap.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
@@ -22,6 +23,13 @@ inline constexpr int kMaxJpegScans = 500;
 // ten). Without it a 4 KB thumbnail of 400 scans over 8 megapixels took 0.7 s.
 inline constexpr std::int64_t kMaxJpegScanPixels = 16 * kMaxJpegPixels;
 
+// Once every row is decoded, at most this many further bytes are searched for
+// the end-of-image marker. Camera thumbnails have it right after their data.
+// The search takes under a nanosecond a byte: a megabyte costs a millisecond,
+// while the rest of a 2 GiB file image without a marker (a cut thumbnail that
+// a zero-filled card area follows) would cost well over a second.
+inline constexpr std::size_t kMaxJpegBytesAfterRows = std::size_t{1} << 20;
+
 // Reads the JPEG header at the start of bytes; false when the decoder fails on
 // it. Warnings are ignored.
 bool ReadJpegHeader(std::span<const std::uint8_t> bytes, int& width, int& height);
@@ -29,8 +37,9 @@ bool ReadJpegHeader(std::span<const std::uint8_t> bytes, int& width, int& height
 // Decodes the JPEG picture at the start of bytes at full size into RGB pixels.
 // Returns false when the decoder fails (an unreadable header, data it cannot
 // decode, a colour space without an RGB conversion, a picture past the limits
-// above); picture is then unspecified. Warnings are ignored, so image data that
-// ends early decodes as far as it goes, and the decoder's fill for the rest.
+// above, a fault met on the way from the last row to the end-of-image marker);
+// picture is then unspecified. Warnings are ignored, so image data that ends
+// early decodes as far as it goes, and the decoder's fill for the rest.
 bool DecodeJpeg(std::span<const std::uint8_t> bytes, RgbBitmap& picture);
 
 }  // namespace mendrake

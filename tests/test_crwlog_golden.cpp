@@ -176,7 +176,7 @@ TEST_F(CrwlogGolden, SeveralFilesIncludingOnesThatAreNotCrwOrCutShort) {
     noTable = MakeCameraFile(options);
   }
   const Outcome run = Crwlog({Write("a.crw", notCrw), Write("b.crw", cut), Write("c.crw", noTable)}, photos, dir);
-  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, WithFile(R"(Repairing file {file}/a.crw
 The file is not a valid CRW file.
 Repairing file {file}/b.crw
@@ -236,22 +236,23 @@ TEST_F(CrwlogGolden, ALinkIsReportedUnderItsOwnName) {
   EXPECT_EQ(run.out.substr(0, run.out.find('\n')), "Repairing file " + photos + "/link.crw");
 }
 
-TEST_F(CrwlogGolden, AMissingFileEndsTheRunWithStatus1AndAMessageNamingIt) {
+TEST_F(CrwlogGolden, AMissingFileEndsTheRunWithStatus2AndAMessageNamingItAndTheFilesLeft) {
   const std::string first = Write("IMG_0001.CRW", Camera(false));
   const std::string after = Write("IMG_0003.CRW", Camera(false));
   const Outcome run = Crwlog({first, "IMG_0002.CRW", after}, photos, dir);
-  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.status, 2);
   const std::string missing = photos + "/IMG_0002.CRW";
-  EXPECT_EQ(run.err, "crwlog: \"" + missing + "\": cannot open the file: No such file or directory\n");
+  EXPECT_EQ(run.err, "crwlog: \"" + missing + "\": cannot open the file: No such file or directory\n"
+                     "The run stopped at file 2 of 3; this file was not processed:\n  " + after + "\n");
   // The first file's log is complete, and nothing of the missing one or later.
   EXPECT_EQ(run.out.substr(run.out.size() - 28), "Successfully repaired file.\n");
   EXPECT_EQ(run.out.find("IMG_0002"), std::string::npos);
   EXPECT_EQ(run.out.find("IMG_0003"), std::string::npos);
 }
 
-TEST_F(CrwlogGolden, AFolderEndsTheRunWithStatus1AndAMessageNamingIt) {
+TEST_F(CrwlogGolden, AFolderEndsTheRunWithStatus2AndAMessageNamingIt) {
   const Outcome run = Crwlog({photos}, photos, dir);
-  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.status, 2);
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(run.err.rfind("crwlog: \"" + photos + "\": ", 0), 0u) << run.err;
 }

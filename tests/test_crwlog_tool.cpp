@@ -46,11 +46,49 @@ TEST_F(CrwlogTool, SeveralFilesGetOutputsEqualToTheSourceBytes) {
   EXPECT_EQ(ReadFile(folder / "IMG_0002.jpg"), second.thumbnail);
 }
 
-TEST_F(CrwlogTool, FileErrorIsReportedWithTheFileNameAndExitCodeOne) {
-  const Source source = WriteCameraFile("a.crw");
-  EXPECT_EQ(Crwlog(Quoted(source.path) + " " + Quoted(folder / "missing.crw")), 1);
-  EXPECT_NE(stderrText.find(folder / "missing.crw"), std::string::npos) << stderrText;
-  EXPECT_NE(stdoutText.find("Repairing file " + source.path), std::string::npos);
+TEST_F(CrwlogTool, ExitStatusSaysWhatHappened) {
+  const std::string good = WriteCameraFile("good.crw").path;
+  const std::string alsoGood = WriteCameraFile("also.crw", 0).path;
+  const std::string notCrw = folder.Write("notes.txt", Bytes(300, 'n'));
+  const std::string noSize = folder.Write("cut.crw", Prefix(WriteCameraFile("whole.crw").bytes, 3000));
+  const std::string named = folder.Write("--help", ReadFile(good));
+  fs::create_symlink(good, folder / "link.crw");
+  const Bytes goodBytes = ReadFile(good);
+  struct Case {
+    std::string arguments;
+    int status;
+    std::string inStdout;  // text the output holds
+    std::string inStderr;
+    long stderrLines;
+  };
+  const std::vector<Case> cases = {
+      {Quoted(good), 0, "Successfully repaired file.", "", 0},
+      {Quoted(good) + " " + Quoted(alsoGood), 0, "", "", 0},
+      {Quoted(good) + " " + Quoted(notCrw), 1, "The file is not a valid CRW file.", "", 0},
+      {Quoted(noSize), 1, "Old filesize was:  3000", "", 0},
+      {Quoted(good) + " " + Quoted(folder / "missing.crw") + " " + Quoted(alsoGood), 2, "",
+       "\"" + folder / "missing.crw" + "\": cannot open the file", 3},
+      {"", 2, "", "usage: crwlog", 1},
+      {"--help", 0, "Exit status:\n  0  every file", "", 0},
+      {"-h " + Quoted(good), 0, "Usage: crwlog", "", 0},
+      {"--version", 0, "crwlog (Mendrake) ", "", 0},
+      {"-- " + Quoted(named), 0, "Repairing file " + named + "\n", "", 0},
+      {"--bogus " + Quoted(good), 2, "", "unknown option \"--bogus\"", 1},
+      {"--preview-ppm", 2, "", "--preview-ppm needs FILE", 1},
+      {"--preview-ppm " + Quoted(good) + " " + Quoted(good), 2, "", "nothing was written", 1},
+      {"--preview-ppm " + Quoted(folder / "link.crw") + " " + Quoted(good), 2, "", "nothing was written", 1},
+      {"--preview-ppm " + Quoted(folder.path().string() + "/./good.crw") + " " + Quoted(good), 2, "", "nothing was written", 1},
+      {"--preview-ppm " + Quoted(folder / "p.ppm") + " " + Quoted(WriteCameraFile("nothumb.crw", 100, 0).path), 2, "",
+       "no preview was shown; \"" + folder / "p.ppm" + "\" was not written", 1},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Crwlog(c.arguments), c.status) << c.arguments << "\n" << stderrText;
+    EXPECT_NE(stdoutText.find(c.inStdout), std::string::npos) << c.arguments << "\n" << stdoutText;
+    EXPECT_NE(stderrText.find(c.inStderr), std::string::npos) << c.arguments << "\n" << stderrText;
+    EXPECT_EQ(std::count(stderrText.begin(), stderrText.end(), '\n'), c.stderrLines) << c.arguments << "\n" << stderrText;
+  }
+  EXPECT_EQ(ReadFile(good), goodBytes);  // never written over by a preview
+  EXPECT_FALSE(fs::exists(folder / "p.ppm"));
 }
 
 TEST_F(CrwlogTool, PreviewPpmIsWhatDjpegDecodes) {
@@ -67,13 +105,6 @@ TEST_F(CrwlogTool, PreviewPpmIsWhatDjpegDecodes) {
   const Bytes ours = ReadFile(folder / "preview.ppm");
   EXPECT_EQ(std::string(ours.begin(), ours.begin() + 15), "P6\n200 136\n255\n");
   EXPECT_EQ(ours, ReadFile(folder / "djpeg.ppm"));
-}
-
-TEST_F(CrwlogTool, PreviewPpmWithoutAPreviewFails) {
-  const Source source = WriteCameraFile("a.crw", 100, 0);
-  EXPECT_EQ(Crwlog("--preview-ppm " + Quoted(folder / "p.ppm") + " " + Quoted(source.path)), 1);
-  EXPECT_NE(stderrText.find(folder / "p.ppm"), std::string::npos);
-  EXPECT_FALSE(fs::exists(folder / "p.ppm"));
 }
 
 TEST_F(CrwlogTool, RepairedCopyOpensInExiftoolAndDcrawWhereTheSourceDidNot) {

@@ -329,6 +329,12 @@ TEST_P(Walker, MakeAndModelAreDecodedFromWindows1252) {
   EXPECT_EQ(ScanRoot(file), (Lines{"Make: Caf\u00E9 \u20AC\u2122", "Model: \u0081\u0178\u00FF\u0160"}));
 }
 
+TEST_P(Walker, ControlBytesOfMakeAndModelAreShownEscaped) {
+  CrwFile file = File();
+  file.root.Record(0x080A, MakeModelRecord("Ca\nn\x1B", "\x01\r\t\x1F\x7F \\x41 \xE9"));
+  EXPECT_EQ(ScanRoot(file), (Lines{"Make: Ca\\x0An\\x1B", "Model: \\x01\\x0D\\x09\\x1F\\x7F \\x41 \u00E9"}));
+}
+
 TEST_P(Walker, AnOverlongNameIsShownCutWithAnEllipsis) {
   const std::size_t shown = WalkLimits::kMaxNameShown;
   CrwFile file = File();

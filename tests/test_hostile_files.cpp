@@ -140,7 +140,8 @@ TEST_P(HostileFile, EndsWithACompleteLogInProcessAndThroughCrwlog) {
   }
 
   const ToolRun run = RunCrwlog(path_);
-  EXPECT_EQ(run.exitCode, 0) << run.err;
+  const bool repaired = analysis.isCrw && SearchFoundSize(analysis.state);
+  EXPECT_EQ(run.exitCode, repaired ? 0 : 1) << run.err;
   EXPECT_EQ(run.out, analysis.log.Lines());
   std::printf("%-55s crwlog %.2f s, peak %ld KiB (0: not measured), %zu lines\n", GetParam().name, run.seconds, run.peakKiB,
               run.out.size());
@@ -275,7 +276,7 @@ TEST_P(HugeFile, FailsWithAnErrorNamingTheFile) {
   EXPECT_TRUE(state.CurrentFilename.empty());
 
   const ToolRun run = RunCrwlog(path);
-  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.exitCode, 2);
   EXPECT_NE(run.err.find(path), std::string::npos) << run.err;
   std::printf("huge file of %lld bytes: crwlog %.2f s, peak %ld KiB\n", static_cast<long long>(GetParam()), run.seconds,
               run.peakKiB);

@@ -70,14 +70,16 @@ TEST(DecodeJpeg, RefusesPicturesLargerThanItsLimitWithoutTryingToAllocate) {
 class Preview : public RunFixture {
  protected:
   // A CRW file whose thumbnail record is the last data of the root heap, so
-  // that the root directory follows the thumbnail bytes, as in camera files.
-  void AnalyseWithThumbnail(const Bytes& thumbnail) {
+  // that the root directory follows the thumbnail bytes, as in camera files;
+  // or followed by a record holding the given bytes.
+  void AnalyseWithThumbnail(const Bytes& thumbnail, const Bytes& following = {}) {
     HeapBuilder names;
     names.Record(0x080A, MakeModelRecord("Canon", "Canon EOS D30"));
     HeapBuilder sensor;
     sensor.Record(0x1031, SensorInfoRecord(2160, 1440, false)).Record(0x1835, Filler(32, 1));
     CrwFile file;
     file.root.Record(0x2005, Filler(2000, 0x5A)).SubHeap(0x300A, names).SubHeap(0x300B, sensor).Record(0x2007, thumbnail);
+    if (!following.empty()) file.root.Record(0x2008, following);
     bytes = file.Build();
     WriteFile(folder / "t.crw", bytes);
     ASSERT_TRUE(RepairFile(context, image, folder / "t.crw"));
@@ -113,6 +115,26 @@ TEST_F(Preview, ThumbnailCutInsideItsImageDataIsShownAsFarAsItGoes) {
   const auto firstRows = static_cast<std::ptrdiff_t>(96 * 16 * 3);
   EXPECT_TRUE(std::equal(cut.pixels.begin(), cut.pixels.begin() + firstRows, complete.pixels.begin()));
   EXPECT_NE(cut.pixels, complete.pixels);
+}
+
+TEST_F(Preview, ThumbnailCutAndFollowedByAMarkerOutOfPlaceFailsOnceAndShowsNothing) {
+  const Bytes whole = MakeJpeg(96, 64);
+  const Bytes cut = Prefix(whole, ImageDataStart(whole) + (whole.size() - ImageDataStart(whole)) / 2);
+  // Sensor-like bytes after it: 0xFF 0x7F reads as a marker that has no place after the last scan.
+  const Bytes following = {0x34, 0x12, 0xFF, 0x7F, 0x20, 0x00};
+  AnalyseWithThumbnail(cut, following);
+  ShowPreview(context, image);
+  EXPECT_EQ(log.Lines(), std::vector<std::string>{kFailed});
+  EXPECT_TRUE(platform.pictures.empty());
+
+  // The search for the end-of-image marker is bounded: past the bound the data
+  // is taken to end, and the picture is shown as when the image ends there.
+  Bytes farAway(kMaxJpegBytesAfterRows + 4096, 0);
+  farAway.insert(farAway.end(), following.begin(), following.end());
+  AnalyseWithThumbnail(cut, farAway);
+  ShowPreview(context, image);
+  EXPECT_TRUE(log.Lines().empty());
+  EXPECT_EQ(platform.pictures.size(), 1u);
 }
 
 TEST_F(Preview, BytesThatAreNoJpegGiveTheLineTwice) {

@@ -109,19 +109,40 @@ TEST_F(RepairRunTest, FileWithoutAFoundSizeStillGetsItsThumbnailButNoCopy) {
   EXPECT_TRUE(platform.pictures.empty());
 }
 
-TEST_F(RepairRunTest, FileThatCannotBeReadEndsTheRunWithItsError) {
+TEST_F(RepairRunTest, FileThatCannotBeReadEndsTheRunWithItsErrorNamingTheFilesLeft) {
   const Source first = WriteCameraFile("a.crw");
-  const Source third = WriteCameraFile("c.crw");
+  std::vector<std::string> paths{first.path, folder / "missing.crw"};
+  for (int i = 0; i < 12; ++i) paths.push_back(WriteCameraFile("c" + std::to_string(i) + ".crw", 10).path);
+  std::string left = "The run stopped at file 2 of 14; these 12 files were not processed:";
+  for (int i = 2; i < 12; ++i) left += "\n  " + paths[static_cast<std::size_t>(i)];
+  left += "\n  and 2 more";
   try {
-    RepairRun(context, {first.path, folder / "missing.crw", third.path});
+    RepairRun(context, paths);
     ADD_FAILURE() << "the run did not fail";
   } catch (const FileError& error) {
     EXPECT_EQ(error.path(), folder / "missing.crw");
+    EXPECT_EQ(error.note(), left);
+    EXPECT_EQ(std::string(error.what()),
+              "\"" + folder / "missing.crw" + "\": cannot open the file: No such file or directory\n" + left);
   }
   ExpectOutputsOf(first, "a.crw_repaired.crw", "a.jpg");
-  EXPECT_FALSE(fs::exists(folder / "c.crw_repaired.crw"));
-  EXPECT_EQ(CountLogged("Repairing file " + third.path), 0);
+  EXPECT_FALSE(fs::exists(folder / "c0.crw_repaired.crw"));
+  EXPECT_EQ(CountLogged("Repairing file " + paths[2]), 0);
   EXPECT_FALSE(platform.busy);
+}
+
+TEST_F(RepairRunTest, ControlBytesOfFileNamesAreShownEscaped) {
+  const Source source = WriteCameraFile("a\nRepairing file \x1B[2J.crw");
+  const std::string shown = folder / "a\\x0ARepairing file \\x1B[2J.crw";
+  try {
+    RepairRun(context, {source.path, folder / "gone\r.crw", source.path});
+    ADD_FAILURE() << "the run did not fail";
+  } catch (const FileError& error) {
+    EXPECT_EQ(std::string(error.what()), "\"" + folder / "gone\\x0D.crw" +
+                                             "\": cannot open the file: No such file or directory\n"
+                                             "The run stopped at file 2 of 3; this file was not processed:\n  " + shown);
+  }
+  EXPECT_EQ(log.Lines().front(), "Repairing file " + shown);
 }
 
 TEST_F(RepairRunTest, OutputThatCannotBeWrittenEndsTheRun) {

@@ -2,21 +2,28 @@
 // does with the same files chosen: prints every log line as it is appended
 // and, with two or more files, writes the repaired copies and thumbnails next
 // to them. --preview-ppm FILE also writes the last preview shown as binary PPM.
+// The exit status says what happened (crwlog --help).
+#include "analysis/ControlBytes.h"
 #include "analysis/FileError.h"
 #include "analysis/FileIo.h"
 #include "analysis/LogBox.h"
 #include "analysis/Platform.h"
 #include "analysis/RepairRun.h"
 #include "crash/CrashHandler.h"
+#include "tools/CrwlogOptions.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
 namespace {
+
+using namespace mendrake::crwlog;
 
 class StdoutLog : public mendrake::LogBox {
  public:
@@ -49,47 +56,73 @@ void SavePpm(const mendrake::RgbBitmap& picture, const std::string& path) {
   file.Commit();
 }
 
-int Usage() {
-  std::fputs("usage: crwlog [--preview-ppm FILE] CRW-FILE...\n", stderr);
-  return 2;
+std::string Quoted(const std::string& text) { return "\"" + mendrake::EscapeControlBytes(text) + "\""; }
+
+// The picture is written by rename, so it would take the place of an input
+// that it names: the CRW file would be gone. Refused before anything is done.
+void CheckPreviewNamesNoInput(const Options& options) {
+  for (const std::string& file : options.files) {
+    if (mendrake::NameTheSameFile(options.previewPpm, file)) {
+      throw UsageError{"the --preview-ppm file " + Quoted(options.previewPpm) + " is the CRW file " + Quoted(file) +
+                       "; nothing was written"};
+    }
+  }
 }
 
-int Fail(const std::string& message) {
+int Print(const std::string& text) {
+  std::fputs(text.c_str(), stdout);
+  return kExitAllRepaired;
+}
+
+int Fail(const std::string& message, int status) {
   std::fflush(stdout);
   std::fprintf(stderr, "crwlog: %s\n", message.c_str());
-  return 1;
+  return status;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  int first = 1;
-  std::string previewPath;
-  if (argc > 1 && std::strcmp(argv[1], "--preview-ppm") == 0) {
-    if (argc < 3) return Usage();
-    previewPath = argv[2];
-    first = 3;
-  }
-  if (first >= argc) return Usage();
+int Repair(const Options& options) {
   std::vector<std::string> paths;
-  for (int i = first; i < argc; ++i) {
-    // Full paths, as the open dialog gives them; links are kept as named.
-    paths.push_back(std::filesystem::absolute(argv[i]).string());
-  }
+  // Full paths, as the open dialog gives them; links are kept as named.
+  for (const std::string& file : options.files) paths.push_back(std::filesystem::absolute(file).string());
 
   mendrake::AnalysisState state;
   mendrake::crash::InstallCrashHandler({.program = "crwlog", .announce = true}, &state.CurrentFilename);
   StdoutLog log;
   PictureKeepingPlatform platform;
   mendrake::RepairContext context{state, log, platform};
-  try {
-    mendrake::RepairRun(context, paths);
-    if (!previewPath.empty()) {
-      if (!platform.LastPicture()) return Fail("no preview was shown; \"" + previewPath + "\" was not written");
-      SavePpm(*platform.LastPicture(), previewPath);
+  const mendrake::RunOutcome outcome = mendrake::RepairRun(context, paths);
+  if (!options.previewPpm.empty()) {
+    if (!platform.LastPicture()) {
+      return Fail("no preview was shown; " + Quoted(options.previewPpm) + " was not written", kExitNotCarriedOut);
     }
-  } catch (const mendrake::FileError& error) {
-    return Fail(error.what());
+    SavePpm(*platform.LastPicture(), options.previewPpm);
   }
-  return 0;
+  return outcome.sizesFound == paths.size() ? kExitAllRepaired : kExitSomeNotRepaired;
+}
+
+int Run(std::span<const char* const> arguments) {
+  try {
+    const Options options = ParseOptions(arguments);
+    if (options.action == Options::Action::kHelp) return Print(HelpText());
+    if (options.action == Options::Action::kVersion) return Print(VersionText());
+    if (!options.previewPpm.empty()) CheckPreviewNamesNoInput(options);
+    return Repair(options);
+  } catch (const UsageError& error) {
+    return Fail(error.message, kExitNotCarriedOut);
+  } catch (const mendrake::FileError& error) {
+    return Fail(error.what(), kExitNotCarriedOut);
+  }
+}
+
+// The log is the report: when it could not all be written, the run is not done.
+int FlushLog(int status) {
+  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return status;
+  const int error = errno;
+  return Fail(std::string("cannot write the log: ") + std::strerror(error), kExitNotCarriedOut);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  return FlushLog(Run({argv + 1, static_cast<std::size_t>(argc - 1)}));
 }

@@ -167,6 +167,7 @@ TEST_F(WindowErrors, AnUnreadableFileIsReportedAndTheProgramGoesOn) {
   ASSERT_EQ(dialogs_.errors.size(), 1u);
   EXPECT_TRUE(dialogs_.errors[0].contains(missing)) << dialogs_.errors[0].toStdString();
   EXPECT_TRUE(dialogs_.errors[0].contains(QStringLiteral("No such file or directory"))) << dialogs_.errors[0].toStdString();
+  EXPECT_TRUE(dialogs_.errors[0].contains(QStringLiteral("this file was not processed:\n  ") + after));
   // What the run logged before the error stays; paths after it are not processed.
   const QStringList lines = LogLines();
   EXPECT_TRUE(lines.contains(QStringLiteral("Repairing file ") + good));

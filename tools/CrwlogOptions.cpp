@@ -1,0 +1,124 @@
+#include "tools/CrwlogOptions.h"
+
+#include "analysis/ControlBytes.h"
+
+#include <string_view>
+
+#ifndef MENDRAKE_VERSION
+#error "MENDRAKE_VERSION must be defined by the build"
+#endif
+
+namespace mendrake::crwlog {
+namespace {
+
+// One row per option: a new option is a row here and a field in Options.
+struct OptionRule {
+  std::string_view name;
+  std::string_view shortName;  // or empty
+  std::string_view operands;   // shown in the help, one word per operand
+  std::string_view help;
+  void (*apply)(Options& options, std::span<const std::string> operands);
+};
+
+constexpr OptionRule kRules[] = {
+    {"--preview-ppm", "", "FILE", "also write the last preview as a binary PPM picture",
+     [](Options& options, std::span<const std::string> operands) { options.previewPpm = operands[0]; }},
+    {"--help", "-h", "", "show this help and exit",
+     [](Options& options, std::span<const std::string>) { options.action = Options::Action::kHelp; }},
+    {"--version", "", "", "show the version and exit",
+     [](Options& options, std::span<const std::string>) { options.action = Options::Action::kVersion; }},
+};
+
+std::size_t OperandCount(const OptionRule& rule) {
+  if (rule.operands.empty()) return 0;
+  std::size_t count = 1;
+  for (const char c : rule.operands) count += c == ' ' ? 1 : 0;
+  return count;
+}
+
+const OptionRule* FindRule(std::string_view name) {
+  for (const OptionRule& rule : kRules) {
+    if (name == rule.name || (!rule.shortName.empty() && name == rule.shortName)) return &rule;
+  }
+  return nullptr;
+}
+
+std::string Quoted(std::string_view text) { return "\"" + EscapeControlBytes(text) + "\""; }
+
+// Applies the option at arguments[at] (also in the form --name=VALUE) and
+// returns the index of the argument after it and its operands.
+std::size_t ApplyOption(std::span<const char* const> arguments, std::size_t at, Options& options) {
+  std::string_view name = arguments[at];
+  std::vector<std::string> operands;
+  if (const std::size_t equals = name.find('='); name.starts_with("--") && equals != std::string_view::npos) {
+    operands.emplace_back(name.substr(equals + 1));
+    name = name.substr(0, equals);
+  }
+  const OptionRule* rule = FindRule(name);
+  if (rule == nullptr) throw UsageError{"unknown option " + Quoted(name) + " (crwlog --help lists the options)"};
+  const std::size_t wanted = OperandCount(*rule);
+  if (operands.size() > wanted) throw UsageError{std::string(rule->name) + " takes no value"};
+  std::size_t next = at + 1;
+  while (operands.size() < wanted && next < arguments.size()) operands.emplace_back(arguments[next++]);
+  if (operands.size() < wanted) throw UsageError{std::string(rule->name) + " needs " + std::string(rule->operands)};
+  for (const std::string& operand : operands) {
+    if (operand.empty()) throw UsageError{std::string(rule->name) + " was given an empty " + std::string(rule->operands)};
+  }
+  rule->apply(options, operands);
+  return next;
+}
+
+}  // namespace
+
+Options ParseOptions(std::span<const char* const> arguments) {
+  Options options;
+  bool optionsEnded = false;
+  for (std::size_t i = 0; i < arguments.size();) {
+    const std::string_view argument = arguments[i];
+    if (optionsEnded || argument.size() < 2 || argument[0] != '-') {
+      options.files.emplace_back(argument);
+      ++i;
+    } else if (argument == "--") {
+      optionsEnded = true;
+      ++i;
+    } else {
+      i = ApplyOption(arguments, i, options);
+      // Help and version are all that is done: what follows them is not looked at.
+      if (options.action == Options::Action::kHelp || options.action == Options::Action::kVersion) return options;
+    }
+  }
+  // The repair needs a file; an action of its own may need none.
+  if (options.action == Options::Action::kRun && options.files.empty()) throw UsageError{"no CRW file was given; usage: crwlog [OPTION]... [--] CRW-FILE..."};
+  return options;
+}
+
+std::string HelpText() {
+  constexpr std::size_t kHelpColumn = 24;
+  std::string text =
+      "Usage: crwlog [OPTION]... [--] CRW-FILE...\n"
+      "Finds the true size of each Canon CRW file and prints what the file holds,\n"
+      "as Mendrake's window shows it. With two or more files, writes each file's\n"
+      "repaired copy and thumbnail next to it. No file given is ever changed.\n"
+      "\n"
+      "Options:\n";
+  for (const OptionRule& rule : kRules) {
+    std::string names = rule.shortName.empty() ? "    " : std::string(rule.shortName) + ", ";
+    names += std::string(rule.name) + (rule.operands.empty() ? "" : " " + std::string(rule.operands));
+    text += "  " + names + std::string(names.size() < kHelpColumn ? kHelpColumn - names.size() : 1, ' ') + std::string(rule.help) + "\n";
+  }
+  text +=
+      "  --                      end of the options: what follows are file names\n"
+      "\n"
+      "Exit status:\n"
+      "  0  every file is a CRW file and its true size was found\n"
+      "  1  the run went through, but some file is not a CRW file or its true size\n"
+      "     was not found\n"
+      "  2  the run could not be carried out: a usage error, a file that cannot be\n"
+      "     read, an output that cannot be written (the --preview-ppm picture too,\n"
+      "     when no preview was shown)\n";
+  return text;
+}
+
+std::string VersionText() { return "crwlog (Mendrake) " MENDRAKE_VERSION "\n"; }
+
+}  // namespace mendrake::crwlog
