@@ -7,6 +7,7 @@
 #include "analysis/LogBox.h"
 #include "analysis/Platform.h"
 #include "analysis/RepairRun.h"
+#include "tools/RecoverCommand.h"
 
 #include <cstdio>
 #include <cstring>
@@ -61,6 +62,9 @@ int Fail(const std::string& message) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 1 && std::strcmp(argv[1], "--recover") == 0) {
+    return argc == 4 ? RunRecoverCommand(argv[2], argv[3]) : Usage();
+  }
   int first = 1;
   std::string previewPath;
   if (argc > 1 && std::strcmp(argv[1], "--preview-ppm") == 0) {

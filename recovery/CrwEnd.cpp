@@ -1,0 +1,72 @@
+#include "recovery/CrwEnd.h"
+
+#include "analysis/AnalysisState.h"
+#include "analysis/ByteOrder.h"
+#include "analysis/HeapWalker.h"
+#include "analysis/Platform.h"
+#include "analysis/SizeSearch.h"
+
+#include <string_view>
+
+namespace mendrake {
+namespace {
+
+// The camera's file counter (folder number times 10000 plus the photo's
+// number), stored in the image properties heap.
+constexpr std::uint16_t kFileNumberTag = 0x1817;
+
+std::uint32_t FindFileNumber(const std::uint8_t* data, std::int64_t start, std::int64_t length, bool bigEndian,
+                             int depth) {
+  if (depth > WalkLimits::kMaxHeapDepth || length < 6) return 0;
+  const std::int64_t end = start + length;
+  const std::int64_t directory = start + LoadDWord(data + end - 4, bigEndian);
+  if (directory < start || directory + 2 > end - 4) return 0;
+  const std::uint16_t entries = LoadWord(data + directory, bigEndian);
+  if (entries > kMaxDirectoryEntries || directory + 2 + std::int64_t{entries} * 10 > end - 4) return 0;
+  for (std::uint16_t i = 0; i < entries; ++i) {
+    const std::uint8_t* entry = data + directory + 2 + i * 10;
+    const std::uint16_t tag = LoadWord(entry, bigEndian);
+    const std::int64_t size = LoadDWord(entry + 2, bigEndian);
+    const std::int64_t at = start + LoadDWord(entry + 6, bigEndian);
+    if (tag >= CrwTag::kFirstInlineData) continue;
+    if (at < start || size > length || at + size > end) continue;
+    const std::uint8_t kind = static_cast<std::uint8_t>(tag >> 8) & 0x38;
+    if (kind == CrwTag::kSubHeapHigh || kind == CrwTag::kSubHeapHighAlt) {
+      if (const std::uint32_t number = FindFileNumber(data, at, size, bigEndian, depth + 1)) return number;
+    } else if ((tag & 0x3FFF) == kFileNumberTag && size >= 4) {
+      return LoadDWord(data + at, bigEndian);
+    }
+  }
+  return 0;
+}
+
+std::string AfterPrefix(const std::vector<std::string>& lines, std::string_view prefix) {
+  for (const std::string& line : lines) {
+    if (line.starts_with(prefix)) return line.substr(prefix.size());
+  }
+  return {};
+}
+
+}  // namespace
+
+CrwEnd FindCrwEnd(FileImage& window) {
+  AnalysisState state;
+  LogLines lines;
+  HeadlessPlatform platform;
+  RepairContext context{state, lines, platform};
+  CrwEnd end;
+  end.isCrw = RepairLoadedImage(context, window, "card");
+  if (!end.isCrw || !SearchFoundSize(state)) return end;
+  end.trueSize = state.FFilesize;
+  if (state.FoundJPEG && std::int64_t{state.JPEGStart} + state.JPEGSize <= end.trueSize) {
+    end.thumbnailStart = state.JPEGStart;
+    end.thumbnailSize = state.JPEGSize;
+  }
+  const std::string make = AfterPrefix(lines.Lines(), "Make: ");
+  const std::string model = AfterPrefix(lines.Lines(), "Model: ");
+  end.makeAndModel = make.empty() ? model : model.empty() ? make : make + " " + model;
+  end.fileNumber = FindFileNumber(window.Data(), state.HLen, end.trueSize - state.HLen, state.BigEndian, 0);
+  return end;
+}
+
+}  // namespace mendrake
