@@ -28,6 +28,9 @@ std::uint32_t FindFileNumber(const std::uint8_t* data, std::int64_t start, std::
     const std::uint16_t tag = LoadWord(entry, bigEndian);
     const std::int64_t size = LoadDWord(entry + 2, bigEndian);
     const std::int64_t at = start + LoadDWord(entry + 6, bigEndian);
+    // Cameras store the file number in the entry itself (tag 0x5817).
+    const bool inlineData = (tag & 0xC000) == CrwTag::kFirstInlineData;
+    if ((tag & 0x3FFF) == kFileNumberTag && inlineData) return LoadDWord(entry + 2, bigEndian);
     if (tag >= CrwTag::kFirstInlineData) continue;
     if (at < start || size > length || at + size > end) continue;
     const std::uint8_t kind = static_cast<std::uint8_t>(tag >> 8) & 0x38;
