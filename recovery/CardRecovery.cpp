@@ -73,7 +73,7 @@ class CardScan {
       summary_.scanned = position;
       carry = std::min<std::int64_t>(kHeaderBytes - 1, length);
       std::memmove(buffer.data(), buffer.data() + length - carry, static_cast<std::size_t>(carry));
-      if (progress_ && !progress_({position, size, summary_.recovered + summary_.damaged})) summary_.cancelled = true;
+      CheckCancel();
     }
     if (window_.open && !summary_.cancelled) Close("cut by the end of the card");
     summary_.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begun).count();
@@ -137,8 +137,18 @@ class CardScan {
     }
   }
 
+  // Asked after every read and before every file is written.
+  bool CheckCancel() {
+    if (!summary_.cancelled && progress_ &&
+        !progress_({summary_.scanned, card_.Size(), summary_.recovered + summary_.damaged})) {
+      summary_.cancelled = true;
+    }
+    return summary_.cancelled;
+  }
+
   void Close(const std::string& whyDamaged) {
     window_.open = false;
+    if (CheckCancel()) return;
     FileImage image;
     image.Assign(window_.bytes.data(), static_cast<std::int64_t>(window_.bytes.size()));
     const CrwEnd end = FindCrwEnd(image);
