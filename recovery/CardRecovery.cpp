@@ -42,18 +42,22 @@ void WriteBytes(const std::filesystem::path& path, const std::uint8_t* bytes, st
   file.Commit();
 }
 
-// The bytes from one header on, gathered as the card streams past.
+// The bytes from one header on, gathered as the card streams past into one
+// image whose room for the largest window is reserved once.
 struct Window {
   bool open = false;
   std::int64_t start = 0;
-  std::vector<std::uint8_t> bytes;
-  std::int64_t End() const { return start + static_cast<std::int64_t>(bytes.size()); }
+  FileImage bytes;
+  std::int64_t End() const { return start + bytes.Size(); }
 };
 
 class CardScan {
  public:
   CardScan(CardReader& card, const std::string& folder, LogBox& log, const RecoveryProgressFn& progress)
-      : card_(card), folder_(folder), log_(log), progress_(progress) {}
+      : card_(card), folder_(folder), log_(log), progress_(progress) {
+    window_.bytes.SetSize(RecoveryLimits::kMaxCrwSize);
+    window_.bytes.SetSize(0);
+  }
 
   RecoverySummary Run() {
     const auto begun = std::chrono::steady_clock::now();
@@ -118,7 +122,7 @@ class CardScan {
         }
         window_.open = true;
         window_.start = at;
-        window_.bytes.clear();
+        window_.bytes.SetSize(0);
       }
       from = signature + 1;
     }
@@ -130,7 +134,7 @@ class CardScan {
     if (!window_.open) return;
     const std::int64_t limit = std::min(until, window_.start + RecoveryLimits::kMaxCrwSize);
     if (limit > window_.End()) {
-      window_.bytes.insert(window_.bytes.end(), bytes + (window_.End() - bufferStart), bytes + (limit - bufferStart));
+      window_.bytes.Append(bytes + (window_.End() - bufferStart), limit - window_.End());
     }
     if (window_.End() >= window_.start + RecoveryLimits::kMaxCrwSize) {
       Close("no end within " + std::to_string(RecoveryLimits::kMaxCrwSize >> 20) + " MiB of its header");
@@ -149,16 +153,14 @@ class CardScan {
   void Close(const std::string& whyDamaged) {
     window_.open = false;
     if (CheckCancel()) return;
-    FileImage image;
-    image.Assign(window_.bytes.data(), static_cast<std::int64_t>(window_.bytes.size()));
-    const CrwEnd end = FindCrwEnd(image);
+    const CrwEnd end = FindCrwEnd(window_.bytes, scratch_);
     if (!end.isCrw) return;
     const std::string at = "At " + std::to_string(window_.start) + ": ";
     if (end.trueSize == 0) {
       const std::string base = FirstFreeBase(folder_, "CRW_at_" + std::to_string(window_.start), {".damaged"});
-      WriteBytes(folder_ / (base + ".damaged"), window_.bytes.data(), static_cast<std::int64_t>(window_.bytes.size()));
+      WriteBytes(folder_ / (base + ".damaged"), window_.bytes.Data(), window_.bytes.Size());
       ++summary_.damaged;
-      log_.Append(at + base + ".damaged, " + std::to_string(window_.bytes.size()) +
+      log_.Append(at + base + ".damaged, " + std::to_string(window_.bytes.Size()) +
                   " bytes kept, damaged: no true end found, " + whyDamaged);
       return;
     }
@@ -166,10 +168,10 @@ class CardScan {
     std::snprintf(number, sizeof number, "%04u", end.fileNumber % 10000);
     const std::string stem = end.fileNumber ? std::string("CRW_") + number : "CRW_at_" + std::to_string(window_.start);
     const std::string base = FirstFreeBase(folder_, stem, {".CRW", ".jpg"});
-    WriteBytes(folder_ / (base + ".CRW"), window_.bytes.data(), end.trueSize);
+    WriteBytes(folder_ / (base + ".CRW"), window_.bytes.Data(), end.trueSize);
     if (end.thumbnailSize > 0) {
       const std::filesystem::path thumbnail = folder_ / (base + ".jpg");
-      WriteBytes(thumbnail, window_.bytes.data() + end.thumbnailStart, end.thumbnailSize);
+      WriteBytes(thumbnail, window_.bytes.Data() + end.thumbnailStart, end.thumbnailSize);
       summary_.lastThumbnail = thumbnail.string();
     }
     ++summary_.recovered;
@@ -182,6 +184,7 @@ class CardScan {
   LogBox& log_;
   const RecoveryProgressFn& progress_;
   Window window_;
+  FileImage scratch_;
   RecoverySummary summary_;
 };
 

@@ -2,10 +2,12 @@
 
 #include "analysis/AnalysisState.h"
 #include "analysis/ByteOrder.h"
+#include "analysis/HeaderCheck.h"
 #include "analysis/HeapWalker.h"
 #include "analysis/Platform.h"
 #include "analysis/SizeSearch.h"
 
+#include <algorithm>
 #include <string_view>
 
 namespace mendrake {
@@ -50,16 +52,55 @@ std::string AfterPrefix(const std::vector<std::string>& lines, std::string_view 
   return {};
 }
 
-}  // namespace
+// A file may carry a metadata trailer after its heap that repeats the root
+// directory's pointer; cameras write far less than this.
+constexpr std::int64_t kMaxTrailer = std::int64_t{1} << 20;
 
-CrwEnd FindCrwEnd(FileImage& window) {
-  AnalysisState state;
-  LogLines lines;
+// The first size, counted from the header, at which a root directory ends
+// exactly where its pointer begins, or -1. A camera file's heap ends so; in
+// random bytes a position passes with a chance of about 1 in 10^11. The size
+// search runs down from a little past it instead of from the window's end, so
+// its work grows with the file, not with what follows it on the card.
+std::int64_t FirstClosedRootEnd(const FileImage& window, bool bigEndian, std::uint32_t headerLength) {
+  const std::uint8_t* data = window.Data();
+  for (std::int64_t size = std::int64_t{headerLength} + 16; size <= window.Size(); ++size) {
+    const std::int64_t directory = std::int64_t{headerLength} + LoadDWord(data + size - 4, bigEndian);
+    const std::int64_t listed = size - 4 - directory - 2;
+    if (listed < 10 || listed > 10 * kMaxDirectoryEntries || listed % 10 != 0) continue;
+    if (LoadWord(data + directory, bigEndian) == listed / 10) return size;
+  }
+  return -1;
+}
+
+bool Search(FileImage& image, AnalysisState& state, LogLines& lines) {
   HeadlessPlatform platform;
   RepairContext context{state, lines, platform};
+  return RepairLoadedImage(context, image, "card");
+}
+
+}  // namespace
+
+CrwEnd FindCrwEnd(FileImage& window, FileImage& scratch) {
+  AnalysisState state;
+  LogLines lines;
   CrwEnd end;
-  end.isCrw = RepairLoadedImage(context, window, "card");
-  if (!end.isCrw || !SearchFoundSize(state)) return end;
+  AnalysisState header;
+  window.SetPosition(0);
+  end.isCrw = CheckHeader(header, window);
+  window.SetPosition(0);
+  if (!end.isCrw) return end;
+  const std::int64_t closed = FirstClosedRootEnd(window, header.BigEndian, header.HLen);
+  bool found = false;
+  if (closed > 0 && closed + kMaxTrailer < window.Size()) {
+    scratch.Assign(window.Data(), closed + kMaxTrailer);
+    lines.Clear();
+    found = Search(scratch, state, lines) && SearchFoundSize(state);
+  }
+  if (!found) {
+    lines.Clear();
+    found = Search(window, state, lines) && SearchFoundSize(state);
+  }
+  if (!found) return end;
   end.trueSize = state.FFilesize;
   if (state.FoundJPEG && std::int64_t{state.JPEGStart} + state.JPEGSize <= end.trueSize) {
     end.thumbnailStart = state.JPEGStart;

@@ -23,6 +23,8 @@ struct CrwEnd {
 // the next file may hold, so it cuts files short or keeps what follows. We
 // walk the CIFF heap instead: the end is where a root heap whose directory
 // holds every required record ends, which no junk after it can fake.
-CrwEnd FindCrwEnd(FileImage& window);
+// scratch holds a cut of the window for the search; it is reused window after
+// window so that its room is allocated once.
+CrwEnd FindCrwEnd(FileImage& window, FileImage& scratch);
 
 }  // namespace mendrake
