@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <sys/wait.h>
 #include <filesystem>
 
 namespace mendrake::testing {
@@ -130,6 +132,26 @@ TEST(CardRecovery, CancelStopsTheScanAndWritesNothingMore) {
       RecoverCard(reader, folder.path().string(), log, [](const RecoveryProgress&) { return false; });
   EXPECT_TRUE(summary.cancelled);
   EXPECT_TRUE(folder.Entries().empty());
+}
+
+// crwlog --recover as scripts call it: the exit status tells the three outcomes.
+int Recover(const std::string& image, const std::string& folder) {
+  const std::string command = std::string("'") + MENDRAKE_BIN_DIR + "/crwlog' --recover '" + image + "' '" + folder +
+                              "' >/dev/null 2>&1";
+  const int status = std::system(command.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(CardRecovery, CrwlogExitsZeroWhenAllWereRecoveredOneWhenSomeWereNotTwoWhenTheCardIsUnusable) {
+  ScratchFolder folder;
+  Card whole;
+  AppendJunk(whole.bytes, JunkKind::kZeros, 4 * kCluster, 1);
+  whole.Place(kCluster, CameraFile(true, 10000));
+  EXPECT_EQ(Recover(folder.Write("whole.img", whole.bytes), folder / "out/new"), 0);
+  EXPECT_EQ(ReadFile(folder / "out/new/CRW_0001.CRW"), whole.files[0].second);
+  EXPECT_EQ(Recover(folder.Write("cut.img", Prefix(whole.bytes, kCluster + 5000)), folder / "cut"), 1);
+  EXPECT_EQ(Recover(folder.Write("empty.img", Bytes(kCluster, 0)), folder / "none"), 1);
+  EXPECT_EQ(Recover(folder / "missing.img", folder / "missing"), 2);
 }
 
 }  // namespace
