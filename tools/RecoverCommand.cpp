@@ -54,14 +54,15 @@ int Fail(const std::string& message) {
 }  // namespace
 
 int RunRecoverCommand(const char* image, const char* outputFolder) {
-  std::error_code error;
-  std::filesystem::create_directories(outputFolder, error);
-  if (error || !std::filesystem::is_directory(outputFolder)) {
-    return Fail("cannot use \"" + std::string(outputFolder) + "\" as the output folder: " +
-                (error ? error.message() : "not a folder"));
-  }
   try {
+    // The card first: a card that cannot be read leaves no new empty folder.
     mendrake::DeviceReader card(image);
+    std::error_code error;
+    std::filesystem::create_directories(outputFolder, error);
+    if (error || !std::filesystem::is_directory(outputFolder)) {
+      return Fail("cannot use \"" + std::string(outputFolder) + "\" as the output folder: " +
+                  (error ? error.message() : "not a folder"));
+    }
     StdoutLog log;
     mendrake::RecoveryProgressFn progress;
     if (isatty(STDERR_FILENO)) progress = TerminalProgress();
