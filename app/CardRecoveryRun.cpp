@@ -28,10 +28,10 @@ void ShowThumbnail(const std::string& path, Platform& platform) {
 void RunCardRecovery(QWidget* parent, const QString& source, const QString& folder, LogBox& log, Platform& platform) {
   const std::string sourcePath = QFile::encodeName(source).toStdString();
   const std::string folderPath = QFile::encodeName(folder).toStdString();
+  DeviceReader card(sourcePath);  // first: a card that cannot be read leaves no new folder
   std::error_code error;
   std::filesystem::create_directories(folderPath, error);
   if (error) throw FileError(folderPath, "cannot be used as the output folder: " + error.message());
-  DeviceReader card(sourcePath);
 
   // The bar counts in thousandths, so cards past 2 GiB fit its int range.
   QProgressDialog progress(QStringLiteral("Recovering CRW files from %1").arg(source), QStringLiteral("Cancel"), 0,
