@@ -34,6 +34,13 @@ void FileImage::Assign(const std::uint8_t* bytes, std::int64_t count) {
   size_ = static_cast<std::int32_t>(count);
 }
 
+void FileImage::Append(const std::uint8_t* bytes, std::int64_t count) {
+  if (count < 0 || count > kMaxSize - size_) throw std::out_of_range("file image size out of range");
+  Reserve(size_ + count);
+  if (count > 0) std::memcpy(data_.get() + size_, bytes, static_cast<std::size_t>(count));
+  size_ += static_cast<std::int32_t>(count);
+}
+
 void FileImage::SetPosition(std::int64_t position) {
   if (position < 0 || position > kMaxSize) throw std::out_of_range("file image position out of range");
   position_ = static_cast<std::int32_t>(position);

@@ -36,6 +36,11 @@ class FileImage {
   // Replaces the content with a copy of bytes (for tests and fuzzing).
   void Assign(const std::uint8_t* bytes, std::int64_t count);
 
+  // Adds a copy of bytes at the end; without a reallocation while the size
+  // stays within what an earlier SetSize reserved (a card scan fills one
+  // image window after window this way). Throws std::out_of_range.
+  void Append(const std::uint8_t* bytes, std::int64_t count);
+
   // Reads up to count bytes at the position and advances it by what was read.
   // At or past the end nothing is read.
   std::int64_t Read(void* buffer, std::int64_t count) {

@@ -29,6 +29,12 @@ class Dialogs {
   // Hands a web address to the desktop's default browser; reports nothing.
   virtual void OpenWebAddress(const QUrl& address) = 0;
 
+  // The card image file or card device to recover from, or nothing when the
+  // user cancelled. Not every host offers card recovery: none by default.
+  virtual std::optional<QString> AskCardSource(QWidget* /*parent*/) { return std::nullopt; }
+  // The folder the recovered files go to, or nothing when the user cancelled.
+  virtual std::optional<QString> AskOutputFolder(QWidget* /*parent*/) { return std::nullopt; }
+
   // Tells the user why a command ended early.
   virtual void ShowError(QWidget* parent, const QString& title, const QString& text) = 0;
 };

@@ -98,4 +98,19 @@ void QtDialogs::ShowError(QWidget* parent, const QString& title, const QString& 
   QMessageBox::critical(parent, title, text);
 }
 
+// A device is chosen by its name under /dev, typed or picked; the dialog
+// shows every file, since card images carry any extension or none.
+std::optional<QString> QtDialogs::AskCardSource(QWidget* parent) {
+  const QString path = QFileDialog::getOpenFileName(parent, QStringLiteral("Recover from card: card image or device"),
+                                                    QString(), QStringLiteral("All files (*)"));
+  if (path.isEmpty()) return std::nullopt;
+  return path;
+}
+
+std::optional<QString> QtDialogs::AskOutputFolder(QWidget* parent) {
+  const QString path = QFileDialog::getExistingDirectory(parent, QStringLiteral("Recover from card: output folder"));
+  if (path.isEmpty()) return std::nullopt;
+  return path;
+}
+
 }  // namespace mendrake

@@ -5,6 +5,7 @@
 #include "app/Artwork.h"
 #include "app/Banner.h"
 #include "app/CommandError.h"
+#include "app/CardRecoveryRun.h"
 #include "app/Dialogs.h"
 #include "app/LogMemo.h"
 #include "app/PictureView.h"
@@ -109,6 +110,8 @@ TForm1::~TForm1() = default;
 void TForm1::CreateActions() {
   const QStyle& look = *style();
   actRepair = NewCommand(this, "actRepair", QStringLiteral("&Repair/Open"), RepairOpenIcon(look));
+  actRecover = NewCommand(this, "actRecover", QStringLiteral("Recover from car&d"),
+                          look.standardIcon(QStyle::SP_DriveHDIcon));
   actSave = NewCommand(this, "actSave", QStringLiteral("&Save"), SaveIcon(look));
   actSaveJPEG = NewCommand(this, "actSaveJPEG", QStringLiteral("Save &JPEG"), SaveJpegIcon());
   actCancel = NewCommand(this, "actCancel", QStringLiteral("&Cancel"), CancelIcon(look));
@@ -117,6 +120,8 @@ void TForm1::CreateActions() {
   TBItem7 = NewCommand(this, "TBItem7", QStringLiteral("Website"), QIcon(WebsitePicture()));
 
   SetAccessKey(*actRepair, Qt::Key_R);
+  SetAccessKey(*actRecover, Qt::Key_D);
+  SetHint(*actRecover, QStringLiteral("Recover from card|Finds the CRW files on a card or a card image"));
   SetAccessKey(*actSave, Qt::Key_S);
   SetAccessKey(*actSaveJPEG, Qt::Key_J);
   SetAccessKey(*actCancel, Qt::Key_C);
@@ -128,6 +133,7 @@ void TForm1::CreateActions() {
   actCancel->setVisible(false);
 
   connect(actRepair, &QAction::triggered, this, &TForm1::actRepairExecute);
+  connect(actRecover, &QAction::triggered, this, &TForm1::actRecoverExecute);
   connect(actSave, &QAction::triggered, this, &TForm1::actSaveExecute);
   connect(actSaveJPEG, &QAction::triggered, this, &TForm1::actSaveJPEGExecute);
   connect(actCancel, &QAction::triggered, this, &TForm1::actCancelExecute);
@@ -137,7 +143,7 @@ void TForm1::CreateActions() {
 
   // The window answers the access keys too, so they work with the focus in
   // the log box while the toolbar floats in a window of its own.
-  addActions({actRepair, actSave, actSaveJPEG, actCancel, FileExit1});
+  addActions({actRepair, actRecover, actSave, actSaveJPEG, actCancel, FileExit1});
 }
 
 void TForm1::CreateToolbar() {
@@ -150,6 +156,7 @@ void TForm1::CreateToolbar() {
   TBToolbar1->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
   TBToolbar1->setFixedHeight(kToolbarHeight);
   TBToolbar1->addAction(actRepair);
+  TBToolbar1->addAction(actRecover);
   TBToolbar1->addAction(actSave);
   TBToolbar1->addAction(actSaveJPEG);
   TBToolbar1->addAction(actCancel);
@@ -241,6 +248,22 @@ void TForm1::actRepairExecute() {
   if (paths.empty()) return;
   RunCommand([&] { RunRepair(paths); });
   // A close asked for during the run takes effect now.
+  if (closeWhenRunEnds_) close();
+}
+
+void TForm1::actRecoverExecute() {
+  if (runInProgress_) return;
+  const std::optional<QString> source = dialogs_.AskCardSource(this);
+  if (!source) return;
+  const std::optional<QString> folder = dialogs_.AskOutputFolder(this);
+  if (!folder) return;
+  runInProgress_ = true;
+  actRepair->setEnabled(false);
+  actRecover->setEnabled(false);
+  RunCommand([&] { RunCardRecovery(this, *source, *folder, *Memo1, *platform_); });
+  actRecover->setEnabled(true);
+  actRepair->setEnabled(true);
+  runInProgress_ = false;
   if (closeWhenRunEnds_) close();
 }
 

@@ -47,6 +47,7 @@ class TForm1 : public QMainWindow {
 
   // The commands (the form's ActionList1), and the Website button's item.
   QAction* actRepair = nullptr;
+  QAction* actRecover = nullptr;
   QAction* actSave = nullptr;
   QAction* actSaveJPEG = nullptr;
   QAction* actCancel = nullptr;
@@ -55,6 +56,7 @@ class TForm1 : public QMainWindow {
   QAction* TBItem7 = nullptr;
 
   void actRepairExecute();
+  void actRecoverExecute();
   void actSaveExecute();
   void actSaveJPEGExecute();
   void actCancelExecute();

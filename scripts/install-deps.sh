@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libbenchmark-dev
   clang libclang-rt-14-dev
   dcraw libimage-exiftool-perl libjpeg-turbo-progs hyperfine time
+  testdisk dosfstools mtools
   xvfb xauth xdotool imagemagick
 )
 

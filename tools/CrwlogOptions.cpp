@@ -23,6 +23,12 @@ struct OptionRule {
 constexpr OptionRule kRules[] = {
     {"--preview-ppm", "", "FILE", "also write the last preview as a binary PPM picture",
      [](Options& options, std::span<const std::string> operands) { options.previewPpm = operands[0]; }},
+    {"--recover", "", "IMAGE OUTDIR", "recover every CRW file of a card or card image into OUTDIR",
+     [](Options& options, std::span<const std::string> operands) {
+       options.action = Options::Action::kRecover;
+       options.recoverImage = operands[0];
+       options.recoverFolder = operands[1];
+     }},
     {"--help", "-h", "", "show this help and exit",
      [](Options& options, std::span<const std::string>) { options.action = Options::Action::kHelp; }},
     {"--version", "", "", "show the version and exit",
@@ -87,6 +93,7 @@ Options ParseOptions(std::span<const char* const> arguments) {
       if (options.action == Options::Action::kHelp || options.action == Options::Action::kVersion) return options;
     }
   }
+  if (options.action == Options::Action::kRecover && !options.files.empty()) throw UsageError{"--recover takes no CRW file; usage: crwlog --recover IMAGE OUTDIR"};
   // The repair needs a file; an action of its own may need none.
   if (options.action == Options::Action::kRun && options.files.empty()) throw UsageError{"no CRW file was given; usage: crwlog [OPTION]... [--] CRW-FILE..."};
   return options;
@@ -115,7 +122,9 @@ std::string HelpText() {
       "     was not found\n"
       "  2  the run could not be carried out: a usage error, a file that cannot be\n"
       "     read, an output that cannot be written (the --preview-ppm picture too,\n"
-      "     when no preview was shown)\n";
+      "     when no preview was shown)\n"
+      "With --recover: 0 every file found was recovered, 1 some were damaged or none\n"
+      "was found, 2 the card or the folder could not be used.\n";
   return text;
 }
 

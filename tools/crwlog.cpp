@@ -11,6 +11,7 @@
 #include "analysis/RepairRun.h"
 #include "crash/CrashHandler.h"
 #include "tools/CrwlogOptions.h"
+#include "tools/RecoverCommand.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -105,6 +106,7 @@ int Run(std::span<const char* const> arguments) {
     const Options options = ParseOptions(arguments);
     if (options.action == Options::Action::kHelp) return Print(HelpText());
     if (options.action == Options::Action::kVersion) return Print(VersionText());
+    if (options.action == Options::Action::kRecover) return RunRecoverCommand(options.recoverImage.c_str(), options.recoverFolder.c_str());
     if (!options.previewPpm.empty()) CheckPreviewNamesNoInput(options);
     return Repair(options);
   } catch (const UsageError& error) {

@@ -41,6 +41,10 @@ class ScriptedDialogs : public Dialogs {
   // what the user does next (timers that click during the run).
   std::function<void()> afterOpen;
 
+  // Answers of "Recover from card": the card and the output folder.
+  std::optional<QString> cardAnswer;
+  std::optional<QString> folderAnswer;
+
   int openRequests = 0;
   std::vector<SaveRequest> saveRequests;
   std::vector<QUrl> openedAddresses;
@@ -49,6 +53,8 @@ class ScriptedDialogs : public Dialogs {
   std::vector<QString> AskOpenFileNames(QWidget* parent) override;
   std::optional<QString> AskSaveFileName(QWidget* parent, const QString& defaultSuffix,
                                          const QStringList& nameFilters) override;
+  std::optional<QString> AskCardSource(QWidget*) override { return cardAnswer; }
+  std::optional<QString> AskOutputFolder(QWidget*) override { return folderAnswer; }
   void OpenWebAddress(const QUrl& address) override;
   void ShowError(QWidget* parent, const QString& title, const QString& text) override;
 };

@@ -1,5 +1,6 @@
 // Each command through its toolbar action, its button and its access key.
 #include "app/LogMemo.h"
+#include "app/PictureView.h"
 #include "tests/app/WindowFixture.h"
 #include "tests/app/WindowTestMain.h"
 
@@ -55,6 +56,21 @@ TEST_F(WindowCommands, AccessKeysWorkInEitherCaseWithTheFocusInTheLog) {
   // Help has no access key: Alt+H does nothing.
   PressAccessKey(form_->Memo1, Qt::Key_H);
   EXPECT_EQ(LogLines().size(), 3);
+}
+
+TEST_F(WindowCommands, RecoverFromCardWritesTheFilesListsThemAndPreviewsTheLastThumbnail) {
+  Bytes card(4 * 32768, 0x5A);
+  const Bytes file = MakeFileWithJpeg(64, 48, Qt::blue);
+  std::copy(file.begin(), file.end(), card.begin() + 32768);
+  dialogs_.cardAnswer = WriteTestFile(QStringLiteral("card.img"), card);
+  dialogs_.folderAnswer = PathIn(QStringLiteral("recovered"));
+  PressAccessKey(form_->Memo1, Qt::Key_D);
+  EXPECT_TRUE(dialogs_.errors.empty());
+  EXPECT_EQ(ReadBack(PathIn(QStringLiteral("recovered/CRW_0001.CRW"))), file);
+  EXPECT_TRUE(LogLines().first().startsWith(QStringLiteral("At 32768: CRW_0001.CRW"))) << LogLines().join('\n').toStdString();
+  EXPECT_TRUE(LogLines().last().startsWith(QStringLiteral("Recovered 1 CRW files, 0 damaged")));
+  EXPECT_FALSE(form_->Image1->Picture().isNull());
+  EXPECT_TRUE(form_->actRepair->isEnabled());
 }
 
 TEST_F(WindowCommands, ToolbarButtonsRunTheirCommands) {

@@ -164,19 +164,21 @@ TEST_F(WindowLayout, HelpTextIsAppendedWithoutClearing) {
 TEST_F(WindowLayout, ToolbarItemsInOrder) {
   QToolBar* toolbar = form_->TBToolbar1;
   const QList<QAction*> items = toolbar->actions();
-  ASSERT_EQ(items.size(), 9);
+  ASSERT_EQ(items.size(), 10);
   EXPECT_EQ(items[0], form_->actRepair);
-  EXPECT_EQ(items[1], form_->actSave);
-  EXPECT_EQ(items[2], form_->actSaveJPEG);
-  EXPECT_EQ(items[3], form_->actCancel);
-  EXPECT_TRUE(items[4]->isSeparator());
-  EXPECT_EQ(items[5], form_->FileExit1);
-  EXPECT_EQ(items[6], form_->actHelp);
-  EXPECT_TRUE(items[7]->isSeparator());
-  EXPECT_EQ(toolbar->widgetForAction(items[8])->findChild<QToolButton*>(), form_->WebsiteButton);
+  EXPECT_EQ(items[1], form_->actRecover);
+  EXPECT_EQ(items[2], form_->actSave);
+  EXPECT_EQ(items[3], form_->actSaveJPEG);
+  EXPECT_EQ(items[4], form_->actCancel);
+  EXPECT_TRUE(items[5]->isSeparator());
+  EXPECT_EQ(items[6], form_->FileExit1);
+  EXPECT_EQ(items[7], form_->actHelp);
+  EXPECT_TRUE(items[8]->isSeparator());
+  EXPECT_EQ(toolbar->widgetForAction(items[9])->findChild<QToolButton*>(), form_->WebsiteButton);
 
   const std::vector<std::pair<QAction*, QString>> captions = {
-      {form_->actRepair, QStringLiteral("&Repair/Open")}, {form_->actSave, QStringLiteral("&Save")},
+      {form_->actRepair, QStringLiteral("&Repair/Open")}, {form_->actRecover, QStringLiteral("Recover from car&d")},
+      {form_->actSave, QStringLiteral("&Save")},
       {form_->actSaveJPEG, QStringLiteral("Save &JPEG")}, {form_->actCancel, QStringLiteral("&Cancel")},
       {form_->FileExit1, QStringLiteral("E&xit")},         {form_->actHelp, QStringLiteral("Help")},
   };

@@ -1,0 +1,58 @@
+#include "app/CardRecoveryRun.h"
+
+#include "analysis/FileError.h"
+#include "output/JpegDecoder.h"
+#include "recovery/CardRecovery.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QProgressDialog>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+namespace mendrake {
+namespace {
+
+void ShowThumbnail(const std::string& path, Platform& platform) {
+  std::ifstream file(path, std::ios::binary);
+  const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+  RgbBitmap picture;
+  if (DecodeJpeg(bytes, picture)) platform.ShowPicture(picture);
+}
+
+}  // namespace
+
+void RunCardRecovery(QWidget* parent, const QString& source, const QString& folder, LogBox& log, Platform& platform) {
+  const std::string sourcePath = QFile::encodeName(source).toStdString();
+  const std::string folderPath = QFile::encodeName(folder).toStdString();
+  DeviceReader card(sourcePath);  // first: a card that cannot be read leaves no new folder
+  std::error_code error;
+  std::filesystem::create_directories(folderPath, error);
+  if (error) throw FileError(folderPath, "cannot be used as the output folder: " + error.message());
+
+  // The bar counts in thousandths, so cards past 2 GiB fit its int range.
+  QProgressDialog progress(QStringLiteral("Recovering CRW files from %1").arg(source), QStringLiteral("Cancel"), 0,
+                           1000, parent);
+  progress.setObjectName(QStringLiteral("RecoveryProgress"));
+  progress.setWindowModality(Qt::WindowModal);
+  progress.setMinimumDuration(0);
+  progress.setValue(0);
+  const RecoveryProgressFn update = [&progress](const RecoveryProgress& done) {
+    if (done.total > 0) progress.setValue(static_cast<int>(done.scanned * 1000 / done.total));
+    progress.setLabelText(QStringLiteral("%1 of %2 MiB scanned, %3 files found")
+                              .arg(done.scanned >> 20)
+                              .arg(done.total >> 20)
+                              .arg(done.filesFound));
+    QCoreApplication::processEvents();
+    return !progress.wasCanceled();
+  };
+  log.Clear();
+  const RecoverySummary summary = RecoverCard(card, folderPath, log, update);
+  progress.reset();
+  if (!summary.lastThumbnail.empty()) ShowThumbnail(summary.lastThumbnail, platform);
+}
+
+}  // namespace mendrake

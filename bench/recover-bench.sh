@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# Card recovery against photorec on one built card image of at least 1 GiB,
+# read from the page cache: time (median), peak memory and how many of the
+# true files each gives back byte-exact.
+#
+# usage: bench/recover-bench.sh BUILD_DIR
+# MENDRAKE_BENCH_RUNS sets the runs per tool (default 3), MENDRAKE_CARD_MIB
+# the image size (default 1100).
+set -euo pipefail
+
+build_dir=$(cd "${1:?usage: recover-bench.sh BUILD_DIR}" && pwd)
+bin=$build_dir/bin
+runs=${MENDRAKE_BENCH_RUNS:-3}
+card_mib=${MENDRAKE_CARD_MIB:-1100}
+command -v photorec >/dev/null || { echo "recover-bench: photorec is missing (scripts/install-deps.sh installs testdisk)" >&2; exit 1; }
+work=$(mktemp -d "${TMPDIR:-/tmp}/mendrake-recover.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+# The card: random bytes (a used card's old contents), a stretch of zeros, and
+# 11 CRW files at 32 KiB cluster boundaries, one of them big-endian, two back
+# to back.
+cluster=32768
+echo "== Making a ${card_mib} MiB card image in $work"
+head -c $(( card_mib * 1048576 )) /dev/urandom > "$work/card.img"
+dd if=/dev/zero of="$work/card.img" bs=1M seek=$(( card_mib / 2 )) count=64 conv=notrunc status=none
+mkdir -p "$work/true"
+"$bin/picturemake" 1536 1024 "$work/thumbnail.jpg"
+at=$(( 3 * cluster ))
+for i in $(seq 1 11); do
+  order=$([ "$i" -eq 4 ] && echo --big-endian || true)
+  "$bin/crwmake" --size $(( 3 + i % 7 ))MiB --thumbnail "$work/thumbnail.jpg" $order --seed "$i" "$work/true/$i.crw"
+  dd if="$work/true/$i.crw" of="$work/card.img" bs=$cluster seek=$(( at / cluster )) conv=notrunc status=none
+  size=$(stat -c %s "$work/true/$i.crw")
+  if [ "$i" -eq 6 ]; then gap=0; else gap=$(( (card_mib * 1048576 / 12) / cluster * cluster )); fi
+  at=$(( (at + size + cluster - 1) / cluster * cluster + gap ))
+done
+cat "$work/card.img" > /dev/null  # into the page cache
+
+exact() {  # how many true files are among the files under $1, byte for byte
+  local found=0
+  local sums
+  sums=$(find "$1" -type f \( -iname '*.crw' \) -exec md5sum {} + | cut -d' ' -f1 | sort -u)
+  for f in "$work"/true/*.crw; do
+    grep -q "$(md5sum "$f" | cut -d' ' -f1)" <<<"$sums" && found=$(( found + 1 ))
+  done
+  echo "$found"
+}
+
+measure() {  # name, command...: prints median seconds, peak KiB and exact files
+  local name=$1; shift
+  local times=() peak=0
+  for r in $(seq 1 "$runs"); do
+    rm -rf "$work/out" "$work/out".*
+    ( cd "$work" && /usr/bin/time -f "%e %M" -o "$work/time.txt" "$@" > /dev/null 2>&1 ) || true
+    read -r t m < "$work/time.txt"
+    times+=("$t"); [ "$m" -gt "$peak" ] && peak=$m
+  done
+  local median
+  median=$(printf '%s\n' "${times[@]}" | sort -n | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }')
+  local files
+  files=$(exact "$work"/out*)
+  local all
+  all=$(find "$work"/out* -type f -iname '*.crw' | wc -l)
+  printf '%-10s median %6.2f s  peak %7.1f MiB  exact %s of 11 (%s CRW files written)\n' \
+    "$name" "$median" "$(awk -v k="$peak" 'BEGIN { print k / 1024 }')" "$files" "$all"
+  echo "$median" > "$work/$name.median"
+}
+
+measure crwlog "$bin/crwlog" --recover "$work/card.img" "$work/out"
+measure photorec photorec /log /d "$work/out" /cmd "$work/card.img" \
+  partition_none,options,keep_corrupted_file,fileopt,everything,disable,crw,enable,search
+awk -v a="$(cat "$work/crwlog.median")" -v b="$(cat "$work/photorec.median")" \
+  'BEGIN { printf "card recovery: crwlog takes %.2f of photorec'"'"'s time\n", a / b }'

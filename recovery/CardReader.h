@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace mendrake {
+
+// Where card bytes come from: an image file or a block device, read in
+// order. A test reader can fail at a chosen offset.
+class CardReader {
+ public:
+  virtual ~CardReader() = default;
+  virtual std::int64_t Size() const = 0;
+  // Reads count bytes at offset into buffer; returns the count read (short
+  // only at the end), or -1 when the medium reports an error (EIO).
+  virtual std::int64_t ReadAt(std::int64_t offset, std::uint8_t* buffer, std::int64_t count) = 0;
+};
+
+// A card image file of any size or a block device, whose size comes from the
+// device itself. Throws FileError when it cannot be opened, with a hint to
+// image the card first or to run with read access.
+class DeviceReader final : public CardReader {
+ public:
+  explicit DeviceReader(const std::string& path);
+  ~DeviceReader() override;
+  DeviceReader(const DeviceReader&) = delete;
+  DeviceReader& operator=(const DeviceReader&) = delete;
+
+  std::int64_t Size() const override { return size_; }
+  std::int64_t ReadAt(std::int64_t offset, std::uint8_t* buffer, std::int64_t count) override;
+
+ private:
+  int fd_ = -1;
+  std::int64_t size_ = 0;
+};
+
+}  // namespace mendrake

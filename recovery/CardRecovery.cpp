@@ -1,0 +1,218 @@
+#include "recovery/CardRecovery.h"
+
+#include "analysis/FileImage.h"
+#include "analysis/FileIo.h"
+#include "recovery/CrwEnd.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <vector>
+
+namespace mendrake {
+namespace {
+
+// Bytes of a header: byte order (2), header length (4), "HEAPCCDR" (8).
+constexpr std::int64_t kHeaderBytes = 14;
+constexpr char kSignature[] = "HEAPCCDR";
+constexpr std::int64_t kSignatureAt = 6;
+
+bool ExistsAny(const std::filesystem::path& folder, const std::string& base, std::initializer_list<const char*> exts) {
+  std::error_code ignored;
+  for (const char* ext : exts) {
+    if (std::filesystem::exists(folder / (base + ext), ignored)) return true;
+  }
+  return false;
+}
+
+// The first of stem, "stem (2)", "stem (3)" ... under which none of the
+// outputs exists yet, so nothing already in the folder is replaced.
+std::string FirstFreeBase(const std::filesystem::path& folder, const std::string& stem,
+                          std::initializer_list<const char*> exts) {
+  std::string base = stem;
+  for (int n = 2; ExistsAny(folder, base, exts); ++n) base = stem + " (" + std::to_string(n) + ")";
+  return base;
+}
+
+void WriteBytes(const std::filesystem::path& path, const std::uint8_t* bytes, std::int64_t count) {
+  PendingFile file(path.string());
+  file.Write(bytes, count);
+  file.Commit();
+}
+
+// The bytes from one header on, gathered as the card streams past into one
+// image whose room for the largest window is reserved once.
+struct Window {
+  bool open = false;
+  std::int64_t start = 0;
+  FileImage bytes;
+  std::int64_t End() const { return start + bytes.Size(); }
+};
+
+class CardScan {
+ public:
+  CardScan(CardReader& card, const std::string& folder, LogBox& log, const RecoveryProgressFn& progress)
+      : card_(card), folder_(folder), log_(log), progress_(progress) {
+    window_.bytes.SetSize(RecoveryLimits::kMaxCrwSize);
+    window_.bytes.SetSize(0);
+  }
+
+  RecoverySummary Run() {
+    const auto begun = std::chrono::steady_clock::now();
+    const std::int64_t size = card_.Size();
+    // Room for one read and the header bytes carried over from the last one,
+    // so a header across two reads is found once.
+    std::vector<std::uint8_t> buffer(RecoveryLimits::kReadSize + kHeaderBytes);
+    std::int64_t carry = 0;
+    for (std::int64_t position = 0; position < size && !summary_.cancelled;) {
+      const std::int64_t count = std::min(RecoveryLimits::kReadSize, size - position);
+      ReadBlock(position, buffer.data() + carry, count);
+      const std::int64_t bufferStart = position - carry;
+      const std::int64_t length = carry + count;
+      FindHeaders(buffer.data(), bufferStart, length);
+      Extend(buffer.data(), bufferStart, position + count);
+      position += count;
+      summary_.scanned = position;
+      carry = std::min<std::int64_t>(kHeaderBytes - 1, length);
+      std::memmove(buffer.data(), buffer.data() + length - carry, static_cast<std::size_t>(carry));
+      CheckCancel();
+    }
+    if (window_.open && !summary_.cancelled) Close("cut by the end of the card");
+    summary_.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begun).count();
+    log_.Append(RecoverySummaryLine(summary_));
+    return summary_;
+  }
+
+ private:
+  // A failed read is retried sector by sector; sectors that still fail are
+  // zeros in the stream and one line in the log for each run of them.
+  void ReadBlock(std::int64_t position, std::uint8_t* into, std::int64_t count) {
+    if (card_.ReadAt(position, into, count) == count) return;
+    std::int64_t badFrom = -1;
+    for (std::int64_t at = 0; at < count; at += RecoveryLimits::kSectorSize) {
+      const std::int64_t n = std::min(RecoveryLimits::kSectorSize, count - at);
+      const bool good = card_.ReadAt(position + at, into + at, n) == n;
+      if (!good) std::memset(into + at, 0, static_cast<std::size_t>(n));
+      if (!good && badFrom < 0) badFrom = position + at;
+      if (good && badFrom >= 0) ReportBadRange(badFrom, position + at), badFrom = -1;
+    }
+    if (badFrom >= 0) ReportBadRange(badFrom, position + count);
+  }
+
+  void ReportBadRange(std::int64_t from, std::int64_t to) {
+    log_.Append("Read error at bytes " + std::to_string(from) + " to " + std::to_string(to - 1) +
+                ": skipped, read as zeros");
+  }
+
+  void FindHeaders(const std::uint8_t* bytes, std::int64_t bufferStart, std::int64_t length) {
+    const std::uint8_t* from = bytes + kSignatureAt;
+    const std::uint8_t* end = bytes + length;
+    while (from < end) {
+      const void* hit = memmem(from, static_cast<std::size_t>(end - from), kSignature, 8);
+      if (!hit) break;
+      const std::uint8_t* signature = static_cast<const std::uint8_t*>(hit);
+      const std::uint8_t* header = signature - kSignatureAt;
+      if ((header[0] == 'I' && header[1] == 'I') || (header[0] == 'M' && header[1] == 'M')) {
+        const std::int64_t at = bufferStart + (header - bytes);
+        if (window_.open) {
+          Extend(bytes, bufferStart, at);
+          if (window_.open) Close("the next header at " + std::to_string(at) + " comes before its end");
+        }
+        window_.open = true;
+        window_.start = at;
+        window_.bytes.SetSize(0);
+      }
+      from = signature + 1;
+    }
+  }
+
+  // Adds the bytes up to until (within the buffer) to the open window, which
+  // closes when it reaches the size bound.
+  void Extend(const std::uint8_t* bytes, std::int64_t bufferStart, std::int64_t until) {
+    if (!window_.open) return;
+    const std::int64_t limit = std::min(until, window_.start + RecoveryLimits::kMaxCrwSize);
+    if (limit > window_.End()) {
+      window_.bytes.Append(bytes + (window_.End() - bufferStart), limit - window_.End());
+    }
+    if (window_.End() >= window_.start + RecoveryLimits::kMaxCrwSize) {
+      Close("no end within " + std::to_string(RecoveryLimits::kMaxCrwSize >> 20) + " MiB of its header");
+    }
+  }
+
+  // Asked after every read and before every file is written.
+  bool CheckCancel() {
+    if (!summary_.cancelled && progress_ &&
+        !progress_({summary_.scanned, card_.Size(), summary_.recovered + summary_.damaged})) {
+      summary_.cancelled = true;
+    }
+    return summary_.cancelled;
+  }
+
+  void Close(const std::string& whyDamaged) {
+    window_.open = false;
+    if (CheckCancel()) return;
+    const CrwEnd end = FindCrwEnd(window_.bytes, scratch_);
+    if (!end.isCrw) return;
+    const std::string at = "At " + std::to_string(window_.start) + ": ";
+    if (end.trueSize == 0) {
+      const std::string base = FirstFreeBase(folder_, "CRW_at_" + std::to_string(window_.start), {".damaged"});
+      WriteBytes(folder_ / (base + ".damaged"), window_.bytes.Data(), window_.bytes.Size());
+      ++summary_.damaged;
+      log_.Append(at + base + ".damaged, " + std::to_string(window_.bytes.Size()) +
+                  " bytes kept, damaged: no true end found, " + whyDamaged);
+      return;
+    }
+    char number[16];
+    std::snprintf(number, sizeof number, "%04u", end.fileNumber % 10000);
+    const std::string stem = end.fileNumber ? std::string("CRW_") + number : "CRW_at_" + std::to_string(window_.start);
+    const std::string base = FirstFreeBase(folder_, stem, {".CRW", ".jpg"});
+    WriteBytes(folder_ / (base + ".CRW"), window_.bytes.Data(), end.trueSize);
+    if (end.thumbnailSize > 0) {
+      const std::filesystem::path thumbnail = folder_ / (base + ".jpg");
+      WriteBytes(thumbnail, window_.bytes.Data() + end.thumbnailStart, end.thumbnailSize);
+      summary_.lastThumbnail = thumbnail.string();
+    }
+    ++summary_.recovered;
+    log_.Append(at + base + ".CRW, " + std::to_string(end.trueSize) + " bytes, " +
+                (end.makeAndModel.empty() ? "no make or model" : end.makeAndModel));
+  }
+
+  CardReader& card_;
+  std::filesystem::path folder_;
+  LogBox& log_;
+  const RecoveryProgressFn& progress_;
+  Window window_;
+  FileImage scratch_;
+  RecoverySummary summary_;
+};
+
+std::string ShownBytes(std::int64_t bytes) {
+  char text[32];
+  if (bytes >= (std::int64_t{1} << 30)) {
+    std::snprintf(text, sizeof text, "%.1f GiB", static_cast<double>(bytes) / (1 << 30));
+  } else if (bytes >= (1 << 20)) {
+    std::snprintf(text, sizeof text, "%.1f MiB", static_cast<double>(bytes) / (1 << 20));
+  } else {
+    std::snprintf(text, sizeof text, "%lld bytes", static_cast<long long>(bytes));
+  }
+  return text;
+}
+
+}  // namespace
+
+RecoverySummary RecoverCard(CardReader& card, const std::string& outputFolder, LogBox& log,
+                            const RecoveryProgressFn& progress) {
+  return CardScan(card, outputFolder, log, progress).Run();
+}
+
+std::string RecoverySummaryLine(const RecoverySummary& summary) {
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%.1f s", summary.seconds);
+  return std::string(summary.cancelled ? "Cancelled: recovered " : "Recovered ") + std::to_string(summary.recovered) +
+         " CRW files, " + std::to_string(summary.damaged) + " damaged, from " + ShownBytes(summary.scanned) + " in " +
+         seconds;
+}
+
+}  // namespace mendrake

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "analysis/FileImage.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace mendrake {
+
+// What the heap walk made of the bytes from one header on.
+struct CrwEnd {
+  bool isCrw = false;         // the header check passed
+  std::int64_t trueSize = 0;  // 0 when no true end lies in the window
+  std::uint32_t thumbnailStart = 0;
+  std::uint32_t thumbnailSize = 0;
+  std::string makeAndModel;
+  std::uint32_t fileNumber = 0;  // 0 when the file holds no file number record
+};
+
+// Where the CRW file at the start of window ends. A carver that looks for a
+// footer guesses from two bytes ("0A 30" and a few more) that any raw data or
+// the next file may hold, so it cuts files short or keeps what follows. We
+// walk the CIFF heap instead: the end is where a root heap whose directory
+// holds every required record ends, which no junk after it can fake.
+// scratch holds a cut of the window for the search; it is reused window after
+// window so that its room is allocated once.
+CrwEnd FindCrwEnd(FileImage& window, FileImage& scratch);
+
+}  // namespace mendrake

@@ -1,0 +1,158 @@
+// Card recovery: CRW files placed at cluster boundaries of a card image among
+// other bytes come back byte-exact, named, with thumbnails; what cannot be
+// recovered is kept as damaged; read errors are skipped.
+#include "recovery/CardRecovery.h"
+#include "tests/support/CrwBuilder.h"
+#include "tests/support/JpegMaker.h"
+#include "tests/support/ScratchFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <sys/wait.h>
+#include <filesystem>
+
+namespace mendrake::testing {
+namespace {
+
+constexpr std::size_t kCluster = 32 * 1024;
+
+// A card held in memory whose reads fail from failAt for failLength bytes.
+class MemoryCard final : public CardReader {
+ public:
+  explicit MemoryCard(Bytes bytes, std::int64_t failAt = -1, std::int64_t failLength = 0)
+      : bytes_(std::move(bytes)), failAt_(failAt), failEnd_(failAt + failLength) {}
+  std::int64_t Size() const override { return static_cast<std::int64_t>(bytes_.size()); }
+  std::int64_t ReadAt(std::int64_t offset, std::uint8_t* buffer, std::int64_t count) override {
+    if (failAt_ >= 0 && offset < failEnd_ && offset + count > failAt_) return -1;
+    const std::int64_t n = std::min(count, Size() - offset);
+    std::memcpy(buffer, bytes_.data() + offset, static_cast<std::size_t>(n));
+    return n;
+  }
+
+ private:
+  Bytes bytes_;
+  std::int64_t failAt_, failEnd_;
+};
+
+Bytes CameraFile(bool bigEndian, std::size_t rawSize) {
+  CameraFileOptions options;
+  options.bigEndian = bigEndian;
+  options.rawDataSize = rawSize;
+  options.thumbnail = MakeJpeg(16, 16);
+  return MakeCameraFile(options);
+}
+
+struct Card {
+  Bytes bytes;
+  std::vector<std::pair<std::size_t, Bytes>> files;  // placed at, content
+  void Place(std::size_t at, Bytes file) {
+    PlaceAt(bytes, at, file);
+    files.emplace_back(at, std::move(file));
+  }
+};
+
+// Random bytes, a JPEG, zeros; a little-endian file, a big-endian one, two
+// back to back; a last one cut by the end of the card.
+Card UsedCard() {
+  Card card;
+  AppendJunk(card.bytes, JunkKind::kRandom, 40 * kCluster, 7);
+  PlaceAt(card.bytes, 2 * kCluster, MakeJpeg(64, 64));
+  card.Place(4 * kCluster, CameraFile(false, 50000));
+  card.Place(8 * kCluster, CameraFile(true, 70000));
+  // The next file starts at the first cluster after this one's end.
+  Bytes third = CameraFile(false, 2 * kCluster);
+  const std::size_t fourthAt = (12 * kCluster + third.size() + kCluster - 1) / kCluster * kCluster;
+  card.Place(12 * kCluster, std::move(third));
+  card.Place(fourthAt, CameraFile(false, 20000));
+  PlaceAt(card.bytes, 20 * kCluster, Filler(4 * kCluster, 0));
+  PlaceAt(card.bytes, 40 * kCluster - 4000, Prefix(CameraFile(false, 20000), 3000));
+  return card;
+}
+
+TEST(CardRecovery, RecoversEveryFileByteExactAndKeepsTheCutOneAsDamaged) {
+  ScratchFolder folder;
+  const Card card = UsedCard();
+  MemoryCard reader(card.bytes);
+  LogLines log;
+  const RecoverySummary summary = RecoverCard(reader, folder.path().string(), log);
+
+  EXPECT_EQ(summary.recovered, 4);
+  EXPECT_EQ(summary.damaged, 1);
+  // Every builder file carries file number 1: names never repeat, in card order.
+  const std::vector<std::string> names = {"CRW_0001.CRW", "CRW_0001 (2).CRW", "CRW_0001 (3).CRW", "CRW_0001 (4).CRW"};
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    EXPECT_EQ(ReadFile(folder / names[i]), card.files[i].second) << names[i];
+    EXPECT_TRUE(std::filesystem::exists(folder.path() / (names[i].substr(0, names[i].size() - 4) + ".jpg")));
+    EXPECT_EQ(log.Lines()[i], "At " + std::to_string(card.files[i].first) + ": " + names[i] + ", " +
+                                  std::to_string(card.files[i].second.size()) + " bytes, Canon Canon EOS D60");
+  }
+  const std::size_t cutAt = 40 * kCluster - 4000;
+  EXPECT_EQ(ReadFile(folder / ("CRW_at_" + std::to_string(cutAt) + ".damaged")),
+            Bytes(card.bytes.begin() + static_cast<std::ptrdiff_t>(cutAt), card.bytes.end()));
+  EXPECT_NE(log.Lines()[4].find("cut by the end of the card"), std::string::npos);
+  EXPECT_EQ(log.Lines().back(), RecoverySummaryLine(summary));
+}
+
+TEST(CardRecovery, NeverReplacesAFileAlreadyInTheFolder) {
+  ScratchFolder folder;
+  const Bytes kept = {1, 2, 3};
+  folder.Write("CRW_0001.jpg", kept);
+  Card card;
+  AppendJunk(card.bytes, JunkKind::kRandom, 4 * kCluster, 3);
+  card.Place(kCluster, CameraFile(false, 10000));
+  MemoryCard reader(card.bytes);
+  LogLines log;
+  EXPECT_EQ(RecoverCard(reader, folder.path().string(), log).recovered, 1);
+  EXPECT_EQ(ReadFile(folder / "CRW_0001.jpg"), kept);
+  EXPECT_EQ(ReadFile(folder / "CRW_0001 (2).CRW"), card.files[0].second);
+}
+
+TEST(CardRecovery, AReadErrorSkipsItsSectorsOnceAndTheScanGoesOn) {
+  ScratchFolder folder;
+  const Card card = UsedCard();
+  const std::int64_t badAt = 30 * kCluster + 1024;
+  MemoryCard reader(card.bytes, badAt, 1024);
+  LogLines log;
+  const RecoverySummary summary = RecoverCard(reader, folder.path().string(), log);
+  EXPECT_EQ(summary.recovered, 4);
+  EXPECT_EQ(summary.scanned, static_cast<std::int64_t>(card.bytes.size()));
+  const std::string errorLine = "Read error at bytes " + std::to_string(badAt) + " to " +
+                                std::to_string(badAt + 1023) + ": skipped, read as zeros";
+  EXPECT_EQ(std::count(log.Lines().begin(), log.Lines().end(), errorLine), 1);
+}
+
+TEST(CardRecovery, CancelStopsTheScanAndWritesNothingMore) {
+  ScratchFolder folder;
+  const Card card = UsedCard();
+  MemoryCard reader(card.bytes);
+  LogLines log;
+  const RecoverySummary summary =
+      RecoverCard(reader, folder.path().string(), log, [](const RecoveryProgress&) { return false; });
+  EXPECT_TRUE(summary.cancelled);
+  EXPECT_TRUE(folder.Entries().empty());
+}
+
+// crwlog --recover as scripts call it: the exit status tells the three outcomes.
+int Recover(const std::string& image, const std::string& folder) {
+  const std::string command = std::string("'") + MENDRAKE_BIN_DIR + "/crwlog' --recover '" + image + "' '" + folder +
+                              "' >/dev/null 2>&1";
+  const int status = std::system(command.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(CardRecovery, CrwlogExitsZeroWhenAllWereRecoveredOneWhenSomeWereNotTwoWhenTheCardIsUnusable) {
+  ScratchFolder folder;
+  Card whole;
+  AppendJunk(whole.bytes, JunkKind::kZeros, 4 * kCluster, 1);
+  whole.Place(kCluster, CameraFile(true, 10000));
+  EXPECT_EQ(Recover(folder.Write("whole.img", whole.bytes), folder / "out/new"), 0);
+  EXPECT_EQ(ReadFile(folder / "out/new/CRW_0001.CRW"), whole.files[0].second);
+  EXPECT_EQ(Recover(folder.Write("cut.img", Prefix(whole.bytes, kCluster + 5000)), folder / "cut"), 1);
+  EXPECT_EQ(Recover(folder.Write("empty.img", Bytes(kCluster, 0)), folder / "none"), 1);
+  EXPECT_EQ(Recover(folder / "missing.img", folder / "missing"), 2);
+}
+
+}  // namespace
+}  // namespace mendrake::testing

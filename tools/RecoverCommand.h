@@ -1,0 +1,6 @@
+#pragma once
+
+// crwlog --recover IMAGE OUTDIR: recovers the CRW files of a card or its
+// image into OUTDIR. Returns the exit status: 0 every file found recovered,
+// 1 some damaged or none found, 2 the image or the folder could not be used.
+int RunRecoverCommand(const char* image, const char* outputFolder);
