@@ -101,12 +101,18 @@ int Repair(const Options& options) {
   return outcome.sizesFound == paths.size() ? kExitAllRepaired : kExitSomeNotRepaired;
 }
 
+// A crash during a card scan names the image in its report.
+int Recover(const Options& options) {
+  mendrake::crash::InstallCrashHandler({.program = "crwlog", .announce = true}, &options.recoverImage);
+  return RunRecoverCommand(options.recoverImage.c_str(), options.recoverFolder.c_str());
+}
+
 int Run(std::span<const char* const> arguments) {
   try {
     const Options options = ParseOptions(arguments);
     if (options.action == Options::Action::kHelp) return Print(HelpText());
     if (options.action == Options::Action::kVersion) return Print(VersionText());
-    if (options.action == Options::Action::kRecover) return RunRecoverCommand(options.recoverImage.c_str(), options.recoverFolder.c_str());
+    if (options.action == Options::Action::kRecover) return Recover(options);
     if (!options.previewPpm.empty()) CheckPreviewNamesNoInput(options);
     return Repair(options);
   } catch (const UsageError& error) {
