@@ -146,11 +146,12 @@ TEST_F(RepairRunTest, ControlBytesOfFileNamesAreShownEscaped) {
 }
 
 TEST_F(RepairRunTest, OutputThatCannotBeWrittenEndsTheRun) {
-  const Source first = WriteCameraFile("a.crw");
+  // A legal source name whose "_repaired" name is longer than any file name can be.
+  const std::string stem(240, 'a');
+  const Source first = WriteCameraFile(stem + ".crw");
   const Source second = WriteCameraFile("b.crw");
-  fs::create_directory(folder / "a.crw_repaired.crw");
   EXPECT_THROW(RepairRun(context, {first.path, second.path}), FileError);
-  EXPECT_FALSE(fs::exists(folder / "a.jpg"));
+  EXPECT_FALSE(fs::exists(folder / (stem + ".jpg")));
   EXPECT_EQ(CountLogged("Repairing file " + second.path), 0);
   EXPECT_FALSE(platform.busy);
 }
