@@ -92,7 +92,7 @@ class WriteFaults : public RunFixture {
     AppendJunk(source.bytes, JunkKind::kRandom, 1000);
     WriteFile(source.path, source.bytes);
     FileImage image;
-    EXPECT_TRUE(RepairFile(context, image, source.path));
+    EXPECT_TRUE(RepairFileOfRun(context, image, source.path));
     EXPECT_TRUE(SearchFoundSize(state));
     return source;
   }
