@@ -29,10 +29,11 @@ class FileImage {
   FileImage(const FileImage&) = delete;
   FileImage& operator=(const FileImage&) = delete;
 
-  // A large file is read in pieces of this size, with the load progress
-  // asked between them: a piece takes some tens of milliseconds from the page
-  // cache, short enough for a window to repaint and answer Cancel.
-  static constexpr std::int64_t kLoadPiece = std::int64_t{64} << 20;
+  // A file larger than this is read in pieces of this size, with the load
+  // progress asked between them: a few milliseconds from the page cache and
+  // about half a second from a slow card reader, so a window can repaint and
+  // answer Cancel. A camera's CRW file, at most about 10 MB, is read at once.
+  static constexpr std::int64_t kLoadPiece = std::int64_t{16} << 20;
 
   // Asked between the pieces of a load; false stops the load. The image then
   // has the file's size, with zeros where the bytes were not read.

@@ -135,7 +135,15 @@ int Descriptor::Close() {
 OpenSource OpenForReading(const std::string& path) {
   if (path.empty()) throw FileError(path, "no file name was given");
   Descriptor file(::open(path.c_str(), kReadFlags));
-  if (file.get() < 0) throw FileError(path, "cannot open the file: " + SystemReason(errno));
+  if (file.get() < 0) {
+    const int error = errno;
+    // A socket, or a device without its driver, cannot be opened at all.
+    struct stat named {};
+    if ((error == ENXIO || error == ENODEV) && ::stat(path.c_str(), &named) == 0 && !S_ISREG(named.st_mode)) {
+      throw FileError(path, "this is not a regular file");
+    }
+    throw FileError(path, "cannot open the file: " + SystemReason(error));
+  }
   struct stat info {};
   if (::fstat(file.get(), &info) != 0) throw FileError(path, "cannot read the file: " + SystemReason(errno));
   if (S_ISDIR(info.st_mode)) throw FileError(path, "this is a folder, not a file");

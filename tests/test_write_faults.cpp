@@ -273,5 +273,22 @@ TEST_F(WriteFaults, ASourceChangedAfterItsAnalysisIsNotCopied) {
   EXPECT_EQ(platform.dialogs.size(), 1u);  // the repaired copy is refused before its dialog
 }
 
+TEST_F(WriteFaults, AMultiFileRunWritesNothingOfASourceChangedDuringItsSearch) {
+  const Source first = WriteCameraFile("A.CRW", 200000);
+  const Source second = WriteCameraFile("B.CRW");
+  bool replaced = false;
+  platform.onEvents = [&] {
+    if (replaced) return;
+    // Another copy of the same bytes takes the name while the search runs.
+    WriteFile(folder / "copy", first.bytes);
+    fs::rename(folder / "copy", first.path);
+    replaced = true;
+  };
+  ExpectFailureNaming(first.path, "the file changed after it was analysed; open it again",
+                      [&] { RepairRun(context, {first.path, second.path}); });
+  EXPECT_TRUE(replaced);
+  EXPECT_EQ(EntriesOf(folder.path()), (std::vector<std::string>{"A.CRW", "B.CRW"}));
+}
+
 }  // namespace
 }  // namespace mendrake::testing
