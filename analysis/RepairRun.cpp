@@ -44,6 +44,11 @@ std::string FilesNotProcessedNote(const std::vector<std::string>& paths, std::si
 
 bool RepairFileOfRun(RepairContext& context, FileImage& image, const std::string& path) {
   AnalysisState& state = context.state;
+  // The hook refers to the context: it goes with this call, also on an error.
+  struct LoadProgressScope {
+    FileImage& image;
+    ~LoadProgressScope() { image.SetLoadProgress({}); }
+  } scope{image};
   image.SetLoadProgress([&context] {
     context.platform.ProcessEventsIfDue();
     return !context.state.Aborted;
