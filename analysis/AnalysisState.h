@@ -1,5 +1,7 @@
 #pragma once
 
+#include "analysis/FileIdentity.h"
+
 #include <cstdint>
 #include <string>
 
@@ -20,6 +22,9 @@ struct AnalysisState {
   std::uint32_t JPEGStart = 0;
   std::uint32_t JPEGSize = 0;
   std::string CurrentFilename;
+  // The file CurrentFilename led to when it was analysed: the writers copy
+  // from it only while it is still that file, unchanged.
+  FileIdentity CurrentFileIdentity;
 };
 
 // Every CRW file has these four records; the size search ends only at a

@@ -11,12 +11,22 @@
 namespace mendrake {
 
 void FileImage::LoadFromFile(const std::string& path) {
+  sourceIdentity_ = {};
   OpenSource source = OpenForReading(path);
   size_ = 0;
   position_ = 0;
   Reserve(source.size);
-  ReadAll(source.file.get(), data_.get(), source.size, path);
-  size_ = static_cast<std::int32_t>(source.size);
+  for (std::int64_t done = 0; done < source.size;) {
+    const std::int64_t piece = std::min(kLoadPiece, source.size - done);
+    ReadAll(source.file.get(), data_.get() + done, piece, path);
+    done += piece;
+    size_ = static_cast<std::int32_t>(done);
+    if (done < source.size && loadProgress_ && !loadProgress_()) {
+      SetSize(source.size);
+      break;
+    }
+  }
+  sourceIdentity_ = source.identity;
 }
 
 void FileImage::SaveToFile(const std::string& path) const {
@@ -27,6 +37,7 @@ void FileImage::SaveToFile(const std::string& path) const {
 
 void FileImage::Assign(const std::uint8_t* bytes, std::int64_t count) {
   if (count < 0 || count > kMaxSize) throw std::out_of_range("file image size out of range");
+  sourceIdentity_ = {};
   size_ = 0;
   position_ = 0;
   Reserve(count);

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "analysis/FileIdentity.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -26,8 +29,22 @@ class FileImage {
   FileImage(const FileImage&) = delete;
   FileImage& operator=(const FileImage&) = delete;
 
+  // A file larger than this is read in pieces of this size, with the load
+  // progress asked between them: a few milliseconds from the page cache and
+  // about half a second from a slow card reader, so a window can repaint and
+  // answer Cancel. A camera's CRW file, at most about 10 MB, is read at once.
+  static constexpr std::int64_t kLoadPiece = std::int64_t{16} << 20;
+
+  // Asked between the pieces of a load; false stops the load. The image then
+  // has the file's size, with zeros where the bytes were not read.
+  using LoadProgress = std::function<bool()>;
+  void SetLoadProgress(LoadProgress progress) { loadProgress_ = std::move(progress); }
+
   // Replaces the content with the file at path. Throws FileError.
   void LoadFromFile(const std::string& path);
+  // The identity of the file the content was last loaded from, as it was
+  // when it was opened; the default (no file) after content from elsewhere.
+  const FileIdentity& SourceIdentity() const { return sourceIdentity_; }
   // Creates or replaces the file at path with the whole content, through a
   // temporary file in the same folder, so a failure leaves no partial file and
   // any earlier file of that name intact. Throws FileError.
@@ -74,6 +91,8 @@ class FileImage {
   static Buffer Allocate(std::int64_t capacity);
 
   Buffer data_;
+  LoadProgress loadProgress_;
+  FileIdentity sourceIdentity_;
   std::int32_t size_ = 0;
   std::int32_t capacity_ = 0;
   std::int32_t position_ = 0;

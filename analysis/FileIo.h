@@ -1,5 +1,7 @@
 #pragma once
 
+#include "analysis/FileIdentity.h"
+
 #include <cstdint>
 #include <string>
 
@@ -26,26 +28,35 @@ class Descriptor {
   int fd_;
 };
 
-// A regular file opened for reading, with its size.
+// A regular file opened for reading, with its size and identity.
 struct OpenSource {
   Descriptor file;
   std::int64_t size;
+  FileIdentity identity;
 };
 
-// Opens an existing regular file smaller than 2 GiB, the most a file image holds.
+// Opens an existing regular file smaller than 2 GiB, the most a file image
+// holds. A FIFO, socket or device is refused at once: the open itself does
+// not wait for a writer or a carrier.
 OpenSource OpenForReading(const std::string& path);
 
 // Reads exactly count bytes from the descriptor's current offset.
 void ReadAll(int fd, std::uint8_t* buffer, std::int64_t count, const std::string& path);
 
-// A new file that takes the place of path only when it is complete: it is
-// written under a temporary name in path's folder (so the final rename stays on
-// one file system) and renamed over path by Commit. Destroyed uncommitted, it
-// removes the temporary file, so a failure leaves no partial file behind and
-// any earlier file of that name intact.
+// A new file that appears under its name only when it is complete. It is
+// written as an unnamed file in the target's folder (so that placing it stays
+// on one file system) and linked into place; where the file system has no
+// unnamed files (FAT cards), under a short temporary name of fixed length in
+// that folder, renamed into place. Either way a legal target name of any
+// length can be written. Destroyed before it is placed, it leaves nothing
+// behind, and any earlier file of the target's name intact.
 class PendingFile {
  public:
-  explicit PendingFile(std::string path);
+  // kNamed takes the way of file systems without unnamed files on any file
+  // system, so that it can be tried where the others are.
+  enum class Temporary { kUnnamedWherePossible, kNamed };
+
+  explicit PendingFile(std::string path, Temporary temporary = Temporary::kUnnamedWherePossible);
   ~PendingFile();
   PendingFile(const PendingFile&) = delete;
   PendingFile& operator=(const PendingFile&) = delete;
@@ -54,19 +65,48 @@ class PendingFile {
   // Appends count bytes of source from offset on. The kernel copies them
   // without a pass through this process where the file systems allow it.
   void CopyFrom(int sourceFd, const std::string& sourcePath, std::int64_t offset, std::int64_t count);
+
+  // Places the file under its name, replacing a file of that name.
   void Commit();
+  // Places the file under name without replacing anything, as the file
+  // system judges names (letter case on FAT, Unicode forms elsewhere). True
+  // when it is placed, or when a regular file of that name already holds
+  // exactly these bytes (that file is kept); false when the name is taken by
+  // something else, and the file stays pending.
+  bool CommitWithoutReplacing(const std::string& name);
+  // Places the file under the first of its name, "NAME (2).ext",
+  // "NAME (3).ext", ... that CommitWithoutReplacing accepts, and returns it.
+  std::string CommitUnderFreeName();
 
   const std::string& path() const { return path_; }
 
  private:
+  enum class Placement { kPlaced, kNameTaken };
+  Placement LinkWithoutReplacing(const std::string& name);
+  Placement RenameWithoutReplacing(const std::string& name);
+  bool HoldsSameBytes(const std::string& name);
+  void CloseBeforePlacing();
   void CopyThroughBuffer(int sourceFd, const std::string& sourcePath, std::int64_t offset, std::int64_t count);
   [[noreturn]] void ThrowWriteError(int error) const;
 
   std::string path_;
+  std::string folder_;
+  // The temporary name while the file has one; empty for an unnamed file and
+  // once the file is placed.
   std::string temporary_;
   Descriptor file_;
-  bool committed_ = false;
+  bool placed_ = false;
 };
+
+// The name with " (n)" inserted before the extension of its file-name part:
+// IMG_0042.jpg gives "IMG_0042 (2).jpg", IMG_0042.CRW_repaired.CRW gives
+// "IMG_0042.CRW_repaired (2).CRW", scan gives "scan (2)". n 1 gives the name.
+std::string NumberedName(const std::string& path, int n);
+
+// True when nothing is found under path, or a regular file there holds
+// exactly count bytes equal to bytes. A hint for choosing names, not a
+// guarantee: the commit that follows decides.
+bool NameIsFreeOrHolds(const std::string& path, const std::uint8_t* bytes, std::int64_t count);
 
 // True when both names lead to one existing file (through links, or letter
 // case on file systems that ignore it); false when either does not exist.

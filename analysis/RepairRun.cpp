@@ -42,6 +42,23 @@ std::string FilesNotProcessedNote(const std::vector<std::string>& paths, std::si
 
 }  // namespace
 
+bool RepairFileOfRun(RepairContext& context, FileImage& image, const std::string& path) {
+  AnalysisState& state = context.state;
+  // The hook refers to the context: it goes with this call, also on an error.
+  struct LoadProgressScope {
+    FileImage& image;
+    ~LoadProgressScope() { image.SetLoadProgress({}); }
+  } scope{image};
+  image.SetLoadProgress([&context] {
+    context.platform.ProcessEventsIfDue();
+    return !context.state.Aborted;
+  });
+  state.CurrentFileIdentity = {};
+  const bool passed = RepairFile(context, image, path);
+  state.CurrentFileIdentity = image.SourceIdentity();
+  return passed;
+}
+
 RunOutcome RepairRun(RepairContext& context, const std::vector<std::string>& paths) {
   AnalysisState& state = context.state;
   // One image for the whole run; it and the cursor are given back also when
@@ -55,7 +72,7 @@ RunOutcome RepairRun(RepairContext& context, const std::vector<std::string>& pat
   const bool automatic = paths.size() >= 2;
   for (std::size_t i = 0; i < paths.size(); ++i) {
     try {
-      const bool passed = RepairFile(context, image, paths[i]);
+      const bool passed = RepairFileOfRun(context, image, paths[i]);
       // A cancelled search has not settled on a size: nothing of that file is
       // written or shown. A cancel that came as the search succeeded still lets
       // the file that was reported repaired be written.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "analysis/FileImage.h"
 #include "analysis/RepairContext.h"
 
 #include <cstddef>
@@ -21,5 +22,10 @@ struct RunOutcome {
 // written, which ends the whole run; its note then names the files that the run
 // did not come to.
 RunOutcome RepairRun(RepairContext& context, const std::vector<std::string>& paths);
+
+// RepairFile for one file of a run, with the window kept alive while a large
+// file loads (Cancel stops the load as it stops the search) and the identity
+// of the file read kept in the state for the writers.
+bool RepairFileOfRun(RepairContext& context, FileImage& image, const std::string& path);
 
 }  // namespace mendrake

@@ -1,9 +1,11 @@
 #include "output/Writers.h"
 
+#include "analysis/ControlBytes.h"
 #include "analysis/FileError.h"
 #include "analysis/FileIo.h"
 #include "output/OutputNames.h"
 
+#include <filesystem>
 #include <optional>
 
 namespace mendrake {
@@ -32,11 +34,31 @@ bool RefuseToOverwriteSource(RepairContext& context, const std::string& output, 
   return true;
 }
 
-void WriteRange(const OpenSource& source, const std::string& sourcePath, std::int64_t offset, std::int64_t count,
-                const std::string& output) {
+// The writers copy bytes that the analysis checked, so the file they read
+// must still be the one analysed: not replaced, nor rewritten in place.
+OpenSource OpenAnalysedSource(const RepairContext& context, const std::string& source) {
+  OpenSource opened = OpenForReading(source);
+  if (opened.identity != context.state.CurrentFileIdentity) {
+    throw FileError(source, "the file changed after it was analysed; open it again");
+  }
+  return opened;
+}
+
+std::string FileNameOf(const std::string& path) { return std::filesystem::path(path).filename().string(); }
+
+// The user chose an interactive target and it replaces what is there. An
+// automatic one never replaces a file with other content: the output goes
+// under the next free numbered name, and the log says so.
+void WriteRange(RepairContext& context, const OpenSource& source, const std::string& sourcePath, std::int64_t offset,
+                std::int64_t count, const std::string& output, bool automatic, const char* what) {
   PendingFile file(output);
   file.CopyFrom(source.file.get(), sourcePath, offset, count);
-  file.Commit();
+  if (!automatic) return file.Commit();
+  const std::string written = file.CommitUnderFreeName();
+  if (written != output) {
+    context.log.Append(EscapeControlBytes(FileNameOf(output) + " exists; the " + what + " was written as " +
+                                          FileNameOf(written)));
+  }
 }
 
 }  // namespace
@@ -47,7 +69,7 @@ void WriteRepaired(RepairContext& context, const std::string& source, bool autom
   // Opened before the dialog, so that a source that cannot be read fails
   // before the user is asked for a name. Only the first FFilesize bytes are
   // read, when the copy is made.
-  const OpenSource opened = OpenForReading(source);
+  const OpenSource opened = OpenAnalysedSource(context, source);
 
   const std::string target = ChooseTarget(context, automatic, source, kRawExtension, kRawFilter);
   if (target.empty()) return;
@@ -57,7 +79,7 @@ void WriteRepaired(RepairContext& context, const std::string& source, bool autom
     throw FileError(source, "the file is shorter than the size found for it (" + std::to_string(size) +
                                 " bytes); it has changed since it was analysed");
   }
-  WriteRange(opened, source, 0, size, output);
+  WriteRange(context, opened, source, 0, size, output, automatic, "repaired file");
 }
 
 void WriteThumbnail(RepairContext& context, const std::string& source, std::uint32_t start, std::uint32_t length,
@@ -68,12 +90,12 @@ void WriteThumbnail(RepairContext& context, const std::string& source, std::uint
   if (target.empty()) return;
   if (RefuseToOverwriteSource(context, target, source)) return;
 
-  const OpenSource opened = OpenForReading(source);
+  const OpenSource opened = OpenAnalysedSource(context, source);
   if (std::int64_t{start} + length > opened.size) {
     throw FileError(source, "the file ends before the " + std::to_string(length) + " bytes of the thumbnail at offset " +
                                 std::to_string(start));
   }
-  WriteRange(opened, source, start, length, target);
+  WriteRange(context, opened, source, start, length, target, automatic, "thumbnail");
 }
 
 }  // namespace mendrake

@@ -7,6 +7,11 @@
 
 namespace mendrake {
 
+// Both writers copy from the source only while it is the file analysed
+// (CurrentFileIdentity). In automatic mode an output never replaces a file with
+// other content: it goes under the first free "NAME (2).ext", ... with one log
+// line. In interactive mode the chosen name is replaced.
+
 // Writes the source cut to FFilesize, next to the source (automatic) or under a
 // name derived from the one chosen in the save dialog. Throws FileError.
 void WriteRepaired(RepairContext& context, const std::string& source, bool automatic);

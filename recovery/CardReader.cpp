@@ -15,7 +15,8 @@
 namespace mendrake {
 
 DeviceReader::DeviceReader(const std::string& path) {
-  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Without blocking: a FIFO named as the card would keep the open waiting.
+  fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd_ < 0) {
     const int error = errno;
     throw FileError(path, std::string("cannot be opened (") + std::strerror(error) +
@@ -43,6 +44,8 @@ DeviceReader::DeviceReader(const std::string& path) {
     ::close(fd_);
     throw FileError(path, "is neither a card image file nor a block device");
   }
+  const int flags = ::fcntl(fd_, F_GETFL);
+  if (flags >= 0) ::fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK);
 #ifdef POSIX_FADV_SEQUENTIAL
   ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif

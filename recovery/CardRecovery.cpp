@@ -19,27 +19,12 @@ constexpr std::int64_t kHeaderBytes = 14;
 constexpr char kSignature[] = "HEAPCCDR";
 constexpr std::int64_t kSignatureAt = 6;
 
-bool ExistsAny(const std::filesystem::path& folder, const std::string& base, std::initializer_list<const char*> exts) {
-  std::error_code ignored;
-  for (const char* ext : exts) {
-    if (std::filesystem::exists(folder / (base + ext), ignored)) return true;
-  }
-  return false;
-}
-
-// The first of stem, "stem (2)", "stem (3)" ... under which none of the
-// outputs exists yet, so nothing already in the folder is replaced.
-std::string FirstFreeBase(const std::filesystem::path& folder, const std::string& stem,
-                          std::initializer_list<const char*> exts) {
-  std::string base = stem;
-  for (int n = 2; ExistsAny(folder, base, exts); ++n) base = stem + " (" + std::to_string(n) + ")";
-  return base;
-}
-
-void WriteBytes(const std::filesystem::path& path, const std::uint8_t* bytes, std::int64_t count) {
+// A file of the scan, placed without replacing anything already in the
+// folder; returns its file name.
+std::string WriteUnderFreeName(const std::filesystem::path& path, const std::uint8_t* bytes, std::int64_t count) {
   PendingFile file(path.string());
   file.Write(bytes, count);
-  file.Commit();
+  return std::filesystem::path(file.CommitUnderFreeName()).filename().string();
 }
 
 // The bytes from one header on, gathered as the card streams past into one
@@ -157,26 +142,50 @@ class CardScan {
     if (!end.isCrw) return;
     const std::string at = "At " + std::to_string(window_.start) + ": ";
     if (end.trueSize == 0) {
-      const std::string base = FirstFreeBase(folder_, "CRW_at_" + std::to_string(window_.start), {".damaged"});
-      WriteBytes(folder_ / (base + ".damaged"), window_.bytes.Data(), window_.bytes.Size());
+      const std::string name = WriteUnderFreeName(folder_ / ("CRW_at_" + std::to_string(window_.start) + ".damaged"),
+                                                  window_.bytes.Data(), window_.bytes.Size());
       ++summary_.damaged;
-      log_.Append(at + base + ".damaged, " + std::to_string(window_.bytes.Size()) +
+      log_.Append(at + name + ", " + std::to_string(window_.bytes.Size()) +
                   " bytes kept, damaged: no true end found, " + whyDamaged);
       return;
     }
     char number[16];
     std::snprintf(number, sizeof number, "%04u", end.fileNumber % 10000);
     const std::string stem = end.fileNumber ? std::string("CRW_") + number : "CRW_at_" + std::to_string(window_.start);
-    const std::string base = FirstFreeBase(folder_, stem, {".CRW", ".jpg"});
-    WriteBytes(folder_ / (base + ".CRW"), window_.bytes.Data(), end.trueSize);
-    if (end.thumbnailSize > 0) {
-      const std::filesystem::path thumbnail = folder_ / (base + ".jpg");
-      WriteBytes(thumbnail, window_.bytes.Data() + end.thumbnailStart, end.thumbnailSize);
-      summary_.lastThumbnail = thumbnail.string();
-    }
+    const std::string base = WritePair(stem, end);
     ++summary_.recovered;
     log_.Append(at + base + ".CRW, " + std::to_string(end.trueSize) + " bytes, " +
                 (end.makeAndModel.empty() ? "no make or model" : end.makeAndModel));
+  }
+
+  // The CRW file goes under the first of stem, "stem (2)", ... where it
+  // replaces nothing and where its thumbnail's name is free too (or holds the
+  // same thumbnail), so the pair keeps one name; should the thumbnail's name
+  // be taken by the time it is written, it goes under a free name of its own.
+  // Returns the CRW file's base name.
+  std::string WritePair(const std::string& stem, const CrwEnd& end) {
+    PendingFile crw((folder_ / (stem + ".CRW")).string());
+    crw.Write(window_.bytes.Data(), end.trueSize);
+    const std::uint8_t* thumbnail = window_.bytes.Data() + end.thumbnailStart;
+    std::string base;
+    // The thumbnail's name is only a preference: past this many names the CRW
+    // file takes the first free name of its own.
+    constexpr int kPairAttempts = 1000;
+    for (int n = 1; base.empty() && n <= kPairAttempts; ++n) {
+      const std::string candidate = NumberedName(stem, n);
+      if (end.thumbnailSize > 0 &&
+          !NameIsFreeOrHolds((folder_ / (candidate + ".jpg")).string(), thumbnail, end.thumbnailSize)) {
+        continue;
+      }
+      if (crw.CommitWithoutReplacing((folder_ / (candidate + ".CRW")).string())) base = candidate;
+    }
+    if (base.empty()) base = std::filesystem::path(crw.CommitUnderFreeName()).stem().string();
+    if (end.thumbnailSize > 0) {
+      PendingFile jpg((folder_ / (base + ".jpg")).string());
+      jpg.Write(thumbnail, end.thumbnailSize);
+      summary_.lastThumbnail = jpg.CommitUnderFreeName();
+    }
+    return base;
   }
 
   CardReader& card_;

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cstdlib>
 #include <cstring>
 #include <sys/wait.h>
@@ -107,6 +109,15 @@ TEST(CardRecovery, NeverReplacesAFileAlreadyInTheFolder) {
   EXPECT_EQ(RecoverCard(reader, folder.path().string(), log).recovered, 1);
   EXPECT_EQ(ReadFile(folder / "CRW_0001.jpg"), kept);
   EXPECT_EQ(ReadFile(folder / "CRW_0001 (2).CRW"), card.files[0].second);
+  EXPECT_TRUE(std::filesystem::exists(folder.path() / "CRW_0001 (2).jpg"));
+
+  // The same card again: its files are there already, byte for byte, and no copies are added.
+  const std::vector<std::string> before = folder.Entries();
+  EXPECT_EQ(RecoverCard(reader, folder.path().string(), log).recovered, 1);
+  EXPECT_EQ(folder.Entries(), before);
+  const std::string line = "At " + std::to_string(card.files[0].first) + ": CRW_0001 (2).CRW, " +
+                           std::to_string(card.files[0].second.size()) + " bytes, Canon Canon EOS D60";
+  EXPECT_EQ(std::count(log.Lines().begin(), log.Lines().end(), line), 2);
 }
 
 TEST(CardRecovery, AReadErrorSkipsItsSectorsOnceAndTheScanGoesOn) {

@@ -1,10 +1,12 @@
 #include "analysis/FileError.h"
 #include "analysis/FileImage.h"
+#include "analysis/FileIo.h"
 #include "tests/support/CrwBuilder.h"
 #include "tests/support/ScratchFolder.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -265,6 +267,66 @@ TEST(FileImageFiles, AFailedSaveLeavesWhatHadTheNameAndNoPartialFile) {
   for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.path().string())) ++entries;
   EXPECT_EQ(entries, 1);
 }
+
+// ---------------------------------------------------------------- placing new files
+
+std::vector<std::string> Names(const ScratchFolder& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path().string())) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+class PendingFiles : public ::testing::TestWithParam<PendingFile::Temporary> {
+ protected:
+  std::string Place(const std::string& path, const Bytes& bytes, bool replacing) {
+    PendingFile file(path, GetParam());
+    file.Write(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+    if (!replacing) return file.CommitUnderFreeName();
+    file.Commit();
+    return path;
+  }
+  ScratchFolder dir;
+};
+
+TEST_P(PendingFiles, ReplaceOrTakeTheNextFreeNameAndLeaveNoTemporaryFile) {
+  const std::string jpg = dir.Write("IMG_0042.jpg", Digits());
+  EXPECT_EQ(Place(jpg, Filler(10, 1), false), dir / "IMG_0042 (2).jpg");
+  EXPECT_EQ(Place(jpg, Filler(10, 2), false), dir / "IMG_0042 (3).jpg");
+  EXPECT_EQ(Place(jpg, Filler(10, 1), false), dir / "IMG_0042 (2).jpg");  // the same bytes are there
+  EXPECT_EQ(Place(jpg, Digits(), false), jpg);
+  EXPECT_EQ(ReadFile(jpg), Digits());
+  EXPECT_EQ(ReadFile(dir / "IMG_0042 (3).jpg"), Filler(10, 2));
+
+  Place(jpg, Filler(3, 9), true);
+  EXPECT_EQ(ReadFile(jpg), Filler(3, 9));
+  const std::string fresh = dir / "scan";
+  EXPECT_EQ(Place(fresh, Digits(), false), fresh);
+  EXPECT_EQ(Place(fresh, Filler(1, 0), false), dir / "scan (2)");
+  EXPECT_EQ(Names(dir), (std::vector<std::string>{"IMG_0042 (2).jpg", "IMG_0042 (3).jpg", "IMG_0042.jpg", "scan", "scan (2)"}));
+}
+
+TEST_P(PendingFiles, ANameOfTheLongestLegalLengthIsWritten) {
+  const std::string longest = dir / std::string(251, 'n') + ".CRW";
+  EXPECT_EQ(Place(longest, Digits(), true), longest);
+  EXPECT_EQ(ReadFile(longest), Digits());
+  // Its numbered name would be 259 bytes: an error, and the file there is kept.
+  const FileError error = ErrorOf([&] { Place(longest, Filler(4, 4), false); });
+  EXPECT_NE(std::string(error.what()).find(std::strerror(ENAMETOOLONG)), std::string::npos) << error.what();
+  EXPECT_EQ(ReadFile(longest), Digits());
+  EXPECT_EQ(Names(dir).size(), 1u);
+}
+
+TEST_P(PendingFiles, AFileNeverPlacedLeavesNothing) {
+  {
+    PendingFile file(dir / "out.crw", GetParam());
+    file.Write(Digits().data(), 10);
+  }
+  EXPECT_TRUE(Names(dir).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(BothKindsOfTemporary, PendingFiles,
+                         ::testing::Values(PendingFile::Temporary::kUnnamedWherePossible, PendingFile::Temporary::kNamed));
 
 }  // namespace
 }  // namespace mendrake::testing

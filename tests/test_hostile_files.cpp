@@ -12,10 +12,14 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fcntl.h>
+#include <future>
 #include <spawn.h>
 #include <sstream>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 extern char** environ;
@@ -285,6 +289,30 @@ TEST_P(HugeFile, FailsWithAnErrorNamingTheFile) {
 
 INSTANTIATE_TEST_SUITE_P(Hostile, HugeFile,
                          ::testing::Values(std::int64_t{1} << 31, (std::int64_t{1} << 32) + 20));
+
+// Opening a FIFO for reading would wait for a writer, and with it the window
+// or the tool; it is refused at once instead, like any file that is not regular.
+TEST(NotARegularFile, AFifoIsRefusedWithoutWaitingForAWriter) {
+  ScratchFolder folder;
+  const std::string fifo = folder / "IMG_0042.CRW";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::promise<std::string> outcome;
+  std::future<std::string> reason = outcome.get_future();
+  std::thread load([&] {
+    FileImage image;
+    try {
+      image.LoadFromFile(fifo);
+      outcome.set_value("loaded");
+    } catch (const FileError& error) {
+      outcome.set_value(error.reason());
+    }
+  });
+  const bool answered = reason.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+  if (!answered) ::close(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK));  // lets a waiting open return
+  load.join();
+  EXPECT_TRUE(answered) << "the open waited for a writer";
+  EXPECT_EQ(reason.get(), "this is not a regular file");
+}
 
 }  // namespace
 }  // namespace mendrake::testing

@@ -146,11 +146,12 @@ TEST_F(RepairRunTest, ControlBytesOfFileNamesAreShownEscaped) {
 }
 
 TEST_F(RepairRunTest, OutputThatCannotBeWrittenEndsTheRun) {
-  const Source first = WriteCameraFile("a.crw");
+  // A legal source name whose "_repaired" name is longer than any file name can be.
+  const std::string stem(240, 'a');
+  const Source first = WriteCameraFile(stem + ".crw");
   const Source second = WriteCameraFile("b.crw");
-  fs::create_directory(folder / "a.crw_repaired.crw");
   EXPECT_THROW(RepairRun(context, {first.path, second.path}), FileError);
-  EXPECT_FALSE(fs::exists(folder / "a.jpg"));
+  EXPECT_FALSE(fs::exists(folder / (stem + ".jpg")));
   EXPECT_EQ(CountLogged("Repairing file " + second.path), 0);
   EXPECT_FALSE(platform.busy);
 }
@@ -185,6 +186,26 @@ TEST_F(RepairRunTest, CancelledSearchWritesAndShowsNothingAndEndsTheRun) {
   RepairRun(context, {first.path});
   EXPECT_TRUE(platform.pictures.empty());
   EXPECT_FALSE(SearchFoundSize(state));
+}
+
+TEST_F(RepairRunTest, CancelWhileALargeFileLoadsEndsItAsACancelledSearch) {
+  // Larger than one piece of a load: the window is asked to process events before the search begins.
+  const Source first = WriteCameraFile("a.crw", static_cast<std::size_t>(FileImage::kLoadPiece));
+  const Source second = WriteCameraFile("b.crw");
+  int rounds = 0;
+  platform.onEvents = [&] {
+    ++rounds;
+    state.Aborted = true;
+  };
+  RepairRun(context, {first.path, second.path});
+
+  EXPECT_EQ(rounds, 1);
+  // The line of a search cancelled before its first candidate, as the last line of that file.
+  EXPECT_EQ(log.Lines().back(), "Search cancelled at size " + std::to_string(first.bytes.size() + 1) +
+                                    "; the file was not repaired.");
+  EXPECT_EQ(folder.Entries(), (std::vector<std::string>{"a.crw", "b.crw"}));
+  EXPECT_EQ(CountLogged("Repairing file " + second.path), 0);
+  EXPECT_TRUE(platform.pictures.empty());
 }
 
 // A cancel that arrives as the search succeeds: the file was reported

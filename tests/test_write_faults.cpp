@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -92,7 +94,7 @@ class WriteFaults : public RunFixture {
     AppendJunk(source.bytes, JunkKind::kRandom, 1000);
     WriteFile(source.path, source.bytes);
     FileImage image;
-    EXPECT_TRUE(RepairFile(context, image, source.path));
+    EXPECT_TRUE(RepairFileOfRun(context, image, source.path));
     EXPECT_TRUE(SearchFoundSize(state));
     return source;
   }
@@ -239,6 +241,53 @@ TEST_F(WriteFaults, AnOutputFolderRemovedBeforeSaveFailsNamingTheOutput) {
   ExpectFailureNaming(thumbnail, "No such file or directory", [&] { actSaveJPEGExecute(context); });
   EXPECT_FALSE(fs::exists(gone));
   EXPECT_EQ(EntriesOf(folder.path()), std::vector<std::string>{"IMG_0005.CRW"});
+}
+
+TEST_F(WriteFaults, ASourceChangedAfterItsAnalysisIsNotCopied) {
+  const std::string changed = "the file changed after it was analysed; open it again";
+  const Source source = AnalyseLargeFile(folder / "IMG_0006.CRW", 4096, 64);
+  const std::string out = folder / "out";
+  fs::create_directories(out);
+  platform.answers = {out + "/IMG_0006.CRW", out + "/IMG_0006.jpg"};
+
+  // Rewritten in place at the same size: the same inode, another modification time.
+  Bytes rewritten = source.bytes;
+  rewritten[rewritten.size() / 2] ^= 0xFF;
+  {
+    std::fstream file(source.path, std::ios::in | std::ios::out | std::ios::binary);
+    file.write(reinterpret_cast<const char*>(rewritten.data()), static_cast<std::streamsize>(rewritten.size()));
+  }
+  struct stat info {};
+  ASSERT_EQ(::stat(source.path.c_str(), &info), 0);
+  // One second on, whatever the clock's grain: an editor's save, not a copy keeping the time.
+  const timespec times[2] = {{0, UTIME_OMIT}, {info.st_mtim.tv_sec + 1, info.st_mtim.tv_nsec}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, source.path.c_str(), times, 0), 0);
+  ExpectFailureNaming(source.path, changed, [&] { actSaveExecute(context); });
+
+  // Replaced by another file with the very same bytes and time: another inode.
+  const std::string other = folder / "other.CRW";
+  WriteFile(other, source.bytes);
+  fs::rename(other, source.path);
+  ExpectFailureNaming(source.path, changed, [&] { actSaveJPEGExecute(context); });
+  EXPECT_TRUE(fs::is_empty(out));
+  EXPECT_EQ(platform.dialogs.size(), 1u);  // the repaired copy is refused before its dialog
+}
+
+TEST_F(WriteFaults, AMultiFileRunWritesNothingOfASourceChangedDuringItsSearch) {
+  const Source first = WriteCameraFile("A.CRW", 200000);
+  const Source second = WriteCameraFile("B.CRW");
+  bool replaced = false;
+  platform.onEvents = [&] {
+    if (replaced) return;
+    // Another copy of the same bytes takes the name while the search runs.
+    WriteFile(folder / "copy", first.bytes);
+    fs::rename(folder / "copy", first.path);
+    replaced = true;
+  };
+  ExpectFailureNaming(first.path, "the file changed after it was analysed; open it again",
+                      [&] { RepairRun(context, {first.path, second.path}); });
+  EXPECT_TRUE(replaced);
+  EXPECT_EQ(EntriesOf(folder.path()), (std::vector<std::string>{"A.CRW", "B.CRW"}));
 }
 
 }  // namespace

@@ -29,6 +29,13 @@ TEST_F(Writers, AutomaticModeWritesTheCutCopyAndTheThumbnailBesideTheSource) {
   EXPECT_EQ(repaired, Prefix(source.bytes, source.trueSize));
   EXPECT_EQ(ReadFile(folder / "IMG_0001.jpg"), source.thumbnail);
   EXPECT_TRUE(platform.dialogs.empty());
+
+  // Outputs of an earlier run, the same bytes, are found as they are.
+  const std::size_t lines = log.Lines().size();
+  WriteRepaired(context, source.path, true);
+  WriteThumbnail(context, source.path, state.JPEGStart, state.JPEGSize, true);
+  EXPECT_EQ(folder.Entries(), (std::vector<std::string>{"IMG_0001.CRW", "IMG_0001.CRW_repaired.CRW", "IMG_0001.jpg"}));
+  EXPECT_EQ(log.Lines().size(), lines);
 }
 
 TEST_F(Writers, InteractiveModeAsksWithItsFilterAndDerivesTheRepairedName) {
@@ -48,14 +55,51 @@ TEST_F(Writers, InteractiveModeAsksWithItsFilterAndDerivesTheRepairedName) {
   EXPECT_EQ(ReadFile(folder / "picture.jpeg"), source.thumbnail);
 }
 
-TEST_F(Writers, ReplaceAnExistingOutputWithoutAsking) {
+TEST_F(Writers, AutomaticModeWritesBesideAnOtherFileOfTheNameAndSaysSo) {
+  const Source source = AnalyseCameraFile("IMG_0042.CRW");
+  // The camera's own JPEG, and an earlier "(2)" output left by another program.
+  WriteFile(folder / "IMG_0042.jpg", Bytes(3, 0x22));
+  WriteFile(folder / "IMG_0042.CRW_repaired.CRW", Bytes(50000, 0x11));
+  WriteFile(folder / "IMG_0042.CRW_repaired (2).CRW", Bytes(7, 0x33));
+  WriteRepaired(context, source.path, true);
+  WriteThumbnail(context, source.path, state.JPEGStart, state.JPEGSize, true);
+
+  EXPECT_EQ(ReadFile(folder / "IMG_0042.jpg"), Bytes(3, 0x22));
+  EXPECT_EQ(ReadFile(folder / "IMG_0042 (2).jpg"), source.thumbnail);
+  EXPECT_EQ(ReadFile(folder / "IMG_0042.CRW_repaired (3).CRW"), Prefix(source.bytes, source.trueSize));
+  EXPECT_EQ(log.Lines().back(), "IMG_0042.jpg exists; the thumbnail was written as IMG_0042 (2).jpg");
+  EXPECT_TRUE(Logged("IMG_0042.CRW_repaired.CRW exists; the repaired file was written as "
+                     "IMG_0042.CRW_repaired (3).CRW"));
+
+  // A second run finds its own outputs, byte for byte, and adds no third.
+  const std::vector<std::string> before = folder.Entries();
+  WriteRepaired(context, source.path, true);
+  WriteThumbnail(context, source.path, state.JPEGStart, state.JPEGSize, true);
+  EXPECT_EQ(folder.Entries(), before);
+  EXPECT_EQ(log.Lines().back(), "IMG_0042.jpg exists; the thumbnail was written as IMG_0042 (2).jpg");
+}
+
+TEST_F(Writers, InteractiveModeReplacesTheChosenFile) {
   const Source source = AnalyseCameraFile("a.crw");
   WriteFile(folder / "a.crw_repaired.crw", Bytes(50000, 0x11));
   WriteFile(folder / "a.jpg", Bytes(3, 0x22));
-  WriteRepaired(context, source.path, true);
-  WriteThumbnail(context, source.path, state.JPEGStart, state.JPEGSize, true);
+  platform.answers = {folder / "a.crw", folder / "a.jpg"};
+  WriteRepaired(context, source.path, false);
+  WriteThumbnail(context, source.path, state.JPEGStart, state.JPEGSize, false);
   EXPECT_EQ(ReadFile(folder / "a.crw_repaired.crw"), Prefix(source.bytes, source.trueSize));
   EXPECT_EQ(ReadFile(folder / "a.jpg"), source.thumbnail);
+  EXPECT_EQ(folder.Entries(), (std::vector<std::string>{"a.crw", "a.crw_repaired.crw", "a.jpg"}));
+}
+
+TEST_F(Writers, AnOutputNamedAtTheLongestLegalNameIsWritten) {
+  // 235 bytes of source name give a 252-byte "_repaired" name; 255 is the limit.
+  const std::string stem(238, 'n');
+  const Source source = AnalyseCameraFile(stem + ".crw");
+  WriteRepaired(context, source.path, true);
+  const std::string repaired = stem + ".crw_repaired.crw";
+  ASSERT_EQ(repaired.size(), 255u);
+  EXPECT_EQ(ReadFile(folder / repaired), Prefix(source.bytes, source.trueSize));
+  EXPECT_EQ(folder.Entries().size(), 2u);
 }
 
 TEST_F(Writers, CancelledDialogWritesNothing) {
@@ -205,7 +249,8 @@ TEST_F(Writers, TargetThatCannotBeCreatedOrReplacedLeavesNothingBehind) {
 
   // A folder of the output's name is not replaced.
   fs::create_directory(folder / "a.crw_repaired.crw");
-  EXPECT_THROW(WriteRepaired(context, source.path, true), FileError);
+  platform.answers = {folder / "a.crw"};
+  EXPECT_THROW(WriteRepaired(context, source.path, false), FileError);
   EXPECT_TRUE(fs::is_directory(folder / "a.crw_repaired.crw"));
   EXPECT_EQ(folder.Entries(), (std::vector<std::string>{"a.crw", "a.crw_repaired.crw"}));
 }
@@ -217,7 +262,7 @@ TEST_F(Writers, CopyAcrossFileSystemsGivesTheSameBytes) {
   const std::string source = (shm / ("mendrake-writers-" + std::to_string(getpid()) + ".crw")).string();
   WriteFile(source, local.bytes);
   FileImage image;
-  ASSERT_TRUE(RepairFile(context, image, source));
+  ASSERT_TRUE(RepairFileOfRun(context, image, source));
   platform.answers = {folder / "b.crw", folder / "b.jpg"};
   WriteRepaired(context, source, false);
   WriteThumbnail(context, source, state.JPEGStart, state.JPEGSize, false);
@@ -245,7 +290,7 @@ TEST_F(SaveCommands, DoNothingWhenTheSearchFoundNoSize) {
   // Cut inside the data: no candidate leads to a directory, but the thumbnail record is long gone too.
   WriteFile(source.path, Prefix(source.bytes, source.trueSize - 40));
   FileImage image;
-  ASSERT_TRUE(RepairFile(context, image, source.path));
+  ASSERT_TRUE(RepairFileOfRun(context, image, source.path));
   ASSERT_EQ(state.FFilesize, std::int64_t{state.HLen} + 1);
   state.FoundJPEG = true;  // as after a walk that met the thumbnail but not the rest
   state.JPEGStart = 100;

@@ -3,6 +3,7 @@
 #include "analysis/FileImage.h"
 #include "analysis/LogBox.h"
 #include "analysis/RepairContext.h"
+#include "analysis/RepairRun.h"
 #include "analysis/SizeSearch.h"
 #include "tests/support/CrwBuilder.h"
 #include "tests/support/JpegMaker.h"
@@ -43,7 +44,7 @@ class RunFixture : public ::testing::Test {
   Source AnalyseCameraFile(const std::string& name, std::size_t junk = 1000) {
     Source source = WriteCameraFile(name, junk);
     FileImage image;
-    EXPECT_TRUE(RepairFile(context, image, source.path));
+    EXPECT_TRUE(RepairFileOfRun(context, image, source.path));
     EXPECT_EQ(state.FFilesize, static_cast<std::int64_t>(source.trueSize));
     return source;
   }
