@@ -30,7 +30,7 @@ std::string ChooseTarget(RepairContext& context, bool automatic, const std::stri
 // is not written.
 bool RefuseToOverwriteSource(RepairContext& context, const std::string& output, const std::string& source) {
   if (!NameTheSameFile(output, source)) return false;
-  context.log.Append("Skipped writing " + output + ": it is the source file itself.");
+  context.log.Append(EscapeControlBytes("Skipped writing " + output + ": it is the source file itself."));
   return true;
 }
 
