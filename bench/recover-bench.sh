@@ -28,7 +28,8 @@ mkdir -p "$work/true"
 at=$(( 3 * cluster ))
 for i in $(seq 1 11); do
   order=$([ "$i" -eq 4 ] && echo --big-endian || true)
-  "$bin/crwmake" --size $(( 3 + i % 7 ))MiB --thumbnail "$work/thumbnail.jpg" $order --seed "$i" "$work/true/$i.crw"
+  # Each photo its own white balance: shots differ, so no two files match byte for byte.
+  "$bin/crwmake" --size $(( 3 + i % 7 ))MiB --thumbnail "$work/thumbnail.jpg" $order --white-balance "$i" "$work/true/$i.crw"
   dd if="$work/true/$i.crw" of="$work/card.img" bs=$cluster seek=$(( at / cluster )) conv=notrunc status=none
   size=$(stat -c %s "$work/true/$i.crw")
   if [ "$i" -eq 6 ]; then gap=0; else gap=$(( (card_mib * 1048576 / 12) / cluster * cluster )); fi

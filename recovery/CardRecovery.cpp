@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <set>
+#include <string>
 #include <vector>
 
 namespace mendrake {
@@ -154,8 +156,13 @@ class CardScan {
     const std::string stem = end.fileNumber ? std::string("CRW_") + number : "CRW_at_" + std::to_string(window_.start);
     const std::string base = WritePair(stem, end);
     ++summary_.recovered;
+    // A file found twice on one card (a copy of a photo) is kept once, under
+    // the name it got first; the line says so rather than leave a name that
+    // seems to be missing.
+    const bool repeated = !writtenBases_.insert(base).second;
     log_.Append(at + base + ".CRW, " + std::to_string(end.trueSize) + " bytes, " +
-                (end.makeAndModel.empty() ? "no make or model" : end.makeAndModel));
+                (end.makeAndModel.empty() ? "no make or model" : end.makeAndModel) +
+                (repeated ? "; the same bytes as a file found before, kept once" : ""));
   }
 
   // The CRW file goes under the first of stem, "stem (2)", ... where it
@@ -195,6 +202,7 @@ class CardScan {
   Window window_;
   FileImage scratch_;
   RecoverySummary summary_;
+  std::set<std::string> writtenBases_;
 };
 
 std::string ShownBytes(std::int64_t bytes) {

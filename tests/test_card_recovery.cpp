@@ -118,6 +118,18 @@ TEST(CardRecovery, NeverReplacesAFileAlreadyInTheFolder) {
   const std::string line = "At " + std::to_string(card.files[0].first) + ": CRW_0001 (2).CRW, " +
                            std::to_string(card.files[0].second.size()) + " bytes, Canon Canon EOS D60";
   EXPECT_EQ(std::count(log.Lines().begin(), log.Lines().end(), line), 2);
+
+  // One photo twice on a card: kept once, and the second line says why no second file is there.
+  ScratchFolder other;
+  card.Place(3 * kCluster, card.files[0].second);
+  MemoryCard twice(card.bytes);
+  LogLines twiceLog;
+  EXPECT_EQ(RecoverCard(twice, other.path().string(), twiceLog).recovered, 2);
+  EXPECT_EQ(other.Entries().size(), 2u);
+  EXPECT_NE(twiceLog.Lines()[1].find("CRW_0001.CRW, " + std::to_string(card.files[0].second.size()) +
+                                     " bytes, Canon Canon EOS D60; the same bytes as a file found before, kept once"),
+            std::string::npos)
+      << twiceLog.Lines()[1];
 }
 
 TEST(CardRecovery, AReadErrorSkipsItsSectorsOnceAndTheScanGoesOn) {
