@@ -27,8 +27,10 @@ void DrawGlobe(QPainter& painter, const QRectF& box) {
 
 }  // namespace
 
-QPixmap WebsitePicture() {
-  QPixmap picture(kWebsiteSize);
+QPixmap WebsitePicture(qreal devicePixelRatio) {
+  // Drawn in device pixels: a picture of 1x scaled up blurs on a screen at 2x.
+  QPixmap picture(kWebsiteSize * devicePixelRatio);
+  picture.setDevicePixelRatio(devicePixelRatio);
   picture.fill(Qt::transparent);
   QPainter painter(&picture);
   painter.setRenderHint(QPainter::Antialiasing);
@@ -60,8 +62,23 @@ QPixmap WebsitePicture() {
   return picture;
 }
 
+QIcon WebsiteIcon() {
+  QIcon icon;
+  for (const qreal ratio : {1.0, 2.0}) icon.addPixmap(WebsitePicture(ratio));
+  return icon;
+}
+
+QIcon ApplicationIcon() {
+  QIcon icon;
+  for (const int side : {16, 24, 32, 48, 64, 128, 256}) {
+    icon.addFile(QStringLiteral(":/icons/mendrake-%1.png").arg(side), QSize(side, side));
+  }
+  return icon;
+}
+
 QIcon SaveJpegIcon() {
   QIcon icon;
+  // Up to twice the toolbar's 24 pixels, for screens at a scale of 2.
   for (const int side : {16, 24, 32, 48}) {
     QPixmap picture(side, side);
     picture.fill(Qt::transparent);

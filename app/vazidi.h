@@ -18,6 +18,7 @@ class QToolButton;
 namespace mendrake {
 
 class Dialogs;
+class FileDrop;
 class LogMemo;
 class PictureView;
 class QtPlatform;
@@ -63,6 +64,11 @@ class TForm1 : public QMainWindow {
   void actHelpExecute();
   void TBItem7Click();
 
+  // Runs "&Repair/Open" on the paths as if they had been chosen in the open
+  // dialog (the command line and dropped files come this way). Does nothing
+  // during a run or for no path; returns whether a run took place.
+  bool OpenFiles(const std::vector<std::string>& paths);
+
   // No context menu over the toolbar: it would offer to hide the commands.
   QMenu* createPopupMenu() override { return nullptr; }
 
@@ -86,6 +92,7 @@ class TForm1 : public QMainWindow {
   AnalysisState state_;
   std::unique_ptr<QtPlatform> platform_;
   std::unique_ptr<RepairContext> context_;
+  FileDrop* fileDrop_ = nullptr;
   bool runInProgress_ = false;
   bool closeWhenRunEnds_ = false;
 };
