@@ -43,10 +43,11 @@ bool FileDrop::eventFilter(QObject* watched, QEvent* event) {
     return QObject::eventFilter(watched, event);
   }
   auto& drop = static_cast<QDropEvent&>(*event);
+  // Text dragged into the log box stays the log box's business; addresses
+  // of things that are not local files are no text to paste there.
+  if (!drop.mimeData()->hasUrls()) return QObject::eventFilter(watched, event);
   std::vector<std::string> paths = LocalFiles(*drop.mimeData());
-  // Text dragged into the log box stays the log box's business.
-  if (paths.empty()) return QObject::eventFilter(watched, event);
-  if (!Accept(drop)) {
+  if (paths.empty() || !Accept(drop)) {
     drop.ignore();
     return true;
   }

@@ -16,7 +16,8 @@ namespace mendrake {
 // watches and hands them on as one "&Repair/Open" run. Only local files are
 // taken, by copy or link (the originals are never moved). While busy() says a
 // run is in progress, a drag of files is refused, so the cursor shows it, and
-// a drop changes nothing. Drags of anything else are left to the widget.
+// a drop changes nothing. A drag of addresses with no local file among them is
+// refused; drags of anything but addresses (text) are left to the widget.
 class FileDrop : public QObject {
   Q_OBJECT
 
