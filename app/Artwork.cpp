@@ -123,6 +123,41 @@ QIcon SaveJpegIcon() {
   return icon;
 }
 
+QIcon CardIcon() {
+  QIcon icon;
+  for (const int side : {16, 24, 32, 48}) {
+    QPixmap picture(side, side);
+    picture.fill(Qt::transparent);
+    QPainter painter(&picture);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.scale(side / 24.0, side / 24.0);
+
+    // The card's body, its top right corner cut as on a real card.
+    QPainterPath body;
+    body.moveTo(4.5, 2.5);
+    body.lineTo(15.5, 2.5);
+    body.lineTo(19.5, 6.5);
+    body.lineTo(19.5, 21.5);
+    body.lineTo(4.5, 21.5);
+    body.closeSubpath();
+    painter.setPen(QPen(QColor(20, 30, 60), 1));
+    painter.setBrush(QColor(45, 75, 140));
+    painter.drawPath(body);
+
+    // The contacts along the top, and the label.
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(235, 190, 60));
+    for (int i = 0; i < 4; ++i) painter.drawRect(QRectF(6 + i * 2.5, 4, 1.5, 4));
+    painter.setBrush(QColor(240, 244, 250));
+    painter.drawRect(QRectF(6.5, 11, 11, 8));
+    painter.setBrush(QColor(200, 60, 50));
+    painter.drawRect(QRectF(6.5, 11, 11, 2));
+    painter.end();
+    icon.addPixmap(picture);
+  }
+  return icon;
+}
+
 QIcon RepairOpenIcon(const QStyle& style) { return style.standardIcon(QStyle::SP_DialogOpenButton); }
 QIcon SaveIcon(const QStyle& style) { return style.standardIcon(QStyle::SP_DialogSaveButton); }
 QIcon CancelIcon(const QStyle& style) { return style.standardIcon(QStyle::SP_BrowserStop); }

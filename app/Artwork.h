@@ -22,6 +22,10 @@ QIcon ApplicationIcon();
 // A small photograph with a downward arrow: saving the thumbnail.
 QIcon SaveJpegIcon();
 
+// A memory card: recovering files from a card. The style's drive picture
+// comes at no more than 32 pixels and blurs at a scale of 2.
+QIcon CardIcon();
+
 // The command icons, from the style's standard set where it has a fitting one.
 QIcon RepairOpenIcon(const QStyle& style);
 QIcon SaveIcon(const QStyle& style);

@@ -116,8 +116,7 @@ TForm1::~TForm1() = default;
 void TForm1::CreateActions() {
   const QStyle& look = *style();
   actRepair = NewCommand(this, "actRepair", QStringLiteral("&Repair/Open"), RepairOpenIcon(look));
-  actRecover = NewCommand(this, "actRecover", QStringLiteral("Recover from car&d"),
-                          look.standardIcon(QStyle::SP_DriveHDIcon));
+  actRecover = NewCommand(this, "actRecover", QStringLiteral("Recover from car&d"), CardIcon());
   actSave = NewCommand(this, "actSave", QStringLiteral("&Save"), SaveIcon(look));
   actSaveJPEG = NewCommand(this, "actSaveJPEG", QStringLiteral("Save &JPEG"), SaveJpegIcon());
   actCancel = NewCommand(this, "actCancel", QStringLiteral("&Cancel"), CancelIcon(look));

@@ -6,7 +6,6 @@
 set -euo pipefail
 
 build_dir=${1:-build}
-source_dir=$(cd "$(dirname "$0")/.." && pwd)
 app_id=io.github.mendrake.Mendrake
 
 debs=("$build_dir"/mendrake_*_amd64.deb)
@@ -16,10 +15,14 @@ if [ ${#debs[@]} -ne 1 ] || [ ! -f "${debs[0]}" ]; then
 fi
 deb=${debs[0]}
 
+# The files as the package installs them.
+unpacked=$(mktemp -d)
+trap 'rm -rf "$unpacked"' EXIT
+dpkg-deb -x "$deb" "$unpacked"
 echo "desktop-file-validate $app_id.desktop"
-desktop-file-validate "$source_dir/packaging/$app_id.desktop"
+desktop-file-validate "$unpacked/usr/share/applications/$app_id.desktop"
 echo "appstreamcli validate --no-net $app_id.metainfo.xml"
-appstreamcli validate --no-net "$source_dir/packaging/$app_id.metainfo.xml"
+appstreamcli validate --no-net "$unpacked/usr/share/metainfo/$app_id.metainfo.xml"
 echo "lintian --fail-on error $(basename "$deb")"
 lintian --fail-on error --tag-display-limit 0 "$deb"
 echo "check-package: $deb passed"
