@@ -22,14 +22,14 @@ QIcon ApplicationIcon();
 // A small photograph with a downward arrow: saving the thumbnail.
 QIcon SaveJpegIcon();
 
-// A memory card: recovering files from a card. The style's drive picture
-// comes at no more than 32 pixels and blurs at a scale of 2.
+// A memory card: recovering files from a card.
 QIcon CardIcon();
+// A stop sign: cancelling a run.
+QIcon CancelIcon();
 
 // The command icons, from the style's standard set where it has a fitting one.
 QIcon RepairOpenIcon(const QStyle& style);
 QIcon SaveIcon(const QStyle& style);
-QIcon CancelIcon(const QStyle& style);
 QIcon ExitIcon(const QStyle& style);
 QIcon HelpIcon(const QStyle& style);
 

@@ -119,7 +119,7 @@ void TForm1::CreateActions() {
   actRecover = NewCommand(this, "actRecover", QStringLiteral("Recover from car&d"), CardIcon());
   actSave = NewCommand(this, "actSave", QStringLiteral("&Save"), SaveIcon(look));
   actSaveJPEG = NewCommand(this, "actSaveJPEG", QStringLiteral("Save &JPEG"), SaveJpegIcon());
-  actCancel = NewCommand(this, "actCancel", QStringLiteral("&Cancel"), CancelIcon(look));
+  actCancel = NewCommand(this, "actCancel", QStringLiteral("&Cancel"), CancelIcon());
   FileExit1 = NewCommand(this, "FileExit1", QStringLiteral("E&xit"), ExitIcon(look));
   actHelp = NewCommand(this, "actHelp", QStringLiteral("Help"), HelpIcon(look));
   TBItem7 = NewCommand(this, "TBItem7", QStringLiteral("Website"), WebsiteIcon());
