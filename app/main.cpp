@@ -10,10 +10,13 @@
 #include <cstdio>
 #include <optional>
 #include <filesystem>
+#include <functional>
 #include <span>
 #include <system_error>
 
 namespace {
+
+constexpr int kDialogPollMilliseconds = 100;
 
 // Read before the application object exists: --help and --version need no display.
 std::optional<mendrake::window::CommandLine> ReadCommandLine(int argc, char** argv, int& exitStatus) {
@@ -46,9 +49,16 @@ int main(int argc, char** argv) {
   mendrake::TForm1 form(dialogs);
   mendrake::StartCrashReporting(form);
   form.show();
-  // Files given run once the window is on screen, as if chosen in the open dialog.
-  if (!commandLine->files.empty()) {
-    QTimer::singleShot(0, &form, [&form, files = commandLine->files] { form.OpenFiles(files); });
-  }
+  // Files given run once the window is on screen, as if chosen in the open
+  // dialog, and after any error report shown at start-up is closed: behind
+  // that dialog the run could not be cancelled.
+  std::function<void()> openFiles = [&form, &openFiles, files = commandLine->files] {
+    if (QApplication::activeModalWidget() != nullptr) {
+      QTimer::singleShot(kDialogPollMilliseconds, &form, openFiles);
+      return;
+    }
+    form.OpenFiles(files);
+  };
+  if (!commandLine->files.empty()) QTimer::singleShot(0, &form, openFiles);
   return application.exec();
 }

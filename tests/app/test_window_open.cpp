@@ -71,6 +71,39 @@ TEST(CommandLineArguments, AFolderStandsForTheCrwFilesDirectlyInsideItSortedByNa
   EXPECT_EQ(files, expected);
 }
 
+// The program answers --help, --version and a wrong option before it needs a
+// display: here it has none, and the X11 platform would end it without one.
+TEST(CommandLineArguments, HelpVersionAndUsageErrorsNeedNoDisplay) {
+  struct Case {
+    QString argument;
+    int status;
+    QString standardOutput, standardError;
+  };
+  const std::vector<Case> cases = {
+      {QStringLiteral("--help"), 0, QStringLiteral("Usage: mendrake [OPTION]..."), QString()},
+      {QStringLiteral("--version"), 0, QStringLiteral("mendrake (Mendrake) "), QString()},
+      {QStringLiteral("--colour"), 2, QString(), QStringLiteral("mendrake: unknown option \"--colour\"")},
+  };
+  for (const Case& c : cases) {
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("DISPLAY"));
+    environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    program.setProcessEnvironment(environment);
+    program.start(QStringLiteral(MENDRAKE_BIN_DIR "/mendrake"), {c.argument});
+    ASSERT_TRUE(program.waitForFinished(30000));
+    const QString out = QString::fromUtf8(program.readAllStandardOutput());
+    const QString err = QString::fromUtf8(program.readAllStandardError());
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), c.status) << err.toStdString();
+    EXPECT_TRUE(c.standardOutput.isEmpty() ? out.isEmpty() : out.startsWith(c.standardOutput)) << out.toStdString();
+    if (!c.standardError.isEmpty()) {
+      EXPECT_TRUE(err.startsWith(c.standardError) && err.count(QLatin1Char('\n')) == 1) << err.toStdString();
+    }
+  }
+}
+
 class FileDropOnWindow : public WindowTest {
  protected:
   // A drag of the URLs entering the widget and, if taken, dropped there; whether it was taken.
