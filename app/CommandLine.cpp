@@ -72,7 +72,8 @@ std::vector<std::string> ExpandPaths(const std::vector<std::string>& paths, cons
     const std::filesystem::path absolute = (workingFolder / given).lexically_normal();
     std::error_code error;
     if (std::filesystem::is_directory(absolute, error)) {
-      if (auto inside = CrwFilesIn(absolute)) {
+      // A folder with no CRW file in it goes on as itself: the run says what it is.
+      if (auto inside = CrwFilesIn(absolute); inside && !inside->empty()) {
         files.insert(files.end(), inside->begin(), inside->end());
         continue;
       }

@@ -34,8 +34,8 @@ CommandLine ParseCommandLine(std::span<const char* const> arguments, const std::
 
 // The files the given paths stand for, in order, absolute: a folder stands for
 // the CRW files directly inside it (.crw in either letter case), sorted by
-// name. A path that does not exist, or a folder that cannot be listed, is
-// kept as it is, so the run names it with its reason.
+// name. A path that does not exist, a folder that cannot be listed or one with
+// no CRW file in it is kept as it is, so the run names it with its reason.
 std::vector<std::string> ExpandPaths(const std::vector<std::string>& paths, const std::filesystem::path& workingFolder);
 
 std::string HelpText();

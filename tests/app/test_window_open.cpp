@@ -65,9 +65,11 @@ TEST(CommandLineArguments, AFolderStandsForTheCrwFilesDirectlyInsideItSortedByNa
   std::filesystem::create_directories(folder / "inner");
   std::ofstream(folder / "inner" / "e.crw") << "x";
 
-  const std::vector<std::string> files = window::ExpandPaths({"missing.crw", folder.string(), ""}, "/work");
+  const std::string empty = (folder / "inner" / "d.crw").string();
+  std::filesystem::create_directories(empty);
+  const std::vector<std::string> files = window::ExpandPaths({"missing.crw", folder.string(), "", empty}, "/work");
   const std::vector<std::string> expected = {"/work/missing.crw", (folder / "a.crw").string(),
-                                             (folder / "b.CRW").string(), (folder / "c.Crw").string(), ""};
+                                             (folder / "b.CRW").string(), (folder / "c.Crw").string(), "", empty};
   EXPECT_EQ(files, expected);
 }
 
