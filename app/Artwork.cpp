@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 
 namespace mendrake {
 namespace {
@@ -104,7 +105,7 @@ void DrawCard(QPainter& painter) {
 void DrawStop(QPainter& painter) {
   QPolygonF octagon;
   for (int corner = 0; corner < 8; ++corner) {
-    const double angle = (22.5 + 45.0 * corner) * 3.14159265358979 / 180.0;
+    const double angle = (22.5 + 45.0 * corner) * std::numbers::pi / 180.0;
     octagon << QPointF(12 + 10.5 * std::cos(angle), 12 + 10.5 * std::sin(angle));
   }
   painter.setPen(QPen(QColor(120, 20, 20), 1));

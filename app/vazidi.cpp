@@ -104,10 +104,10 @@ TForm1::TForm1(Dialogs& dialogs, QWidget* parent) : QMainWindow(parent), dialogs
   context_ = std::make_unique<RepairContext>(RepairContext{state_, *Memo1, *platform_});
   resize(FittedClientArea(*this));
   // Files dropped anywhere on the window: on the window itself, the log box and the picture.
-  fileDrop_ = new FileDrop([this] { return runInProgress_; }, [this](const auto& paths) { OpenFiles(paths); }, this);
+  auto* fileDrop = new FileDrop([this] { return runInProgress_; }, [this](const auto& paths) { OpenFiles(paths); }, this);
   for (QWidget* target : {static_cast<QWidget*>(this), static_cast<QWidget*>(Memo1), Memo1->viewport(),
                           static_cast<QWidget*>(Image1)}) {
-    fileDrop_->Watch(*target);
+    fileDrop->Watch(*target);
   }
   FormCreate();
 }

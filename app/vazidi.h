@@ -18,7 +18,6 @@ class QToolButton;
 namespace mendrake {
 
 class Dialogs;
-class FileDrop;
 class LogMemo;
 class PictureView;
 class QtPlatform;
@@ -92,7 +91,6 @@ class TForm1 : public QMainWindow {
   AnalysisState state_;
   std::unique_ptr<QtPlatform> platform_;
   std::unique_ptr<RepairContext> context_;
-  FileDrop* fileDrop_ = nullptr;
   bool runInProgress_ = false;
   bool closeWhenRunEnds_ = false;
 };
