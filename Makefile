@@ -5,8 +5,9 @@ FUZZ_BUILD_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 60
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
+PREFIX ?= /usr/local
 
-.PHONY: all deps configure build run test bench fuzz clean
+.PHONY: all deps configure build run test bench fuzz install package clean
 
 all: build
 
@@ -25,6 +26,15 @@ run: build
 test: build
 	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 	@bash scripts/test-sanitized.sh $(SAN_BUILD_DIR) $(JOBS)
+
+# DESTDIR, when set, is honoured as well (staged installs).
+install: build
+	@cmake --install $(BUILD_DIR) --prefix $(PREFIX)
+
+# The Debian package, build/mendrake_<version>_amd64.deb, checked before it is offered.
+package: build
+	@cd $(BUILD_DIR) && cpack --config CPackConfig.cmake
+	@bash scripts/check-package.sh $(BUILD_DIR)
 
 bench: build
 	@bash bench/run-bench.sh $(BUILD_DIR)

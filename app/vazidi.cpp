@@ -7,6 +7,7 @@
 #include "app/CommandError.h"
 #include "app/CardRecoveryRun.h"
 #include "app/Dialogs.h"
+#include "app/FileDrop.h"
 #include "app/LogMemo.h"
 #include "app/PictureView.h"
 #include "app/QtPlatform.h"
@@ -102,6 +103,12 @@ TForm1::TForm1(Dialogs& dialogs, QWidget* parent) : QMainWindow(parent), dialogs
   platform_ = std::make_unique<QtPlatform>(*this, dialogs_, *Image1);
   context_ = std::make_unique<RepairContext>(RepairContext{state_, *Memo1, *platform_});
   resize(FittedClientArea(*this));
+  // Files dropped anywhere on the window: on the window itself, the log box and the picture.
+  auto* fileDrop = new FileDrop([this] { return runInProgress_; }, [this](const auto& paths) { OpenFiles(paths); }, this);
+  for (QWidget* target : {static_cast<QWidget*>(this), static_cast<QWidget*>(Memo1), Memo1->viewport(),
+                          static_cast<QWidget*>(Image1)}) {
+    fileDrop->Watch(*target);
+  }
   FormCreate();
 }
 
@@ -110,14 +117,13 @@ TForm1::~TForm1() = default;
 void TForm1::CreateActions() {
   const QStyle& look = *style();
   actRepair = NewCommand(this, "actRepair", QStringLiteral("&Repair/Open"), RepairOpenIcon(look));
-  actRecover = NewCommand(this, "actRecover", QStringLiteral("Recover from car&d"),
-                          look.standardIcon(QStyle::SP_DriveHDIcon));
+  actRecover = NewCommand(this, "actRecover", QStringLiteral("Recover from car&d"), CardIcon());
   actSave = NewCommand(this, "actSave", QStringLiteral("&Save"), SaveIcon(look));
   actSaveJPEG = NewCommand(this, "actSaveJPEG", QStringLiteral("Save &JPEG"), SaveJpegIcon());
-  actCancel = NewCommand(this, "actCancel", QStringLiteral("&Cancel"), CancelIcon(look));
+  actCancel = NewCommand(this, "actCancel", QStringLiteral("&Cancel"), CancelIcon());
   FileExit1 = NewCommand(this, "FileExit1", QStringLiteral("E&xit"), ExitIcon(look));
   actHelp = NewCommand(this, "actHelp", QStringLiteral("Help"), HelpIcon(look));
-  TBItem7 = NewCommand(this, "TBItem7", QStringLiteral("Website"), QIcon(WebsitePicture()));
+  TBItem7 = NewCommand(this, "TBItem7", QStringLiteral("Website"), WebsiteIcon());
 
   SetAccessKey(*actRepair, Qt::Key_R);
   SetAccessKey(*actRecover, Qt::Key_D);
@@ -245,10 +251,15 @@ void TForm1::actRepairExecute() {
   if (runInProgress_) return;
   std::vector<std::string> paths;
   for (const QString& path : dialogs_.AskOpenFileNames(this)) paths.push_back(QFile::encodeName(path).toStdString());
-  if (paths.empty()) return;
+  OpenFiles(paths);
+}
+
+bool TForm1::OpenFiles(const std::vector<std::string>& paths) {
+  if (runInProgress_ || paths.empty()) return false;
   RunCommand([&] { RunRepair(paths); });
   // A close asked for during the run takes effect now.
   if (closeWhenRunEnds_) close();
+  return true;
 }
 
 void TForm1::actRecoverExecute() {

@@ -63,6 +63,11 @@ class TForm1 : public QMainWindow {
   void actHelpExecute();
   void TBItem7Click();
 
+  // Runs "&Repair/Open" on the paths as if they had been chosen in the open
+  // dialog (the command line and dropped files come this way). Does nothing
+  // during a run or for no path; returns whether a run took place.
+  bool OpenFiles(const std::vector<std::string>& paths);
+
   // No context menu over the toolbar: it would offer to hide the commands.
   QMenu* createPopupMenu() override { return nullptr; }
 

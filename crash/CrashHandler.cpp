@@ -203,7 +203,17 @@ void InstallCrashHandler(const HandlerOptions& options, const std::string* curre
   state.record.executable[length > 0 ? length : 0] = '\0';
   Append(state.helper, sizeof state.helper, state.record.executable);
   if (char* slash = std::strrchr(state.helper, '/')) slash[1] = '\0';
+  const std::size_t programFolderLength = std::strlen(state.helper);
   Append(state.helper, sizeof state.helper, kHelperName);
+#ifdef MENDRAKE_HELPER_FROM_BINDIR
+  // Installed, the helper is no command of its own: it lives in the private
+  // program folder, found from the folder of the programs.
+  if (access(state.helper, X_OK) != 0) {
+    state.helper[programFolderLength] = '\0';
+    Append(state.helper, sizeof state.helper, MENDRAKE_HELPER_FROM_BINDIR "/");
+    Append(state.helper, sizeof state.helper, kHelperName);
+  }
+#endif
   handlerState = &state;
 
   // A stack overflow leaves no room to run the handler on the thread's own stack.

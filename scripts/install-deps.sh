@@ -5,12 +5,13 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config
-  qt6-base-dev libjpeg62-turbo-dev libunwind-dev libdw-dev
+  qt6-base-dev libjpeg62-turbo-dev libunwind-dev libdw-dev librsvg2-bin
   libgtest-dev libbenchmark-dev
   clang libclang-rt-14-dev
   dcraw libimage-exiftool-perl libjpeg-turbo-progs hyperfine time
   testdisk dosfstools mtools
   xvfb xauth xdotool imagemagick
+  dpkg-dev file desktop-file-utils appstream lintian
 )
 
 missing=()

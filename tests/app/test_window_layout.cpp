@@ -209,9 +209,12 @@ TEST_F(WindowLayout, WebsiteButtonShowsOurPictureAndNoText) {
   EXPECT_EQ(website->toolButtonStyle(), Qt::ToolButtonIconOnly);
   EXPECT_EQ(website->iconSize(), QSize(120, 25));
   EXPECT_EQ(form_->TBItem7->text(), QStringLiteral("Website"));
+  // The face at 120 by 25 pixels, and drawn anew at twice that for screens at a scale of 2.
   const QList<QSize> sizes = form_->TBItem7->icon().availableSizes();
-  ASSERT_EQ(sizes.size(), 1);
-  EXPECT_EQ(sizes.first(), QSize(120, 25));
+  EXPECT_EQ(sizes, QList<QSize>({QSize(120, 25), QSize(240, 50)}));
+  const QPixmap sharp = form_->TBItem7->icon().pixmap(QSize(120, 25), 2.0);
+  EXPECT_EQ(sharp.size(), QSize(240, 50));
+  EXPECT_EQ(sharp.devicePixelRatio(), 2.0);
   // Drawn, not blank: the middle of the picture is opaque.
   const QImage picture = form_->TBItem7->icon().pixmap(QSize(120, 25)).toImage();
   EXPECT_EQ(picture.pixelColor(60, 12).alpha(), 255);
