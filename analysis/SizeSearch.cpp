@@ -1,6 +1,6 @@
 #include "analysis/SizeSearch.h"
 
-#include "analysis/CandidateScan.h"
+#include "analysis/CandidateFeed.h"
 #include "analysis/ControlBytes.h"
 #include "analysis/HeaderCheck.h"
 #include "analysis/HeapWalker.h"
@@ -28,8 +28,8 @@ SizeSearchOutcome SearchTrueSize(RepairContext& context, FileImage& image) {
   Platform& platform = context.platform;
   HeapWalker walker(context, image);
   const std::int64_t rootStart = state.HLen;
-  const RootCandidateScan scan(image, rootStart, state.BigEndian);
   std::int64_t candidate = image.Size();
+  CandidateFeed scan(image, rootStart, state.BigEndian, candidate);
   bool found = false;
   // Every walk resets FFilesize, so a Save invoked during the search does nothing.
   if (rootStart < candidate) state.FFilesize = 0;

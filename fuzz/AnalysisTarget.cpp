@@ -1,4 +1,5 @@
 #include "analysis/AnalysisState.h"
+#include "analysis/CandidateFeed.h"
 #include "analysis/CandidateScan.h"
 #include "analysis/FileImage.h"
 #include "analysis/HeapWalker.h"
@@ -39,10 +40,14 @@ class CheckingLog : public LogBox {
   long lines_ = 0;
 };
 
-// The candidate scan must find what trying every candidate in turn finds. The
-// windows vary in width, so that hits fall at every place of a stride.
+// The candidate scan, and the feed that runs it on helper threads, must find
+// what trying every candidate in turn finds. The windows vary in width, so that
+// hits fall at every place of a stride; the feed's blocks are small and soon
+// crowded, so that answers come from helpers and from the calling thread.
 void CheckCandidateScan(const FileImage& image, std::int64_t rootStart, bool bigEndian) {
   const RootCandidateScan scan(image, rootStart, bigEndian);
+  CandidateFeed feed(image, rootStart, bigEndian, image.Size(),
+                     {.blockSize = 97, .helpers = 2, .helpFrom = 0, .maxHitsPerBlock = 5});
   std::int64_t highest = image.Size();
   while (highest > rootStart) {
     const std::int64_t lowest = std::max(rootStart + 1, highest - highest % 700);
@@ -55,6 +60,10 @@ void CheckCandidateScan(const FileImage& image, std::int64_t rootStart, bool big
     }
     if (hit.candidate != candidate || (candidate >= lowest && hit.directory != directory)) {
       Broken("the candidate scan differs from trying each candidate in turn");
+    }
+    const CandidateHit fed = feed.FirstPlausible(highest, lowest);
+    if (fed.candidate != hit.candidate || fed.directory != hit.directory) {
+      Broken("the candidate feed differs from the candidate scan");
     }
     highest = candidate - 1;
   }

@@ -1,3 +1,5 @@
+#include "analysis/CandidateFeed.h"
+#include "analysis/CandidateScan.h"
 #include "analysis/FileError.h"
 #include "analysis/SizeSearch.h"
 #include "tests/support/Sample.h"
@@ -426,6 +428,37 @@ TEST_P(SizeSearch, AFileThatCannotBeReadRaisesAndLogsNothing) {
 }
 
 // ---------------------------------------------------------------- the real sample
+
+// Behind a long tail the scan runs ahead on helper threads; its answers must
+// be the calling thread's own, in order, across blocks, in a crowded stretch
+// (a tail of zeros where every candidate leads to one directory) and past it.
+TEST(CandidateFeed, AnswersAsTheScanDoesWithHelpersAndCrowdedBlocks) {
+  constexpr std::int64_t kRootStart = 26;
+  Bytes bytes(kRootStart, 0);
+  bytes.insert(bytes.end(), {1, 0});  // a plausible count where pointer 0 leads
+  AppendJunk(bytes, JunkKind::kRandom, 2 << 20, 11);
+  bytes.resize(bytes.size() + (256 << 10), 0);
+  AppendJunk(bytes, JunkKind::kRandom, 1 << 20, 12);
+  FileImage image;
+  image.Assign(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+
+  for (const bool bigEndian : {false, true}) {
+    const RootCandidateScan scan(image, kRootStart, bigEndian);
+    CandidateFeed feed(image, kRootStart, bigEndian, image.Size(),
+                       {.blockSize = 4096, .helpers = 3, .helpFrom = 0, .maxHitsPerBlock = 16});
+    std::int64_t answers = 0;
+    for (std::int64_t highest = image.Size(); highest > kRootStart;) {
+      const std::int64_t lowest = std::max(kRootStart + 1, highest - 5000);
+      const CandidateHit expected = scan.FirstPlausible(highest, lowest);
+      const CandidateHit fed = feed.FirstPlausible(highest, lowest);
+      ASSERT_EQ(fed.candidate, expected.candidate) << "below " << highest;
+      ASSERT_EQ(fed.directory, expected.directory) << "below " << highest;
+      answers += expected.candidate >= lowest;
+      highest = expected.candidate - 1;
+    }
+    EXPECT_GT(answers, (256 << 10) - 8);  // the zeros gave a hit at nearly every candidate
+  }
+}
 
 TEST(SampleFile, GivesTheIntactFileLog) {
   MENDRAKE_REQUIRE_SAMPLE(path);
