@@ -90,8 +90,9 @@ CandidateFeed::Block& CandidateFeed::WaitFor(std::int64_t block) {
     searching_ = block;
     changed_.notify_all();
   }
-  changed_.wait(lock, [&] { return ready_.count(block) != 0; });
-  return ready_.at(block);
+  changed_.wait(lock, [&] { return ready_.count(block) != 0 || abandoned_; });
+  const auto found = ready_.find(block);
+  return found != ready_.end() ? found->second : leftToCaller_;
 }
 
 void CandidateFeed::Help() {
@@ -106,7 +107,12 @@ void CandidateFeed::Help() {
     Block scanned = ScanBlock(block);
     {
       const std::lock_guard lock(mutex_);
-      if (block >= searching_) ready_.emplace(block, std::move(scanned));
+      try {
+        if (block >= searching_) ready_.emplace(block, std::move(scanned));
+      } catch (const std::bad_alloc&) {
+        // Without room for a block's answers the search scans on its own.
+        abandoned_ = true;
+      }
     }
     changed_.notify_all();
   }

@@ -79,6 +79,10 @@ class CandidateFeed {
   std::int64_t nextToScan_ = 0;
   std::int64_t searching_ = 0;
   bool stopping_ = false;
+  // Set when a block's answers could not be kept: blocks not ready by then are
+  // scanned by the calling thread, as leftToCaller_ says.
+  bool abandoned_ = false;
+  Block leftToCaller_{.hits = {}, .crowded = true, .cursor = 0};
   std::vector<std::thread> helpers_;
 };
 
