@@ -5,14 +5,24 @@
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPolygonF>
 #include <QStyle>
 
 #include <algorithm>
 #include <cmath>
+#include <initializer_list>
 #include <numbers>
 
 namespace mendrake {
 namespace {
+
+// A closed outline through the points, in order.
+QPainterPath Outline(std::initializer_list<QPointF> points) {
+  QPainterPath path;
+  path.addPolygon(QPolygonF(QList<QPointF>(points)));
+  path.closeSubpath();
+  return path;
+}
 
 constexpr QSize kWebsiteSize(120, 25);
 
@@ -53,26 +63,12 @@ void DrawSaveJpeg(QPainter& painter) {
   painter.setPen(Qt::NoPen);
   painter.setBrush(QColor(250, 200, 40));
   painter.drawEllipse(QPointF(15.5, 6.5), 2.2, 2.2);
-  QPainterPath hill;
-  hill.moveTo(2, 17);
-  hill.lineTo(8, 9);
-  hill.lineTo(12, 13);
-  hill.lineTo(14.5, 11);
-  hill.lineTo(20.5, 17);
-  hill.closeSubpath();
+  const QPainterPath hill = Outline({{2, 17}, {8, 9}, {12, 13}, {14.5, 11}, {20.5, 17}});
   painter.setBrush(QColor(60, 140, 60));
   painter.drawPath(hill);
 
   // The arrow: out of the file, onto the disk.
-  QPainterPath arrow;
-  arrow.moveTo(17, 12);
-  arrow.lineTo(21, 12);
-  arrow.lineTo(21, 17);
-  arrow.lineTo(23.5, 17);
-  arrow.lineTo(19, 22.5);
-  arrow.lineTo(14.5, 17);
-  arrow.lineTo(17, 17);
-  arrow.closeSubpath();
+  const QPainterPath arrow = Outline({{17, 12}, {21, 12}, {21, 17}, {23.5, 17}, {19, 22.5}, {14.5, 17}, {17, 17}});
   painter.setPen(QPen(QColor(20, 70, 20), 0.8));
   painter.setBrush(QColor(40, 170, 60));
   painter.drawPath(arrow);
@@ -80,13 +76,7 @@ void DrawSaveJpeg(QPainter& painter) {
 
 void DrawCard(QPainter& painter) {
   // The card's body, its top right corner cut as on a real card.
-  QPainterPath body;
-  body.moveTo(4.5, 2.5);
-  body.lineTo(15.5, 2.5);
-  body.lineTo(19.5, 6.5);
-  body.lineTo(19.5, 21.5);
-  body.lineTo(4.5, 21.5);
-  body.closeSubpath();
+  const QPainterPath body = Outline({{4.5, 2.5}, {15.5, 2.5}, {19.5, 6.5}, {19.5, 21.5}, {4.5, 21.5}});
   painter.setPen(QPen(QColor(20, 30, 60), 1));
   painter.setBrush(QColor(45, 75, 140));
   painter.drawPath(body);
