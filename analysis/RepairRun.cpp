@@ -43,7 +43,6 @@ std::string FilesNotProcessedNote(const std::vector<std::string>& paths, std::si
 }  // namespace
 
 bool RepairFileOfRun(RepairContext& context, FileImage& image, const std::string& path) {
-  AnalysisState& state = context.state;
   // The hook refers to the context: it goes with this call, also on an error.
   struct LoadProgressScope {
     FileImage& image;
@@ -53,10 +52,7 @@ bool RepairFileOfRun(RepairContext& context, FileImage& image, const std::string
     context.platform.ProcessEventsIfDue();
     return !context.state.Aborted;
   });
-  state.CurrentFileIdentity = {};
-  const bool passed = RepairFile(context, image, path);
-  state.CurrentFileIdentity = image.SourceIdentity();
-  return passed;
+  return RepairFile(context, image, path);
 }
 
 RunOutcome RepairRun(RepairContext& context, const std::vector<std::string>& paths) {

@@ -24,8 +24,7 @@ struct RunOutcome {
 RunOutcome RepairRun(RepairContext& context, const std::vector<std::string>& paths);
 
 // RepairFile for one file of a run, with the window kept alive while a large
-// file loads (Cancel stops the load as it stops the search) and the identity
-// of the file read kept in the state for the writers.
+// file loads (Cancel stops the load as it stops the search).
 bool RepairFileOfRun(RepairContext& context, FileImage& image, const std::string& path);
 
 }  // namespace mendrake

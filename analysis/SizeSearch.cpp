@@ -13,6 +13,7 @@ namespace {
 
 void ResetForFile(AnalysisState& state) {
   state.CurrentFilename.clear();
+  state.CurrentFileIdentity = {};
   state.JPEGStart = 0;
   state.FoundName = false;
   state.FoundJPEG = false;
@@ -99,6 +100,8 @@ bool RepairFile(RepairContext& context, FileImage& image, const std::string& pat
   // Reset before the load, so a file that cannot be read leaves no stale results.
   ResetForFile(context.state);
   image.LoadFromFile(path);
+  // The writers copy from the source only while it is still this file.
+  context.state.CurrentFileIdentity = image.SourceIdentity();
   return AnalyseLoadedImage(context, image, path);
 }
 
