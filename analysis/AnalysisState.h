@@ -1,6 +1,6 @@
 #pragma once
 
-#include "analysis/FileIdentity.h"
+#include "files/FileIdentity.h"
 
 #include <cstdint>
 #include <string>

@@ -1,8 +1,8 @@
 #include "analysis/FileImage.h"
 
-#include "analysis/FileError.h"
-#include "analysis/FileIo.h"
-#include "analysis/LargeBuffer.h"
+#include "files/FileError.h"
+#include "files/FileIo.h"
+#include "files/LargeBuffer.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "analysis/FileIdentity.h"
+#include "files/FileIo.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -23,7 +23,7 @@ struct ImageBufferRelease {
 // 32 bits, so an image holds less than 2 GiB.
 class FileImage {
  public:
-  static constexpr std::int64_t kMaxSize = 0x7FFFFFFF;
+  static constexpr std::int64_t kMaxSize = kMaxReadableSize;
 
   FileImage() = default;
   FileImage(const FileImage&) = delete;

@@ -1,6 +1,6 @@
 #include "analysis/HeapWalker.h"
 
-#include "analysis/ControlBytes.h"
+#include "files/ControlBytes.h"
 #include "analysis/Windows1252.h"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 #include "analysis/RepairRun.h"
 
-#include "analysis/ControlBytes.h"
-#include "analysis/FileError.h"
+#include "files/ControlBytes.h"
+#include "files/FileError.h"
 #include "analysis/FileImage.h"
 #include "analysis/SizeSearch.h"
 #include "output/Preview.h"

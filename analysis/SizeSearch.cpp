@@ -1,7 +1,7 @@
 #include "analysis/SizeSearch.h"
 
 #include "analysis/CandidateFeed.h"
-#include "analysis/ControlBytes.h"
+#include "files/ControlBytes.h"
 #include "analysis/HeaderCheck.h"
 #include "analysis/HeapWalker.h"
 #include "analysis/RootHeapEnd.h"

@@ -1,6 +1,6 @@
 #include "app/CardRecoveryRun.h"
 
-#include "analysis/FileError.h"
+#include "files/FileError.h"
 #include "output/JpegDecoder.h"
 #include "recovery/CardRecovery.h"
 

@@ -1,7 +1,7 @@
 #include "app/CommandError.h"
 
-#include "analysis/ControlBytes.h"
-#include "analysis/FileError.h"
+#include "files/ControlBytes.h"
+#include "files/FileError.h"
 
 #include <QFile>
 

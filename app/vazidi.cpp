@@ -1,6 +1,6 @@
 #include "app/vazidi.h"
 
-#include "analysis/FileError.h"
+#include "files/FileError.h"
 #include "analysis/RepairRun.h"
 #include "app/Artwork.h"
 #include "app/Banner.h"

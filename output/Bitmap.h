@@ -1,6 +1,6 @@
 #pragma once
 
-#include "analysis/LargeBuffer.h"
+#include "files/LargeBuffer.h"
 
 #include <cstdint>
 #include <vector>

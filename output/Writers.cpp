@@ -1,8 +1,8 @@
 #include "output/Writers.h"
 
-#include "analysis/ControlBytes.h"
-#include "analysis/FileError.h"
-#include "analysis/FileIo.h"
+#include "files/ControlBytes.h"
+#include "files/FileError.h"
+#include "files/FileIo.h"
 #include "output/OutputNames.h"
 
 #include <filesystem>

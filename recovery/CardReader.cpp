@@ -1,6 +1,6 @@
 #include "recovery/CardReader.h"
 
-#include "analysis/FileError.h"
+#include "files/FileError.h"
 
 #include <cerrno>
 #include <cstring>

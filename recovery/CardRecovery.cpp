@@ -1,7 +1,7 @@
 #include "recovery/CardRecovery.h"
 
 #include "analysis/FileImage.h"
-#include "analysis/FileIo.h"
+#include "files/FileIo.h"
 #include "recovery/CrwEnd.h"
 
 #include <algorithm>

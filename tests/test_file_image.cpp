@@ -1,6 +1,6 @@
-#include "analysis/FileError.h"
+#include "files/FileError.h"
 #include "analysis/FileImage.h"
-#include "analysis/FileIo.h"
+#include "files/FileIo.h"
 #include "tests/support/CrwBuilder.h"
 #include "tests/support/ScratchFolder.h"
 

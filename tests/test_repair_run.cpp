@@ -1,4 +1,4 @@
-#include "analysis/FileError.h"
+#include "files/FileError.h"
 #include "analysis/RepairRun.h"
 #include "tests/support/RunFixture.h"
 

@@ -1,6 +1,6 @@
 #include "analysis/CandidateFeed.h"
 #include "analysis/CandidateScan.h"
-#include "analysis/FileError.h"
+#include "files/FileError.h"
 #include "analysis/SizeSearch.h"
 #include "tests/support/Sample.h"
 #include "tests/support/AnalysisHarness.h"

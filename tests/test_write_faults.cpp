@@ -1,7 +1,7 @@
 // Writes that fail: a full card, a read-only folder, a folder gone between the
 // run and Save. Each must end with an error that names the file and the
 // reason, leave no partial output and keep an existing file of the output name.
-#include "analysis/FileError.h"
+#include "files/FileError.h"
 #include "analysis/RepairRun.h"
 #include "output/SaveCommands.h"
 #include "output/Writers.h"

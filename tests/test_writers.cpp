@@ -1,4 +1,4 @@
-#include "analysis/FileError.h"
+#include "files/FileError.h"
 #include "output/SaveCommands.h"
 #include "output/Writers.h"
 #include "tests/support/RunFixture.h"

@@ -1,6 +1,6 @@
 #include "tools/CrwlogOptions.h"
 
-#include "analysis/ControlBytes.h"
+#include "files/ControlBytes.h"
 
 #include <string_view>
 

@@ -1,6 +1,6 @@
 #include "tools/RecoverCommand.h"
 
-#include "analysis/FileError.h"
+#include "files/FileError.h"
 #include "recovery/CardRecovery.h"
 
 #include <chrono>

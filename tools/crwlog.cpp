@@ -3,9 +3,9 @@
 // and, with two or more files, writes the repaired copies and thumbnails next
 // to them. --preview-ppm FILE also writes the last preview shown as binary PPM.
 // The exit status says what happened (crwlog --help).
-#include "analysis/ControlBytes.h"
-#include "analysis/FileError.h"
-#include "analysis/FileIo.h"
+#include "files/ControlBytes.h"
+#include "files/FileError.h"
+#include "files/FileIo.h"
 #include "analysis/LogBox.h"
 #include "analysis/Platform.h"
 #include "analysis/RepairRun.h"

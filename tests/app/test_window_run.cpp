@@ -1,6 +1,6 @@
 // What the window does while a repair run is in progress, and when a command fails.
 #include "analysis/AnalysisState.h"
-#include "analysis/FileError.h"
+#include "files/FileError.h"
 #include "app/LogMemo.h"
 #include "app/MendrakeApplication.h"
 #include "app/QtPlatform.h"

@@ -1,4 +1,4 @@
-#include "analysis/ControlBytes.h"
+#include "files/ControlBytes.h"
 
 #include <cstdint>
 

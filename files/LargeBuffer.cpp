@@ -1,4 +1,4 @@
-#include "analysis/LargeBuffer.h"
+#include "files/LargeBuffer.h"
 
 #include <sys/mman.h>
 

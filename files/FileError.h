@@ -1,6 +1,6 @@
 #pragma once
 
-#include "analysis/ControlBytes.h"
+#include "files/ControlBytes.h"
 
 #include <stdexcept>
 #include <string>

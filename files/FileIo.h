@@ -1,6 +1,6 @@
 #pragma once
 
-#include "analysis/FileIdentity.h"
+#include "files/FileIdentity.h"
 
 #include <cstdint>
 #include <string>
@@ -9,6 +9,10 @@ namespace mendrake {
 
 // POSIX file access for the file image and the writers. Every failure throws
 // FileError naming the file and the system's reason.
+
+// The largest file OpenForReading accepts: a file image holds its size and
+// positions as signed 32-bit values.
+inline constexpr std::int64_t kMaxReadableSize = 0x7FFFFFFF;
 
 // Closes a descriptor on every way out of a scope.
 class Descriptor {

@@ -1,7 +1,6 @@
-#include "analysis/FileIo.h"
+#include "files/FileIo.h"
 
-#include "analysis/FileError.h"
-#include "analysis/FileImage.h"
+#include "files/FileError.h"
 
 #include <cerrno>
 #include <chrono>
@@ -148,7 +147,7 @@ OpenSource OpenForReading(const std::string& path) {
   if (::fstat(file.get(), &info) != 0) throw FileError(path, "cannot read the file: " + SystemReason(errno));
   if (S_ISDIR(info.st_mode)) throw FileError(path, "this is a folder, not a file");
   if (!S_ISREG(info.st_mode)) throw FileError(path, "this is not a regular file");
-  if (info.st_size > FileImage::kMaxSize) {
+  if (info.st_size > kMaxReadableSize) {
     throw FileError(path, "the file is 2 GiB or larger, which is more than Mendrake can hold");
   }
   // Reads of a regular file never wait anyway; the flag goes so that no
