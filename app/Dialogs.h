@@ -26,8 +26,9 @@ class Dialogs {
   virtual std::optional<QString> AskSaveFileName(QWidget* parent, const QString& defaultSuffix,
                                                  const QStringList& nameFilters) = 0;
 
-  // Hands a web address to the desktop's default browser; reports nothing.
-  virtual void OpenWebAddress(const QUrl& address) = 0;
+  // Hands an address (a web page or a local file) to the desktop's default
+  // browser; false when none could be started for it.
+  virtual bool OpenWebAddress(const QUrl& address) = 0;
 
   // The card image file or card device to recover from, or nothing when the
   // user cancelled. Not every host offers card recovery: none by default.

@@ -92,7 +92,7 @@ std::optional<QString> QtDialogs::AskSaveFileName(QWidget* parent, const QString
   return lastSavedName_;
 }
 
-void QtDialogs::OpenWebAddress(const QUrl& address) { QDesktopServices::openUrl(address); }
+bool QtDialogs::OpenWebAddress(const QUrl& address) { return QDesktopServices::openUrl(address); }
 
 void QtDialogs::ShowError(QWidget* parent, const QString& title, const QString& text) {
   QMessageBox::critical(parent, title, text);

@@ -22,7 +22,7 @@ class QtDialogs : public Dialogs {
                                          const QStringList& nameFilters) override;
   std::optional<QString> AskCardSource(QWidget* parent) override;
   std::optional<QString> AskOutputFolder(QWidget* parent) override;
-  void OpenWebAddress(const QUrl& address) override;
+  bool OpenWebAddress(const QUrl& address) override;
   void ShowError(QWidget* parent, const QString& title, const QString& text) override;
 
   QFileDialog* OpenDialog1() const { return openDialog_; }

@@ -9,6 +9,7 @@
 #include "app/Dialogs.h"
 #include "app/FileDrop.h"
 #include "app/LogMemo.h"
+#include "app/Manual.h"
 #include "app/PictureView.h"
 #include "app/QtPlatform.h"
 #include "output/SaveCommands.h"
@@ -25,12 +26,7 @@
 #include <QStyle>
 #include <QToolBar>
 #include <QToolButton>
-#include <QUrl>
 #include <QVBoxLayout>
-
-#ifndef MENDRAKE_HOMEPAGE_URL
-#error "MENDRAKE_HOMEPAGE_URL must be defined by the build"
-#endif
 
 namespace mendrake {
 namespace {
@@ -319,7 +315,7 @@ void TForm1::actHelpExecute() {
   for (const std::string_view line : HelpLines()) Memo1->Append(line);
 }
 
-void TForm1::TBItem7Click() { dialogs_.OpenWebAddress(QUrl(QStringLiteral(MENDRAKE_HOMEPAGE_URL))); }
+void TForm1::TBItem7Click() { OpenManual(dialogs_, *Memo1); }
 
 void TForm1::closeEvent(QCloseEvent* event) {
   if (runInProgress_) {

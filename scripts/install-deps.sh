@@ -11,7 +11,7 @@ packages=(
   dcraw libimage-exiftool-perl libjpeg-turbo-progs hyperfine time
   testdisk dosfstools mtools
   xvfb xauth xdotool imagemagick
-  dpkg-dev file desktop-file-utils appstream lintian
+  dpkg-dev file desktop-file-utils appstream lintian cmark
 )
 
 missing=()

@@ -17,7 +17,7 @@ class NoDialogs : public Dialogs {
  public:
   std::vector<QString> AskOpenFileNames(QWidget*) override { return {}; }
   std::optional<QString> AskSaveFileName(QWidget*, const QString&, const QStringList&) override { return {}; }
-  void OpenWebAddress(const QUrl&) override {}
+  bool OpenWebAddress(const QUrl&) override { return false; }
   void ShowError(QWidget*, const QString&, const QString&) override {}
 };
 

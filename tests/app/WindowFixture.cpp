@@ -40,7 +40,10 @@ std::optional<QString> ScriptedDialogs::AskSaveFileName(QWidget*, const QString&
   return answer;
 }
 
-void ScriptedDialogs::OpenWebAddress(const QUrl& address) { openedAddresses.push_back(address); }
+bool ScriptedDialogs::OpenWebAddress(const QUrl& address) {
+  openedAddresses.push_back(address);
+  return browserOpens;
+}
 
 void ScriptedDialogs::ShowError(QWidget*, const QString&, const QString& text) { errors.push_back(text); }
 

@@ -48,6 +48,8 @@ class ScriptedDialogs : public Dialogs {
   int openRequests = 0;
   std::vector<SaveRequest> saveRequests;
   std::vector<QUrl> openedAddresses;
+  // Whether the desktop has a browser that opens the addresses.
+  bool browserOpens = true;
   std::vector<QString> errors;
 
   std::vector<QString> AskOpenFileNames(QWidget* parent) override;
@@ -55,7 +57,7 @@ class ScriptedDialogs : public Dialogs {
                                          const QStringList& nameFilters) override;
   std::optional<QString> AskCardSource(QWidget*) override { return cardAnswer; }
   std::optional<QString> AskOutputFolder(QWidget*) override { return folderAnswer; }
-  void OpenWebAddress(const QUrl& address) override;
+  bool OpenWebAddress(const QUrl& address) override;
   void ShowError(QWidget* parent, const QString& title, const QString& text) override;
 };
 

@@ -1,11 +1,15 @@
 // Each command through its toolbar action, its button and its access key.
 #include "app/LogMemo.h"
+#include "app/Manual.h"
 #include "app/PictureView.h"
 #include "tests/app/WindowFixture.h"
 #include "tests/app/WindowTestMain.h"
 
 #include <QAction>
+#include <QDir>
 #include <QFileInfo>
+#include <QImage>
+#include <QRegularExpression>
 #include <QTest>
 #include <QToolBar>
 #include <QToolButton>
@@ -81,7 +85,7 @@ TEST_F(WindowCommands, ToolbarButtonsRunTheirCommands) {
   EXPECT_EQ(LogLines().size(), 3 + 12);
   QTest::mouseClick(form_->WebsiteButton, Qt::LeftButton);
   ASSERT_EQ(dialogs_.openedAddresses.size(), 1u);
-  EXPECT_EQ(dialogs_.openedAddresses.front(), QUrl(QStringLiteral(MENDRAKE_HOMEPAGE_URL)));
+  EXPECT_EQ(dialogs_.openedAddresses.front(), QUrl::fromLocalFile(ManualPath()));
   QTest::mouseClick(toolbar->widgetForAction(form_->FileExit1), Qt::LeftButton);
   EXPECT_FALSE(form_->isVisible());
 }
@@ -189,11 +193,40 @@ TEST_F(WindowCommands, SavesDoNothingBeforeAnyRun) {
   EXPECT_TRUE(dialogs_.errors.empty());
 }
 
-TEST_F(WindowCommands, WebsiteOpensTheMakersAddress) {
+// The Website button opens the manual: the README as HTML, here the one in
+// the build tree, with every picture it shows beside it.
+TEST_F(WindowCommands, WebsiteOpensTheManualOrSaysWhereItIs) {
+  const QStringList before = LogLines();
   form_->TBItem7->trigger();
   ASSERT_EQ(dialogs_.openedAddresses.size(), 1u);
-  EXPECT_EQ(dialogs_.openedAddresses.front().toString(), QStringLiteral(MENDRAKE_HOMEPAGE_URL));
-  EXPECT_TRUE(dialogs_.openedAddresses.front().isValid());
+  const QUrl address = dialogs_.openedAddresses.front();
+  ASSERT_TRUE(address.isLocalFile()) << address.toString().toStdString();
+  const QFileInfo manual(address.toLocalFile());
+  EXPECT_EQ(manual.canonicalFilePath(),
+            QFileInfo(QStringLiteral(MENDRAKE_MANUAL_BUILD_DIR "/manual.html")).canonicalFilePath());
+  EXPECT_EQ(LogLines(), before) << "an opened manual needs no word in the log";
+
+  QFile page(manual.filePath());
+  ASSERT_TRUE(page.open(QIODevice::ReadOnly));
+  const QString html = QString::fromUtf8(page.readAll());
+  EXPECT_TRUE(html.contains(QStringLiteral("<h1>Mendrake</h1>")));
+  EXPECT_TRUE(html.contains(QStringLiteral("<h2>Using the window</h2>")));
+  QStringList pictures;
+  for (const QRegularExpressionMatch& image :
+       QRegularExpression(QStringLiteral("<img src=\"([^\"]+)\"")).globalMatch(html)) {
+    pictures << image.captured(1);
+  }
+  EXPECT_EQ(pictures, QStringList({QStringLiteral("docs/mendrake-window.png"), QStringLiteral("docs/recover-from-card.png")}));
+  for (const QString& picture : pictures) {
+    EXPECT_FALSE(QImage(manual.dir().filePath(picture)).isNull()) << picture.toStdString() << " does not show";
+  }
+
+  // No browser on this desktop: the log says where the manual is.
+  dialogs_.browserOpens = false;
+  form_->TBItem7->trigger();
+  EXPECT_EQ(dialogs_.openedAddresses.size(), 2u);
+  EXPECT_EQ(LogLines(), before + QStringList({QStringLiteral("No browser could open the manual. It is at ") +
+                                              QDir::toNativeSeparators(manual.filePath())}));
 }
 
 }  // namespace
