@@ -51,7 +51,9 @@ QtPlatform::~QtPlatform() {
 }
 
 void QtPlatform::ProcessEventsIfDue() {
-  if (sinceEvents_.elapsed() < kEventIntervalMs) return;
+  ++clockChecks_;
+  const bool chosen = chooser_ && chooser_(clockChecks_);
+  if (!chosen && sinceEvents_.elapsed() < kEventIntervalMs) return;
   ++eventRounds_;
   QCoreApplication::processEvents(QEventLoop::AllEvents);
   sinceEvents_.restart();

@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QStringList>
 
+#include <functional>
 #include <string>
 
 class QWidget;
@@ -37,6 +38,13 @@ class QtPlatform final : public Platform {
                                              const std::string& filter) override;
   void ShowPicture(const RgbBitmap& picture) override;
 
+  // Asked at every look at the clock, with the number of looks so far;
+  // answering true processes pending events at once, whatever the time. Tests
+  // use it to put a user's action at a chosen point of a run (post the action,
+  // answer true) instead of hoping the run still goes on when it arrives.
+  using EventRoundChooser = std::function<bool(long clockCheck)>;
+  void SetEventRoundChooser(EventRoundChooser chooser) { chooser_ = std::move(chooser); }
+
   int BusyDepth() const { return busyDepth_; }
   // How often pending events were processed (for measurements and tests).
   long EventRounds() const { return eventRounds_; }
@@ -46,7 +54,9 @@ class QtPlatform final : public Platform {
   Dialogs& dialogs_;
   PictureView& pictureView_;
   QElapsedTimer sinceEvents_;
+  EventRoundChooser chooser_;
   int busyDepth_ = 0;
+  long clockChecks_ = 0;
   long eventRounds_ = 0;
 };
 

@@ -1,6 +1,7 @@
 #include "tests/app/WindowFixture.h"
 
 #include "app/LogMemo.h"
+#include "app/QtPlatform.h"
 
 #include <QApplication>
 #include <QBuffer>
@@ -87,6 +88,25 @@ void WindowTest::Settle() {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QCoreApplication::processEvents();
   }
+}
+
+const std::size_t WindowTest::kJunkOfSeveralClockChecks = 8 * Platform::kWorkUnitsPerClockCheck;
+
+void WindowTest::DuringTheSearchOf(const QString& path, std::function<void()> action) {
+  const QString started = QStringLiteral("Repairing file ") + path;
+  auto posted = std::make_shared<bool>(false);
+  form_->Platform().SetEventRoundChooser([this, started, posted, action = std::move(action)](long) {
+    if (*posted || !LogLines().contains(started)) return false;
+    *posted = true;
+    QMetaObject::invokeMethod(
+        form_.get(),
+        [this, action] {
+          actedDuringRun_ = form_->RunInProgress();
+          action();
+        },
+        Qt::QueuedConnection);
+    return true;
+  });
 }
 
 // Drags the toolbar by its handle to a point on the screen, as the mouse would.

@@ -77,10 +77,21 @@ class WindowTest : public ::testing::Test {
   static void PressAccessKey(QWidget* target, Qt::Key letter, bool shift = false);
   // Lets the window handle what is pending (layout, paint, deferred closes).
   static void Settle();
+  // Does what the user does during the size search of path: at the first look
+  // at the clock once that search has begun, the action is posted as the
+  // user's input would be and the window processes its events then. The test
+  // decides the moment; no timer races the search. actedDuringRun_ tells
+  // whether the action ran while the run was still in progress.
+  void DuringTheSearchOf(const QString& path, std::function<void()> action);
+
+  // Junk behind a file long enough that its search looks at the clock several
+  // times: a size search notes one unit of work per candidate.
+  static const std::size_t kJunkOfSeveralClockChecks;
 
   ScriptedDialogs dialogs_;
   std::unique_ptr<TForm1> form_;
   std::unique_ptr<QTemporaryDir> folder_;
+  bool actedDuringRun_ = false;
 };
 
 // Drags the toolbar by its handle to a point on the screen, as the mouse would.

@@ -12,7 +12,6 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTest>
-#include <QTimer>
 
 #include <filesystem>
 #include <fstream>
@@ -133,7 +132,10 @@ TEST_F(FileDropOnWindow, DroppedFilesAndFoldersRunRepairOpenAsIfChosenInTheOpenD
                             QUrl::fromLocalFile(PathIn(QStringLiteral("card")))};
 
   ASSERT_TRUE(DragAndDrop(form_->Image1, urls));
-  ASSERT_TRUE(QTest::qWaitFor([this] { return LogLines().contains(QStringLiteral("Successfully repaired file.")) && !form_->RunInProgress(); }));
+  // The run starts once the drop is over, as the window's next events are handled.
+  Settle();
+  ASSERT_TRUE(LogLines().contains(QStringLiteral("Successfully repaired file.")));
+  ASSERT_FALSE(form_->RunInProgress());
   EXPECT_EQ(RepairedFiles(), QStringList({QStringLiteral("Repairing file ") + first, QStringLiteral("Repairing file ") + inside}));
   EXPECT_EQ(dialogs_.openRequests, 0);
   // Two files: both written next to their sources, as with the open dialog.
@@ -144,25 +146,24 @@ TEST_F(FileDropOnWindow, DroppedFilesAndFoldersRunRepairOpenAsIfChosenInTheOpenD
 }
 
 TEST_F(FileDropOnWindow, ADropDuringARunIsRefusedAndChangesNothing) {
-  const QString running = WriteTestFile(QStringLiteral("long.crw"), MakeFileWithJpeg(32, 24, Qt::red, std::size_t{24} << 20));
+  const QString running = WriteTestFile(QStringLiteral("long.crw"), MakeFileWithJpeg(32, 24, Qt::red, kJunkOfSeveralClockChecks));
   const QString dropped = WriteTestFile(QStringLiteral("dropped.crw"), MakeFileWithJpeg(32, 24, Qt::blue));
-  bool taken = true, sawRun = false;
-  dialogs_.afterOpen = [&] {
-    QTimer::singleShot(0, form_.get(), [&] {
-      sawRun = form_->RunInProgress();
-      taken = DragAndDrop(form_.get(), {QUrl::fromLocalFile(dropped)}) ||
-              DragAndDrop(form_->Memo1->viewport(), {QUrl::fromLocalFile(dropped)});
-    });
-  };
+  bool taken = true;
+  DuringTheSearchOf(running, [&] {
+    taken = DragAndDrop(form_.get(), {QUrl::fromLocalFile(dropped)}) ||
+            DragAndDrop(form_->Memo1->viewport(), {QUrl::fromLocalFile(dropped)});
+  });
   RepairThrough({running});
-  ASSERT_TRUE(sawRun) << "the window did not handle events during the search";
+  ASSERT_TRUE(actedDuringRun_) << "the window did not handle events during the search";
   EXPECT_FALSE(taken);
   Settle();
   EXPECT_EQ(RepairedFiles(), QStringList({QStringLiteral("Repairing file ") + running}));
 
   // Once the run is over, the same drop is taken.
   EXPECT_TRUE(DragAndDrop(form_->Memo1->viewport(), {QUrl::fromLocalFile(dropped)}));
-  ASSERT_TRUE(QTest::qWaitFor([this] { return RepairedFiles().size() == 1 && RepairedFiles().first().endsWith(QStringLiteral("dropped.crw")); }));
+  Settle();
+  ASSERT_EQ(RepairedFiles().size(), 1);
+  EXPECT_TRUE(RepairedFiles().first().endsWith(QStringLiteral("dropped.crw")));
 }
 
 // The launcher and the metainfo as the desktop's own tools read them.

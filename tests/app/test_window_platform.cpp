@@ -220,6 +220,24 @@ TEST_F(PlatformTest, PendingEventsAreHandledOnceTheirTimeHasCome) {
   EXPECT_EQ(platform_.EventRounds(), 1);
 }
 
+// Tests put a user's action at a chosen point of a run this way.
+TEST_F(PlatformTest, AChosenClockCheckHandlesPendingEventsAtOnce) {
+  std::vector<long> asked;
+  platform_.SetEventRoundChooser([&](long check) {
+    asked.push_back(check);
+    return check == 3;
+  });
+  bool delivered = false;
+  const long before = platform_.EventRounds();
+  for (int i = 0; i < 2; ++i) platform_.ProcessEventsIfDue();
+  QMetaObject::invokeMethod(&window_, [&] { delivered = true; }, Qt::QueuedConnection);
+  platform_.ProcessEventsIfDue();
+  EXPECT_TRUE(delivered);
+  EXPECT_EQ(asked, (std::vector<long>{1, 2, 3}));
+  EXPECT_GE(platform_.EventRounds(), before + 1);
+  platform_.SetEventRoundChooser(nullptr);
+}
+
 TEST_F(PlatformTest, PictureIsCopiedIntoTheView) {
   RgbBitmap bitmap;
   bitmap.width = 2;

@@ -13,7 +13,6 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 #include <QToolBar>
 
 #include <stdexcept>
@@ -21,27 +20,12 @@
 namespace mendrake::testing {
 namespace {
 
-// Long enough a search that the window handles events in the middle of it.
-constexpr std::size_t kLongJunk = std::size_t{24} << 20;
-
 class WindowDuringRun : public WindowTest {
  protected:
-  // A file whose search takes a while: a thumbnail, then megabytes of junk.
+  // A file whose search takes several looks at the clock: a thumbnail, then junk.
   QString LongSearchFile(const QString& name) {
-    return WriteTestFile(name, MakeFileWithJpeg(64, 48, Qt::darkGreen, kLongJunk));
+    return WriteTestFile(name, MakeFileWithJpeg(64, 48, Qt::darkGreen, kJunkOfSeveralClockChecks));
   }
-
-  // Does what the user does once the search has started.
-  void DuringTheRun(std::function<void()> action) {
-    dialogs_.afterOpen = [this, action = std::move(action)] {
-      QTimer::singleShot(0, form_.get(), [this, action] {
-        sawRun_ = form_->RunInProgress();
-        action();
-      });
-    };
-  }
-
-  bool sawRun_ = false;
 };
 
 bool IsCancelLine(const QString& line) { return line.contains(QStringLiteral("cancel"), Qt::CaseInsensitive); }
@@ -49,7 +33,7 @@ bool IsCancelLine(const QString& line) { return line.contains(QStringLiteral("ca
 TEST_F(WindowDuringRun, CancelIsOfferedOnlyWhileARunIsInProgress) {
   const QString path = LongSearchFile(QStringLiteral("long.crw"));
   bool cancelShown = false, cancelEnabled = false, repairEnabled = true, busy = false;
-  DuringTheRun([&] {
+  DuringTheSearchOf(path, [&] {
     // The toolbar lays out its new button as it handles its pending events.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
     cancelShown = form_->actCancel->isVisible() && form_->TBToolbar1->widgetForAction(form_->actCancel)->isVisible();
@@ -58,7 +42,7 @@ TEST_F(WindowDuringRun, CancelIsOfferedOnlyWhileARunIsInProgress) {
     busy = QApplication::overrideCursor() != nullptr && QApplication::overrideCursor()->shape() == Qt::WaitCursor;
   });
   RepairThrough({path});
-  ASSERT_TRUE(sawRun_) << "the window did not handle events during the search";
+  ASSERT_TRUE(actedDuringRun_) << "the window did not handle events during the search";
   EXPECT_TRUE(cancelShown);
   EXPECT_TRUE(cancelEnabled);
   EXPECT_FALSE(repairEnabled);
@@ -74,11 +58,11 @@ TEST_F(WindowDuringRun, CancelIsOfferedOnlyWhileARunIsInProgress) {
 
 TEST_F(WindowDuringRun, CancelClickedStopsTheSearchAndNothingIsSaved) {
   const QString path = LongSearchFile(QStringLiteral("long.crw"));
-  DuringTheRun([this] {
+  DuringTheSearchOf(path, [this] {
     QTest::mouseClick(form_->TBToolbar1->widgetForAction(form_->actCancel), Qt::LeftButton);
   });
   RepairThrough({path});
-  ASSERT_TRUE(sawRun_);
+  ASSERT_TRUE(actedDuringRun_);
   const QStringList lines = LogLines();
   EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), IsCancelLine)) << lines.join('\n').toStdString();
   EXPECT_FALSE(lines.contains(QStringLiteral("Successfully repaired file.")));
@@ -94,9 +78,9 @@ TEST_F(WindowDuringRun, CancelClickedStopsTheSearchAndNothingIsSaved) {
 TEST_F(WindowDuringRun, AltCCancelsAndEndsAMultiFileRun) {
   const QString first = LongSearchFile(QStringLiteral("first.crw"));
   const QString second = WriteTestFile(QStringLiteral("second.crw"), MakeCameraFile());
-  DuringTheRun([this] { PressAccessKey(form_->Memo1, Qt::Key_C); });
+  DuringTheSearchOf(first, [this] { PressAccessKey(form_->Memo1, Qt::Key_C); });
   RepairThrough({first, second});
-  ASSERT_TRUE(sawRun_);
+  ASSERT_TRUE(actedDuringRun_);
   const QStringList lines = LogLines();
   EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), IsCancelLine)) << lines.join('\n').toStdString();
   EXPECT_FALSE(lines.contains(QStringLiteral("Repairing file ") + second)) << "the run ends after a cancel";
@@ -107,7 +91,7 @@ TEST_F(WindowDuringRun, AltCCancelsAndEndsAMultiFileRun) {
 TEST_F(WindowDuringRun, NoSecondRunStartsInsideTheFirst) {
   const QString path = LongSearchFile(QStringLiteral("long.crw"));
   const QString other = WriteTestFile(QStringLiteral("other.crw"), MakeCameraFile());
-  DuringTheRun([&] {
+  DuringTheSearchOf(path, [&] {
     dialogs_.openAnswers.push_back({other});
     form_->actRepair->trigger();
     PressAccessKey(form_->Memo1, Qt::Key_R);
@@ -115,7 +99,7 @@ TEST_F(WindowDuringRun, NoSecondRunStartsInsideTheFirst) {
     form_->actRepairExecute();
   });
   RepairThrough({path});
-  ASSERT_TRUE(sawRun_);
+  ASSERT_TRUE(actedDuringRun_);
   EXPECT_EQ(dialogs_.openRequests, 1) << "the open dialog was not shown again during the run";
   const QStringList lines = LogLines();
   EXPECT_FALSE(lines.contains(QStringLiteral("Repairing file ") + other));
@@ -127,13 +111,13 @@ TEST_F(WindowDuringRun, ClosingDuringARunTakesEffectWhenTheRunIsOver) {
   const QString first = LongSearchFile(QStringLiteral("first.crw"));
   const QString second = WriteTestFile(QStringLiteral("second.crw"), MakeCameraFile());
   bool stillShown = false;
-  DuringTheRun([&] {
+  DuringTheSearchOf(first, [&] {
     form_->close();
     PressAccessKey(form_->Memo1, Qt::Key_X);
     stillShown = form_->isVisible();
   });
   RepairThrough({first, second});
-  ASSERT_TRUE(sawRun_);
+  ASSERT_TRUE(actedDuringRun_);
   EXPECT_TRUE(stillShown);
   // The run went through all its files and wrote their outputs first.
   EXPECT_TRUE(LogLines().contains(QStringLiteral("Repairing file ") + second));
@@ -144,17 +128,9 @@ TEST_F(WindowDuringRun, ClosingDuringARunTakesEffectWhenTheRunIsOver) {
 
 TEST_F(WindowDuringRun, HelpDuringARunAppearsAmongItsLines) {
   const QString path = LongSearchFile(QStringLiteral("long.crw"));
-  // The window also answers while the large file loads; Help is asked for once the search runs.
-  std::function<void()> helpDuringSearch = [this, &helpDuringSearch, path] {
-    if (!LogLines().contains(QStringLiteral("Repairing file ") + path)) {
-      QTimer::singleShot(0, form_.get(), helpDuringSearch);
-      return;
-    }
-    form_->actHelp->trigger();
-  };
-  DuringTheRun(helpDuringSearch);
+  DuringTheSearchOf(path, [this] { form_->actHelp->trigger(); });
   RepairThrough({path});
-  ASSERT_TRUE(sawRun_);
+  ASSERT_TRUE(actedDuringRun_);
   const QStringList lines = LogLines();
   const qsizetype start = lines.indexOf(QStringLiteral("Repairing file ") + path);
   const qsizetype help = lines.indexOf(QStringLiteral(" Mendrake will repair the filesize of a CRW file,"));
