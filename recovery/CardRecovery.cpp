@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -36,10 +37,10 @@ struct Window {
 
 class CardScan {
  public:
-  CardScan(CardReader& card, const std::string& folder, LogBox& log, const RecoveryProgressFn& progress)
-      : card_(card), output_(folder), log_(log), progress_(progress) {
-    window_.bytes.SetSize(RecoveryLimits::kMaxCrwSize);
-    window_.bytes.SetSize(0);
+  CardScan(CardReader& card, const std::string& folder, LogBox& log, const RecoveryProgressFn& progress,
+           const RecoveryBounds& bounds)
+      : card_(card), output_(folder), log_(log), progress_(progress), bounds_(bounds), budget_(bounds) {
+    window_.bytes.Reserve(RecoveryLimits::kMaxCrwSize);
   }
 
   RecoverySummary Run() {
@@ -47,23 +48,25 @@ class CardScan {
     const std::int64_t size = card_.Size();
     // Room for one read and the header bytes carried over from the last one,
     // so a header across two reads is found once.
-    std::vector<std::uint8_t> buffer(RecoveryLimits::kReadSize + kHeaderBytes);
+    // Not zero-filled: every byte is read before it is looked at.
+    const auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(RecoveryLimits::kReadSize + kHeaderBytes);
     std::int64_t carry = 0;
     for (std::int64_t position = 0; position < size && !summary_.cancelled;) {
       const std::int64_t count = std::min(RecoveryLimits::kReadSize, size - position);
-      ReadBlock(position, buffer.data() + carry, count);
+      ReadBlock(position, buffer.get() + carry, count);
       readUpTo_ = position + count;
       const std::int64_t bufferStart = position - carry;
       const std::int64_t length = carry + count;
-      FindHeaders(buffer.data(), bufferStart, length);
-      Extend(buffer.data(), bufferStart, position + count);
+      FindHeaders(buffer.get(), bufferStart, length);
+      Extend(buffer.get(), bufferStart, position + count);
       position += count;
       summary_.scanned = position;
       carry = std::min<std::int64_t>(kHeaderBytes - 1, length);
-      std::memmove(buffer.data(), buffer.data() + length - carry, static_cast<std::size_t>(carry));
+      std::memmove(buffer.get(), buffer.get() + length - carry, static_cast<std::size_t>(carry));
       CheckCancel();
     }
     if (window_.open && !summary_.cancelled) Close(WindowEnd::kCardEnd, 0);
+    summary_.entriesVisited = budget_.Spent();
     summary_.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begun).count();
     log_.Append(RecoverySummaryLine(summary_));
     return summary_;
@@ -174,7 +177,7 @@ class CardScan {
   void KeepDamaged(const CrwEnd& end, WindowEnd why, std::int64_t nextHeaderAt) {
     if (window_.start % RecoveryLimits::kSectorSize != 0) return;
     ++summary_.damaged;
-    if (summary_.damaged - summary_.damagedNotWritten > RecoveryLimits::kMaxDamagedFiles) {
+    if (summary_.damaged - summary_.damagedNotWritten > bounds_.maxDamagedFiles) {
       ++summary_.damagedNotWritten;
       return;
     }
@@ -206,6 +209,7 @@ class CardScan {
   Window window_;
   FileImage scratch_;
   RecoverySummary summary_;
+  RecoveryBounds bounds_;
   WorkBudget budget_;
   std::int64_t readUpTo_ = 0;
 };
@@ -226,7 +230,12 @@ std::string ShownBytes(std::int64_t bytes) {
 
 RecoverySummary RecoverCard(CardReader& card, const std::string& outputFolder, LogBox& log,
                             const RecoveryProgressFn& progress) {
-  return CardScan(card, outputFolder, log, progress).Run();
+  return RecoverCard(card, outputFolder, log, progress, RecoveryBounds{});
+}
+
+RecoverySummary RecoverCard(CardReader& card, const std::string& outputFolder, LogBox& log,
+                            const RecoveryProgressFn& progress, const RecoveryBounds& bounds) {
+  return CardScan(card, outputFolder, log, progress, bounds).Run();
 }
 
 std::string RecoverySummaryLine(const RecoverySummary& summary) {

@@ -43,6 +43,14 @@ struct RecoveryLimits {
   static constexpr int kMaxDamagedFiles = 10000;
 };
 
+// The work and output bounds of one scan: RecoveryLimits's, or smaller ones
+// that let a test reach them with a small card.
+struct RecoveryBounds {
+  std::int64_t maxEntriesPerWindow = RecoveryLimits::kMaxEntriesPerWindow;
+  std::int64_t cardBytesPerEntry = RecoveryLimits::kCardBytesPerEntry;
+  int maxDamagedFiles = RecoveryLimits::kMaxDamagedFiles;
+};
+
 struct RecoveryProgress {
   std::int64_t scanned = 0;
   std::int64_t total = 0;
@@ -59,6 +67,8 @@ struct RecoverySummary {
   // Damaged pieces past RecoveryLimits::kMaxDamagedFiles, counted in damaged
   // but not written.
   int damagedNotWritten = 0;
+  // Directory entries the size searches visited, within the work budget.
+  std::int64_t entriesVisited = 0;
   std::int64_t scanned = 0;
   double seconds = 0;
   bool cancelled = false;
@@ -75,6 +85,8 @@ struct RecoverySummary {
 // a file whose names have all been taken goes under a name of its place.
 RecoverySummary RecoverCard(CardReader& card, const std::string& outputFolder, LogBox& log,
                             const RecoveryProgressFn& progress = {});
+RecoverySummary RecoverCard(CardReader& card, const std::string& outputFolder, LogBox& log,
+                            const RecoveryProgressFn& progress, const RecoveryBounds& bounds);
 
 // "Recovered 11 CRW files, 0 damaged, from 3.0 GiB in 1.4 s", with
 // "; 5 damaged pieces counted, not written" when some were past the bound.

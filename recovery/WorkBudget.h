@@ -15,14 +15,20 @@ namespace mendrake {
 // them earns its own.
 class WorkBudget {
  public:
-  // The share of a window closed once bytesScanned of the card were read.
+  explicit WorkBudget(const RecoveryBounds& bounds) : perWindow_(bounds.maxEntriesPerWindow), bytesPerEntry_(std::max<std::int64_t>(bounds.cardBytesPerEntry, 1)) {}
+
+  // The share of a window closed once bytesScanned of the card were read:
+  // one window's share to start with, and what the bytes earned since.
   std::int64_t ForWindow(std::int64_t bytesScanned) const {
-    const std::int64_t earned = RecoveryLimits::kMaxEntriesPerWindow + bytesScanned / RecoveryLimits::kCardBytesPerEntry;
-    return std::clamp<std::int64_t>(earned - spent_, 0, RecoveryLimits::kMaxEntriesPerWindow);
+    const std::int64_t earned = perWindow_ + bytesScanned / bytesPerEntry_;
+    return std::clamp<std::int64_t>(earned - spent_, 0, perWindow_);
   }
   void Spend(std::int64_t entries) { spent_ += entries; }
+  std::int64_t Spent() const { return spent_; }
 
  private:
+  std::int64_t perWindow_;
+  std::int64_t bytesPerEntry_;
   std::int64_t spent_ = 0;
 };
 
