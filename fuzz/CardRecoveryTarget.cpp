@@ -22,10 +22,17 @@ namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
 // A folder of this process's own with one output folder in it, emptied
-// before every input: anything beside the output folder was written outside it.
+// before every input: anything beside the output folder was written outside
+// it. In memory where the system has such a folder: every input writes and
+// removes files.
+fs::path SandboxParent() {
+  std::error_code error;
+  return fs::is_directory("/dev/shm", error) ? fs::path("/dev/shm") : fs::temp_directory_path();
+}
+
 class Sandbox {
  public:
-  Sandbox() : root_(fs::temp_directory_path() / ("mendrake-fuzz-card-" + std::to_string(::getpid()))) {}
+  Sandbox() : root_(SandboxParent() / ("mendrake-fuzz-card-" + std::to_string(::getpid()))) {}
   ~Sandbox() {
     std::error_code ignored;
     fs::remove_all(root_, ignored);

@@ -40,7 +40,8 @@ class CardScan {
   CardScan(CardReader& card, const std::string& folder, LogBox& log, const RecoveryProgressFn& progress,
            const RecoveryBounds& bounds)
       : card_(card), output_(folder), log_(log), progress_(progress), bounds_(bounds), budget_(bounds) {
-    window_.bytes.Reserve(RecoveryLimits::kMaxCrwSize);
+    // No window is longer than the card.
+    window_.bytes.Reserve(std::min(RecoveryLimits::kMaxCrwSize, card_.Size()));
   }
 
   RecoverySummary Run() {
@@ -49,7 +50,8 @@ class CardScan {
     // Room for one read and the header bytes carried over from the last one,
     // so a header across two reads is found once.
     // Not zero-filled: every byte is read before it is looked at.
-    const auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(RecoveryLimits::kReadSize + kHeaderBytes);
+    const auto buffer =
+        std::make_unique_for_overwrite<std::uint8_t[]>(std::min(RecoveryLimits::kReadSize, size) + kHeaderBytes);
     std::int64_t carry = 0;
     for (std::int64_t position = 0; position < size && !summary_.cancelled;) {
       const std::int64_t count = std::min(RecoveryLimits::kReadSize, size - position);
