@@ -50,7 +50,8 @@ SizeSearchOutcome Search(RepairContext& context, FileImage& image, const SizeSea
     // nothing, so they are passed over in a stretch and told to the platform
     // together; a stretch is no longer than the platform counts between two
     // looks at its clock, and Aborted is tested again after each.
-    const std::int64_t stretchEnd = std::max(lowest + 1, candidate - std::int64_t{Platform::kWorkUnitsPerClockCheck} + 1);
+    const std::int64_t stretchEnd =
+        std::max(lowest + 1, candidate - std::int64_t{Platform::kWorkUnitsPerClockCheck} + 1);
     const CandidateHit hit = scan.FirstPlausible(candidate, stretchEnd);
     if (hit.candidate < candidate) {
       platform.NoteWork(static_cast<std::uint32_t>(candidate - hit.candidate));

@@ -280,7 +280,8 @@ std::string PendingFile::CommitUnderFreeName() {
     const std::string name = NumberedName(path_, n);
     if (CommitWithoutReplacing(name)) return name;
   }
-  throw FileError(path_, "cannot create the file: no free name up to \"" + NumberedName(path_, kMaxFreeNameNumber) + "\"");
+  throw FileError(path_,
+                  "cannot create the file: no free name up to \"" + NumberedName(path_, kMaxFreeNameNumber) + "\"");
 }
 
 PendingFile::Placement PendingFile::LinkWithoutReplacing(const std::string& name) {

@@ -97,7 +97,9 @@ void RecoverCardBytes(const std::uint8_t* data, std::size_t size) {
   const std::int64_t budget = RecoveryLimits::kMaxEntriesPerWindow +
                               static_cast<std::int64_t>(size) / RecoveryLimits::kCardBytesPerEntry;
   if (summary.entriesVisited > budget) Broken("the searches walked past the card's work budget");
-  if (log.Lines().empty() || log.Lines().back() != RecoverySummaryLine(summary)) Broken("the summary is not the last line");
+  if (log.Lines().empty() || log.Lines().back() != RecoverySummaryLine(summary)) {
+    Broken("the summary is not the last line");
+  }
   if (summary.damaged - summary.damagedNotWritten > RecoveryLimits::kMaxDamagedFiles) Broken("too many damaged pieces");
 
   // Every file a line names ("At N: NAME, ...") is the card's bytes from N

@@ -184,8 +184,8 @@ class CardScan {
       return;
     }
     const std::string at = "At " + std::to_string(window_.start) + ": ";
-    const std::string name = output_.WriteDamaged("CRW_at_" + std::to_string(window_.start) + ".damaged",
-                                                  {window_.bytes.Data(), static_cast<std::size_t>(window_.bytes.Size())});
+    const std::span<const std::uint8_t> piece(window_.bytes.Data(), static_cast<std::size_t>(window_.bytes.Size()));
+    const std::string name = output_.WriteDamaged("CRW_at_" + std::to_string(window_.start) + ".damaged", piece);
     const std::string how = name.empty() ? "not written: every name of CRW_at_" + std::to_string(window_.start) +
                                                ".damaged is taken"
                                          : name + ", " + std::to_string(window_.bytes.Size()) + " bytes kept";

@@ -123,7 +123,8 @@ CrwEnd FindCrwEnd(FileImage& window, FileImage& scratch, std::int64_t maxEntries
     // Closed ends up to a trailer's length below what was searched can lead
     // to no end above it.
     if (!found && top < window.Size()) {
-      closed = NextClosedRootEnd(window, state.BigEndian, state.HLen, std::max(closed + 1, top - kMaxRootHeapTrailer + 1));
+      const std::int64_t from = std::max(closed + 1, top - kMaxRootHeapTrailer + 1);
+      closed = NextClosedRootEnd(window, state.BigEndian, state.HLen, from);
     } else {
       closed = -1;
     }

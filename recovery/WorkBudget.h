@@ -15,7 +15,8 @@ namespace mendrake {
 // them earns its own.
 class WorkBudget {
  public:
-  explicit WorkBudget(const RecoveryBounds& bounds) : perWindow_(bounds.maxEntriesPerWindow), bytesPerEntry_(std::max<std::int64_t>(bounds.cardBytesPerEntry, 1)) {}
+  explicit WorkBudget(const RecoveryBounds& bounds)
+      : perWindow_(bounds.maxEntriesPerWindow), bytesPerEntry_(std::max<std::int64_t>(bounds.cardBytesPerEntry, 1)) {}
 
   // The share of a window closed once bytesScanned of the card were read:
   // one window's share to start with, and what the bytes earned since.

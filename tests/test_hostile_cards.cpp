@@ -57,8 +57,8 @@ void ExpectEveryCrwStandsAlone(const ScratchFolder& folder) {
 }
 
 std::size_t CountContaining(const LogLines& log, const std::string& text) {
-  return static_cast<std::size_t>(std::count_if(log.Lines().begin(), log.Lines().end(),
-                                                [&](const std::string& line) { return line.find(text) != std::string::npos; }));
+  const auto holds = [&](const std::string& line) { return line.find(text) != std::string::npos; };
+  return static_cast<std::size_t>(std::count_if(log.Lines().begin(), log.Lines().end(), holds));
 }
 
 // ------------------------------------------------------------- work budget
