@@ -84,8 +84,12 @@ class FileImage {
   // Direct access for readers that check their own bounds against Size().
   const std::uint8_t* Data() const { return data_.get(); }
 
- private:
+  // Makes room for capacity bytes without touching it: a large image's
+  // mapping gets its pages as they are first written (a card scan reserves
+  // room for the largest window once and mostly fills a small part of it).
   void Reserve(std::int64_t capacity);
+
+ private:
 
   using Buffer = std::unique_ptr<std::uint8_t, ImageBufferRelease>;
   static Buffer Allocate(std::int64_t capacity);

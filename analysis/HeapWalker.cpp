@@ -29,8 +29,12 @@ std::string ShownName(std::string_view raw) {
 
 }  // namespace
 
-HeapWalker::HeapWalker(RepairContext& context, FileImage& image)
-    : state_(context.state), platform_(context.platform), image_(image), log_(context.log, WalkLimits::kMaxLogLinesPerFile) {}
+HeapWalker::HeapWalker(RepairContext& context, FileImage& image, std::int64_t maxEntries)
+    : state_(context.state),
+      platform_(context.platform),
+      image_(image),
+      log_(context.log, WalkLimits::kMaxLogLinesPerFile),
+      maxEntries_(maxEntries) {}
 
 void HeapWalker::ScanHeap(std::int64_t start, std::int64_t length) {
   subHeapsThisRootWalk_ = 0;
@@ -45,6 +49,7 @@ bool HeapWalker::WalkRoot(std::int64_t candidateSize, std::int64_t directory) {
     if (!budgetExhausted_ && record.directory == directory) {
       state_.FFilesize = 0;
       Replay(record);
+      lastThumbnail_ = {record.metThumbnail, record.jpegStart, record.jpegSize};
       return MetAllRequired(record.flags);
     }
   }
@@ -60,6 +65,7 @@ bool HeapWalker::WalkRoot(std::int64_t candidateSize, std::int64_t directory) {
   recording_ = nullptr;
 
   const bool metAll = MetAllRequired(record.flags);
+  lastThumbnail_ = {record.metThumbnail, record.jpegStart, record.jpegSize};
   // A walk cut short by a budget of the whole file would go differently next time.
   if (record.replayable && budgetWasLeft && !budgetExhausted_) {
     remembered_[nextRemembered_] = std::move(record);
@@ -87,7 +93,7 @@ void HeapWalker::Walk(std::int64_t start, std::int64_t length, int depth) {
 
   HeapLocals locals;
   for (std::uint16_t k = 0; k < entryCount; ++k) {
-    if (entriesVisited_ >= WalkLimits::kMaxEntriesPerFile) {
+    if (entriesVisited_ >= maxEntries_) {
       budgetExhausted_ = true;
       return;
     }

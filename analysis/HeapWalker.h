@@ -54,7 +54,9 @@ inline std::int64_t PlausibleRootDirectory(const FileImage& image, std::int64_t 
 // size search, so the bounds of WalkLimits hold over all its walks.
 class HeapWalker {
  public:
-  HeapWalker(RepairContext& context, FileImage& image);
+  // maxEntries bounds the directory entries of all walks together; a card
+  // scan gives the search of each window a smaller share.
+  HeapWalker(RepairContext& context, FileImage& image, std::int64_t maxEntries = WalkLimits::kMaxEntriesPerFile);
 
   // Walks the heap at start with the given length. Never changes the image's
   // content; leaves its position wherever the walk ended.
@@ -66,6 +68,20 @@ class HeapWalker {
   // the same lines and the same effect on the state. Returns whether this walk
   // itself met all four required records, whatever earlier walks met.
   bool WalkRoot(std::int64_t candidateSize, std::int64_t directory);
+
+  // The thumbnail record met by the last root walk, walked or replayed: only
+  // the walk that ends a search speaks for the file's thumbnail.
+  struct WalkThumbnail {
+    bool met = false;
+    std::uint32_t start = 0;
+    std::uint32_t size = 0;
+  };
+  const WalkThumbnail& LastWalkThumbnail() const { return lastThumbnail_; }
+
+  std::int64_t EntriesVisited() const { return entriesVisited_; }
+  // True once the entries or name bytes of all walks reached their bound:
+  // later walks stop at their first entry.
+  bool BudgetExhausted() const { return budgetExhausted_; }
 
  private:
   // What one walk of the root did: replaying it is the same as walking again.
@@ -107,6 +123,7 @@ class HeapWalker {
   Platform& platform_;
   FileImage& image_;
   CappedLog log_;
+  std::int64_t maxEntries_;
   std::int64_t entriesVisited_ = 0;
   std::int64_t nameBytesScanned_ = 0;
   bool budgetExhausted_ = false;
@@ -115,6 +132,7 @@ class HeapWalker {
   WalkRecord* recording_ = nullptr;
   std::array<WalkRecord, WalkLimits::kRememberedWalks> remembered_{};
   std::size_t nextRemembered_ = 0;
+  WalkThumbnail lastThumbnail_;
 };
 
 }  // namespace mendrake

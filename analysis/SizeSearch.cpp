@@ -22,30 +22,41 @@ void ResetForFile(AnalysisState& state) {
   state.FoundSize = false;
 }
 
-}  // namespace
+// What the walk that ended a search met is the file's thumbnail; nothing
+// else the search met speaks for it.
+void KeepThumbnailOf(const HeapWalker::WalkThumbnail& walk, AnalysisState& state) {
+  state.FoundJPEG = walk.met;
+  state.JPEGStart = walk.met ? walk.start : 0;
+  if (walk.met) state.JPEGSize = walk.size;
+}
 
-SizeSearchOutcome SearchTrueSize(RepairContext& context, FileImage& image) {
+// The search over candidates from highest down to lowest + 1. A whole file's
+// search walks on once its entries are spent, so that it reports as it
+// always did; a search of a share ends there.
+SizeSearchOutcome Search(RepairContext& context, FileImage& image, const SizeSearchBounds& bounds, bool endWhenSpent) {
   AnalysisState& state = context.state;
   Platform& platform = context.platform;
-  HeapWalker walker(context, image);
+  HeapWalker walker(context, image, bounds.maxEntries);
   const std::int64_t rootStart = state.HLen;
-  std::int64_t candidate = image.Size();
+  const std::int64_t lowest = std::max<std::int64_t>(bounds.lowest, rootStart);
+  std::int64_t candidate = std::min(bounds.highest, image.Size());
   CandidateFeed scan(image, rootStart, state.BigEndian, candidate);
   bool found = false;
   // Every walk resets FFilesize, so a Save invoked during the search does nothing.
-  if (rootStart < candidate) state.FFilesize = 0;
+  if (lowest < candidate) state.FFilesize = 0;
 
-  while (!found && rootStart < candidate && !state.Aborted) {
+  while (!found && lowest < candidate && !state.Aborted && !(endWhenSpent && walker.BudgetExhausted())) {
     // Candidates that fail before their directory's first entry change
     // nothing, so they are passed over in a stretch and told to the platform
     // together; a stretch is no longer than the platform counts between two
     // looks at its clock, and Aborted is tested again after each.
-    const std::int64_t lowest = std::max(rootStart + 1, candidate - std::int64_t{Platform::kWorkUnitsPerClockCheck} + 1);
-    const CandidateHit hit = scan.FirstPlausible(candidate, lowest);
+    const std::int64_t stretchEnd =
+        std::max(lowest + 1, candidate - std::int64_t{Platform::kWorkUnitsPerClockCheck} + 1);
+    const CandidateHit hit = scan.FirstPlausible(candidate, stretchEnd);
     if (hit.candidate < candidate) {
       platform.NoteWork(static_cast<std::uint32_t>(candidate - hit.candidate));
       candidate = hit.candidate;
-      if (hit.candidate < lowest || state.Aborted) continue;
+      if (hit.candidate < stretchEnd || state.Aborted) continue;
     }
     // A size is found only where one walk met all four records and the
     // candidate ends its root heap. Flags gathered over many walks prove
@@ -56,11 +67,25 @@ SizeSearchOutcome SearchTrueSize(RepairContext& context, FileImage& image) {
     // and the state's flags.
     const bool endsHeap = CandidateEndsRootHeap(image, candidate, hit.directory, state.BigEndian);
     const bool metAll = walker.WalkRoot(candidate, hit.directory);
-    found = endsHeap && metAll;
+    found = endsHeap && metAll && (!bounds.accept || bounds.accept(candidate));
     --candidate;
     platform.NoteWork();
   }
-  return {candidate, found};
+  if (found) KeepThumbnailOf(walker.LastWalkThumbnail(), state);
+  return {candidate, found, walker.EntriesVisited(), walker.BudgetExhausted() && !found};
+}
+
+}  // namespace
+
+SizeSearchOutcome SearchTrueSize(RepairContext& context, FileImage& image) {
+  SizeSearchBounds whole;
+  whole.highest = image.Size();
+  whole.lowest = context.state.HLen;
+  return Search(context, image, whole, false);
+}
+
+SizeSearchOutcome SearchTrueSize(RepairContext& context, FileImage& image, const SizeSearchBounds& bounds) {
+  return Search(context, image, bounds, true);
 }
 
 namespace {

@@ -246,3 +246,7 @@ fi
 # as it builds and fills its own image).
 echo "== card recovery vs photorec"
 MENDRAKE_BENCH_RUNS=$(( runs > 3 ? 3 : runs )) bash "$(dirname "$0")/recover-bench.sh" "$build_dir"
+
+# Card recovery on hostile card images, against a plain read of each.
+echo "== hostile cards"
+MENDRAKE_BENCH_RUNS=$(( runs > 5 ? 5 : runs )) bash "$(dirname "$0")/hostile-cards-bench.sh" "$build_dir"

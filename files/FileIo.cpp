@@ -276,13 +276,12 @@ bool PendingFile::CommitWithoutReplacing(const std::string& name) {
 }
 
 std::string PendingFile::CommitUnderFreeName() {
-  // Bounded so that a folder that refuses every name ends with an error.
-  constexpr int kMaxNumber = 10000;
-  for (int n = 1; n <= kMaxNumber; ++n) {
+  for (int n = 1; n <= kMaxFreeNameNumber; ++n) {
     const std::string name = NumberedName(path_, n);
     if (CommitWithoutReplacing(name)) return name;
   }
-  throw FileError(path_, "cannot create the file: no free name up to \"" + NumberedName(path_, kMaxNumber) + "\"");
+  throw FileError(path_,
+                  "cannot create the file: no free name up to \"" + NumberedName(path_, kMaxFreeNameNumber) + "\"");
 }
 
 PendingFile::Placement PendingFile::LinkWithoutReplacing(const std::string& name) {

@@ -47,6 +47,10 @@ OpenSource OpenForReading(const std::string& path);
 // Reads exactly count bytes from the descriptor's current offset.
 void ReadAll(int fd, std::uint8_t* buffer, std::int64_t count, const std::string& path);
 
+// The highest n of "NAME (n).ext" tried for a free name: bounded so that a
+// folder that refuses every name ends with an error.
+inline constexpr int kMaxFreeNameNumber = 10000;
+
 // A new file that appears under its name only when it is complete. It is
 // written as an unnamed file in the target's folder (so that placing it stays
 // on one file system) and linked into place; where the file system has no
@@ -79,7 +83,8 @@ class PendingFile {
   // something else, and the file stays pending.
   bool CommitWithoutReplacing(const std::string& name);
   // Places the file under the first of its name, "NAME (2).ext",
-  // "NAME (3).ext", ... that CommitWithoutReplacing accepts, and returns it.
+  // "NAME (3).ext", ... up to kMaxFreeNameNumber that CommitWithoutReplacing
+  // accepts, and returns it. Throws FileError when none does.
   std::string CommitUnderFreeName();
 
   const std::string& path() const { return path_; }

@@ -14,6 +14,10 @@ void AnalyseFileBytes(const std::uint8_t* data, std::size_t size);
 // The bytes as a thumbnail: the JPEG decoder, and the preview of a run's image.
 void DecodePreviewBytes(const std::uint8_t* data, std::size_t size);
 
+// The bytes as a card: its recovery into a folder of its own, every file
+// written as a CRW standing alone, nothing outside the folder, work bounded.
+void RecoverCardBytes(const std::uint8_t* data, std::size_t size);
+
 // The bytes as a path: the extension and the two output-name rules, in both
 // path styles.
 void CheckOutputNames(const std::uint8_t* data, std::size_t size);

@@ -1,8 +1,10 @@
 // make_fuzz_seeds CORPUS: writes the made seed inputs of the fuzz targets into
-// CORPUS/analysis (CRW files from the test builder), CORPUS/preview (JPEGs from
-// the test maker) and CORPUS/output_names (paths). Small on purpose: libFuzzer
-// mutates them byte by byte.
+// CORPUS/analysis (CRW files from the test builder), CORPUS/card (card images
+// holding them), CORPUS/preview (JPEGs from the test maker) and
+// CORPUS/output_names (paths). Small on purpose: libFuzzer mutates them byte
+// by byte.
 #include "tests/support/CrwBuilder.h"
+#include "tests/support/HostileCards.h"
 #include "tests/support/JpegMaker.h"
 
 #include <cstdio>
@@ -71,6 +73,30 @@ void WriteAnalysisSeeds(const std::string& dir) {
   Write(dir, "camera-ii-jpeg", MakeCameraFile(withJpeg));
 }
 
+// Cards of a few sectors: camera files at sector starts and elsewhere, cut,
+// back to back, and the hostile kinds at their smallest.
+void WriteCardSeeds(const std::string& dir) {
+  Bytes card(512, 0);
+  PlaceAt(card, 512, SmallCamera(false));
+  PlaceAt(card, 1536, SmallCamera(true));
+  Write(dir, "two-files", card);
+  Bytes cut(1024, 0xFF);
+  PlaceAt(cut, 512, Prefix(SmallCamera(false), 200));
+  Write(dir, "cut-file", cut);
+  Bytes unaligned(64, 0);
+  const Bytes camera = SmallCamera(false);
+  unaligned.insert(unaligned.end(), camera.begin(), camera.end());
+  unaligned.insert(unaligned.end(), camera.begin(), camera.end());
+  Write(dir, "back-to-back-unaligned", unaligned);
+  Bytes stray(512, 0);
+  const Bytes strayFile = FileWithStrayThumbnailAfter(false);
+  stray.insert(stray.end(), strayFile.begin(), strayFile.end());
+  Write(dir, "stray-thumbnail", stray);
+  Write(dir, "records-outside", RecordsOutsideCard().card);
+  Write(dir, "dense-headers", DenseHeadersCard(1024));
+  Write(dir, "same-number-files", SameNumberFilesCard(2));
+}
+
 void WritePreviewSeeds(const std::string& dir) {
   Write(dir, "rgb-16x16", MakeJpeg(16, 16));
   Write(dir, "rgb-13x7-q30", MakeJpeg(13, 7, false, 30));
@@ -101,6 +127,7 @@ int main(int argc, char** argv) {
   }
   const std::string corpus = argv[1];
   WriteAnalysisSeeds(corpus + "/analysis");
+  WriteCardSeeds(corpus + "/card");
   WritePreviewSeeds(corpus + "/preview");
   WriteOutputNameSeeds(corpus + "/output_names");
   return 0;

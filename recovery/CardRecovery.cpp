@@ -1,15 +1,17 @@
 #include "recovery/CardRecovery.h"
 
 #include "analysis/FileImage.h"
-#include "files/FileIo.h"
 #include "recovery/CrwEnd.h"
+#include "recovery/RecoveryOutput.h"
+#include "recovery/WorkBudget.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <set>
+#include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -21,13 +23,8 @@ constexpr std::int64_t kHeaderBytes = 14;
 constexpr char kSignature[] = "HEAPCCDR";
 constexpr std::int64_t kSignatureAt = 6;
 
-// A file of the scan, placed without replacing anything already in the
-// folder; returns its file name.
-std::string WriteUnderFreeName(const std::filesystem::path& path, const std::uint8_t* bytes, std::int64_t count) {
-  PendingFile file(path.string());
-  file.Write(bytes, count);
-  return std::filesystem::path(file.CommitUnderFreeName()).filename().string();
-}
+// Why a window closed: told in the line of a damaged piece.
+enum class WindowEnd { kNextHeader, kSizeBound, kCardEnd };
 
 // The bytes from one header on, gathered as the card streams past into one
 // image whose room for the largest window is reserved once.
@@ -40,10 +37,11 @@ struct Window {
 
 class CardScan {
  public:
-  CardScan(CardReader& card, const std::string& folder, LogBox& log, const RecoveryProgressFn& progress)
-      : card_(card), folder_(folder), log_(log), progress_(progress) {
-    window_.bytes.SetSize(RecoveryLimits::kMaxCrwSize);
-    window_.bytes.SetSize(0);
+  CardScan(CardReader& card, const std::string& folder, LogBox& log, const RecoveryProgressFn& progress,
+           const RecoveryBounds& bounds)
+      : card_(card), output_(folder), log_(log), progress_(progress), bounds_(bounds), budget_(bounds) {
+    // No window is longer than the card.
+    window_.bytes.Reserve(std::min(RecoveryLimits::kMaxCrwSize, card_.Size()));
   }
 
   RecoverySummary Run() {
@@ -51,22 +49,26 @@ class CardScan {
     const std::int64_t size = card_.Size();
     // Room for one read and the header bytes carried over from the last one,
     // so a header across two reads is found once.
-    std::vector<std::uint8_t> buffer(RecoveryLimits::kReadSize + kHeaderBytes);
+    // Not zero-filled: every byte is read before it is looked at.
+    const auto buffer =
+        std::make_unique_for_overwrite<std::uint8_t[]>(std::min(RecoveryLimits::kReadSize, size) + kHeaderBytes);
     std::int64_t carry = 0;
     for (std::int64_t position = 0; position < size && !summary_.cancelled;) {
       const std::int64_t count = std::min(RecoveryLimits::kReadSize, size - position);
-      ReadBlock(position, buffer.data() + carry, count);
+      ReadBlock(position, buffer.get() + carry, count);
+      readUpTo_ = position + count;
       const std::int64_t bufferStart = position - carry;
       const std::int64_t length = carry + count;
-      FindHeaders(buffer.data(), bufferStart, length);
-      Extend(buffer.data(), bufferStart, position + count);
+      FindHeaders(buffer.get(), bufferStart, length);
+      Extend(buffer.get(), bufferStart, position + count);
       position += count;
       summary_.scanned = position;
       carry = std::min<std::int64_t>(kHeaderBytes - 1, length);
-      std::memmove(buffer.data(), buffer.data() + length - carry, static_cast<std::size_t>(carry));
+      std::memmove(buffer.get(), buffer.get() + length - carry, static_cast<std::size_t>(carry));
       CheckCancel();
     }
-    if (window_.open && !summary_.cancelled) Close("cut by the end of the card");
+    if (window_.open && !summary_.cancelled) Close(WindowEnd::kCardEnd, 0);
+    summary_.entriesVisited = budget_.Spent();
     summary_.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begun).count();
     log_.Append(RecoverySummaryLine(summary_));
     return summary_;
@@ -105,7 +107,7 @@ class CardScan {
         const std::int64_t at = bufferStart + (header - bytes);
         if (window_.open) {
           Extend(bytes, bufferStart, at);
-          if (window_.open) Close("the next header at " + std::to_string(at) + " comes before its end");
+          if (window_.open) Close(WindowEnd::kNextHeader, at);
         }
         window_.open = true;
         window_.start = at;
@@ -124,7 +126,7 @@ class CardScan {
       window_.bytes.Append(bytes + (window_.End() - bufferStart), limit - window_.End());
     }
     if (window_.End() >= window_.start + RecoveryLimits::kMaxCrwSize) {
-      Close("no end within " + std::to_string(RecoveryLimits::kMaxCrwSize >> 20) + " MiB of its header");
+      Close(WindowEnd::kSizeBound, 0);
     }
   }
 
@@ -137,72 +139,81 @@ class CardScan {
     return summary_.cancelled;
   }
 
-  void Close(const std::string& whyDamaged) {
+  void Close(WindowEnd why, std::int64_t nextHeaderAt) {
     window_.open = false;
     if (CheckCancel()) return;
-    const CrwEnd end = FindCrwEnd(window_.bytes, scratch_);
+    const CrwEnd end = FindCrwEnd(window_.bytes, scratch_, budget_.ForWindow(readUpTo_));
+    budget_.Spend(end.entriesVisited);
     if (!end.isCrw) return;
-    const std::string at = "At " + std::to_string(window_.start) + ": ";
     if (end.trueSize == 0) {
-      const std::string name = WriteUnderFreeName(folder_ / ("CRW_at_" + std::to_string(window_.start) + ".damaged"),
-                                                  window_.bytes.Data(), window_.bytes.Size());
-      ++summary_.damaged;
-      log_.Append(at + name + ", " + std::to_string(window_.bytes.Size()) +
-                  " bytes kept, damaged: no true end found, " + whyDamaged);
+      KeepDamaged(end, why, nextHeaderAt);
       return;
     }
+    const std::string at = "At " + std::to_string(window_.start) + ": ";
+    const std::string placeStem = "CRW_at_" + std::to_string(window_.start);
     char number[16];
     std::snprintf(number, sizeof number, "%04u", end.fileNumber % 10000);
-    const std::string stem = end.fileNumber ? std::string("CRW_") + number : "CRW_at_" + std::to_string(window_.start);
-    const std::string base = WritePair(stem, end);
+    const std::string stem = end.fileNumber ? std::string("CRW_") + number : placeStem;
+    const std::span<const std::uint8_t> file(window_.bytes.Data(), static_cast<std::size_t>(end.trueSize));
+    const RecoveryOutput::Written written =
+        output_.WriteCrw(stem, placeStem, file, file.subspan(end.thumbnailStart, end.thumbnailSize));
+    summary_.lastThumbnail = output_.LastThumbnail();
+    if (written.base.empty()) {
+      ++summary_.damaged;
+      log_.Append(at + std::to_string(end.trueSize) + " bytes not written: every name of " + stem + ".CRW and " +
+                  placeStem + ".CRW is taken");
+      return;
+    }
     ++summary_.recovered;
     // A file found twice on one card (a copy of a photo) is kept once, under
     // the name it got first; the line says so rather than leave a name that
     // seems to be missing.
-    const bool repeated = !writtenBases_.insert(base).second;
-    log_.Append(at + base + ".CRW, " + std::to_string(end.trueSize) + " bytes, " +
+    log_.Append(at + written.base + ".CRW, " + std::to_string(end.trueSize) + " bytes, " +
                 (end.makeAndModel.empty() ? "no make or model" : end.makeAndModel) +
-                (repeated ? "; the same bytes as a file found before, kept once" : ""));
+                (written.repeated ? "; the same bytes as a file found before, kept once" : ""));
   }
 
-  // The CRW file goes under the first of stem, "stem (2)", ... where it
-  // replaces nothing and where its thumbnail's name is free too (or holds the
-  // same thumbnail), so the pair keeps one name; should the thumbnail's name
-  // be taken by the time it is written, it goes under a free name of its own.
-  // Returns the CRW file's base name.
-  std::string WritePair(const std::string& stem, const CrwEnd& end) {
-    PendingFile crw((folder_ / (stem + ".CRW")).string());
-    crw.Write(window_.bytes.Data(), end.trueSize);
-    const std::uint8_t* thumbnail = window_.bytes.Data() + end.thumbnailStart;
-    std::string base;
-    // The thumbnail's name is only a preference: past this many names the CRW
-    // file takes the first free name of its own.
-    constexpr int kPairAttempts = 1000;
-    for (int n = 1; base.empty() && n <= kPairAttempts; ++n) {
-      const std::string candidate = NumberedName(stem, n);
-      if (end.thumbnailSize > 0 &&
-          !NameIsFreeOrHolds((folder_ / (candidate + ".jpg")).string(), thumbnail, end.thumbnailSize)) {
-        continue;
-      }
-      if (crw.CommitWithoutReplacing((folder_ / (candidate + ".CRW")).string())) base = candidate;
+  // Camera files start at cluster starts, so at sector starts; a header
+  // elsewhere is bytes inside something else (a copy, a thumbnail, crafted
+  // bytes) and is kept only when its file stands whole.
+  void KeepDamaged(const CrwEnd& end, WindowEnd why, std::int64_t nextHeaderAt) {
+    if (window_.start % RecoveryLimits::kSectorSize != 0) return;
+    ++summary_.damaged;
+    if (summary_.damaged - summary_.damagedNotWritten > bounds_.maxDamagedFiles) {
+      ++summary_.damagedNotWritten;
+      return;
     }
-    if (base.empty()) base = std::filesystem::path(crw.CommitUnderFreeName()).stem().string();
-    if (end.thumbnailSize > 0) {
-      PendingFile jpg((folder_ / (base + ".jpg")).string());
-      jpg.Write(thumbnail, end.thumbnailSize);
-      summary_.lastThumbnail = jpg.CommitUnderFreeName();
+    const std::string at = "At " + std::to_string(window_.start) + ": ";
+    const std::span<const std::uint8_t> piece(window_.bytes.Data(), static_cast<std::size_t>(window_.bytes.Size()));
+    const std::string name = output_.WriteDamaged("CRW_at_" + std::to_string(window_.start) + ".damaged", piece);
+    const std::string how = name.empty() ? "not written: every name of CRW_at_" + std::to_string(window_.start) +
+                                               ".damaged is taken"
+                                         : name + ", " + std::to_string(window_.bytes.Size()) + " bytes kept";
+    log_.Append(at + how + ", damaged: " + end.whyNot + ", " + WhyClosed(why, nextHeaderAt));
+  }
+
+  static std::string WhyClosed(WindowEnd why, std::int64_t nextHeaderAt) {
+    switch (why) {
+      case WindowEnd::kNextHeader:
+        return "the next header at " + std::to_string(nextHeaderAt) + " comes before its end";
+      case WindowEnd::kSizeBound:
+        return "no end within " + std::to_string(RecoveryLimits::kMaxCrwSize >> 20) + " MiB of its header";
+      case WindowEnd::kCardEnd:
+        break;
     }
-    return base;
+    return "cut by the end of the card";
   }
 
   CardReader& card_;
-  std::filesystem::path folder_;
+  RecoveryOutput output_;
   LogBox& log_;
   const RecoveryProgressFn& progress_;
   Window window_;
   FileImage scratch_;
   RecoverySummary summary_;
-  std::set<std::string> writtenBases_;
+  RecoveryBounds bounds_;
+  WorkBudget budget_;
+  std::int64_t readUpTo_ = 0;
 };
 
 std::string ShownBytes(std::int64_t bytes) {
@@ -221,7 +232,12 @@ std::string ShownBytes(std::int64_t bytes) {
 
 RecoverySummary RecoverCard(CardReader& card, const std::string& outputFolder, LogBox& log,
                             const RecoveryProgressFn& progress) {
-  return CardScan(card, outputFolder, log, progress).Run();
+  return RecoverCard(card, outputFolder, log, progress, RecoveryBounds{});
+}
+
+RecoverySummary RecoverCard(CardReader& card, const std::string& outputFolder, LogBox& log,
+                            const RecoveryProgressFn& progress, const RecoveryBounds& bounds) {
+  return CardScan(card, outputFolder, log, progress, bounds).Run();
 }
 
 std::string RecoverySummaryLine(const RecoverySummary& summary) {
@@ -229,7 +245,10 @@ std::string RecoverySummaryLine(const RecoverySummary& summary) {
   std::snprintf(seconds, sizeof seconds, "%.1f s", summary.seconds);
   return std::string(summary.cancelled ? "Cancelled: recovered " : "Recovered ") + std::to_string(summary.recovered) +
          " CRW files, " + std::to_string(summary.damaged) + " damaged, from " + ShownBytes(summary.scanned) + " in " +
-         seconds;
+         seconds +
+         (summary.damagedNotWritten > 0
+              ? "; " + std::to_string(summary.damagedNotWritten) + " damaged pieces counted, not written"
+              : "");
 }
 
 }  // namespace mendrake

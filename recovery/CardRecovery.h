@@ -21,6 +21,34 @@ struct RecoveryLimits {
   // After a failed large read the block is read again in sectors, so that one
   // bad sector costs only its own bytes.
   static constexpr std::int64_t kSectorSize = 512;
+
+  // Directory entries the size searches of one window may visit (see
+  // WorkBudget.h). A camera file's walk visits about fifty, and the search of
+  // its window meets a few dozen chance walks in the trailer's length it
+  // starts above the file's end; 65536 entries, under a millisecond of
+  // walking, leave room for a thousand times that. A crafted window, whose
+  // every candidate leads to another directory fanning out into sub-heaps,
+  // stops there instead of walking a whole file's bound (half a second).
+  static constexpr std::int64_t kMaxEntriesPerWindow = std::int64_t{1} << 16;
+  // The card earns one entry for every this many bytes scanned, and its
+  // windows share what it earned (plus one window's share to start with):
+  // walking an entry costs about as long as reading 64 bytes from the page
+  // cache, so a card whose every window is crafted costs at most about twice
+  // its plain read in walks. A 3 MB photo earns fifty thousand entries.
+  static constexpr std::int64_t kCardBytesPerEntry = 64;
+  // Damaged pieces written for one card; further ones are counted in the
+  // summary only. Camera files start at cluster starts, so only a header at a
+  // sector start is kept as damaged; but a crafted card with a header at every
+  // sector would still ask for a file per 512 bytes: two million on a 1 GiB card.
+  static constexpr int kMaxDamagedFiles = 10000;
+};
+
+// The work and output bounds of one scan: RecoveryLimits's, or smaller ones
+// that let a test reach them with a small card.
+struct RecoveryBounds {
+  std::int64_t maxEntriesPerWindow = RecoveryLimits::kMaxEntriesPerWindow;
+  std::int64_t cardBytesPerEntry = RecoveryLimits::kCardBytesPerEntry;
+  int maxDamagedFiles = RecoveryLimits::kMaxDamagedFiles;
 };
 
 struct RecoveryProgress {
@@ -36,6 +64,11 @@ using RecoveryProgressFn = std::function<bool(const RecoveryProgress&)>;
 struct RecoverySummary {
   int recovered = 0;
   int damaged = 0;
+  // Damaged pieces past RecoveryLimits::kMaxDamagedFiles, counted in damaged
+  // but not written.
+  int damagedNotWritten = 0;
+  // Directory entries the size searches visited, within the work budget.
+  std::int64_t entriesVisited = 0;
   std::int64_t scanned = 0;
   double seconds = 0;
   bool cancelled = false;
@@ -45,12 +78,18 @@ struct RecoverySummary {
 
 // Scans the card from start to end for CRW headers, finds each file's true
 // end by walking its heap, and writes each file found (and its thumbnail) into
-// outputFolder, which must exist. Reports one line per file and per read error
-// in log, then the summary line. Throws FileError when an output cannot be written.
+// outputFolder, which must exist. A header at a sector start without a true
+// end is kept as a damaged piece. Reports one line per file, per damaged
+// piece written and per read error in log, then the summary line. Throws
+// FileError when the output folder fails (a file cannot be written in it);
+// a file whose names have all been taken goes under a name of its place.
 RecoverySummary RecoverCard(CardReader& card, const std::string& outputFolder, LogBox& log,
                             const RecoveryProgressFn& progress = {});
+RecoverySummary RecoverCard(CardReader& card, const std::string& outputFolder, LogBox& log,
+                            const RecoveryProgressFn& progress, const RecoveryBounds& bounds);
 
-// "Recovered 11 CRW files, 0 damaged, from 3.0 GiB in 1.4 s"
+// "Recovered 11 CRW files, 0 damaged, from 3.0 GiB in 1.4 s", with
+// "; 5 damaged pieces counted, not written" when some were past the bound.
 std::string RecoverySummaryLine(const RecoverySummary& summary);
 
 }  // namespace mendrake

@@ -5,10 +5,11 @@
 #include "analysis/HeaderCheck.h"
 #include "analysis/HeapWalker.h"
 #include "analysis/Platform.h"
+#include "analysis/RootHeapEnd.h"
 #include "analysis/SizeSearch.h"
+#include "recovery/CrwValidation.h"
 
 #include <algorithm>
-#include <string_view>
 
 namespace mendrake {
 namespace {
@@ -45,25 +46,14 @@ std::uint32_t FindFileNumber(const std::uint8_t* data, std::int64_t start, std::
   return 0;
 }
 
-std::string AfterPrefix(const std::vector<std::string>& lines, std::string_view prefix) {
-  for (const std::string& line : lines) {
-    if (line.starts_with(prefix)) return line.substr(prefix.size());
-  }
-  return {};
-}
-
-// A file may carry a metadata trailer after its heap that repeats the root
-// directory's pointer; cameras write far less than this.
-constexpr std::int64_t kMaxTrailer = std::int64_t{1} << 20;
-
-// The first size, counted from the header, at which a root directory ends
-// exactly where its pointer begins, or -1. A camera file's heap ends so; in
-// random bytes a position passes with a chance of about 1 in 10^11. The size
-// search runs down from a little past it instead of from the window's end, so
-// its work grows with the file, not with what follows it on the card.
-std::int64_t FirstClosedRootEnd(const FileImage& window, bool bigEndian, std::uint32_t headerLength) {
+// The first size from `from` on, counted from the header, at which a root
+// directory ends exactly where its pointer begins, or -1. A camera file's heap
+// ends so, and every end the size search takes lies at such a size or at most
+// a trailer's length past one (RootHeapEnd.h); in random bytes a position
+// passes with a chance of about 1 in 10^11.
+std::int64_t NextClosedRootEnd(const FileImage& window, bool bigEndian, std::uint32_t headerLength, std::int64_t from) {
   const std::uint8_t* data = window.Data();
-  for (std::int64_t size = std::int64_t{headerLength} + 16; size <= window.Size(); ++size) {
+  for (std::int64_t size = std::max(from, std::int64_t{headerLength} + 16); size <= window.Size(); ++size) {
     const std::int64_t directory = std::int64_t{headerLength} + LoadDWord(data + size - 4, bigEndian);
     const std::int64_t listed = size - 4 - directory - 2;
     if (listed < 10 || listed > 10 * kMaxDirectoryEntries || listed % 10 != 0) continue;
@@ -72,43 +62,82 @@ std::int64_t FirstClosedRootEnd(const FileImage& window, bool bigEndian, std::ui
   return -1;
 }
 
-bool Search(FileImage& image, AnalysisState& state, LogLines& lines) {
-  HeadlessPlatform platform;
-  RepairContext context{state, lines, platform};
-  return RepairLoadedImage(context, image, "card");
-}
+// Each search takes the candidates from a closed root end to a trailer's
+// length past it, and at least this many above those searched before, so
+// that a window crowded with closed ends costs a few searches, not one per end.
+constexpr std::int64_t kMinSearchStep = kMaxRootHeapTrailer;
+
+// The searches' lines are not shown: the line of a recovered file comes from
+// the walk of the file alone.
+class UnshownLines final : public LogBox {
+ public:
+  void Clear() override {}
+  void Append(std::string_view /*line*/) override {}
+};
 
 }  // namespace
 
-CrwEnd FindCrwEnd(FileImage& window, FileImage& scratch) {
-  AnalysisState state;
-  LogLines lines;
+CrwEnd FindCrwEnd(FileImage& window, FileImage& scratch, std::int64_t maxEntries) {
   CrwEnd end;
-  AnalysisState header;
+  AnalysisState state;
   window.SetPosition(0);
-  end.isCrw = CheckHeader(header, window);
+  end.isCrw = CheckHeader(state, window);
   window.SetPosition(0);
   if (!end.isCrw) return end;
-  const std::int64_t closed = FirstClosedRootEnd(window, header.BigEndian, header.HLen);
+  UnshownLines lines;
+  HeadlessPlatform platform;
+  RepairContext context{state, lines, platform};
+
+  CrwVerdict taken;
+  std::string refused;
+  SizeSearchBounds bounds;
+  bounds.accept = [&](std::int64_t candidate) {
+    const std::span<const std::uint8_t> file(window.Data(), static_cast<std::size_t>(candidate));
+    CrwVerdict verdict = ValidateRecoveredCrw(file, state.BigEndian, state.HLen, scratch);
+    if (!verdict.ok) refused = "the end at " + std::to_string(candidate) + " bytes was refused: " + verdict.reason;
+    if (verdict.ok) taken = std::move(verdict);
+    return taken.ok;
+  };
+
+  // The candidates are searched in pieces from the first closed root end up:
+  // below it no end can lie, and each piece ends where a trailer past the
+  // closed end that opened it would. An end whose file does not stand alone
+  // is passed over, and the search goes on above it.
+  std::int64_t searched = state.HLen;  // candidates up to here were tried
+  std::int64_t closed = NextClosedRootEnd(window, state.BigEndian, state.HLen, 0);
   bool found = false;
-  if (closed > 0 && closed + kMaxTrailer < window.Size()) {
-    scratch.Assign(window.Data(), closed + kMaxTrailer);
-    lines.Clear();
-    found = Search(scratch, state, lines) && SearchFoundSize(state);
+  bool budgetSpent = false;
+  while (closed > 0 && !found && !budgetSpent) {
+    const std::int64_t top = std::min(window.Size(), std::max(closed, searched) + kMinSearchStep);
+    if (top > searched) {
+      bounds.highest = top;
+      bounds.lowest = std::max(searched, closed - 1);
+      bounds.maxEntries = maxEntries - end.entriesVisited;
+      const SizeSearchOutcome outcome = SearchTrueSize(context, window, bounds);
+      end.entriesVisited += outcome.entriesVisited;
+      found = outcome.found;
+      if (found) end.trueSize = outcome.nextCandidate + 1;
+      budgetSpent = outcome.budgetSpent || end.entriesVisited >= maxEntries;
+      searched = top;
+    }
+    // Closed ends up to a trailer's length below what was searched can lead
+    // to no end above it.
+    if (!found && top < window.Size()) {
+      const std::int64_t from = std::max(closed + 1, top - kMaxRootHeapTrailer + 1);
+      closed = NextClosedRootEnd(window, state.BigEndian, state.HLen, from);
+    } else {
+      closed = -1;
+    }
   }
   if (!found) {
-    lines.Clear();
-    found = Search(window, state, lines) && SearchFoundSize(state);
+    end.whyNot = budgetSpent ? "no true end found within its share of the work"
+                 : refused.empty() ? "no true end found"
+                                   : "no true end found; " + refused;
+    return end;
   }
-  if (!found) return end;
-  end.trueSize = state.FFilesize;
-  if (state.FoundJPEG && std::int64_t{state.JPEGStart} + state.JPEGSize <= end.trueSize) {
-    end.thumbnailStart = state.JPEGStart;
-    end.thumbnailSize = state.JPEGSize;
-  }
-  const std::string make = AfterPrefix(lines.Lines(), "Make: ");
-  const std::string model = AfterPrefix(lines.Lines(), "Model: ");
-  end.makeAndModel = make.empty() ? model : model.empty() ? make : make + " " + model;
+  end.thumbnailStart = taken.thumbnailStart;
+  end.thumbnailSize = taken.thumbnailSize;
+  end.makeAndModel = taken.makeAndModel;
   end.fileNumber = FindFileNumber(window.Data(), state.HLen, end.trueSize - state.HLen, state.BigEndian, 0);
   return end;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "analysis/FileImage.h"
+#include "analysis/WalkLimits.h"
 
 #include <cstdint>
 #include <string>
@@ -12,19 +13,28 @@ namespace mendrake {
 struct CrwEnd {
   bool isCrw = false;         // the header check passed
   std::int64_t trueSize = 0;  // 0 when no true end lies in the window
+  // From the walk of the file alone at its true size: its thumbnail (size 0:
+  // none) and its make and model.
   std::uint32_t thumbnailStart = 0;
   std::uint32_t thumbnailSize = 0;
   std::string makeAndModel;
   std::uint32_t fileNumber = 0;  // 0 when the file holds no file number record
+  // Why no true end was taken, when trueSize is 0, for the damaged line.
+  std::string whyNot;
+  // Directory entries the searches visited, out of maxEntries.
+  std::int64_t entriesVisited = 0;
 };
 
 // Where the CRW file at the start of window ends. A carver that looks for a
 // footer guesses from two bytes ("0A 30" and a few more) that any raw data or
 // the next file may hold, so it cuts files short or keeps what follows. We
 // walk the CIFF heap instead: the end is where a root heap whose directory
-// holds every required record ends, which no junk after it can fake.
-// scratch holds a cut of the window for the search; it is reused window after
-// window so that its room is allocated once.
-CrwEnd FindCrwEnd(FileImage& window, FileImage& scratch);
+// holds every required record ends, which no junk after it can fake; and an
+// end is taken only when the bytes up to it, written alone, pass their own
+// repair (CrwValidation.h), so that no record it lists lies past the cut.
+// The searches visit at most maxEntries directory entries together.
+// scratch holds the copy of a candidate file for its own repair; it is reused
+// window after window so that its room is allocated once.
+CrwEnd FindCrwEnd(FileImage& window, FileImage& scratch, std::int64_t maxEntries = WalkLimits::kMaxEntriesPerFile);
 
 }  // namespace mendrake

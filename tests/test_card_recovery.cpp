@@ -69,7 +69,7 @@ Card UsedCard() {
   card.Place(12 * kCluster, std::move(third));
   card.Place(fourthAt, CameraFile(false, 20000));
   PlaceAt(card.bytes, 20 * kCluster, Filler(4 * kCluster, 0));
-  PlaceAt(card.bytes, 40 * kCluster - 4000, Prefix(CameraFile(false, 20000), 3000));
+  PlaceAt(card.bytes, 40 * kCluster - 4096, Prefix(CameraFile(false, 20000), 3000));
   return card;
 }
 
@@ -90,7 +90,7 @@ TEST(CardRecovery, RecoversEveryFileByteExactAndKeepsTheCutOneAsDamaged) {
     EXPECT_EQ(log.Lines()[i], "At " + std::to_string(card.files[i].first) + ": " + names[i] + ", " +
                                   std::to_string(card.files[i].second.size()) + " bytes, Canon Canon EOS D60");
   }
-  const std::size_t cutAt = 40 * kCluster - 4000;
+  const std::size_t cutAt = 40 * kCluster - 4096;
   EXPECT_EQ(ReadFile(folder / ("CRW_at_" + std::to_string(cutAt) + ".damaged")),
             Bytes(card.bytes.begin() + static_cast<std::ptrdiff_t>(cutAt), card.bytes.end()));
   EXPECT_NE(log.Lines()[4].find("cut by the end of the card"), std::string::npos);

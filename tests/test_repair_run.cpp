@@ -1,5 +1,6 @@
 #include "files/FileError.h"
 #include "analysis/RepairRun.h"
+#include "tests/support/HostileCards.h"
 #include "tests/support/RunFixture.h"
 
 #include <filesystem>
@@ -72,6 +73,22 @@ TEST_F(RepairRunTest, SeveralFilesAreWrittenBesideTheirSourcesAndOnlyTheLastIsPr
   EXPECT_EQ(platform.pictures[0].width, 72);
   EXPECT_EQ(CountLogged("Successfully repaired file."), 3);
   EXPECT_TRUE(platform.dialogs.empty());
+}
+
+// A file without a thumbnail, followed by junk holding a stray thumbnail
+// record: a longer candidate's walk meets it and logs it, but only the walk
+// that found the size speaks for the file, so no thumbnail is written or shown.
+TEST_F(RepairRunTest, AStrayThumbnailRecordAfterAFileIsNeitherWrittenNorPreviewed) {
+  const std::string a = folder / "a.crw";
+  const std::string b = folder / "b.crw";
+  WriteFile(a, FileWithStrayThumbnailAfter(false));
+  WriteFile(b, FileWithStrayThumbnailAfter(true));
+  EXPECT_EQ(RepairRun(context, {a, b}).sizesFound, 2u);
+  EXPECT_EQ(folder.Entries(), (std::vector<std::string>{"a.crw", "a.crw_repaired.crw", "b.crw", "b.crw_repaired.crw"}));
+  EXPECT_EQ(CountLogged("JPEG thumbnail found"), 2);  // the walks' lines stay
+  EXPECT_EQ(CountLogged("Unable to preview the JPEG"), 0);
+  EXPECT_TRUE(platform.pictures.empty());
+  EXPECT_FALSE(state.FoundJPEG);
 }
 
 TEST_F(RepairRunTest, FileThatIsNoCrwIsReportedAndSkipped) {

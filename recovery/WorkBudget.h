@@ -1,0 +1,36 @@
+#pragma once
+
+#include "recovery/CardRecovery.h"
+
+#include <algorithm>
+#include <cstdint>
+
+namespace mendrake {
+
+// The directory entries that the size searches of a card's windows may still
+// visit. The card earns them as its bytes are scanned (RecoveryLimits), and
+// each window may spend at most its own share, so that what a card holds
+// cannot make its scan cost much more than reading it: a run of crafted
+// windows spends what their bytes earned and no more, and the photo after
+// them earns its own.
+class WorkBudget {
+ public:
+  explicit WorkBudget(const RecoveryBounds& bounds)
+      : perWindow_(bounds.maxEntriesPerWindow), bytesPerEntry_(std::max<std::int64_t>(bounds.cardBytesPerEntry, 1)) {}
+
+  // The share of a window closed once bytesScanned of the card were read:
+  // one window's share to start with, and what the bytes earned since.
+  std::int64_t ForWindow(std::int64_t bytesScanned) const {
+    const std::int64_t earned = perWindow_ + bytesScanned / bytesPerEntry_;
+    return std::clamp<std::int64_t>(earned - spent_, 0, perWindow_);
+  }
+  void Spend(std::int64_t entries) { spent_ += entries; }
+  std::int64_t Spent() const { return spent_; }
+
+ private:
+  std::int64_t perWindow_;
+  std::int64_t bytesPerEntry_;
+  std::int64_t spent_ = 0;
+};
+
+}  // namespace mendrake
