@@ -228,7 +228,7 @@ std::string RecoverySummaryLine(const RecoverySummary& summary) {
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, "%.1f s", summary.seconds);
   return std::string(summary.cancelled ? "Cancelled: recovered " : "Recovered ") + std::to_string(summary.recovered) +
-         " CRW files, " + std::to_string(summary.damaged) + " damaged, from " + ShownBytes(summary.scanned) + " in " +
+         (summary.recovered == 1 ? " CRW file, " : " CRW files, ") + std::to_string(summary.damaged) + " damaged, from " + ShownBytes(summary.scanned) + " in " +
          seconds;
 }
 

@@ -8,6 +8,7 @@
 #include "analysis/SizeSearch.h"
 
 #include <algorithm>
+#include <cctype>
 #include <string_view>
 
 namespace mendrake {
@@ -72,6 +73,19 @@ std::int64_t FirstClosedRootEnd(const FileImage& window, bool bigEndian, std::ui
   return -1;
 }
 
+// Cameras store the model with the make at its front ("Canon" and "Canon EOS
+// DIGITAL REBEL"); the make is then said once.
+std::string MakeAndModel(const std::string& make, const std::string& model) {
+  if (make.empty()) return model;
+  if (model.empty()) return make;
+  const bool modelNamesMake =
+      model.size() >= make.size() && (model.size() == make.size() || model[make.size()] == ' ') &&
+      std::equal(make.begin(), make.end(), model.begin(),
+                 [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) ==
+                                             std::tolower(static_cast<unsigned char>(b)); });
+  return modelNamesMake ? model : make + " " + model;
+}
+
 bool Search(FileImage& image, AnalysisState& state, LogLines& lines) {
   HeadlessPlatform platform;
   RepairContext context{state, lines, platform};
@@ -108,7 +122,7 @@ CrwEnd FindCrwEnd(FileImage& window, FileImage& scratch) {
   }
   const std::string make = AfterPrefix(lines.Lines(), "Make: ");
   const std::string model = AfterPrefix(lines.Lines(), "Model: ");
-  end.makeAndModel = make.empty() ? model : model.empty() ? make : make + " " + model;
+  end.makeAndModel = MakeAndModel(make, model);
   end.fileNumber = FindFileNumber(window.Data(), state.HLen, end.trueSize - state.HLen, state.BigEndian, 0);
   return end;
 }

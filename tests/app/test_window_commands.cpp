@@ -68,7 +68,7 @@ TEST_F(WindowCommands, RecoverFromCardWritesTheFilesListsThemAndPreviewsTheLastT
   EXPECT_TRUE(dialogs_.errors.empty());
   EXPECT_EQ(ReadBack(PathIn(QStringLiteral("recovered/CRW_0001.CRW"))), file);
   EXPECT_TRUE(LogLines().first().startsWith(QStringLiteral("At 32768: CRW_0001.CRW"))) << LogLines().join('\n').toStdString();
-  EXPECT_TRUE(LogLines().last().startsWith(QStringLiteral("Recovered 1 CRW files, 0 damaged")));
+  EXPECT_TRUE(LogLines().last().startsWith(QStringLiteral("Recovered 1 CRW file, 0 damaged")));
   EXPECT_FALSE(form_->Image1->Picture().isNull());
   EXPECT_TRUE(form_->actRepair->isEnabled());
 }
