@@ -3,6 +3,7 @@
 #include "files/FileError.h"
 #include "output/JpegDecoder.h"
 #include "recovery/CardRecovery.h"
+#include "recovery/OutputOnCard.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -28,6 +29,7 @@ void ShowThumbnail(const std::string& path, Platform& platform) {
 void RunCardRecovery(QWidget* parent, const QString& source, const QString& folder, LogBox& log, Platform& platform) {
   const std::string sourcePath = QFile::encodeName(source).toStdString();
   const std::string folderPath = QFile::encodeName(folder).toStdString();
+  RefuseOutputOnCard(sourcePath, folderPath);
   DeviceReader card(sourcePath);  // first: a card that cannot be read leaves no new folder
   std::error_code error;
   std::filesystem::create_directories(folderPath, error);

@@ -1,6 +1,7 @@
 #include "recovery/CardRecovery.h"
 
 #include "analysis/FileImage.h"
+#include "files/FileError.h"
 #include "files/FileIo.h"
 #include "recovery/CrwEnd.h"
 
@@ -47,7 +48,6 @@ class CardScan {
   }
 
   RecoverySummary Run() {
-    const auto begun = std::chrono::steady_clock::now();
     const std::int64_t size = card_.Size();
     // Room for one read and the header bytes carried over from the last one,
     // so a header across two reads is found once.
@@ -67,9 +67,14 @@ class CardScan {
       CheckCancel();
     }
     if (window_.open && !summary_.cancelled) Close("cut by the end of the card");
-    summary_.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begun).count();
-    log_.Append(RecoverySummaryLine(summary_));
-    return summary_;
+    return Finish();
+  }
+
+  // The file being written when the output disk filled is gone with its
+  // pending file; those written before it stay complete.
+  RecoverySummary StopOnFullOutput() {
+    summary_.outputFull = true;
+    return Finish();
   }
 
  private:
@@ -195,6 +200,13 @@ class CardScan {
     return base;
   }
 
+  RecoverySummary Finish() {
+    summary_.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begun_).count();
+    log_.Append(RecoverySummaryLine(summary_));
+    return summary_;
+  }
+
+  const std::chrono::steady_clock::time_point begun_ = std::chrono::steady_clock::now();
   CardReader& card_;
   std::filesystem::path folder_;
   LogBox& log_;
@@ -221,10 +233,21 @@ std::string ShownBytes(std::int64_t bytes) {
 
 RecoverySummary RecoverCard(CardReader& card, const std::string& outputFolder, LogBox& log,
                             const RecoveryProgressFn& progress) {
-  return CardScan(card, outputFolder, log, progress).Run();
+  CardScan scan(card, outputFolder, log, progress);
+  try {
+    return scan.Run();
+  } catch (const OutputFullError&) {
+    return scan.StopOnFullOutput();
+  }
 }
 
 std::string RecoverySummaryLine(const RecoverySummary& summary) {
+  if (summary.outputFull) {
+    return "Stopped: the output disk is full. " + std::to_string(summary.recovered) +
+           (summary.recovered == 1 ? " CRW file, " : " CRW files, ") + std::to_string(summary.damaged) +
+           " damaged, were written. Free some space and recover into the same folder again: only the files still "
+           "missing are written.";
+  }
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, "%.1f s", summary.seconds);
   return std::string(summary.cancelled ? "Cancelled: recovered " : "Recovered ") + std::to_string(summary.recovered) +

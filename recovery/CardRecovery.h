@@ -39,6 +39,8 @@ struct RecoverySummary {
   std::int64_t scanned = 0;
   double seconds = 0;
   bool cancelled = false;
+  // The output disk filled: the scan stopped at the file it could not write.
+  bool outputFull = false;
   // The thumbnail written last, for a preview; empty when none was written.
   std::string lastThumbnail;
 };
@@ -46,7 +48,9 @@ struct RecoverySummary {
 // Scans the card from start to end for CRW headers, finds each file's true
 // end by walking its heap, and writes each file found (and its thumbnail) into
 // outputFolder, which must exist. Reports one line per file and per read error
-// in log, then the summary line. Throws FileError when an output cannot be written.
+// in log, then the summary line. A full output disk stops the scan and is said
+// in the summary line; throws FileError when an output cannot be written for
+// another reason.
 RecoverySummary RecoverCard(CardReader& card, const std::string& outputFolder, LogBox& log,
                             const RecoveryProgressFn& progress = {});
 

@@ -1,7 +1,9 @@
 #include "tools/RecoverCommand.h"
 
 #include "files/FileError.h"
+#include "recovery/AttachedCards.h"
 #include "recovery/CardRecovery.h"
+#include "recovery/OutputOnCard.h"
 
 #include <chrono>
 #include <cstdio>
@@ -45,6 +47,18 @@ class TerminalProgress {
   std::chrono::steady_clock::time_point shown_{};
 };
 
+// The one command that reads a device without the drive service: the same
+// recovery as root.
+std::string WithSudo(const char* image, const char* outputFolder) {
+  const auto quoted = [](const std::string& text) {
+    if (text.find_first_of(" \t'\"\\$`!*?[]{}()<>|&;#~") == std::string::npos) return text;
+    std::string shell = "'";
+    for (const char c : text) shell += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return shell + "'";
+  };
+  return "sudo crwlog --recover " + quoted(image) + " " + quoted(outputFolder);
+}
+
 int Fail(const std::string& message) {
   std::fflush(stdout);
   std::fprintf(stderr, "crwlog: %s\n", message.c_str());
@@ -55,6 +69,8 @@ int Fail(const std::string& message) {
 
 int RunRecoverCommand(const char* image, const char* outputFolder) {
   try {
+    // Before anything is read or made: no file may be written onto the card.
+    mendrake::RefuseOutputOnCard(image, outputFolder);
     // The card first: a card that cannot be read leaves no new empty folder.
     mendrake::DeviceReader card(image);
     std::error_code error;
@@ -67,8 +83,16 @@ int RunRecoverCommand(const char* image, const char* outputFolder) {
     mendrake::RecoveryProgressFn progress;
     if (isatty(STDERR_FILENO)) progress = TerminalProgress();
     const mendrake::RecoverySummary summary = mendrake::RecoverCard(card, outputFolder, log, progress);
+    if (summary.outputFull) return 2;
     return summary.recovered > 0 && summary.damaged == 0 ? 0 : 1;
+  } catch (const mendrake::CardAccessDenied& failure) {
+    return Fail(std::string(failure.what()) + "\nTo read it, run the recovery as root: " + WithSudo(image, outputFolder));
   } catch (const mendrake::FileError& failure) {
     return Fail(failure.what());
   }
+}
+
+int RunListCardsCommand(bool allDrives) {
+  std::fputs(mendrake::CardListText(mendrake::ListAttachedCards(allDrives)).c_str(), stdout);
+  return 0;
 }
