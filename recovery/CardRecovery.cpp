@@ -152,6 +152,7 @@ class CardScan {
       const std::string name = WriteUnderFreeName(folder_ / ("CRW_at_" + std::to_string(window_.start) + ".damaged"),
                                                   window_.bytes.Data(), window_.bytes.Size());
       ++summary_.damaged;
+      summary_.files.push_back({(folder_ / name).string(), {}, window_.bytes.Size(), {}, true});
       log_.Append(at + name + ", " + std::to_string(window_.bytes.Size()) +
                   " bytes kept, damaged: no true end found, " + whyDamaged);
       return;
@@ -165,6 +166,10 @@ class CardScan {
     // the name it got first; the line says so rather than leave a name that
     // seems to be missing.
     const bool repeated = !writtenBases_.insert(base).second;
+    if (!repeated) {
+      summary_.files.push_back({(folder_ / (base + ".CRW")).string(), end.thumbnailSize > 0 ? summary_.lastThumbnail : "",
+                                end.trueSize, end.makeAndModel, false});
+    }
     log_.Append(at + base + ".CRW, " + std::to_string(end.trueSize) + " bytes, " +
                 (end.makeAndModel.empty() ? "no make or model" : end.makeAndModel) +
                 (repeated ? "; the same bytes as a file found before, kept once" : ""));

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace mendrake {
 
@@ -33,6 +34,15 @@ struct RecoveryProgress {
 // nothing half-written is left behind.
 using RecoveryProgressFn = std::function<bool(const RecoveryProgress&)>;
 
+// A file the scan wrote.
+struct RecoveredFile {
+  std::string path;
+  std::string thumbnail;  // its thumbnail written beside it; empty when it has none
+  std::int64_t size = 0;
+  std::string camera;     // make and model; empty when the file names none
+  bool damaged = false;   // kept as found, without a true end
+};
+
 struct RecoverySummary {
   int recovered = 0;
   int damaged = 0;
@@ -43,6 +53,8 @@ struct RecoverySummary {
   bool outputFull = false;
   // The thumbnail written last, for a preview; empty when none was written.
   std::string lastThumbnail;
+  // Every file written, in card order; a photo found twice is listed once.
+  std::vector<RecoveredFile> files;
 };
 
 // Scans the card from start to end for CRW headers, finds each file's true

@@ -4,6 +4,7 @@
 #include "recovery/AttachedCards.h"
 #include "recovery/CardRecovery.h"
 #include "recovery/OutputOnCard.h"
+#include "recovery/RootCommand.h"
 
 #include <chrono>
 #include <cstdio>
@@ -47,18 +48,6 @@ class TerminalProgress {
   std::chrono::steady_clock::time_point shown_{};
 };
 
-// The one command that reads a device without the drive service: the same
-// recovery as root.
-std::string WithSudo(const char* image, const char* outputFolder) {
-  const auto quoted = [](const std::string& text) {
-    if (text.find_first_of(" \t'\"\\$`!*?[]{}()<>|&;#~") == std::string::npos) return text;
-    std::string shell = "'";
-    for (const char c : text) shell += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return shell + "'";
-  };
-  return "sudo crwlog --recover " + quoted(image) + " " + quoted(outputFolder);
-}
-
 int Fail(const std::string& message) {
   std::fflush(stdout);
   std::fprintf(stderr, "crwlog: %s\n", message.c_str());
@@ -86,7 +75,8 @@ int RunRecoverCommand(const char* image, const char* outputFolder) {
     if (summary.outputFull) return 2;
     return summary.recovered > 0 && summary.damaged == 0 ? 0 : 1;
   } catch (const mendrake::CardAccessDenied& failure) {
-    return Fail(std::string(failure.what()) + "\nTo read it, run the recovery as root: " + WithSudo(image, outputFolder));
+    return Fail(std::string(failure.what()) + "\nTo read it, run the recovery as root: " +
+                mendrake::RecoverAsRootCommand(image, outputFolder));
   } catch (const mendrake::FileError& failure) {
     return Fail(failure.what());
   }
