@@ -77,8 +77,9 @@ CardChooser::CardChooser(Dialogs& dialogs, CardLister lister, const QString& pic
                              QStringLiteral("Size"), QStringLiteral("Device")});
   CardList->setRootIsDecorated(true);
   CardList->setUniformRowHeights(true);
-  CardList->header()->setSectionResizeMode(kName, QHeaderView::Stretch);
   CardList->header()->setStretchLastSection(false);
+  CardList->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  CardList->header()->setSectionResizeMode(kName, QHeaderView::Stretch);
   EmptyNote = new QLabel(QStringLiteral("No card found. Put the card in its reader, tick \"Show all drives\", or "
                                         "choose a card image file."));
   EmptyNote->setObjectName(QStringLiteral("EmptyNote"));
@@ -185,7 +186,6 @@ void CardChooser::Rebuild(const std::vector<AttachedCard>& cards) {
     }
   }
   CardList->expandAll();
-  for (int column = kLabel; column < kColumnCount; ++column) CardList->resizeColumnToContents(column);
   EmptyNote->setVisible(CardList->topLevelItemCount() == 0);
   if (!selected.isEmpty()) {
     SelectPath(selected);
