@@ -6,9 +6,9 @@
 #include "analysis/HeapWalker.h"
 #include "analysis/Platform.h"
 #include "analysis/SizeSearch.h"
+#include "recovery/CameraName.h"
 
 #include <algorithm>
-#include <cctype>
 #include <string_view>
 
 namespace mendrake {
@@ -73,19 +73,6 @@ std::int64_t FirstClosedRootEnd(const FileImage& window, bool bigEndian, std::ui
   return -1;
 }
 
-// Cameras store the model with the make at its front ("Canon" and "Canon EOS
-// DIGITAL REBEL"); the make is then said once.
-std::string MakeAndModel(const std::string& make, const std::string& model) {
-  if (make.empty()) return model;
-  if (model.empty()) return make;
-  const bool modelNamesMake =
-      model.size() >= make.size() && (model.size() == make.size() || model[make.size()] == ' ') &&
-      std::equal(make.begin(), make.end(), model.begin(),
-                 [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) ==
-                                             std::tolower(static_cast<unsigned char>(b)); });
-  return modelNamesMake ? model : make + " " + model;
-}
-
 bool Search(FileImage& image, AnalysisState& state, LogLines& lines) {
   HeadlessPlatform platform;
   RepairContext context{state, lines, platform};
@@ -122,7 +109,7 @@ CrwEnd FindCrwEnd(FileImage& window, FileImage& scratch) {
   }
   const std::string make = AfterPrefix(lines.Lines(), "Make: ");
   const std::string model = AfterPrefix(lines.Lines(), "Model: ");
-  end.makeAndModel = MakeAndModel(make, model);
+  end.makeAndModel = CameraName(make, model);
   end.fileNumber = FindFileNumber(window.Data(), state.HLen, end.trueSize - state.HLen, state.BigEndian, 0);
   return end;
 }
