@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <vector>
 #include <unistd.h>
 
 namespace {
@@ -83,6 +84,13 @@ int RunRecoverCommand(const char* image, const char* outputFolder) {
 }
 
 int RunListCardsCommand(bool allDrives) {
-  std::fputs(mendrake::CardListText(mendrake::ListAttachedCards(allDrives)).c_str(), stdout);
+  const std::vector<mendrake::AttachedCard> cards = mendrake::ListAttachedCards(allDrives);
+  std::fputs(mendrake::CardListText(cards).c_str(), stdout);
+  // Standard output stays empty for scripts; the person at the terminal is told why.
+  if (cards.empty()) {
+    std::fputs(allDrives ? "crwlog: no drive is attached\n"
+                         : "crwlog: no card or removable drive is attached (--all-drives lists the fixed disks too)\n",
+               stderr);
+  }
   return 0;
 }
