@@ -62,9 +62,9 @@ QTreeWidgetItem* NewItem(const AttachedCard& card) {
 
 }  // namespace
 
-CardChooser::CardChooser(Dialogs& dialogs, CardLister lister, const QString& picturesFolder, const QString& today,
+CardChooser::CardChooser(Dialogs& dialogs, CardSource cards, const QString& picturesFolder, const QString& today,
                          QWidget* parent)
-    : QDialog(parent), dialogs_(dialogs), lister_(std::move(lister)), picturesFolder_(picturesFolder), today_(today) {
+    : QDialog(parent), dialogs_(dialogs), cards_(std::move(cards)), picturesFolder_(picturesFolder), today_(today) {
   setObjectName(QStringLiteral("CardChooser"));
   setWindowTitle(QStringLiteral("Recover from card"));
   resize(kDialogSize);
@@ -151,8 +151,15 @@ CardChooser::CardChooser(Dialogs& dialogs, CardLister lister, const QString& pic
 }
 
 void CardChooser::Refresh() {
-  const std::vector<AttachedCard> cards = lister_(ShowAllDrives->isChecked());
-  // Rebuilt only when something changed, so the selection and the scroll
+  // Devices are probed only when something changed: reading every card's
+  // file system each second would keep readers and disks busy.
+  const std::string state = cards_.state();
+  const bool allDrives = ShowAllDrives->isChecked();
+  if (!listedState_.empty() && state == listedState_ && allDrives == listedAllDrives_) return;
+  listedState_ = state;
+  listedAllDrives_ = allDrives;
+  const std::vector<AttachedCard> cards = cards_.list(allDrives);
+  // Rebuilt only when the list changed, so the selection and the scroll
   // position stay while the user looks.
   if (CardListText(cards) == CardListText(shown_) && CardList->topLevelItemCount() > 0) return;
   Rebuild(cards);

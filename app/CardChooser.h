@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <optional>
+#include <string>
 #include <vector>
 
 class QCheckBox;
@@ -31,19 +32,25 @@ class CardChooser : public QDialog {
   Q_OBJECT
 
  public:
-  using CardLister = std::function<std::vector<AttachedCard>(bool allDrives)>;
+  // Where the cards come from: the list itself, and a cheap state that
+  // changes whenever the list may have (DeviceTreeState).
+  struct CardSource {
+    std::function<std::vector<AttachedCard>(bool allDrives)> list;
+    std::function<std::string()> state;
+  };
   // How often the list is read again.
   static constexpr int kRefreshIntervalMs = 1000;
 
   // today is "YYYY-MM-DD"; dialogs answers "Card image file..." and "Change...".
-  CardChooser(Dialogs& dialogs, CardLister lister, const QString& picturesFolder, const QString& today,
+  CardChooser(Dialogs& dialogs, CardSource cards, const QString& picturesFolder, const QString& today,
               QWidget* parent = nullptr);
 
   // The card (or image) chosen and the folder; nothing until both are there
   // and the folder is not on the card.
   std::optional<Dialogs::CardRecoveryChoice> Choice() const;
 
-  // Reads the list again (the timer's work; tests call it themselves).
+  // Reads the list again where the devices changed (the timer's work; tests
+  // call it themselves).
   void Refresh();
 
   QTreeWidget* CardList = nullptr;
@@ -66,7 +73,9 @@ class CardChooser : public QDialog {
   QString SelectedSource() const;
 
   Dialogs& dialogs_;
-  CardLister lister_;
+  CardSource cards_;
+  std::string listedState_;
+  bool listedAllDrives_ = false;
   QString picturesFolder_;
   QString today_;
   std::vector<AttachedCard> shown_;

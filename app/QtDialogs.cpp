@@ -107,8 +107,9 @@ void QtDialogs::ShowError(QWidget* parent, const QString& title, const QString& 
 std::optional<Dialogs::CardRecoveryChoice> QtDialogs::AskCardRecovery(QWidget* parent) {
   QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
   if (pictures.isEmpty()) pictures = QDir::homePath();
-  CardChooser chooser(*this, [](bool allDrives) { return ListAttachedCards(allDrives); }, pictures,
-                      QDate::currentDate().toString(Qt::ISODate), parent);
+  const CardChooser::CardSource cards{[](bool allDrives) { return ListAttachedCards(allDrives); },
+                                      [] { return DeviceTreeState(); }};
+  CardChooser chooser(*this, cards, pictures, QDate::currentDate().toString(Qt::ISODate), parent);
   if (chooser.exec() != QDialog::Accepted) return std::nullopt;
   return chooser.Choice();
 }

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 namespace mendrake {
 namespace {
@@ -197,6 +198,22 @@ class Lister {
 
 std::vector<AttachedCard> ListAttachedCards(bool allDrives, const DeviceTree& tree) {
   return Lister(allDrives, tree).List();
+}
+
+std::string DeviceTreeState(const DeviceTree& tree) {
+  std::string state;
+  std::error_code error;
+  for (const fs::directory_entry& device : fs::directory_iterator(tree.sysBlock, error)) {
+    state += device.path().filename().string() + "=" + ReadSysfsLine(device.path() / "size") + ";";
+    for (const fs::directory_entry& entry : fs::directory_iterator(device.path(), error)) {
+      if (fs::exists(entry.path() / "partition", error)) {
+        state += entry.path().filename().string() + "=" + ReadSysfsLine(entry.path() / "size") + ";";
+      }
+    }
+  }
+  std::ifstream mounts(tree.mountInfo);
+  state.append(std::istreambuf_iterator<char>(mounts), std::istreambuf_iterator<char>());
+  return state;
 }
 
 std::string DeviceSizeText(std::int64_t bytes) {

@@ -41,6 +41,12 @@ struct DeviceTree {
 // read from udev's database where not.
 std::vector<AttachedCard> ListAttachedCards(bool allDrives = false, const DeviceTree& tree = {});
 
+// What changes when a card is put in or taken out, a device appears or goes,
+// or a file system is mounted: the devices and partitions under sysBlock with
+// their sizes, and the mount table. Read without opening any device, so it
+// can be asked every second; the list is read again only when it changed.
+std::string DeviceTreeState(const DeviceTree& tree = {});
+
 // "512 MiB", "1.9 GiB", "15 GiB": the size as the card's box would round it.
 std::string DeviceSizeText(std::int64_t bytes);
 

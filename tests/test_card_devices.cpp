@@ -285,6 +285,16 @@ TEST_F(DeviceTreeFolder, CardsAndRemovableDrivesAreListedWithTheirPartitionsAndF
   EXPECT_EQ(all[1].path, folder / "dev/sda");
   EXPECT_FALSE(all[1].removable);
   EXPECT_EQ(all[1].description, "Samsung SSD 860");
+
+  // The state the chooser watches changes with the devices and mounts, and only then.
+  const std::string state = DeviceTreeState(tree);
+  EXPECT_EQ(DeviceTreeState(tree), state);
+  Write("devices/platform/mmc0/block/mmcblk0/size", "0\n");  // the SD card taken out
+  const std::string cardOut = DeviceTreeState(tree);
+  EXPECT_NE(cardOut, state);
+  Write("mountinfo", "");
+  EXPECT_NE(DeviceTreeState(tree), cardOut);
+  EXPECT_EQ(ListAttachedCards(false, tree).size(), 2u);
 }
 
 TEST(CardList, OneAlignedLinePerDeviceOrPartitionWithSizesAsTheBoxSaysThem) {

@@ -45,13 +45,15 @@ struct FakeDevices {
   std::vector<AttachedCard> fixed = {Card("/dev/sda", "", "ext4", "", "Samsung SSD 860", false)};
   std::vector<bool> asked;  // allDrives of each listing
 
-  CardChooser::CardLister Lister() {
-    return [this](bool allDrives) {
-      asked.push_back(allDrives);
-      std::vector<AttachedCard> listed = allDrives ? fixed : std::vector<AttachedCard>{};
-      listed.insert(listed.end(), cards.begin(), cards.end());
-      return listed;
-    };
+  // The state changes with the cards attached, as the kernel's would.
+  CardChooser::CardSource Lister() {
+    return {[this](bool allDrives) {
+              asked.push_back(allDrives);
+              std::vector<AttachedCard> listed = allDrives ? fixed : std::vector<AttachedCard>{};
+              listed.insert(listed.end(), cards.begin(), cards.end());
+              return listed;
+            },
+            [this] { return CardListText(cards) + CardListText(fixed); }};
   }
 };
 
@@ -119,6 +121,11 @@ TEST_F(CardChooserTest, FollowsCardsPutInAndTakenOutWhileItIsOpen) {
   EXPECT_FALSE(chooser.EmptyNote->isVisibleTo(&chooser));
   EXPECT_EQ(Selected(*chooser.CardList), "/dev/sdb1");
   EXPECT_TRUE(chooser.RecoverButton->isEnabled());
+
+  // Nothing changed: the devices are not probed again.
+  const std::size_t listings = devices.asked.size();
+  chooser.Refresh();
+  EXPECT_EQ(devices.asked.size(), listings);
 
   // A second reader: the choice stays where it was.
   devices.cards.push_back(Card("/dev/mmcblk0", "", "exFAT", "CANON", "SD32G"));
