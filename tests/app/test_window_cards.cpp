@@ -236,6 +236,31 @@ TEST_F(WindowCards, TheRecoveredPhotosAreShownAsAGridUntilTheNextCommand) {
   EXPECT_TRUE(LogLines().last().startsWith("Recovered 0 CRW files, 0 damaged"));
 }
 
+TEST_F(WindowCards, AFullOutputDiskIsToldAndWhatWasWrittenIsShown) {
+  if (const std::string why = WhyNoLoopDevices(); !why.empty()) GTEST_SKIP() << "mounting a tmpfs: " << why;
+  Bytes card(40 * 32768, 0);
+  // Four photos of about 150 KB; the output disk holds two.
+  for (int i = 0; i < 4; ++i) {
+    CameraFileOptions options;
+    options.rawDataSize = 150000;
+    options.whiteBalance = static_cast<std::uint16_t>(i + 1);
+    options.thumbnail = MakeJpeg(64, 48, Qt::green);
+    const Bytes photo = MakeCameraFile(options);
+    std::copy(photo.begin(), photo.end(), card.begin() + (1 + 8 * i) * 32768);
+  }
+  dialogs_.cardAnswer = WriteTestFile(QStringLiteral("card.img"), card);
+  MountedFolder full("tmpfs", QFile::encodeName(PathIn(QStringLiteral("full"))).toStdString(), "size=400k", "tmpfs");
+  ASSERT_TRUE(full.mounted());
+  dialogs_.folderAnswer = PathIn(QStringLiteral("full"));
+  form_->actRecover->trigger();
+  ASSERT_EQ(dialogs_.errors.size(), 1u);
+  EXPECT_TRUE(dialogs_.errors.front().startsWith("Stopped: the output disk is full. 2 CRW files, 0 damaged, were written."))
+      << dialogs_.errors.front().toStdString();
+  EXPECT_EQ(LogLines().last(), dialogs_.errors.front());
+  EXPECT_EQ(form_->Grid1->count(), 2);
+  EXPECT_TRUE(form_->Grid1->isVisible());
+}
+
 }  // namespace
 }  // namespace mendrake::testing
 
