@@ -29,7 +29,7 @@ constexpr OptionRule kRules[] = {
        options.recoverImage = operands[0];
        options.recoverFolder = operands[1];
      }},
-    {"--list-cards", "", "", "list the cards and removable drives attached, one line per device or partition",
+    {"--list-cards", "", "", "list the cards and removable drives attached",
      [](Options& options, std::span<const std::string>) { options.action = Options::Action::kListCards; }},
     {"--all-drives", "", "", "with --list-cards: list the fixed disks too",
      [](Options& options, std::span<const std::string>) { options.allDrives = true; }},
