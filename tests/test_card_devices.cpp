@@ -185,6 +185,28 @@ TEST_F(CardDevices, AnImagedCardOnALoopDeviceIsListedAndRecoveredFromTheDevice) 
   EXPECT_EQ(ListedColumns(out, other.path()), (std::vector<std::string>{other.path(), "16 MiB", "ext4", "-", system}))
       << out;
 
+  // A card as it comes from the shop: one FAT partition in an MBR. The kernel
+  // shows its partition where it reads partition tables of loop devices.
+  CardImageOptions shopCard = options;
+  shopCard.partitioned = true;
+  shopCard.label = "CANON_SD";
+  const std::string partitionedImage = folder / "partitioned.img";
+  ASSERT_TRUE(MakeFatCardImage(partitionedImage, shopCard, &why)) << why;
+  LoopDevice partitioned(partitionedImage);
+  ASSERT_FALSE(partitioned.path().empty());
+  ASSERT_EQ(Crwlog({"--list-cards"}), 0) << err;
+  EXPECT_EQ(ListedColumns(out, partitioned.path()),
+            (std::vector<std::string>{partitioned.path(), "16 MiB", "dos partitions", "-", partitionedImage}))
+      << out;
+  const std::string partition = partitioned.path() + "p1";
+  if (fs::exists(partition)) {
+    EXPECT_EQ(ListedColumns(out, partition),
+              (std::vector<std::string>{partition, "15 MiB", "FAT16", "CANON_SD", partitionedImage}))
+        << out;
+  }
+  ASSERT_EQ(Crwlog({"--recover", partitioned.path(), folder / "from-partitioned"}), 0) << err;
+  EXPECT_EQ(ReadFile(folder / "from-partitioned/CRW_0001.CRW"), options.files[0].second);
+
   const std::vector<AttachedCard> cards = ListAttachedCards();
   const auto listed = std::find_if(cards.begin(), cards.end(), [&](const AttachedCard& c) { return c.path == card.path(); });
   ASSERT_NE(listed, cards.end());
