@@ -28,7 +28,6 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QUrl>
-#include <QVBoxLayout>
 
 #ifndef MENDRAKE_HOMEPAGE_URL
 #error "MENDRAKE_HOMEPAGE_URL must be defined by the build"
