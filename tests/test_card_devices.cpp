@@ -116,6 +116,20 @@ TEST_F(CardDevices, AnOutputFolderOnTheCardIsRefusedBeforeAnythingIsReadOrMade) 
   }
   EXPECT_EQ(ReadFile(folder / "mnt/IMG_0001.CRW"), photo);
 
+  // A disk image kept on the card and mounted elsewhere: what is written into
+  // it lands on the card too.
+  const std::string inner = folder / "mnt/inner.img";
+  ASSERT_TRUE(MakeExt4Image(inner, 4));
+  {
+    LoopDevice innerLoop(inner);
+    ASSERT_FALSE(innerLoop.path().empty());
+    MountedFolder innerMount(innerLoop.path(), folder / "inner");
+    ASSERT_TRUE(innerMount.mounted());
+    EXPECT_EQ(OutputFolderOnCard(loop.path(), folder / "inner/out"), loop.path());
+    EXPECT_EQ(OutputFolderOnCard(inner, folder / "inner/out"), innerLoop.path());
+  }
+  fs::remove(inner);
+
   // Into a folder on another drive the same device is read, and the photo comes back.
   EXPECT_EQ(OutputFolderOnCard(loop.path(), folder / "out"), std::nullopt);
   EXPECT_EQ(OutputFolderOnCard(image, folder / "out"), std::nullopt);
