@@ -1,8 +1,12 @@
 #include "app/CardRecoveryRun.h"
 
+#include "app/UDisksClient.h"
+#include "files/ControlBytes.h"
 #include "files/FileError.h"
 #include "output/JpegDecoder.h"
 #include "recovery/CardRecovery.h"
+#include "recovery/OutputOnCard.h"
+#include "recovery/RootCommand.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -25,10 +29,28 @@ void ShowThumbnail(const std::string& path, Platform& platform) {
 
 }  // namespace
 
-void RunCardRecovery(QWidget* parent, const QString& source, const QString& folder, LogBox& log, Platform& platform) {
+std::unique_ptr<DeviceReader> OpenCardForReading(const std::string& source, const std::string& outputFolder,
+                                                 const QDBusConnection& bus) {
+  try {
+    return std::make_unique<DeviceReader>(source);
+  } catch (const CardAccessDenied& denied) {
+    std::string why;
+    const int fd = OpenThroughUDisks(source, bus, why);
+    if (fd < 0) {
+      throw FileError(source, denied.reason() + ", and " + why,
+                      "To recover it, run as root: " + EscapeControlBytes(RecoverAsRootCommand(source, outputFolder)));
+    }
+    return std::make_unique<DeviceReader>(fd, source);
+  }
+}
+
+RecoverySummary RunCardRecovery(QWidget* parent, const QString& source, const QString& folder, LogBox& log,
+                                Platform& platform, const QDBusConnection& bus) {
   const std::string sourcePath = QFile::encodeName(source).toStdString();
   const std::string folderPath = QFile::encodeName(folder).toStdString();
-  DeviceReader card(sourcePath);  // first: a card that cannot be read leaves no new folder
+  RefuseOutputOnCard(sourcePath, folderPath);
+  // The card first: a card that cannot be read leaves no new folder.
+  const std::unique_ptr<DeviceReader> card = OpenCardForReading(sourcePath, folderPath, bus);
   std::error_code error;
   std::filesystem::create_directories(folderPath, error);
   if (error) throw FileError(folderPath, "cannot be used as the output folder: " + error.message());
@@ -50,9 +72,10 @@ void RunCardRecovery(QWidget* parent, const QString& source, const QString& fold
     return !progress.wasCanceled();
   };
   log.Clear();
-  const RecoverySummary summary = RecoverCard(card, folderPath, log, update);
+  const RecoverySummary summary = RecoverCard(*card, folderPath, log, update);
   progress.reset();
   if (!summary.lastThumbnail.empty()) ShowThumbnail(summary.lastThumbnail, platform);
+  return summary;
 }
 
 }  // namespace mendrake

@@ -30,11 +30,23 @@ class Dialogs {
   // browser; false when none could be started for it.
   virtual bool OpenWebAddress(const QUrl& address) = 0;
 
-  // The card image file or card device to recover from, or nothing when the
-  // user cancelled. Not every host offers card recovery: none by default.
-  virtual std::optional<QString> AskCardSource(QWidget* /*parent*/) { return std::nullopt; }
-  // The folder the recovered files go to, or nothing when the user cancelled.
-  virtual std::optional<QString> AskOutputFolder(QWidget* /*parent*/) { return std::nullopt; }
+  // What "Recover from card" reads and where the files found go.
+  struct CardRecoveryChoice {
+    QString source;        // a card's device or a card image file
+    QString outputFolder;  // made when missing
+  };
+  // The card chooser: the attached cards, or an image file, and the output
+  // folder; nothing when the user cancelled. Not every host offers card
+  // recovery: none by default.
+  virtual std::optional<CardRecoveryChoice> AskCardRecovery(QWidget* /*parent*/) { return std::nullopt; }
+  // The chooser's "Card image file...": an image file of a card, or nothing
+  // when the user cancelled.
+  virtual std::optional<QString> AskCardImageFile(QWidget* /*parent*/) { return std::nullopt; }
+  // The chooser's "Change...": the folder the recovered files go to, starting
+  // at the one proposed, or nothing when the user cancelled.
+  virtual std::optional<QString> AskOutputFolder(QWidget* /*parent*/, const QString& /*proposed*/) {
+    return std::nullopt;
+  }
 
   // Tells the user why a command ended early.
   virtual void ShowError(QWidget* parent, const QString& title, const QString& text) = 0;

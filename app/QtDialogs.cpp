@@ -1,6 +1,12 @@
 #include "app/QtDialogs.h"
 
+#include "app/CardChooser.h"
+#include "recovery/AttachedCards.h"
+
 #include <QApplication>
+#include <QDate>
+#include <QDir>
+#include <QStandardPaths>
 #include <QDesktopServices>
 #include <QMessageBox>
 
@@ -98,17 +104,32 @@ void QtDialogs::ShowError(QWidget* parent, const QString& title, const QString& 
   QMessageBox::critical(parent, title, text);
 }
 
-// A device is chosen by its name under /dev, typed or picked; the dialog
-// shows every file, since card images carry any extension or none.
-std::optional<QString> QtDialogs::AskCardSource(QWidget* parent) {
-  const QString path = QFileDialog::getOpenFileName(parent, QStringLiteral("Recover from card: card image or device"),
+std::optional<Dialogs::CardRecoveryChoice> QtDialogs::AskCardRecovery(QWidget* parent) {
+  QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+  if (pictures.isEmpty()) pictures = QDir::homePath();
+  const CardChooser::CardSource cards{[](bool allDrives) { return ListAttachedCards(allDrives); },
+                                      [] { return DeviceTreeState(); }};
+  CardChooser chooser(*this, cards, pictures, QDate::currentDate().toString(Qt::ISODate), parent);
+  if (chooser.exec() != QDialog::Accepted) return std::nullopt;
+  return chooser.Choice();
+}
+
+// The dialog shows every file, since card images carry any extension or none.
+std::optional<QString> QtDialogs::AskCardImageFile(QWidget* parent) {
+  const QString path = QFileDialog::getOpenFileName(parent, QStringLiteral("Recover from card: card image file"),
                                                     QString(), QStringLiteral("All files (*)"));
   if (path.isEmpty()) return std::nullopt;
   return path;
 }
 
-std::optional<QString> QtDialogs::AskOutputFolder(QWidget* parent) {
-  const QString path = QFileDialog::getExistingDirectory(parent, QStringLiteral("Recover from card: output folder"));
+// The folder proposed may not exist yet: the dialog opens at the nearest
+// folder above it that does.
+std::optional<QString> QtDialogs::AskOutputFolder(QWidget* parent, const QString& proposed) {
+  QDir start(proposed.isEmpty() ? QDir::homePath() : proposed);
+  while (!start.exists() && start.cdUp()) {
+  }
+  const QString path =
+      QFileDialog::getExistingDirectory(parent, QStringLiteral("Recover from card: output folder"), start.path());
   if (path.isEmpty()) return std::nullopt;
   return path;
 }

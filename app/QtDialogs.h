@@ -20,8 +20,9 @@ class QtDialogs : public Dialogs {
   std::vector<QString> AskOpenFileNames(QWidget* parent) override;
   std::optional<QString> AskSaveFileName(QWidget* parent, const QString& defaultSuffix,
                                          const QStringList& nameFilters) override;
-  std::optional<QString> AskCardSource(QWidget* parent) override;
-  std::optional<QString> AskOutputFolder(QWidget* parent) override;
+  std::optional<CardRecoveryChoice> AskCardRecovery(QWidget* parent) override;
+  std::optional<QString> AskCardImageFile(QWidget* parent) override;
+  std::optional<QString> AskOutputFolder(QWidget* parent, const QString& proposed) override;
   bool OpenWebAddress(const QUrl& address) override;
   void ShowError(QWidget* parent, const QString& title, const QString& text) override;
 

@@ -12,6 +12,7 @@
 #include "app/Manual.h"
 #include "app/PictureView.h"
 #include "app/QtPlatform.h"
+#include "app/RecoveredGrid.h"
 #include "output/SaveCommands.h"
 
 #include <QAction>
@@ -23,10 +24,11 @@
 #include <QPalette>
 #include <QScreen>
 #include <QSplitter>
+#include <QStackedLayout>
 #include <QStyle>
 #include <QToolBar>
 #include <QToolButton>
-#include <QVBoxLayout>
+#include <QUrl>
 
 namespace mendrake {
 namespace {
@@ -209,9 +211,17 @@ void TForm1::CreateClientArea() {
 
   Image1 = new PictureView(Panel1);
   Image1->setObjectName(QStringLiteral("Image1"));
-  auto* fill = new QVBoxLayout(Panel1);
-  fill->setContentsMargins(0, 0, 0, 0);
-  fill->addWidget(Image1);
+  Grid1 = new RecoveredGrid(Panel1);
+  Grid1->setObjectName(QStringLiteral("Grid1"));
+  Grid1->setFrameShape(QFrame::NoFrame);
+  // Queued: the run clears the grid, which must not happen inside its own signal.
+  connect(
+      Grid1, &RecoveredGrid::OpenRequested, this,
+      [this](const QString& path) { OpenFiles({QFile::encodeName(path).toStdString()}); }, Qt::QueuedConnection);
+  panelPages_ = new QStackedLayout(Panel1);
+  panelPages_->setContentsMargins(0, 0, 0, 0);
+  panelPages_->addWidget(Image1);
+  panelPages_->addWidget(Grid1);
 
   Splitter1 = new QSplitter(Qt::Vertical);
   Splitter1->setObjectName(QStringLiteral("Splitter1"));
@@ -252,22 +262,35 @@ void TForm1::actRepairExecute() {
 
 bool TForm1::OpenFiles(const std::vector<std::string>& paths) {
   if (runInProgress_ || paths.empty()) return false;
+  ShowRecoveredGrid(false);
   RunCommand([&] { RunRepair(paths); });
   // A close asked for during the run takes effect now.
   if (closeWhenRunEnds_) close();
   return true;
 }
 
+void TForm1::ShowRecoveredGrid(bool shown) {
+  if (!shown) Grid1->clear();
+  panelPages_->setCurrentWidget(shown ? static_cast<QWidget*>(Grid1) : static_cast<QWidget*>(Image1));
+}
+
 void TForm1::actRecoverExecute() {
   if (runInProgress_) return;
-  const std::optional<QString> source = dialogs_.AskCardSource(this);
-  if (!source) return;
-  const std::optional<QString> folder = dialogs_.AskOutputFolder(this);
-  if (!folder) return;
+  const std::optional<Dialogs::CardRecoveryChoice> choice = dialogs_.AskCardRecovery(this);
+  if (!choice) return;
+  ShowRecoveredGrid(false);
   runInProgress_ = true;
   actRepair->setEnabled(false);
   actRecover->setEnabled(false);
-  RunCommand([&] { RunCardRecovery(this, *source, *folder, *Memo1, *platform_); });
+  RunCommand([&] {
+    const RecoverySummary summary =
+        RunCardRecovery(this, choice->source, choice->outputFolder, *Memo1, *platform_);
+    Grid1->ShowFiles(summary.files);
+    ShowRecoveredGrid(!summary.files.empty());
+    if (summary.outputFull) {
+      dialogs_.ShowError(this, QStringLiteral("Mendrake"), QString::fromStdString(RecoverySummaryLine(summary)));
+    }
+  });
   actRecover->setEnabled(true);
   actRepair->setEnabled(true);
   runInProgress_ = false;
@@ -300,10 +323,12 @@ void TForm1::RunRepair(const std::vector<std::string>& paths) {
 }
 
 void TForm1::actSaveExecute() {
+  ShowRecoveredGrid(false);
   RunCommand([this] { mendrake::actSaveExecute(*context_); });
 }
 
 void TForm1::actSaveJPEGExecute() {
+  ShowRecoveredGrid(false);
   RunCommand([this] { mendrake::actSaveJPEGExecute(*context_); });
 }
 

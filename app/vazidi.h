@@ -11,6 +11,7 @@
 
 class QAction;
 class QFrame;
+class QStackedLayout;
 class QSplitter;
 class QToolBar;
 class QToolButton;
@@ -21,6 +22,7 @@ class Dialogs;
 class LogMemo;
 class PictureView;
 class QtPlatform;
+class RecoveredGrid;
 
 // The main window: owns the analysis state for the program's life, shows the
 // log and the thumbnail, and offers the commands on its toolbar.
@@ -43,6 +45,8 @@ class TForm1 : public QMainWindow {
   QSplitter* Splitter1 = nullptr;
   QFrame* Panel1 = nullptr;
   PictureView* Image1 = nullptr;
+  // In the picture's place after a card recovery, until the next command.
+  RecoveredGrid* Grid1 = nullptr;
   QToolButton* WebsiteButton = nullptr;
 
   // The commands (the form's ActionList1), and the Website button's item.
@@ -82,6 +86,7 @@ class TForm1 : public QMainWindow {
   void FormCreate();
 
   void RunRepair(const std::vector<std::string>& paths);
+  void ShowRecoveredGrid(bool shown);
   // Runs a command; an error that ends it is shown to the user, and the
   // analysis state and the log keep what they held.
   template <typename Command>
@@ -91,6 +96,7 @@ class TForm1 : public QMainWindow {
   AnalysisState state_;
   std::unique_ptr<QtPlatform> platform_;
   std::unique_ptr<RepairContext> context_;
+  QStackedLayout* panelPages_ = nullptr;
   bool runInProgress_ = false;
   bool closeWhenRunEnds_ = false;
 };

@@ -36,4 +36,12 @@ class FileError : public std::runtime_error {
   std::string note_;
 };
 
+// A file that cannot be written because its destination is full: no space
+// left, or the user's quota reached. Whatever is written there next fails the
+// same way, so a run of many files stops at the first.
+class OutputFullError : public FileError {
+ public:
+  using FileError::FileError;
+};
+
 }  // namespace mendrake

@@ -17,6 +17,13 @@ namespace {
 
 std::string SystemReason(int error) { return std::strerror(error); }
 
+// A full destination (no space left, the user's quota reached) is an error of
+// its own: every file written after it fails the same way.
+[[noreturn]] void ThrowOutputError(const std::string& path, const std::string& what, int error) {
+  if (error == ENOSPC || error == EDQUOT) throw OutputFullError(path, what + SystemReason(error));
+  throw FileError(path, what + SystemReason(error));
+}
+
 // Opening a FIFO or a terminal for reading can wait for a writer or a
 // carrier; without blocking it returns at once, and fstat tells what it is.
 constexpr int kReadFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
@@ -59,7 +66,7 @@ int CreateNamedIn(const std::string& folder, const std::string& path, std::strin
     if (errno != EEXIST || attempt > 100) {
       const int error = errno;
       temporary.clear();
-      throw FileError(path, "cannot create the file: " + SystemReason(error));
+      ThrowOutputError(path, "cannot create the file: ", error);
     }
   }
 }
@@ -80,7 +87,7 @@ int CreateIn(const std::string& folder, const std::string& path, bool unnamed, s
     ::close(fd);
   } else if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
     // EISDIR and EINVAL: a kernel or file system without unnamed files.
-    throw FileError(path, "cannot create the file: " + SystemReason(errno));
+    ThrowOutputError(path, "cannot create the file: ", errno);
   }
   return CreateNamedIn(folder, path, temporary);
 }
@@ -236,7 +243,7 @@ void PendingFile::Commit() {
   } else if (::linkat(AT_FDCWD, ProcEntry(file_.get()).c_str(), AT_FDCWD, path_.c_str(), AT_SYMLINK_FOLLOW) == 0) {
     placed_ = true;
   } else if (errno != EEXIST) {
-    throw FileError(path_, "cannot create the file: " + SystemReason(errno));
+    ThrowOutputError(path_, "cannot create the file: ", errno);
   } else {
     // A link never replaces: the file gets a temporary name, and the rename
     // replaces the old file in one step.
@@ -245,7 +252,7 @@ void PendingFile::Commit() {
       if (::linkat(AT_FDCWD, ProcEntry(file_.get()).c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
         temporary_ = name;
       } else if (errno != EEXIST || attempt > 100) {
-        throw FileError(path_, "cannot create the file: " + SystemReason(errno));
+        ThrowOutputError(path_, "cannot create the file: ", errno);
       }
     }
   }
@@ -270,7 +277,7 @@ bool PendingFile::CommitWithoutReplacing(const std::string& name) {
   if (file_.get() >= 0 && file_.Close() != 0 && placement == Placement::kPlaced) {
     const int error = errno;
     ::unlink(name.c_str());
-    throw FileError(name, "cannot write the file: " + SystemReason(error));
+    ThrowOutputError(name, "cannot write the file: ", error);
   }
   return true;
 }
@@ -289,7 +296,7 @@ PendingFile::Placement PendingFile::LinkWithoutReplacing(const std::string& name
     return Placement::kPlaced;
   }
   if (errno == EEXIST) return Placement::kNameTaken;
-  throw FileError(name, "cannot create the file: " + SystemReason(errno));
+  ThrowOutputError(name, "cannot create the file: ", errno);
 }
 
 // Without unnamed files: rename that refuses to replace; where the file system
@@ -305,7 +312,7 @@ PendingFile::Placement PendingFile::RenameWithoutReplacing(const std::string& na
   }
   if (errno == EEXIST) return Placement::kNameTaken;
   if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
-    throw FileError(name, "cannot create the file: " + SystemReason(errno));
+    ThrowOutputError(name, "cannot create the file: ", errno);
   }
   if (::link(from, name.c_str()) == 0) {
     ::unlink(from);
@@ -314,18 +321,18 @@ PendingFile::Placement PendingFile::RenameWithoutReplacing(const std::string& na
   }
   if (errno == EEXIST) return Placement::kNameTaken;
   if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS && errno != EMLINK) {
-    throw FileError(name, "cannot create the file: " + SystemReason(errno));
+    ThrowOutputError(name, "cannot create the file: ", errno);
   }
   const int placeholder = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (placeholder < 0) {
     if (errno == EEXIST) return Placement::kNameTaken;
-    throw FileError(name, "cannot create the file: " + SystemReason(errno));
+    ThrowOutputError(name, "cannot create the file: ", errno);
   }
   ::close(placeholder);
   if (::rename(from, name.c_str()) != 0) {
     const int error = errno;
     ::unlink(name.c_str());
-    throw FileError(name, "cannot create the file: " + SystemReason(error));
+    ThrowOutputError(name, "cannot create the file: ", error);
   }
   temporary_.clear();
   return Placement::kPlaced;
@@ -346,7 +353,7 @@ void PendingFile::CloseBeforePlacing() {
 }
 
 void PendingFile::ThrowWriteError(int error) const {
-  throw FileError(path_, "cannot write the file: " + SystemReason(error));
+  ThrowOutputError(path_, "cannot write the file: ", error);
 }
 
 std::string NumberedName(const std::string& path, int n) {

@@ -19,9 +19,22 @@ DeviceReader::DeviceReader(const std::string& path) {
   fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd_ < 0) {
     const int error = errno;
+    if (error == EACCES || error == EPERM) {
+      throw CardAccessDenied(path, std::string("cannot be read: ") + std::strerror(error) +
+                                       " (block devices belong to root)");
+    }
     throw FileError(path, std::string("cannot be opened (") + std::strerror(error) +
                               "); make an image of the card first, or run with read access to the device");
   }
+  Adopt(path);
+}
+
+DeviceReader::DeviceReader(int fd, const std::string& path) : fd_(fd) {
+  if (fd_ < 0) throw FileError(path, "cannot be read: no descriptor was given");
+  Adopt(path);
+}
+
+void DeviceReader::Adopt(const std::string& path) {
   struct stat info {};
   if (::fstat(fd_, &info) != 0) {
     const int error = errno;

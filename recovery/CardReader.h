@@ -1,5 +1,7 @@
 #pragma once
 
+#include "files/FileError.h"
+
 #include <cstdint>
 #include <string>
 
@@ -16,12 +18,24 @@ class CardReader {
   virtual std::int64_t ReadAt(std::int64_t offset, std::uint8_t* buffer, std::int64_t count) = 0;
 };
 
+// The card's device exists but this user may not read it: block devices
+// belong to root. Whoever opens it can ask the drive service for access or
+// tell the user the command that works.
+class CardAccessDenied : public FileError {
+ public:
+  using FileError::FileError;
+};
+
 // A card image file of any size or a block device, whose size comes from the
-// device itself. Throws FileError when it cannot be opened, with a hint to
-// image the card first or to run with read access.
+// device itself. Throws CardAccessDenied when the device may not be read, and
+// FileError when it cannot be opened for another reason, with a hint to image
+// the card first.
 class DeviceReader final : public CardReader {
  public:
   explicit DeviceReader(const std::string& path);
+  // Reads a descriptor opened elsewhere (by the drive service, say), which it
+  // then owns; path names it in errors.
+  DeviceReader(int fd, const std::string& path);
   ~DeviceReader() override;
   DeviceReader(const DeviceReader&) = delete;
   DeviceReader& operator=(const DeviceReader&) = delete;
@@ -30,6 +44,8 @@ class DeviceReader final : public CardReader {
   std::int64_t ReadAt(std::int64_t offset, std::uint8_t* buffer, std::int64_t count) override;
 
  private:
+  void Adopt(const std::string& path);
+
   int fd_ = -1;
   std::int64_t size_ = 0;
 };

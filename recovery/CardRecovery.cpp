@@ -1,6 +1,8 @@
 #include "recovery/CardRecovery.h"
 
 #include "analysis/FileImage.h"
+#include "files/FileError.h"
+#include "files/FileIo.h"
 #include "recovery/CrwEnd.h"
 #include "recovery/RecoveryOutput.h"
 #include "recovery/WorkBudget.h"
@@ -45,7 +47,6 @@ class CardScan {
   }
 
   RecoverySummary Run() {
-    const auto begun = std::chrono::steady_clock::now();
     const std::int64_t size = card_.Size();
     // Room for one read and the header bytes carried over from the last one,
     // so a header across two reads is found once.
@@ -68,10 +69,14 @@ class CardScan {
       CheckCancel();
     }
     if (window_.open && !summary_.cancelled) Close(WindowEnd::kCardEnd, 0);
-    summary_.entriesVisited = budget_.Spent();
-    summary_.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begun).count();
-    log_.Append(RecoverySummaryLine(summary_));
-    return summary_;
+    return Finish();
+  }
+
+  // The file being written when the output disk filled is gone with its
+  // pending file; those written before it stay complete.
+  RecoverySummary StopOnFullOutput() {
+    summary_.outputFull = true;
+    return Finish();
   }
 
  private:
@@ -168,6 +173,11 @@ class CardScan {
     // A file found twice on one card (a copy of a photo) is kept once, under
     // the name it got first; the line says so rather than leave a name that
     // seems to be missing.
+    if (!written.repeated) {
+      summary_.files.push_back({(output_.Folder() / (written.base + ".CRW")).string(),
+                                end.thumbnailSize > 0 ? summary_.lastThumbnail : "", end.trueSize, end.makeAndModel,
+                                false});
+    }
     log_.Append(at + written.base + ".CRW, " + std::to_string(end.trueSize) + " bytes, " +
                 (end.makeAndModel.empty() ? "no make or model" : end.makeAndModel) +
                 (written.repeated ? "; the same bytes as a file found before, kept once" : ""));
@@ -178,14 +188,19 @@ class CardScan {
   // bytes) and is kept only when its file stands whole.
   void KeepDamaged(const CrwEnd& end, WindowEnd why, std::int64_t nextHeaderAt) {
     if (window_.start % RecoveryLimits::kSectorSize != 0) return;
-    ++summary_.damaged;
-    if (summary_.damaged - summary_.damagedNotWritten > bounds_.maxDamagedFiles) {
+    if (summary_.damaged - summary_.damagedNotWritten >= bounds_.maxDamagedFiles) {
+      ++summary_.damaged;
       ++summary_.damagedNotWritten;
       return;
     }
     const std::string at = "At " + std::to_string(window_.start) + ": ";
     const std::span<const std::uint8_t> piece(window_.bytes.Data(), static_cast<std::size_t>(window_.bytes.Size()));
+    // Counted once written: a full output disk stops the run in the write.
     const std::string name = output_.WriteDamaged("CRW_at_" + std::to_string(window_.start) + ".damaged", piece);
+    ++summary_.damaged;
+    if (!name.empty()) {
+      summary_.files.push_back({(output_.Folder() / name).string(), {}, window_.bytes.Size(), {}, true});
+    }
     const std::string how = name.empty() ? "not written: every name of CRW_at_" + std::to_string(window_.start) +
                                                ".damaged is taken"
                                          : name + ", " + std::to_string(window_.bytes.Size()) + " bytes kept";
@@ -204,6 +219,14 @@ class CardScan {
     return "cut by the end of the card";
   }
 
+  RecoverySummary Finish() {
+    summary_.entriesVisited = budget_.Spent();
+    summary_.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begun_).count();
+    log_.Append(RecoverySummaryLine(summary_));
+    return summary_;
+  }
+
+  const std::chrono::steady_clock::time_point begun_ = std::chrono::steady_clock::now();
   CardReader& card_;
   RecoveryOutput output_;
   LogBox& log_;
@@ -237,15 +260,26 @@ RecoverySummary RecoverCard(CardReader& card, const std::string& outputFolder, L
 
 RecoverySummary RecoverCard(CardReader& card, const std::string& outputFolder, LogBox& log,
                             const RecoveryProgressFn& progress, const RecoveryBounds& bounds) {
-  return CardScan(card, outputFolder, log, progress, bounds).Run();
+  CardScan scan(card, outputFolder, log, progress, bounds);
+  try {
+    return scan.Run();
+  } catch (const OutputFullError&) {
+    return scan.StopOnFullOutput();
+  }
 }
 
 std::string RecoverySummaryLine(const RecoverySummary& summary) {
+  if (summary.outputFull) {
+    return "Stopped: the output disk is full. " + std::to_string(summary.recovered) +
+           (summary.recovered == 1 ? " CRW file, " : " CRW files, ") + std::to_string(summary.damaged) +
+           " damaged, were written. Free some space and recover into the same folder again: only the files still "
+           "missing are written.";
+  }
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, "%.1f s", summary.seconds);
   return std::string(summary.cancelled ? "Cancelled: recovered " : "Recovered ") + std::to_string(summary.recovered) +
-         " CRW files, " + std::to_string(summary.damaged) + " damaged, from " + ShownBytes(summary.scanned) + " in " +
-         seconds +
+         (summary.recovered == 1 ? " CRW file, " : " CRW files, ") + std::to_string(summary.damaged) +
+         " damaged, from " + ShownBytes(summary.scanned) + " in " + seconds +
          (summary.damagedNotWritten > 0
               ? "; " + std::to_string(summary.damagedNotWritten) + " damaged pieces counted, not written"
               : "");

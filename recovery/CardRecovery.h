@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace mendrake {
 
@@ -61,6 +62,15 @@ struct RecoveryProgress {
 // nothing half-written is left behind.
 using RecoveryProgressFn = std::function<bool(const RecoveryProgress&)>;
 
+// A file the scan wrote.
+struct RecoveredFile {
+  std::string path;
+  std::string thumbnail;  // its thumbnail written beside it; empty when it has none
+  std::int64_t size = 0;
+  std::string camera;     // make and model; empty when the file names none
+  bool damaged = false;   // kept as found, without a true end
+};
+
 struct RecoverySummary {
   int recovered = 0;
   int damaged = 0;
@@ -72,17 +82,22 @@ struct RecoverySummary {
   std::int64_t scanned = 0;
   double seconds = 0;
   bool cancelled = false;
+  // The output disk filled: the scan stopped at the file it could not write.
+  bool outputFull = false;
   // The thumbnail written last, for a preview; empty when none was written.
   std::string lastThumbnail;
+  // Every file written, in card order; a photo found twice is listed once.
+  std::vector<RecoveredFile> files;
 };
 
 // Scans the card from start to end for CRW headers, finds each file's true
 // end by walking its heap, and writes each file found (and its thumbnail) into
 // outputFolder, which must exist. A header at a sector start without a true
 // end is kept as a damaged piece. Reports one line per file, per damaged
-// piece written and per read error in log, then the summary line. Throws
-// FileError when the output folder fails (a file cannot be written in it);
-// a file whose names have all been taken goes under a name of its place.
+// piece written and per read error in log, then the summary line. A full
+// output disk stops the scan and is said in the summary line; throws
+// FileError when an output cannot be written for another reason. A file whose
+// names have all been taken goes under a name of its place.
 RecoverySummary RecoverCard(CardReader& card, const std::string& outputFolder, LogBox& log,
                             const RecoveryProgressFn& progress = {});
 RecoverySummary RecoverCard(CardReader& card, const std::string& outputFolder, LogBox& log,

@@ -1,5 +1,7 @@
 #include "recovery/CrwValidation.h"
 
+#include "recovery/CameraName.h"
+
 #include "analysis/AnalysisState.h"
 #include "analysis/ByteOrder.h"
 #include "analysis/HeaderCheck.h"
@@ -119,7 +121,7 @@ CrwVerdict ValidateRecoveredCrw(std::span<const std::uint8_t> bytes, bool bigEnd
   verdict.ok = true;
   const std::string make = AfterPrefix(lines.Lines(), "Make: ");
   const std::string model = AfterPrefix(lines.Lines(), "Model: ");
-  verdict.makeAndModel = make.empty() ? model : model.empty() ? make : make + " " + model;
+  verdict.makeAndModel = CameraName(make, model);
   if (state.FoundJPEG) {
     verdict.thumbnailStart = state.JPEGStart;
     verdict.thumbnailSize = state.JPEGSize;

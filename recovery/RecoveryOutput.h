@@ -37,6 +37,8 @@ class RecoveryOutput {
   // taken, or an empty name when its names have run out. Throws FileError.
   std::string WriteDamaged(const std::string& name, std::span<const std::uint8_t> bytes);
 
+  const std::filesystem::path& Folder() const { return folder_; }
+
   // The thumbnail written last, for a preview; empty when none was.
   const std::string& LastThumbnail() const { return lastThumbnail_; }
 

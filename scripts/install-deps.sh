@@ -5,11 +5,11 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config
-  qt6-base-dev libjpeg62-turbo-dev libunwind-dev libdw-dev librsvg2-bin
+  qt6-base-dev libjpeg62-turbo-dev libunwind-dev libdw-dev librsvg2-bin libblkid-dev
   libgtest-dev libbenchmark-dev
   clang libclang-rt-14-dev
   dcraw libimage-exiftool-perl libjpeg-turbo-progs hyperfine time
-  testdisk dosfstools mtools
+  testdisk dosfstools mtools e2fsprogs mount util-linux dbus-daemon
   xvfb xauth xdotool imagemagick
   dpkg-dev file desktop-file-utils appstream lintian cmark
 )

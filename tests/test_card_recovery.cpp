@@ -2,6 +2,7 @@
 // other bytes come back byte-exact, named, with thumbnails; what cannot be
 // recovered is kept as damaged; read errors are skipped.
 #include "recovery/CardRecovery.h"
+#include "recovery/CrwEnd.h"
 #include "tests/support/CrwBuilder.h"
 #include "tests/support/JpegMaker.h"
 #include "tests/support/ScratchFolder.h"
@@ -88,7 +89,7 @@ TEST(CardRecovery, RecoversEveryFileByteExactAndKeepsTheCutOneAsDamaged) {
     EXPECT_EQ(ReadFile(folder / names[i]), card.files[i].second) << names[i];
     EXPECT_TRUE(std::filesystem::exists(folder.path() / (names[i].substr(0, names[i].size() - 4) + ".jpg")));
     EXPECT_EQ(log.Lines()[i], "At " + std::to_string(card.files[i].first) + ": " + names[i] + ", " +
-                                  std::to_string(card.files[i].second.size()) + " bytes, Canon Canon EOS D60");
+                                  std::to_string(card.files[i].second.size()) + " bytes, Canon EOS D60");
   }
   const std::size_t cutAt = 40 * kCluster - 4096;
   EXPECT_EQ(ReadFile(folder / ("CRW_at_" + std::to_string(cutAt) + ".damaged")),
@@ -116,7 +117,7 @@ TEST(CardRecovery, NeverReplacesAFileAlreadyInTheFolder) {
   EXPECT_EQ(RecoverCard(reader, folder.path().string(), log).recovered, 1);
   EXPECT_EQ(folder.Entries(), before);
   const std::string line = "At " + std::to_string(card.files[0].first) + ": CRW_0001 (2).CRW, " +
-                           std::to_string(card.files[0].second.size()) + " bytes, Canon Canon EOS D60";
+                           std::to_string(card.files[0].second.size()) + " bytes, Canon EOS D60";
   EXPECT_EQ(std::count(log.Lines().begin(), log.Lines().end(), line), 2);
 
   // One photo twice on a card: kept once, and the second line says why no second file is there.
@@ -127,7 +128,7 @@ TEST(CardRecovery, NeverReplacesAFileAlreadyInTheFolder) {
   EXPECT_EQ(RecoverCard(twice, other.path().string(), twiceLog).recovered, 2);
   EXPECT_EQ(other.Entries().size(), 2u);
   EXPECT_NE(twiceLog.Lines()[1].find("CRW_0001.CRW, " + std::to_string(card.files[0].second.size()) +
-                                     " bytes, Canon Canon EOS D60; the same bytes as a file found before, kept once"),
+                                     " bytes, Canon EOS D60; the same bytes as a file found before, kept once"),
             std::string::npos)
       << twiceLog.Lines()[1];
 }
@@ -155,6 +156,35 @@ TEST(CardRecovery, CancelStopsTheScanAndWritesNothingMore) {
       RecoverCard(reader, folder.path().string(), log, [](const RecoveryProgress&) { return false; });
   EXPECT_TRUE(summary.cancelled);
   EXPECT_TRUE(folder.Entries().empty());
+}
+
+TEST(CardRecovery, TheCameraIsNamedOnceAndOneFileIsSaidInTheSingular) {
+  struct Case {
+    std::string make, model, shown;
+  };
+  const std::vector<Case> cases = {
+      {"Canon", "Canon EOS DIGITAL REBEL", "Canon EOS DIGITAL REBEL"},
+      {"CANON", "Canon PowerShot G2", "Canon PowerShot G2"},
+      {"Canon", "EOS D30", "Canon EOS D30"},
+      {"Canon", "Canonet", "Canon Canonet"},
+      {"", "EOS D30", "EOS D30"},
+      {"Canon", "", "Canon"},
+  };
+  for (const Case& c : cases) {
+    CameraFileOptions options;
+    options.make = c.make;
+    options.model = c.model;
+    FileImage window, scratch;
+    const Bytes file = MakeCameraFile(options);
+    window.Assign(file.data(), static_cast<std::int64_t>(file.size()));
+    EXPECT_EQ(FindCrwEnd(window, scratch).makeAndModel, c.shown) << c.make << " / " << c.model;
+  }
+  RecoverySummary summary;
+  summary.recovered = 1;
+  summary.scanned = 3 << 20;
+  EXPECT_EQ(RecoverySummaryLine(summary), "Recovered 1 CRW file, 0 damaged, from 3.0 MiB in 0.0 s");
+  summary.recovered = 2;
+  EXPECT_EQ(RecoverySummaryLine(summary), "Recovered 2 CRW files, 0 damaged, from 3.0 MiB in 0.0 s");
 }
 
 // crwlog --recover as scripts call it: the exit status tells the three outcomes.

@@ -75,6 +75,8 @@ TEST_F(CrwlogTool, ExitStatusSaysWhatHappened) {
       {"-- " + Quoted(named), 0, "Repairing file " + named + "\n", "", 0},
       {"--bogus " + Quoted(good), 2, "", "unknown option \"--bogus\"", 1},
       {"--preview-ppm", 2, "", "--preview-ppm needs FILE", 1},
+      {"--list-cards " + Quoted(good), 2, "", "--list-cards takes no CRW file", 1},
+      {"--all-drives " + Quoted(good), 2, "", "--all-drives goes with --list-cards", 1},
       {"--preview-ppm " + Quoted(good) + " " + Quoted(good), 2, "", "nothing was written", 1},
       {"--preview-ppm " + Quoted(folder / "link.crw") + " " + Quoted(good), 2, "", "nothing was written", 1},
       {"--preview-ppm " + Quoted(folder.path().string() + "/./good.crw") + " " + Quoted(good), 2, "", "nothing was written", 1},

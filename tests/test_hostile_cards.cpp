@@ -83,7 +83,7 @@ TEST(HostileCards, CraftedWindowsSpendNoMoreThanTheirShareAndThePhotoAfterThemIs
   EXPECT_EQ(CountContaining(recovery.log, "no true end found within its share of the work"), 3u);
   EXPECT_EQ(ReadFile(folder / "CRW_0001.CRW"), photo);
   EXPECT_EQ(recovery.log.Lines()[3], "At " + std::to_string(photoAt) + ": CRW_0001.CRW, " +
-                                         std::to_string(photo.size()) + " bytes, Canon Canon EOS D60");
+                                         std::to_string(photo.size()) + " bytes, Canon EOS D60");
 
   // A card that earns little: the windows share one window's share and what
   // the card's bytes earned, whatever each window's own share.
@@ -212,7 +212,7 @@ TEST(HostileCards, ThumbnailAndMakeOfARecoveredFileAreItsOwnNotAStrayDirectorysA
   EXPECT_EQ(folder.Entries(), (std::vector<std::string>{"CRW_0001 (2).CRW", "CRW_0001.CRW"}));
   EXPECT_EQ(ReadFile(folder / "CRW_0001.CRW"), made.files[0]);
   EXPECT_EQ(recovery.log.Lines()[0], "At " + std::to_string(made.at[0]) + ": CRW_0001.CRW, " +
-                                         std::to_string(made.files[0].size()) + " bytes, Canon Canon EOS D60");
+                                         std::to_string(made.files[0].size()) + " bytes, Canon EOS D60");
   EXPECT_EQ(CountContaining(recovery.log, kPlantedMake), 0u);
   EXPECT_TRUE(recovery.summary.lastThumbnail.empty());
   ExpectEveryCrwStandsAlone(folder);
@@ -242,7 +242,7 @@ TEST(CrwValidation, AFileStandsAloneOnlyWhenItsRecordsLieInsideAndItsOwnRepairFi
   const Bytes photo = MakeCameraFile(options);
   const CrwVerdict whole = ValidateRecoveredCrw(photo, true, 26);
   EXPECT_TRUE(whole.ok) << whole.reason;
-  EXPECT_EQ(whole.makeAndModel, "Canon Canon EOS D60");
+  EXPECT_EQ(whole.makeAndModel, "Canon EOS D60");
   EXPECT_EQ(whole.thumbnailSize, 512u);
   EXPECT_EQ(Bytes(photo.begin() + whole.thumbnailStart, photo.begin() + whole.thumbnailStart + 512), Filler(512, 0xD8));
 

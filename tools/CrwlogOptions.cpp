@@ -29,6 +29,10 @@ constexpr OptionRule kRules[] = {
        options.recoverImage = operands[0];
        options.recoverFolder = operands[1];
      }},
+    {"--list-cards", "", "", "list the cards and removable drives attached",
+     [](Options& options, std::span<const std::string>) { options.action = Options::Action::kListCards; }},
+    {"--all-drives", "", "", "with --list-cards: list the fixed disks too",
+     [](Options& options, std::span<const std::string>) { options.allDrives = true; }},
     {"--help", "-h", "", "show this help and exit",
      [](Options& options, std::span<const std::string>) { options.action = Options::Action::kHelp; }},
     {"--version", "", "", "show the version and exit",
@@ -94,6 +98,8 @@ Options ParseOptions(std::span<const char* const> arguments) {
     }
   }
   if (options.action == Options::Action::kRecover && !options.files.empty()) throw UsageError{"--recover takes no CRW file; usage: crwlog --recover IMAGE OUTDIR"};
+  if (options.action == Options::Action::kListCards && !options.files.empty()) throw UsageError{"--list-cards takes no CRW file"};
+  if (options.allDrives && options.action != Options::Action::kListCards) throw UsageError{"--all-drives goes with --list-cards"};
   // The repair needs a file; an action of its own may need none.
   if (options.action == Options::Action::kRun && options.files.empty()) throw UsageError{"no CRW file was given; usage: crwlog [OPTION]... [--] CRW-FILE..."};
   return options;
@@ -124,7 +130,8 @@ std::string HelpText() {
       "     read, an output that cannot be written (the --preview-ppm picture too,\n"
       "     when no preview was shown)\n"
       "With --recover: 0 every file found was recovered, 1 some were damaged or none\n"
-      "was found, 2 the card or the folder could not be used.\n";
+      "was found, 2 the card or the folder could not be used, or the output disk\n"
+      "filled up. With --list-cards: 0, also when no card is attached.\n";
   return text;
 }
 

@@ -14,12 +14,13 @@ enum ExitStatus : int {
 };
 
 struct Options {
-  enum class Action { kRun, kHelp, kVersion, kRecover };
+  enum class Action { kRun, kHelp, kVersion, kRecover, kListCards };
   Action action = Action::kRun;
   std::string previewPpm;          // --preview-ppm: where the last preview goes, or empty
   std::vector<std::string> files;  // the CRW files, as given
   std::string recoverImage;        // --recover: the card or its image
   std::string recoverFolder;       // --recover: where the files found go
+  bool allDrives = false;          // --all-drives: --list-cards lists fixed disks too
 };
 
 // A command line that crwlog cannot carry out; the message says why in one line.

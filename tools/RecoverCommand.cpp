@@ -1,12 +1,16 @@
 #include "tools/RecoverCommand.h"
 
 #include "files/FileError.h"
+#include "recovery/AttachedCards.h"
 #include "recovery/CardRecovery.h"
+#include "recovery/OutputOnCard.h"
+#include "recovery/RootCommand.h"
 
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <vector>
 #include <unistd.h>
 
 namespace {
@@ -55,6 +59,8 @@ int Fail(const std::string& message) {
 
 int RunRecoverCommand(const char* image, const char* outputFolder) {
   try {
+    // Before anything is read or made: no file may be written onto the card.
+    mendrake::RefuseOutputOnCard(image, outputFolder);
     // The card first: a card that cannot be read leaves no new empty folder.
     mendrake::DeviceReader card(image);
     std::error_code error;
@@ -67,8 +73,24 @@ int RunRecoverCommand(const char* image, const char* outputFolder) {
     mendrake::RecoveryProgressFn progress;
     if (isatty(STDERR_FILENO)) progress = TerminalProgress();
     const mendrake::RecoverySummary summary = mendrake::RecoverCard(card, outputFolder, log, progress);
+    if (summary.outputFull) return 2;
     return summary.recovered > 0 && summary.damaged == 0 ? 0 : 1;
+  } catch (const mendrake::CardAccessDenied& failure) {
+    return Fail(std::string(failure.what()) + "\nTo read it, run the recovery as root: " +
+                mendrake::RecoverAsRootCommand(image, outputFolder));
   } catch (const mendrake::FileError& failure) {
     return Fail(failure.what());
   }
+}
+
+int RunListCardsCommand(bool allDrives) {
+  const std::vector<mendrake::AttachedCard> cards = mendrake::ListAttachedCards(allDrives);
+  std::fputs(mendrake::CardListText(cards).c_str(), stdout);
+  // Standard output stays empty for scripts; the person at the terminal is told why.
+  if (cards.empty()) {
+    std::fputs(allDrives ? "crwlog: no drive is attached\n"
+                         : "crwlog: no card or removable drive is attached (--all-drives lists the fixed disks too)\n",
+               stderr);
+  }
+  return 0;
 }

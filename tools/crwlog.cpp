@@ -113,6 +113,7 @@ int Run(std::span<const char* const> arguments) {
     if (options.action == Options::Action::kHelp) return Print(HelpText());
     if (options.action == Options::Action::kVersion) return Print(VersionText());
     if (options.action == Options::Action::kRecover) return Recover(options);
+    if (options.action == Options::Action::kListCards) return RunListCardsCommand(options.allDrives);
     if (!options.previewPpm.empty()) CheckPreviewNamesNoInput(options);
     return Repair(options);
   } catch (const UsageError& error) {

@@ -41,9 +41,13 @@ class ScriptedDialogs : public Dialogs {
   // what the user does next (timers that click during the run).
   std::function<void()> afterOpen;
 
-  // Answers of "Recover from card": the card and the output folder.
+  // Answers of "Recover from card": the card and the output folder (the
+  // chooser's choice when both are set), and of the chooser's "Card image
+  // file..." and "Change...".
   std::optional<QString> cardAnswer;
   std::optional<QString> folderAnswer;
+  std::optional<QString> imageFileAnswer;
+  std::vector<QString> folderProposals;  // what "Change..." was asked to start at
 
   int openRequests = 0;
   std::vector<SaveRequest> saveRequests;
@@ -55,8 +59,15 @@ class ScriptedDialogs : public Dialogs {
   std::vector<QString> AskOpenFileNames(QWidget* parent) override;
   std::optional<QString> AskSaveFileName(QWidget* parent, const QString& defaultSuffix,
                                          const QStringList& nameFilters) override;
-  std::optional<QString> AskCardSource(QWidget*) override { return cardAnswer; }
-  std::optional<QString> AskOutputFolder(QWidget*) override { return folderAnswer; }
+  std::optional<CardRecoveryChoice> AskCardRecovery(QWidget*) override {
+    if (!cardAnswer || !folderAnswer) return std::nullopt;
+    return CardRecoveryChoice{*cardAnswer, *folderAnswer};
+  }
+  std::optional<QString> AskCardImageFile(QWidget*) override { return imageFileAnswer; }
+  std::optional<QString> AskOutputFolder(QWidget*, const QString& proposed) override {
+    folderProposals.push_back(proposed);
+    return folderAnswer;
+  }
   bool OpenWebAddress(const QUrl& address) override;
   void ShowError(QWidget* parent, const QString& title, const QString& text) override;
 };

@@ -72,7 +72,7 @@ TEST_F(WindowCommands, RecoverFromCardWritesTheFilesListsThemAndPreviewsTheLastT
   EXPECT_TRUE(dialogs_.errors.empty());
   EXPECT_EQ(ReadBack(PathIn(QStringLiteral("recovered/CRW_0001.CRW"))), file);
   EXPECT_TRUE(LogLines().first().startsWith(QStringLiteral("At 32768: CRW_0001.CRW"))) << LogLines().join('\n').toStdString();
-  EXPECT_TRUE(LogLines().last().startsWith(QStringLiteral("Recovered 1 CRW files, 0 damaged")));
+  EXPECT_TRUE(LogLines().last().startsWith(QStringLiteral("Recovered 1 CRW file, 0 damaged")));
   EXPECT_FALSE(form_->Image1->Picture().isNull());
   EXPECT_TRUE(form_->actRepair->isEnabled());
 }
@@ -216,7 +216,8 @@ TEST_F(WindowCommands, WebsiteOpensTheManualOrSaysWhereItIs) {
        QRegularExpression(QStringLiteral("<img src=\"([^\"]+)\"")).globalMatch(html)) {
     pictures << image.captured(1);
   }
-  EXPECT_EQ(pictures, QStringList({QStringLiteral("docs/mendrake-window.png"), QStringLiteral("docs/recover-from-card.png")}));
+  EXPECT_EQ(pictures, QStringList({QStringLiteral("docs/mendrake-window.png"), QStringLiteral("docs/card-chooser.png"),
+                                   QStringLiteral("docs/recovered-photos.png")}));
   for (const QString& picture : pictures) {
     EXPECT_FALSE(QImage(manual.dir().filePath(picture)).isNull()) << picture.toStdString() << " does not show";
   }

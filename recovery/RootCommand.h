@@ -1,0 +1,12 @@
+#pragma once
+
+#include <string>
+
+namespace mendrake {
+
+// The command that recovers a card as root, for a user who may not read its
+// device: "sudo crwlog --recover /dev/sdb '/home/ann/Pictures/Recovered from
+// EOS_DIGITAL 2026-12-09'". Names are quoted for the shell where they need it.
+std::string RecoverAsRootCommand(const std::string& device, const std::string& outputFolder);
+
+}  // namespace mendrake

@@ -1,0 +1,270 @@
+// Recover from card as the user sees it: the chooser of attached cards and
+// the grid of the photos that came back.
+#include "app/CardChooser.h"
+#include "app/PictureView.h"
+#include "app/RecoveredGrid.h"
+#include "recovery/OutputOnCard.h"
+#include "tests/app/WindowFixture.h"
+#include "tests/app/WindowTestMain.h"
+#include "tests/support/BlockDeviceFixtures.h"
+#include "tests/support/CardImage.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStackedLayout>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+
+namespace mendrake::testing {
+namespace {
+
+constexpr char kPictures[] = "/home/ann/Pictures";
+constexpr char kToday[] = "2026-12-09";
+
+AttachedCard Card(const std::string& path, const std::string& whole, const std::string& fileSystem,
+                  const std::string& label, const std::string& description, bool removable = true) {
+  AttachedCard card;
+  card.path = path;
+  card.wholePath = whole;
+  card.size = std::int64_t{512} << 20;
+  card.fileSystem = fileSystem;
+  card.partitionTable = whole.empty() && fileSystem.empty() ? "dos" : "";
+  card.label = label;
+  card.description = description;
+  card.removable = removable;
+  return card;
+}
+
+// What the kernel would list; the test changes it between refreshes.
+struct FakeDevices {
+  std::vector<AttachedCard> cards = {Card("/dev/sdb", "", "", "", "Generic CF Reader"),
+                                     Card("/dev/sdb1", "/dev/sdb", "FAT16", "EOS_DIGITAL", "Generic CF Reader")};
+  std::vector<AttachedCard> fixed = {Card("/dev/sda", "", "ext4", "", "Samsung SSD 860", false)};
+  std::vector<bool> asked;  // allDrives of each listing
+
+  // The state changes with the cards attached, as the kernel's would.
+  CardChooser::CardSource Lister() {
+    return {[this](bool allDrives) {
+              asked.push_back(allDrives);
+              std::vector<AttachedCard> listed = allDrives ? fixed : std::vector<AttachedCard>{};
+              listed.insert(listed.end(), cards.begin(), cards.end());
+              return listed;
+            },
+            [this] { return CardListText(cards) + CardListText(fixed); }};
+  }
+};
+
+QStringList Rows(const QTreeWidget& list) {
+  QStringList rows;
+  for (QTreeWidgetItemIterator it(const_cast<QTreeWidget*>(&list)); *it; ++it) {
+    QString row = (*it)->parent() ? QStringLiteral("  ") : QString();
+    for (int column = 0; column < list.columnCount(); ++column) {
+      row += (column ? QStringLiteral(" | ") : QString()) + (*it)->text(column);
+    }
+    rows << row;
+  }
+  return rows;
+}
+
+QString Selected(const QTreeWidget& list) {
+  return list.selectedItems().isEmpty() ? QString() : list.selectedItems().first()->text(4);
+}
+
+class CardChooserTest : public ::testing::Test {
+ protected:
+  ScriptedDialogs dialogs;
+  FakeDevices devices;
+};
+
+TEST_F(CardChooserTest, ListsTheCardsWithTheirPartitionsAndProposesAFolderNamedAfterTheLabelAndTheDay) {
+  CardChooser chooser(dialogs, devices.Lister(), QString::fromLatin1(kPictures), QString::fromLatin1(kToday));
+  EXPECT_EQ(Rows(*chooser.CardList),
+            QStringList({"Generic CF Reader |  | partitioned (dos) | 512 MiB | /dev/sdb",
+                         "  EOS_DIGITAL | EOS_DIGITAL | FAT16 | 512 MiB | /dev/sdb1"}));
+  EXPECT_FALSE(chooser.EmptyNote->isVisibleTo(&chooser));
+  // The partition with the file system is the likeliest choice.
+  EXPECT_EQ(Selected(*chooser.CardList), "/dev/sdb1");
+  EXPECT_EQ(chooser.OutputFolder->text(), "/home/ann/Pictures/Recovered from EOS_DIGITAL 2026-12-09");
+  ASSERT_TRUE(chooser.Choice());
+  EXPECT_EQ(chooser.Choice()->source, "/dev/sdb1");
+
+  // The whole device can be chosen too; unlabelled, it is named after its partition's label... or none.
+  chooser.CardList->setCurrentItem(chooser.CardList->topLevelItem(0));
+  EXPECT_EQ(chooser.Choice()->source, "/dev/sdb");
+  EXPECT_EQ(chooser.OutputFolder->text(), "/home/ann/Pictures/Recovered from card 2026-12-09");
+
+  // Fixed disks only with "Show all drives".
+  EXPECT_EQ(devices.asked, std::vector<bool>({false}));
+  chooser.ShowAllDrives->setChecked(true);
+  EXPECT_EQ(devices.asked.back(), true);
+  EXPECT_EQ(chooser.CardList->topLevelItemCount(), 2);
+  EXPECT_EQ(chooser.CardList->topLevelItem(0)->text(4), "/dev/sda");
+  EXPECT_EQ(Selected(*chooser.CardList), "/dev/sdb") << "the choice stays";
+}
+
+TEST_F(CardChooserTest, FollowsCardsPutInAndTakenOutWhileItIsOpen) {
+  devices.cards.clear();
+  CardChooser chooser(dialogs, devices.Lister(), QString::fromLatin1(kPictures), QString::fromLatin1(kToday));
+  EXPECT_TRUE(chooser.RefreshTimer->isActive());
+  EXPECT_EQ(chooser.RefreshTimer->interval(), 1000);
+  EXPECT_EQ(chooser.CardList->topLevelItemCount(), 0);
+  EXPECT_TRUE(chooser.EmptyNote->isVisibleTo(&chooser));
+  EXPECT_FALSE(chooser.RecoverButton->isEnabled());
+
+  // The card goes in: listed and chosen at the next reading of the list.
+  devices.cards = FakeDevices().cards;
+  chooser.Refresh();
+  EXPECT_EQ(chooser.CardList->topLevelItemCount(), 1);
+  EXPECT_FALSE(chooser.EmptyNote->isVisibleTo(&chooser));
+  EXPECT_EQ(Selected(*chooser.CardList), "/dev/sdb1");
+  EXPECT_TRUE(chooser.RecoverButton->isEnabled());
+
+  // Nothing changed: the devices are not probed again.
+  const std::size_t listings = devices.asked.size();
+  chooser.Refresh();
+  EXPECT_EQ(devices.asked.size(), listings);
+
+  // A second reader: the choice stays where it was.
+  devices.cards.push_back(Card("/dev/mmcblk0", "", "exFAT", "CANON", "SD32G"));
+  chooser.Refresh();
+  EXPECT_EQ(Rows(*chooser.CardList).size(), 3);
+  EXPECT_EQ(Selected(*chooser.CardList), "/dev/sdb1");
+
+  // The chosen card is taken out: nothing is chosen, and Recover waits for a choice.
+  devices.cards.erase(devices.cards.begin(), devices.cards.begin() + 2);
+  chooser.Refresh();
+  EXPECT_EQ(Rows(*chooser.CardList), QStringList({"SD32G | CANON | exFAT | 512 MiB | /dev/mmcblk0"}));
+  EXPECT_EQ(Selected(*chooser.CardList), "");
+  EXPECT_FALSE(chooser.Choice());
+}
+
+TEST_F(CardChooserTest, AnImageFileAndAnotherFolderAreChosenThroughTheirDialogs) {
+  CardChooser chooser(dialogs, devices.Lister(), QString::fromLatin1(kPictures), QString::fromLatin1(kToday));
+  dialogs.imageFileAnswer = QStringLiteral("/home/ann/cards/wedding.img");
+  QTest::mouseClick(chooser.ImageFileButton, Qt::LeftButton);
+  EXPECT_EQ(chooser.CardList->topLevelItem(0)->text(0), "wedding.img (image file)");
+  EXPECT_EQ(chooser.Choice()->source, "/home/ann/cards/wedding.img");
+  EXPECT_EQ(chooser.OutputFolder->text(), "/home/ann/Pictures/Recovered from wedding 2026-12-09");
+  // The image stays listed while the list is read again.
+  devices.cards.pop_back();
+  chooser.Refresh();
+  EXPECT_EQ(chooser.Choice()->source, "/home/ann/cards/wedding.img");
+
+  dialogs.folderAnswer = QStringLiteral("/media/backup/wedding");
+  QTest::mouseClick(chooser.ChangeFolderButton, Qt::LeftButton);
+  EXPECT_EQ(dialogs.folderProposals,
+            std::vector<QString>({"/home/ann/Pictures/Recovered from wedding 2026-12-09"}));
+  EXPECT_EQ(chooser.Choice()->outputFolder, "/media/backup/wedding");
+  // A folder the user chose stays when another card is picked.
+  chooser.CardList->setCurrentItem(chooser.CardList->topLevelItem(1));
+  EXPECT_EQ(chooser.Choice()->source, "/dev/sdb");
+  EXPECT_EQ(chooser.Choice()->outputFolder, "/media/backup/wedding");
+}
+
+TEST_F(CardChooserTest, AFolderOnTheChosenCardIsRefusedInTheChooserAlready) {
+  if (const std::string why = WhyNoLoopDevices(); !why.empty()) GTEST_SKIP() << why;
+  QTemporaryDir scratch;
+  const std::string image = QFile::encodeName(scratch.filePath(QStringLiteral("disk.img"))).toStdString();
+  ASSERT_TRUE(MakeExt4Image(image, 16));
+  LoopDevice loop(image);
+  ASSERT_FALSE(loop.path().empty());
+  MountedFolder mounted(loop.path(), QFile::encodeName(scratch.filePath(QStringLiteral("mnt"))).toStdString());
+  ASSERT_TRUE(mounted.mounted());
+  devices.cards = {Card(loop.path(), "", "ext4", "", image)};
+  CardChooser chooser(dialogs, devices.Lister(), QString::fromLatin1(kPictures), QString::fromLatin1(kToday));
+  EXPECT_FALSE(chooser.FolderWarning->isVisibleTo(&chooser));
+  chooser.OutputFolder->setText(QString::fromStdString(mounted.folder() + "/out"));
+  QTest::keyClick(chooser.OutputFolder, Qt::Key_End);  // an edit: the state follows the typed text
+  emit chooser.OutputFolder->textEdited(chooser.OutputFolder->text());
+  EXPECT_TRUE(chooser.FolderWarning->isVisibleTo(&chooser));
+  EXPECT_EQ(chooser.FolderWarning->text().toStdString(), kOutputOnCardMessage);
+  EXPECT_FALSE(chooser.RecoverButton->isEnabled());
+  EXPECT_FALSE(chooser.Choice());
+}
+
+using WindowCards = WindowTest;
+
+Bytes Photo(QColor colour, std::size_t junk = 0) { return MakeFileWithJpeg(64, 48, colour, junk); }
+
+TEST_F(WindowCards, TheRecoveredPhotosAreShownAsAGridUntilTheNextCommand) {
+  Bytes card(16 * 32768, 0);
+  const Bytes first = Photo(Qt::blue);
+  const Bytes second = Photo(Qt::red);
+  std::copy(first.begin(), first.end(), card.begin() + 32768);
+  std::copy(second.begin(), second.end(), card.begin() + 4 * 32768);
+  // The last one, at a sector start, cut by the end of the card: kept as damaged.
+  constexpr int kCut = 3072;
+  std::copy(first.begin(), first.begin() + kCut, card.end() - kCut);
+  dialogs_.cardAnswer = WriteTestFile(QStringLiteral("card.img"), card);
+  dialogs_.folderAnswer = PathIn(QStringLiteral("Recovered from card 2026-12-09"));
+  form_->actRecover->trigger();
+  ASSERT_TRUE(dialogs_.errors.empty()) << dialogs_.errors.front().toStdString();
+
+  RecoveredGrid& grid = *form_->Grid1;
+  ASSERT_TRUE(grid.isVisible());
+  EXPECT_FALSE(form_->Image1->isVisible());
+  ASSERT_EQ(grid.count(), 3);
+  const QString size = QString::fromStdString(DeviceSizeText(static_cast<std::int64_t>(first.size())));
+  EXPECT_EQ(grid.item(0)->text(), "CRW_0001.CRW\n" + size + "\nCanon EOS D60");
+  EXPECT_EQ(grid.item(1)->text().section('\n', 0, 0), "CRW_0001 (2).CRW");
+  EXPECT_EQ(grid.item(2)->text(), QStringLiteral("CRW_at_%1.damaged\n%2\ndamaged: no true end found")
+                                      .arg(card.size() - kCut)
+                                      .arg(QString::fromStdString(DeviceSizeText(kCut))));
+  // Each photo shows its own thumbnail: blue, then red.
+  const QImage blue = grid.item(0)->icon().pixmap(RecoveredGrid::kThumbnailSize).toImage();
+  const QImage red = grid.item(1)->icon().pixmap(RecoveredGrid::kThumbnailSize).toImage();
+  const QPoint corner(RecoveredGrid::kThumbnailSize.width() / 2 - 30, RecoveredGrid::kThumbnailSize.height() / 2 - 20);
+  EXPECT_GT(QColor(blue.pixel(corner)).blue(), 200);
+  EXPECT_GT(QColor(red.pixel(corner)).red(), 200);
+  EXPECT_TRUE(LogLines().last().startsWith("Recovered 2 CRW files, 1 damaged")) << LogLines().last().toStdString();
+
+  // A double click opens the photo as Repair/Open does: its lines, its preview; the grid goes.
+  const QRect cell = grid.visualItemRect(grid.item(1));
+  QTest::mouseClick(grid.viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
+  QTest::mouseDClick(grid.viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
+  Settle();
+  EXPECT_FALSE(grid.isVisible());
+  EXPECT_EQ(grid.count(), 0);
+  EXPECT_TRUE(form_->Image1->isVisible());
+  EXPECT_TRUE(LogLines().join('\n').contains("CRW_0001 (2).CRW")) << LogLines().join('\n').toStdString();
+  EXPECT_GT(QColor(form_->Image1->Picture().pixel(2, 2)).red(), 200) << "the red photo's preview";
+
+  // A recovery that finds nothing shows no grid; the log says so.
+  dialogs_.cardAnswer = WriteTestFile(QStringLiteral("empty.img"), Bytes(32768, 0));
+  form_->actRecover->trigger();
+  EXPECT_FALSE(grid.isVisible());
+  EXPECT_TRUE(LogLines().last().startsWith("Recovered 0 CRW files, 0 damaged"));
+}
+
+TEST_F(WindowCards, AFullOutputDiskIsToldAndWhatWasWrittenIsShown) {
+  if (const std::string why = WhyNoLoopDevices(); !why.empty()) GTEST_SKIP() << "mounting a tmpfs: " << why;
+  Bytes card(40 * 32768, 0);
+  // Four photos of about 150 KB; the output disk holds two.
+  for (int i = 0; i < 4; ++i) {
+    CameraFileOptions options;
+    options.rawDataSize = 150000;
+    options.whiteBalance = static_cast<std::uint16_t>(i + 1);
+    options.thumbnail = MakeJpeg(64, 48, Qt::green);
+    const Bytes photo = MakeCameraFile(options);
+    std::copy(photo.begin(), photo.end(), card.begin() + (1 + 8 * i) * 32768);
+  }
+  dialogs_.cardAnswer = WriteTestFile(QStringLiteral("card.img"), card);
+  MountedFolder full("tmpfs", QFile::encodeName(PathIn(QStringLiteral("full"))).toStdString(), "size=400k", "tmpfs");
+  ASSERT_TRUE(full.mounted());
+  dialogs_.folderAnswer = PathIn(QStringLiteral("full"));
+  form_->actRecover->trigger();
+  ASSERT_EQ(dialogs_.errors.size(), 1u);
+  EXPECT_TRUE(dialogs_.errors.front().startsWith("Stopped: the output disk is full. 2 CRW files, 0 damaged, were written."))
+      << dialogs_.errors.front().toStdString();
+  EXPECT_EQ(LogLines().last(), dialogs_.errors.front());
+  EXPECT_EQ(form_->Grid1->count(), 2);
+  EXPECT_TRUE(form_->Grid1->isVisible());
+}
+
+}  // namespace
+}  // namespace mendrake::testing
+
+MENDRAKE_WINDOW_TEST_MAIN()
