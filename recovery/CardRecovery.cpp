@@ -1,8 +1,12 @@
 #include "recovery/CardRecovery.h"
 
 #include "analysis/FileImage.h"
+#include "analysis/ByteOrder.h"
 #include "files/FileIo.h"
+#include "recovery/CardFileSystem.h"
+#include "recovery/ClusterGrid.h"
 #include "recovery/CrwEnd.h"
+#include "recovery/PieceJoin.h"
 
 #include <algorithm>
 #include <chrono>
@@ -38,10 +42,11 @@ struct Window {
   std::int64_t End() const { return start + bytes.Size(); }
 };
 
-class CardScan {
+class CardScan final : public PieceSink {
  public:
-  CardScan(CardReader& card, const std::string& folder, LogBox& log, const RecoveryProgressFn& progress)
-      : card_(card), folder_(folder), log_(log), progress_(progress) {
+  CardScan(CardReader& card, const std::string& folder, LogBox& log, const RecoveryProgressFn& progress,
+           const RecoveryOptions& options)
+      : card_(card), folder_(folder), log_(log), progress_(progress), options_(options) {
     window_.bytes.SetSize(RecoveryLimits::kMaxCrwSize);
     window_.bytes.SetSize(0);
   }
@@ -58,8 +63,10 @@ class CardScan {
       ReadBlock(position, buffer.data() + carry, count);
       const std::int64_t bufferStart = position - carry;
       const std::int64_t length = carry + count;
+      ObserveFileSystem(buffer.data() + carry, position, count);
       FindHeaders(buffer.data(), bufferStart, length);
       Extend(buffer.data(), bufferStart, position + count);
+      joiner_.Feed(buffer.data() + carry, position, count);
       position += count;
       summary_.scanned = position;
       carry = std::min<std::int64_t>(kHeaderBytes - 1, length);
@@ -67,6 +74,8 @@ class CardScan {
       CheckCancel();
     }
     if (window_.open && !summary_.cancelled) Close("cut by the end of the card");
+    if (!summary_.cancelled) joiner_.Finish();
+    if (summary_.listed > 0) log_.Append(ListedFilesLine(summary_.listed));
     summary_.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begun).count();
     log_.Append(RecoverySummaryLine(summary_));
     return summary_;
@@ -103,9 +112,16 @@ class CardScan {
       const std::uint8_t* header = signature - kSignatureAt;
       if ((header[0] == 'I' && header[1] == 'I') || (header[0] == 'M' && header[1] == 'M')) {
         const std::int64_t at = bufferStart + (header - bytes);
+        headerPositions_.push_back(at);
+        joiner_.NoteHeader(at, LoadDWord(header + 2, header[0] == 'M'));
         if (window_.open) {
           Extend(bytes, bufferStart, at);
           if (window_.open) Close("the next header at " + std::to_string(at) + " comes before its end");
+        }
+        if (ListedOnTheCard(at)) {
+          ++summary_.listed;
+          from = signature + 1;
+          continue;
         }
         window_.open = true;
         window_.start = at;
@@ -142,26 +158,52 @@ class CardScan {
     if (CheckCancel()) return;
     const CrwEnd end = FindCrwEnd(window_.bytes, scratch_);
     if (!end.isCrw) return;
-    const std::string at = "At " + std::to_string(window_.start) + ": ";
     if (end.trueSize == 0) {
-      const std::string name = WriteUnderFreeName(folder_ / ("CRW_at_" + std::to_string(window_.start) + ".damaged"),
-                                                  window_.bytes.Data(), window_.bytes.Size());
-      ++summary_.damaged;
-      log_.Append(at + name + ", " + std::to_string(window_.bytes.Size()) +
-                  " bytes kept, damaged: no true end found, " + whyDamaged);
+      // Its end may come later on the card, after the files written into the
+      // clusters that followed its first piece.
+      FirstPiece piece;
+      piece.start = window_.start;
+      piece.bytes.assign(window_.bytes.Data(), window_.bytes.Data() + window_.bytes.Size());
+      piece.bigEndian = window_.bytes.Data()[0] == 'M';
+      piece.headerLength = LoadDWord(window_.bytes.Data() + 2, piece.bigEndian);
+      piece.whyDamaged = whyDamaged;
+      LogGrid();
+      joiner_.SetGrid(Grid());
+      joiner_.Wait(std::move(piece));
       return;
     }
+    WriteFile(window_.start, window_.bytes, end, "");
+  }
+
+  void Unjoined(const FirstPiece& piece, const std::string& whyDamaged) override {
+    if (CheckCancel()) return;
+    const std::string name = WriteUnderFreeName(folder_ / ("CRW_at_" + std::to_string(piece.start) + ".damaged"),
+                                                piece.bytes.data(), static_cast<std::int64_t>(piece.bytes.size()));
+    ++summary_.damaged;
+    log_.Append("At " + std::to_string(piece.start) + ": " + name + ", " + std::to_string(piece.bytes.size()) +
+                " bytes kept, damaged: no true end found, " + whyDamaged);
+  }
+
+  void Joined(std::int64_t start, const FileImage& bytes, const CrwEnd& end, std::int64_t gapClusters) override {
+    if (CheckCancel()) return;
+    ++summary_.joined;
+    WriteFile(start, bytes, end, ", joined from two pieces " + std::to_string(gapClusters) + " clusters apart");
+  }
+
+  // The file of end.trueSize bytes at the start of bytes, found at start on the card.
+  void WriteFile(std::int64_t start, const FileImage& bytes, const CrwEnd& end, const std::string& how) {
+    const std::string at = "At " + std::to_string(start) + ": ";
     char number[16];
     std::snprintf(number, sizeof number, "%04u", end.fileNumber % 10000);
-    const std::string stem = end.fileNumber ? std::string("CRW_") + number : "CRW_at_" + std::to_string(window_.start);
-    const std::string base = WritePair(stem, end);
+    const std::string stem = end.fileNumber ? std::string("CRW_") + number : "CRW_at_" + std::to_string(start);
+    const std::string base = WritePair(stem, bytes, end);
     ++summary_.recovered;
     // A file found twice on one card (a copy of a photo) is kept once, under
     // the name it got first; the line says so rather than leave a name that
     // seems to be missing.
     const bool repeated = !writtenBases_.insert(base).second;
     log_.Append(at + base + ".CRW, " + std::to_string(end.trueSize) + " bytes, " +
-                (end.makeAndModel.empty() ? "no make or model" : end.makeAndModel) +
+                (end.makeAndModel.empty() ? "no make or model" : end.makeAndModel) + how +
                 (repeated ? "; the same bytes as a file found before, kept once" : ""));
   }
 
@@ -170,10 +212,10 @@ class CardScan {
   // same thumbnail), so the pair keeps one name; should the thumbnail's name
   // be taken by the time it is written, it goes under a free name of its own.
   // Returns the CRW file's base name.
-  std::string WritePair(const std::string& stem, const CrwEnd& end) {
+  std::string WritePair(const std::string& stem, const FileImage& bytes, const CrwEnd& end) {
     PendingFile crw((folder_ / (stem + ".CRW")).string());
-    crw.Write(window_.bytes.Data(), end.trueSize);
-    const std::uint8_t* thumbnail = window_.bytes.Data() + end.thumbnailStart;
+    crw.Write(bytes.Data(), end.trueSize);
+    const std::uint8_t* thumbnail = bytes.Data() + end.thumbnailStart;
     std::string base;
     // The thumbnail's name is only a preference: past this many names the CRW
     // file takes the first free name of its own.
@@ -195,10 +237,41 @@ class CardScan {
     return base;
   }
 
+  // The card's boot sector and FAT stream past first; the grid is logged once
+  // it is known.
+  void ObserveFileSystem(const std::uint8_t* bytes, std::int64_t start, std::int64_t length) {
+    if (fileSystem_.Settled()) return;
+    fileSystem_.Observe(bytes, start, length);
+    if (fileSystem_.Settled() && fileSystem_.Volume()) LogGrid();
+  }
+
+  // From the boot sector, else from where the headers found so far lie.
+  ClusterGrid Grid() {
+    if (!fileSystem_.Volume()) return GridFromHeaders(headerPositions_);
+    return GridOfVolume(*fileSystem_.Volume());
+  }
+
+  void LogGrid() {
+    if (gridLogged_) return;
+    gridLogged_ = true;
+    log_.Append(GridLine(Grid()));
+  }
+
+  // Whether the header at position begins a file that the card's FAT still
+  // lists, to be left alone.
+  bool ListedOnTheCard(std::int64_t position) const {
+    return !options_.all && fileSystem_.Map() && fileSystem_.Map()->UsedAt(position);
+  }
+
   CardReader& card_;
   std::filesystem::path folder_;
   LogBox& log_;
   const RecoveryProgressFn& progress_;
+  RecoveryOptions options_;
+  CardFileSystem fileSystem_;
+  std::vector<std::int64_t> headerPositions_;
+  bool gridLogged_ = false;
+  PieceJoiner joiner_{*this};
   Window window_;
   FileImage scratch_;
   RecoverySummary summary_;
@@ -220,16 +293,24 @@ std::string ShownBytes(std::int64_t bytes) {
 }  // namespace
 
 RecoverySummary RecoverCard(CardReader& card, const std::string& outputFolder, LogBox& log,
-                            const RecoveryProgressFn& progress) {
-  return CardScan(card, outputFolder, log, progress).Run();
+                            const RecoveryProgressFn& progress, const RecoveryOptions& options) {
+  return CardScan(card, outputFolder, log, progress, options).Run();
 }
 
 std::string RecoverySummaryLine(const RecoverySummary& summary) {
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, "%.1f s", summary.seconds);
+  const std::string joined =
+      summary.joined > 0 ? " (" + std::to_string(summary.joined) + " joined from two pieces)" : "";
   return std::string(summary.cancelled ? "Cancelled: recovered " : "Recovered ") + std::to_string(summary.recovered) +
-         " CRW files, " + std::to_string(summary.damaged) + " damaged, from " + ShownBytes(summary.scanned) + " in " +
+         " CRW files" + joined + ", " + std::to_string(summary.damaged) + " damaged, from " + ShownBytes(summary.scanned) + " in " +
          seconds;
+}
+
+std::string ListedFilesLine(int listed) {
+  return std::to_string(listed) + (listed == 1 ? " CRW file" : " CRW files") +
+         " that the card's FAT still lists " + (listed == 1 ? "was" : "were") +
+         " left on the card; recovering all files copies them too";
 }
 
 }  // namespace mendrake

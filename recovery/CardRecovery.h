@@ -33,9 +33,18 @@ struct RecoveryProgress {
 // nothing half-written is left behind.
 using RecoveryProgressFn = std::function<bool(const RecoveryProgress&)>;
 
+// What a scan recovers besides what it always does.
+struct RecoveryOptions {
+  // Files the card's FAT still lists are recovered too; by default they are
+  // only counted, being on the card as they are.
+  bool all = false;
+};
+
 struct RecoverySummary {
   int recovered = 0;
+  int joined = 0;  // of those recovered, the ones put together from two pieces
   int damaged = 0;
+  int listed = 0;  // CRW files the FAT still lists, left alone without RecoveryOptions::all
   std::int64_t scanned = 0;
   double seconds = 0;
   bool cancelled = false;
@@ -47,10 +56,17 @@ struct RecoverySummary {
 // end by walking its heap, and writes each file found (and its thumbnail) into
 // outputFolder, which must exist. Reports one line per file and per read error
 // in log, then the summary line. Throws FileError when an output cannot be written.
+// A file written in two pieces (a camera fills the first free clusters first)
+// is joined when its end is found (see PieceJoin.h); where the card's FAT
+// survives, the clusters it gives to files are skipped.
 RecoverySummary RecoverCard(CardReader& card, const std::string& outputFolder, LogBox& log,
-                            const RecoveryProgressFn& progress = {});
+                            const RecoveryProgressFn& progress = {}, const RecoveryOptions& options = {});
 
-// "Recovered 11 CRW files, 0 damaged, from 3.0 GiB in 1.4 s"
+// "Recovered 11 CRW files, 0 damaged, from 3.0 GiB in 1.4 s"; with joins
+// "Recovered 14 CRW files (4 joined from two pieces), 0 damaged, ..."
 std::string RecoverySummaryLine(const RecoverySummary& summary);
+
+// "12 CRW files that the card's FAT still lists were left on the card; recovering all files copies them too"
+std::string ListedFilesLine(int listed);
 
 }  // namespace mendrake

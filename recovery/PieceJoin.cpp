@@ -1,0 +1,193 @@
+#include "recovery/PieceJoin.h"
+
+#include "recovery/CardRecovery.h"
+#include "recovery/CrwStructureCheck.h"
+#include "recovery/FileSignatures.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace mendrake {
+namespace {
+
+// The card bytes a second piece may span, and the directory bytes an end
+// needs before it: what is kept of the card while a piece waits.
+constexpr std::int64_t kKeptBytes = RecoveryLimits::kMaxCrwSize + EndScanLimits::kMaxDirectoryBytes;
+
+}  // namespace
+
+std::vector<std::int64_t> PieceJoiner::SplitsOf(const FirstPiece& piece) const {
+  std::vector<std::int64_t> splits;
+  const auto size = static_cast<std::int64_t>(piece.bytes.size());
+  for (std::int64_t at = grid_.NextClusterStart(piece.start);
+       at < piece.start + size && splits.size() + 1 < JoinLimits::kMaxSplits; at = grid_.NextClusterStart(at)) {
+    const std::int64_t offset = at - piece.start;
+    if (CameraFileBeginsAt(piece.bytes.data() + offset, size - offset)) splits.push_back(offset);
+  }
+  splits.push_back(size);
+  return splits;
+}
+
+std::int64_t PieceJoiner::WaitingBytes() const {
+  std::int64_t bytes = 0;
+  for (const Waiter& waiter : waiting_) bytes += static_cast<std::int64_t>(waiter.piece.bytes.size());
+  return bytes;
+}
+
+void PieceJoiner::Wait(FirstPiece piece) {
+  const auto size = static_cast<std::int64_t>(piece.bytes.size());
+  if (size > JoinLimits::kMaxWaitingBytes) {
+    sink_.Unjoined(piece, piece.whyDamaged);
+    return;
+  }
+  while (!waiting_.empty() && WaitingBytes() + size > JoinLimits::kMaxWaitingBytes) {
+    Settle(0, waiting_[0].piece.whyDamaged + "; too many pieces waited for a second piece to keep it waiting");
+  }
+  if (waiting_.empty()) scannedTo_ = piece.start + size;
+  std::vector<std::int64_t> splits = SplitsOf(piece);
+  waiting_.push_back({std::move(piece), std::move(splits)});
+  // Its second piece may lie within its own bytes, behind another file.
+  const Waiter& waiter = waiting_.back();
+  std::vector<RootEnd> ends;
+  FindRootEnds(waiter.piece.bytes.data(), size, waiter.splits.front(), size, waiter.piece.start,
+               RecoveryLimits::kMaxCrwSize, ends);
+  for (const RootEnd& end : ends) TryEnd(end);
+}
+
+void PieceJoiner::Feed(const std::uint8_t* bytes, std::int64_t start, std::int64_t length) {
+  if (waiting_.empty()) {
+    recent_.clear();
+    recent_.shrink_to_fit();
+    return;
+  }
+  if (recent_.empty() || recentStart_ + static_cast<std::int64_t>(recent_.size()) != start) {
+    recent_.clear();
+    recentStart_ = start;
+  }
+  recent_.insert(recent_.end(), bytes, bytes + length);
+  // Dropping the oldest bytes in large steps keeps the copying small.
+  if (static_cast<std::int64_t>(recent_.size()) > 2 * kKeptBytes) {
+    const std::int64_t drop = static_cast<std::int64_t>(recent_.size()) - kKeptBytes;
+    recent_.erase(recent_.begin(), recent_.begin() + drop);
+    recentStart_ += drop;
+  }
+  const std::int64_t recentEnd = recentStart_ + static_cast<std::int64_t>(recent_.size());
+  ScanEnds(recentEnd - EndScanLimits::kMaxDirectoryBytes);
+  Expire(recentEnd);
+}
+
+void PieceJoiner::Finish() {
+  if (!recent_.empty()) ScanEnds(recentStart_ + static_cast<std::int64_t>(recent_.size()));
+  while (!waiting_.empty()) Settle(0, waiting_[0].piece.whyDamaged + "; no end on the card joins it");
+  recent_.clear();
+  recent_.shrink_to_fit();
+}
+
+void PieceJoiner::ScanEnds(std::int64_t to) {
+  const std::int64_t from = std::max(scannedTo_, recentStart_);
+  if (to <= from) return;
+  std::vector<RootEnd> ends;
+  FindRootEnds(recent_.data(), static_cast<std::int64_t>(recent_.size()), from - recentStart_, to - recentStart_,
+               recentStart_, RecoveryLimits::kMaxCrwSize, ends);
+  scannedTo_ = to;
+  for (const RootEnd& end : ends) {
+    if (waiting_.empty()) break;
+    TryEnd(end);
+  }
+}
+
+// Every waiting piece that the end fits by arithmetic and whose joined bytes
+// pass validation is a reading of the end. One reading is a join; two are a
+// tie that arithmetic and validation cannot settle (files of one size), and
+// both pieces are kept as they are rather than joined by guess.
+void PieceJoiner::TryEnd(const RootEnd& end) {
+  if (heapStarts_.contains(end.heapStart)) return;  // the end of a file in one piece
+  const std::int64_t maxGap = JoinLimits::MaxGap(grid_.clusterSize);
+  std::vector<Reading> readings;
+  for (std::size_t i = 0; i < waiting_.size(); ++i) {
+    const Waiter& waiter = waiting_[i];
+    if (waiter.piece.bigEndian != end.bigEndian) continue;
+    const std::int64_t size = end.FileSize(waiter.piece.headerLength);
+    const std::int64_t gap = end.end - size - waiter.piece.start;
+    if (size > RecoveryLimits::kMaxCrwSize || gap <= 0 || gap > maxGap || gap % grid_.clusterSize != 0) continue;
+    for (const std::int64_t split : waiter.splits) {
+      if (split >= size) break;
+      if (Assemble(waiter, split, end)) {
+        readings.push_back({i, split});
+        break;
+      }
+    }
+  }
+  if (readings.empty()) return;
+  if (readings.size() == 1) {
+    const Waiter& waiter = waiting_[readings[0].waiter];
+    Assemble(waiter, readings[0].split, end);
+    const std::int64_t gap = end.end - joinedEnd_.trueSize - waiter.piece.start;
+    sink_.Joined(waiter.piece.start, joined_, joinedEnd_, gap / grid_.clusterSize);
+    waiting_.erase(waiting_.begin() + static_cast<std::ptrdiff_t>(readings[0].waiter));
+    return;
+  }
+  std::string headers;
+  for (const Reading& reading : readings) {
+    headers += (headers.empty() ? "" : " and ") + std::to_string(waiting_[reading.waiter].piece.start);
+  }
+  const std::string tie = "; the end at " + std::to_string(end.end) + " fits the headers at " + headers +
+                          " equally, so neither is joined by guess";
+  for (std::size_t n = readings.size(); n-- > 0;) {
+    Settle(readings[n].waiter, waiting_[readings[n].waiter].piece.whyDamaged + tie);
+  }
+}
+
+// Puts the first split bytes of the piece and the card bytes up to the end
+// together into joined_ and validates them; true when they are the file.
+bool PieceJoiner::Assemble(const Waiter& waiter, std::int64_t split, const RootEnd& end) {
+  const std::int64_t size = end.FileSize(waiter.piece.headerLength);
+  if (joined_.Size() == 0) {
+    joined_.SetSize(RecoveryLimits::kMaxCrwSize);
+  }
+  joined_.SetSize(0);
+  joined_.Append(waiter.piece.bytes.data(), split);
+  if (!CopyCard(waiter, end.end - (size - split), end.end)) return false;
+  joinedEnd_ = FindCrwEnd(joined_, scratch_);
+  if (!joinedEnd_.isCrw || joinedEnd_.trueSize != size) return false;
+  return CrwStructureFault(joined_.Data(), size, waiter.piece.bigEndian, waiter.piece.headerLength,
+                           joinedEnd_.thumbnailStart, joinedEnd_.thumbnailSize, true)
+      .empty();
+}
+
+// Appends the card bytes [from, to) to joined_, from the piece's own bytes or
+// from what is kept of the card; false when they are no longer kept.
+bool PieceJoiner::CopyCard(const Waiter& waiter, std::int64_t from, std::int64_t to) {
+  const std::int64_t pieceEnd = waiter.piece.start + static_cast<std::int64_t>(waiter.piece.bytes.size());
+  if (from < pieceEnd) {
+    const std::int64_t until = std::min(to, pieceEnd);
+    joined_.Append(waiter.piece.bytes.data() + (from - waiter.piece.start), until - from);
+    from = until;
+  }
+  if (from == to) return true;
+  const std::int64_t recentEnd = recentStart_ + static_cast<std::int64_t>(recent_.size());
+  if (from < recentStart_ || to > recentEnd) return false;
+  joined_.Append(recent_.data() + (from - recentStart_), to - from);
+  return true;
+}
+
+void PieceJoiner::Settle(std::size_t waiter, const std::string& reason) {
+  const FirstPiece piece = std::move(waiting_[waiter].piece);
+  waiting_.erase(waiting_.begin() + static_cast<std::ptrdiff_t>(waiter));
+  sink_.Unjoined(piece, reason);
+}
+
+// A piece whose end can no longer come: its file and the largest gap lie behind.
+void PieceJoiner::Expire(std::int64_t now) {
+  const std::int64_t reach = RecoveryLimits::kMaxCrwSize + JoinLimits::MaxGap(grid_.clusterSize) +
+                             EndScanLimits::kMaxDirectoryBytes;
+  for (std::size_t i = waiting_.size(); i-- > 0;) {
+    if (now > waiting_[i].piece.start + reach) {
+      Settle(i, waiting_[i].piece.whyDamaged + "; no end within " +
+                    std::to_string(JoinLimits::MaxGap(grid_.clusterSize) / grid_.clusterSize) +
+                    " clusters after it joins it");
+    }
+  }
+}
+
+}  // namespace mendrake
