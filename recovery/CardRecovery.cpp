@@ -6,6 +6,7 @@
 #include "recovery/CardFileSystem.h"
 #include "recovery/ClusterGrid.h"
 #include "recovery/CrwEnd.h"
+#include "recovery/EndPairing.h"
 #include "recovery/PieceJoin.h"
 
 #include <algorithm>
@@ -34,12 +35,19 @@ std::string WriteUnderFreeName(const std::filesystem::path& path, const std::uin
 }
 
 // The bytes from one header on, gathered as the card streams past into one
-// image whose room for the largest window is reserved once.
+// image whose room for the largest window is reserved once. Where the card's
+// FAT lists files, a deleted file's window passes over their clusters: the
+// camera wrote the file around them.
 struct Window {
   bool open = false;
   std::int64_t start = 0;
   FileImage bytes;
-  std::int64_t End() const { return start + bytes.Size(); }
+  std::int64_t next = 0;          // the card position of the next byte to take
+  bool skipsListed = false;       // passes over the clusters the FAT lists
+  // Each run of listed clusters passed over: where in bytes it fell, and its length.
+  std::vector<std::pair<std::int64_t, std::int64_t>> skips;
+  std::int64_t lastTaken = 0;     // just past the last byte taken
+  std::int64_t End() const { return next; }
 };
 
 class CardScan final : public PieceSink {
@@ -114,17 +122,23 @@ class CardScan final : public PieceSink {
         const std::int64_t at = bufferStart + (header - bytes);
         headerPositions_.push_back(at);
         joiner_.NoteHeader(at, LoadDWord(header + 2, header[0] == 'M'));
-        if (window_.open) {
+        const bool listed = ListedOnTheCard(at);
+        summary_.listed += listed;
+        // A listed file inside a deleted file's window is one the camera wrote around.
+        if (window_.open && !(listed && window_.skipsListed)) {
           Extend(bytes, bufferStart, at);
           if (window_.open) Close("the next header at " + std::to_string(at) + " comes before its end");
         }
-        if (ListedOnTheCard(at)) {
-          ++summary_.listed;
+        if (listed) {
           from = signature + 1;
           continue;
         }
         window_.open = true;
         window_.start = at;
+        window_.next = at;
+        window_.lastTaken = at;
+        window_.skipsListed = !options_.all && fileSystem_.Map();
+        window_.skips.clear();
         window_.bytes.SetSize(0);
       }
       from = signature + 1;
@@ -135,11 +149,28 @@ class CardScan final : public PieceSink {
   // closes when it reaches the size bound.
   void Extend(const std::uint8_t* bytes, std::int64_t bufferStart, std::int64_t until) {
     if (!window_.open) return;
-    const std::int64_t limit = std::min(until, window_.start + RecoveryLimits::kMaxCrwSize);
-    if (limit > window_.End()) {
-      window_.bytes.Append(bytes + (window_.End() - bufferStart), limit - window_.End());
+    while (window_.next < until && window_.bytes.Size() < RecoveryLimits::kMaxCrwSize) {
+      std::int64_t take = std::min(until - window_.next, RecoveryLimits::kMaxCrwSize - window_.bytes.Size());
+      if (window_.skipsListed) {
+        const FatMap& map = *fileSystem_.Map();
+        if (map.UsedAt(window_.next)) {
+          const std::int64_t free = std::min(map.NextFreeAt(window_.next), until);
+          if (window_.next == window_.lastTaken || window_.skips.empty()) {
+            window_.skips.emplace_back(window_.bytes.Size(), 0);
+          }
+          window_.skips.back().second += free - window_.next;
+          window_.next = free;
+          continue;
+        }
+        const std::int64_t clusterEnd = map.Volume().dataStart +
+            ((window_.next - map.Volume().dataStart) / map.Volume().clusterSize + 1) * map.Volume().clusterSize;
+        if (window_.next >= map.Volume().dataStart) take = std::min(take, clusterEnd - window_.next);
+      }
+      window_.bytes.Append(bytes + (window_.next - bufferStart), take);
+      window_.next += take;
+      window_.lastTaken = window_.next;
     }
-    if (window_.End() >= window_.start + RecoveryLimits::kMaxCrwSize) {
+    if (window_.bytes.Size() >= RecoveryLimits::kMaxCrwSize) {
       Close("no end within " + std::to_string(RecoveryLimits::kMaxCrwSize >> 20) + " MiB of its header");
     }
   }
@@ -156,8 +187,13 @@ class CardScan final : public PieceSink {
   void Close(const std::string& whyDamaged) {
     window_.open = false;
     if (CheckCancel()) return;
-    const CrwEnd end = FindCrwEnd(window_.bytes, scratch_);
+    const CrwEnd end = OwnEnd(window_.bytes, FindCrwEnd(window_.bytes, scratch_), scratch_);
     if (!end.isCrw) return;
+    if (end.trueSize == 0 && !window_.skips.empty()) {
+      WriteDamaged(window_.start, window_.bytes.Data(), window_.bytes.Size(),
+                   whyDamaged + ", with the clusters the card's FAT lists passed over");
+      return;
+    }
     if (end.trueSize == 0) {
       // Its end may come later on the card, after the files written into the
       // clusters that followed its first piece.
@@ -172,15 +208,36 @@ class CardScan final : public PieceSink {
       joiner_.Wait(std::move(piece));
       return;
     }
-    WriteFile(window_.start, window_.bytes, end, "");
+    joiner_.NoteOwnEnd(window_.start + LoadDWord(window_.bytes.Data() + 2, window_.bytes.Data()[0] == 'M'));
+    WriteFile(window_.start, window_.bytes, end, AroundListedClusters(end));
+  }
+
+  // How a file written around clusters the FAT lists came back, for its line.
+  std::string AroundListedClusters(const CrwEnd& end) {
+    // Only the runs passed over before the file's end count.
+    std::int64_t runs = 0;
+    std::int64_t skipped = 0;
+    for (const auto& [at, length] : window_.skips) {
+      if (at < end.trueSize) ++runs, skipped += length;
+    }
+    if (runs == 0) return "";
+    ++summary_.joined;
+    if (runs == 1) {
+      return ", joined from two pieces " + std::to_string(skipped / fileSystem_.Volume()->clusterSize) +
+             " clusters apart (the card's FAT lists the clusters between)";
+    }
+    return ", joined from " + std::to_string(runs + 1) + " pieces around the clusters the card's FAT lists";
   }
 
   void Unjoined(const FirstPiece& piece, const std::string& whyDamaged) override {
+    WriteDamaged(piece.start, piece.bytes.data(), static_cast<std::int64_t>(piece.bytes.size()), whyDamaged);
+  }
+
+  void WriteDamaged(std::int64_t start, const std::uint8_t* bytes, std::int64_t size, const std::string& whyDamaged) {
     if (CheckCancel()) return;
-    const std::string name = WriteUnderFreeName(folder_ / ("CRW_at_" + std::to_string(piece.start) + ".damaged"),
-                                                piece.bytes.data(), static_cast<std::int64_t>(piece.bytes.size()));
+    const std::string name = WriteUnderFreeName(folder_ / ("CRW_at_" + std::to_string(start) + ".damaged"), bytes, size);
     ++summary_.damaged;
-    log_.Append("At " + std::to_string(piece.start) + ": " + name + ", " + std::to_string(piece.bytes.size()) +
+    log_.Append("At " + std::to_string(start) + ": " + name + ", " + std::to_string(size) +
                 " bytes kept, damaged: no true end found, " + whyDamaged);
   }
 

@@ -101,7 +101,10 @@ void PieceJoiner::ScanEnds(std::int64_t to) {
 // tie that arithmetic and validation cannot settle (files of one size), and
 // both pieces are kept as they are rather than joined by guess.
 void PieceJoiner::TryEnd(const RootEnd& end) {
-  if (heapStarts_.contains(end.heapStart)) return;  // the end of a file in one piece
+  if (const auto own = ownEndSeen_.find(end.heapStart); own != ownEndSeen_.end() && !own->second) {
+    own->second = true;  // the end of a file in one piece
+    return;
+  }
   const std::int64_t maxGap = JoinLimits::MaxGap(grid_.clusterSize);
   std::vector<Reading> readings;
   for (std::size_t i = 0; i < waiting_.size(); ++i) {

@@ -6,7 +6,7 @@
 #include "recovery/EndScan.h"
 
 #include <cstdint>
-#include <set>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -66,9 +66,13 @@ class PieceJoiner {
   explicit PieceJoiner(PieceSink& sink) : sink_(sink) {}
 
   void SetGrid(const ClusterGrid& grid) { grid_ = grid; }
-  // A CRW header at position: an end of the heap that begins headerLength
-  // bytes on belongs to that header's own file, not to a waiting piece.
-  void NoteHeader(std::int64_t position, std::uint32_t headerLength) { heapStarts_.insert(position + headerLength); }
+  // A CRW header at position: the first end of the heap that begins
+  // headerLength bytes on belongs to that header's own file, not to a
+  // waiting piece; a later end that lines up with it too (files of one size)
+  // does not.
+  void NoteHeader(std::int64_t position, std::uint32_t headerLength) { ownEndSeen_.emplace(position + headerLength, false); }
+  // The header whose heap begins at heapStart was written in one piece.
+  void NoteOwnEnd(std::int64_t heapStart) { ownEndSeen_[heapStart] = true; }
   // Takes a first piece; its own bytes may already hold its second piece.
   void Wait(FirstPiece piece);
   // The card's next block, in card order.
@@ -97,7 +101,7 @@ class PieceJoiner {
 
   PieceSink& sink_;
   ClusterGrid grid_;
-  std::set<std::int64_t> heapStarts_;
+  std::map<std::int64_t, bool> ownEndSeen_;  // by the heap start of each header
   std::vector<Waiter> waiting_;
   // The card's last bytes, from recentStart_ on, kept while a piece waits.
   std::vector<std::uint8_t> recent_;
