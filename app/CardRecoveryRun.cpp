@@ -25,7 +25,8 @@ void ShowThumbnail(const std::string& path, Platform& platform) {
 
 }  // namespace
 
-void RunCardRecovery(QWidget* parent, const QString& source, const QString& folder, LogBox& log, Platform& platform) {
+void RunCardRecovery(QWidget* parent, const QString& source, const QString& folder, LogBox& log, Platform& platform,
+                     bool all) {
   const std::string sourcePath = QFile::encodeName(source).toStdString();
   const std::string folderPath = QFile::encodeName(folder).toStdString();
   DeviceReader card(sourcePath);  // first: a card that cannot be read leaves no new folder
@@ -50,7 +51,9 @@ void RunCardRecovery(QWidget* parent, const QString& source, const QString& fold
     return !progress.wasCanceled();
   };
   log.Clear();
-  const RecoverySummary summary = RecoverCard(card, folderPath, log, update);
+  RecoveryOptions options;
+  options.all = all;
+  const RecoverySummary summary = RecoverCard(card, folderPath, log, update, options);
   progress.reset();
   if (!summary.lastThumbnail.empty()) ShowThumbnail(summary.lastThumbnail, platform);
 }

@@ -74,6 +74,7 @@ class CardScan final : public PieceSink {
       ObserveFileSystem(buffer.data() + carry, position, count);
       FindHeaders(buffer.data(), bufferStart, length);
       Extend(buffer.data(), bufferStart, position + count);
+      if (joiner_.Waiting() && !fileSystem_.Volume()) joiner_.SetGrid(Grid());
       joiner_.Feed(buffer.data() + carry, position, count);
       position += count;
       summary_.scanned = position;
@@ -83,6 +84,9 @@ class CardScan final : public PieceSink {
     }
     if (window_.open && !summary_.cancelled) Close("cut by the end of the card");
     if (!summary_.cancelled) joiner_.Finish();
+    // Without a boot sector the grid is inferred as headers are met; the
+    // one it came to is logged once the card has been read.
+    if (piecesWaited_) LogGrid();
     if (summary_.listed > 0) log_.Append(ListedFilesLine(summary_.listed));
     summary_.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begun).count();
     log_.Append(RecoverySummaryLine(summary_));
@@ -203,12 +207,14 @@ class CardScan final : public PieceSink {
       piece.bigEndian = window_.bytes.Data()[0] == 'M';
       piece.headerLength = LoadDWord(window_.bytes.Data() + 2, piece.bigEndian);
       piece.whyDamaged = whyDamaged;
-      LogGrid();
+      if (fileSystem_.Volume()) LogGrid();
+      piecesWaited_ = true;
       joiner_.SetGrid(Grid());
       joiner_.Wait(std::move(piece));
       return;
     }
-    joiner_.NoteOwnEnd(window_.start + LoadDWord(window_.bytes.Data() + 2, window_.bytes.Data()[0] == 'M'));
+    joiner_.NoteOwnEnd(window_.start + LoadDWord(window_.bytes.Data() + 2, window_.bytes.Data()[0] == 'M'),
+                       window_.start + end.trueSize);
     WriteFile(window_.start, window_.bytes, end, AroundListedClusters(end));
   }
 
@@ -328,6 +334,7 @@ class CardScan final : public PieceSink {
   CardFileSystem fileSystem_;
   std::vector<std::int64_t> headerPositions_;
   bool gridLogged_ = false;
+  bool piecesWaited_ = false;
   PieceJoiner joiner_{*this};
   Window window_;
   FileImage scratch_;

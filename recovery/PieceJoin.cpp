@@ -28,6 +28,14 @@ std::vector<std::int64_t> PieceJoiner::SplitsOf(const FirstPiece& piece) const {
   return splits;
 }
 
+const std::vector<std::int64_t>& PieceJoiner::Splits(Waiter& waiter) const {
+  if (waiter.splitsGrid.clusterSize != grid_.clusterSize || waiter.splitsGrid.dataStart != grid_.dataStart) {
+    waiter.splits = SplitsOf(waiter.piece);
+    waiter.splitsGrid = grid_;
+  }
+  return waiter.splits;
+}
+
 std::int64_t PieceJoiner::WaitingBytes() const {
   std::int64_t bytes = 0;
   for (const Waiter& waiter : waiting_) bytes += static_cast<std::int64_t>(waiter.piece.bytes.size());
@@ -41,11 +49,11 @@ void PieceJoiner::Wait(FirstPiece piece) {
     return;
   }
   while (!waiting_.empty() && WaitingBytes() + size > JoinLimits::kMaxWaitingBytes) {
-    Settle(0, waiting_[0].piece.whyDamaged + "; too many pieces waited for a second piece to keep it waiting");
+    Settle(0, Unjoined(waiting_[0], "too many pieces waited for a second piece to keep it waiting"));
   }
   if (waiting_.empty()) scannedTo_ = piece.start + size;
   std::vector<std::int64_t> splits = SplitsOf(piece);
-  waiting_.push_back({std::move(piece), std::move(splits)});
+  waiting_.push_back({std::move(piece), std::move(splits), grid_, {}});
   // Its second piece may lie within its own bytes, behind another file.
   const Waiter& waiter = waiting_.back();
   std::vector<RootEnd> ends;
@@ -78,7 +86,7 @@ void PieceJoiner::Feed(const std::uint8_t* bytes, std::int64_t start, std::int64
 
 void PieceJoiner::Finish() {
   if (!recent_.empty()) ScanEnds(recentStart_ + static_cast<std::int64_t>(recent_.size()));
-  while (!waiting_.empty()) Settle(0, waiting_[0].piece.whyDamaged + "; no end on the card joins it");
+  while (!waiting_.empty()) Settle(0, Unjoined(waiting_[0], "no end on the card joins it"));
   recent_.clear();
   recent_.shrink_to_fit();
 }
@@ -101,30 +109,32 @@ void PieceJoiner::ScanEnds(std::int64_t to) {
 // tie that arithmetic and validation cannot settle (files of one size), and
 // both pieces are kept as they are rather than joined by guess.
 void PieceJoiner::TryEnd(const RootEnd& end) {
-  if (const auto own = ownEndSeen_.find(end.heapStart); own != ownEndSeen_.end() && !own->second) {
-    own->second = true;  // the end of a file in one piece
-    return;
+  if (const auto own = ownEnds_.find(end.heapStart); own != ownEnds_.end()) {
+    if (own->second < 0) own->second = end.end;
+    if (own->second >= end.end) return;  // the end of a file in one piece
   }
   const std::int64_t maxGap = JoinLimits::MaxGap(grid_.clusterSize);
   std::vector<Reading> readings;
   for (std::size_t i = 0; i < waiting_.size(); ++i) {
-    const Waiter& waiter = waiting_[i];
+    Waiter& waiter = waiting_[i];
     if (waiter.piece.bigEndian != end.bigEndian) continue;
     const std::int64_t size = end.FileSize(waiter.piece.headerLength);
     const std::int64_t gap = end.end - size - waiter.piece.start;
     if (size > RecoveryLimits::kMaxCrwSize || gap <= 0 || gap > maxGap || gap % grid_.clusterSize != 0) continue;
-    for (const std::int64_t split : waiter.splits) {
+    for (const std::int64_t split : Splits(waiter)) {
       if (split >= size) break;
-      if (Assemble(waiter, split, end)) {
+      const std::string fault = Assemble(waiter, split, end);
+      if (fault.empty()) {
         readings.push_back({i, split});
         break;
       }
+      waiting_[i].rejected = "the end at " + std::to_string(end.end) + " fits it, but the joined file fails its check: " + fault;
     }
   }
   if (readings.empty()) return;
   if (readings.size() == 1) {
     const Waiter& waiter = waiting_[readings[0].waiter];
-    Assemble(waiter, readings[0].split, end);
+    Assemble(waiter, readings[0].split, end);  // the reading last assembled may be another
     const std::int64_t gap = end.end - joinedEnd_.trueSize - waiter.piece.start;
     sink_.Joined(waiter.piece.start, joined_, joinedEnd_, gap / grid_.clusterSize);
     waiting_.erase(waiting_.begin() + static_cast<std::ptrdiff_t>(readings[0].waiter));
@@ -134,28 +144,37 @@ void PieceJoiner::TryEnd(const RootEnd& end) {
   for (const Reading& reading : readings) {
     headers += (headers.empty() ? "" : " and ") + std::to_string(waiting_[reading.waiter].piece.start);
   }
-  const std::string tie = "; the end at " + std::to_string(end.end) + " fits the headers at " + headers +
+  const std::string tie = "the end at " + std::to_string(end.end) + " fits the headers at " + headers +
                           " equally, so neither is joined by guess";
   for (std::size_t n = readings.size(); n-- > 0;) {
-    Settle(readings[n].waiter, waiting_[readings[n].waiter].piece.whyDamaged + tie);
+    Settle(readings[n].waiter, waiting_[readings[n].waiter].piece.whyDamaged + "; " + tie);
   }
 }
 
 // Puts the first split bytes of the piece and the card bytes up to the end
-// together into joined_ and validates them; true when they are the file.
-bool PieceJoiner::Assemble(const Waiter& waiter, std::int64_t split, const RootEnd& end) {
+// together into joined_ and validates them: the size search's success rule
+// holds at the end, and the structure checks pass. Returns why they are not
+// the file, or an empty string when they are.
+std::string PieceJoiner::Assemble(const Waiter& waiter, std::int64_t split, const RootEnd& end) {
   const std::int64_t size = end.FileSize(waiter.piece.headerLength);
   if (joined_.Size() == 0) {
+    // Room for the largest file, reserved once.
     joined_.SetSize(RecoveryLimits::kMaxCrwSize);
   }
   joined_.SetSize(0);
   joined_.Append(waiter.piece.bytes.data(), split);
-  if (!CopyCard(waiter, end.end - (size - split), end.end)) return false;
+  if (!CopyCard(waiter, end.end - (size - split), end.end)) return "its second piece is no longer held";
   joinedEnd_ = FindCrwEnd(joined_, scratch_);
-  if (!joinedEnd_.isCrw || joinedEnd_.trueSize != size) return false;
+  if (!joinedEnd_.isCrw || joinedEnd_.trueSize != size) {
+    return "the size search finds no true end at " + std::to_string(size) + " bytes";
+  }
   return CrwStructureFault(joined_.Data(), size, waiter.piece.bigEndian, waiter.piece.headerLength,
-                           joinedEnd_.thumbnailStart, joinedEnd_.thumbnailSize, true)
-      .empty();
+                           joinedEnd_.thumbnailStart, joinedEnd_.thumbnailSize, true);
+}
+
+// The reason a piece stays damaged: how its window closed, why no end joined it.
+std::string PieceJoiner::Unjoined(const Waiter& waiter, const std::string& why) const {
+  return waiter.piece.whyDamaged + "; " + (waiter.rejected.empty() ? why : waiter.rejected);
 }
 
 // Appends the card bytes [from, to) to joined_, from the piece's own bytes or
@@ -186,9 +205,9 @@ void PieceJoiner::Expire(std::int64_t now) {
                              EndScanLimits::kMaxDirectoryBytes;
   for (std::size_t i = waiting_.size(); i-- > 0;) {
     if (now > waiting_[i].piece.start + reach) {
-      Settle(i, waiting_[i].piece.whyDamaged + "; no end within " +
-                    std::to_string(JoinLimits::MaxGap(grid_.clusterSize) / grid_.clusterSize) +
-                    " clusters after it joins it");
+      Settle(i, Unjoined(waiting_[i], "no end within " +
+                                          std::to_string(JoinLimits::MaxGap(grid_.clusterSize) / grid_.clusterSize) +
+                                          " clusters after it joins it"));
     }
   }
 }

@@ -65,14 +65,15 @@ class PieceJoiner {
  public:
   explicit PieceJoiner(PieceSink& sink) : sink_(sink) {}
 
+  // The grid may change while pieces wait, as it is inferred from more headers.
   void SetGrid(const ClusterGrid& grid) { grid_ = grid; }
   // A CRW header at position: the first end of the heap that begins
   // headerLength bytes on belongs to that header's own file, not to a
   // waiting piece; a later end that lines up with it too (files of one size)
   // does not.
-  void NoteHeader(std::int64_t position, std::uint32_t headerLength) { ownEndSeen_.emplace(position + headerLength, false); }
-  // The header whose heap begins at heapStart was written in one piece.
-  void NoteOwnEnd(std::int64_t heapStart) { ownEndSeen_[heapStart] = true; }
+  void NoteHeader(std::int64_t position, std::uint32_t headerLength) { ownEnds_.emplace(position + headerLength, -1); }
+  // The header whose heap begins at heapStart was written in one piece, which ends at end.
+  void NoteOwnEnd(std::int64_t heapStart, std::int64_t end) { ownEnds_[heapStart] = end; }
   // Takes a first piece; its own bytes may already hold its second piece.
   void Wait(FirstPiece piece);
   // The card's next block, in card order.
@@ -85,23 +86,28 @@ class PieceJoiner {
   struct Waiter {
     FirstPiece piece;
     std::vector<std::int64_t> splits;  // candidate first-piece lengths, in order
+    ClusterGrid splitsGrid;            // the grid the splits were found on
+    std::string rejected;              // why the last end that fitted it did not join
   };
   struct Reading {
     std::size_t waiter;
     std::int64_t split;
   };
   std::vector<std::int64_t> SplitsOf(const FirstPiece& piece) const;
+  const std::vector<std::int64_t>& Splits(Waiter& waiter) const;
   void ScanEnds(std::int64_t to);
   void TryEnd(const RootEnd& end);
-  bool Assemble(const Waiter& waiter, std::int64_t split, const RootEnd& end);
+  std::string Assemble(const Waiter& waiter, std::int64_t split, const RootEnd& end);
   bool CopyCard(const Waiter& waiter, std::int64_t from, std::int64_t to);
   void Settle(std::size_t waiter, const std::string& reason);
+  std::string Unjoined(const Waiter& waiter, const std::string& why) const;
   void Expire(std::int64_t now);
   std::int64_t WaitingBytes() const;
 
   PieceSink& sink_;
   ClusterGrid grid_;
-  std::map<std::int64_t, bool> ownEndSeen_;  // by the heap start of each header
+  // The end of each header's own file by the header's heap start; -1 until known.
+  std::map<std::int64_t, std::int64_t> ownEnds_;
   std::vector<Waiter> waiting_;
   // The card's last bytes, from recentStart_ on, kept while a piece waits.
   std::vector<std::uint8_t> recent_;

@@ -29,6 +29,8 @@ constexpr OptionRule kRules[] = {
        options.recoverImage = operands[0];
        options.recoverFolder = operands[1];
      }},
+    {"--all", "", "", "with --recover, also the files the card's FAT still lists",
+     [](Options& options, std::span<const std::string>) { options.recoverAll = true; }},
     {"--help", "-h", "", "show this help and exit",
      [](Options& options, std::span<const std::string>) { options.action = Options::Action::kHelp; }},
     {"--version", "", "", "show the version and exit",
@@ -93,6 +95,7 @@ Options ParseOptions(std::span<const char* const> arguments) {
       if (options.action == Options::Action::kHelp || options.action == Options::Action::kVersion) return options;
     }
   }
+  if (options.recoverAll && options.action != Options::Action::kRecover) throw UsageError{"--all goes with --recover; usage: crwlog --recover IMAGE OUTDIR --all"};
   if (options.action == Options::Action::kRecover && !options.files.empty()) throw UsageError{"--recover takes no CRW file; usage: crwlog --recover IMAGE OUTDIR"};
   // The repair needs a file; an action of its own may need none.
   if (options.action == Options::Action::kRun && options.files.empty()) throw UsageError{"no CRW file was given; usage: crwlog [OPTION]... [--] CRW-FILE..."};
@@ -123,8 +126,10 @@ std::string HelpText() {
       "  2  the run could not be carried out: a usage error, a file that cannot be\n"
       "     read, an output that cannot be written (the --preview-ppm picture too,\n"
       "     when no preview was shown)\n"
-      "With --recover: 0 every file found was recovered, 1 some were damaged or none\n"
-      "was found, 2 the card or the folder could not be used.\n";
+      "With --recover: 0 every file found was recovered (or is still listed on the\n"
+      "card), 1 some were damaged or none was found, 2 the card or the folder could\n"
+      "not be used. Files the card's FAT still lists are counted, not copied, unless\n"
+      "--all is given; a file written in two pieces is joined, and its line says so.\n";
   return text;
 }
 

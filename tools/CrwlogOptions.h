@@ -20,6 +20,7 @@ struct Options {
   std::vector<std::string> files;  // the CRW files, as given
   std::string recoverImage;        // --recover: the card or its image
   std::string recoverFolder;       // --recover: where the files found go
+  bool recoverAll = false;         // --all: also the files the card still lists
 };
 
 // A command line that crwlog cannot carry out; the message says why in one line.

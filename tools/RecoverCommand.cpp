@@ -53,7 +53,7 @@ int Fail(const std::string& message) {
 
 }  // namespace
 
-int RunRecoverCommand(const char* image, const char* outputFolder) {
+int RunRecoverCommand(const char* image, const char* outputFolder, bool all) {
   try {
     // The card first: a card that cannot be read leaves no new empty folder.
     mendrake::DeviceReader card(image);
@@ -66,8 +66,10 @@ int RunRecoverCommand(const char* image, const char* outputFolder) {
     StdoutLog log;
     mendrake::RecoveryProgressFn progress;
     if (isatty(STDERR_FILENO)) progress = TerminalProgress();
-    const mendrake::RecoverySummary summary = mendrake::RecoverCard(card, outputFolder, log, progress);
-    return summary.recovered > 0 && summary.damaged == 0 ? 0 : 1;
+    mendrake::RecoveryOptions options;
+    options.all = all;
+    const mendrake::RecoverySummary summary = mendrake::RecoverCard(card, outputFolder, log, progress, options);
+    return summary.recovered + summary.listed > 0 && summary.damaged == 0 ? 0 : 1;
   } catch (const mendrake::FileError& failure) {
     return Fail(failure.what());
   }
