@@ -18,7 +18,6 @@
 #include <QFile>
 #include <QFont>
 #include <QFrame>
-#include <QCheckBox>
 #include <QHBoxLayout>
 #include <QPalette>
 #include <QScreen>
@@ -164,13 +163,6 @@ void TForm1::CreateToolbar() {
   TBToolbar1->setFixedHeight(kToolbarHeight);
   TBToolbar1->addAction(actRepair);
   TBToolbar1->addAction(actRecover);
-  // Files the card's FAT still lists are on the card as they are: recovered
-  // only when asked for.
-  ChkRecoverAll = new QCheckBox(QStringLiteral("Also listed files"), TBToolbar1);
-  ChkRecoverAll->setObjectName(QStringLiteral("ChkRecoverAll"));
-  ChkRecoverAll->setToolTip(
-      QStringLiteral("Recover from card also copies the files that the card's file system still lists"));
-  TBToolbar1->addWidget(ChkRecoverAll);
   TBToolbar1->addAction(actSave);
   TBToolbar1->addAction(actSaveJPEG);
   TBToolbar1->addAction(actCancel);
@@ -279,7 +271,7 @@ void TForm1::actRecoverExecute() {
   runInProgress_ = true;
   actRepair->setEnabled(false);
   actRecover->setEnabled(false);
-  RunCommand([&] { RunCardRecovery(this, *source, *folder, *Memo1, *platform_, ChkRecoverAll->isChecked()); });
+  RunCommand([&] { RunCardRecovery(this, *source, *folder, *Memo1, *platform_); });
   actRecover->setEnabled(true);
   actRepair->setEnabled(true);
   runInProgress_ = false;

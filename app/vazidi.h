@@ -10,7 +10,6 @@
 #include <vector>
 
 class QAction;
-class QCheckBox;
 class QFrame;
 class QSplitter;
 class QToolBar;
@@ -45,7 +44,6 @@ class TForm1 : public QMainWindow {
   QFrame* Panel1 = nullptr;
   PictureView* Image1 = nullptr;
   QToolButton* WebsiteButton = nullptr;
-  QCheckBox* ChkRecoverAll = nullptr;  // Recover from card: also the files the card still lists
 
   // The commands (the form's ActionList1), and the Website button's item.
   QAction* actRepair = nullptr;
