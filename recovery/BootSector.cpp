@@ -73,10 +73,12 @@ std::optional<FatVolume> ReadBootSector(const std::uint8_t* sector, std::int64_t
   volume.fatBytes = std::int64_t{fatSectors} * sectorSize;
   volume.dataStart = volumeStart + firstDataSector * sectorSize;
   volume.clusterCount = (totalSectors - firstDataSector) / sectorsPerCluster;
-  // The cluster count alone decides the FAT's width, as every FAT driver reads it.
-  volume.kind = volume.clusterCount < 4085    ? FatVolume::Kind::kFat12
-                : volume.clusterCount < 65525 ? FatVolume::Kind::kFat16
-                                              : FatVolume::Kind::kFat32;
+  // A FAT32 boot sector gives its table's length in the 32-bit field only
+  // (mkfs.vfat -F 32 makes small FAT32 volumes too); otherwise the cluster
+  // count decides between 12 and 16 bits, as drivers read it.
+  volume.kind = Le16(sector + 22) == 0       ? FatVolume::Kind::kFat32
+                : volume.clusterCount < 4085 ? FatVolume::Kind::kFat12
+                                             : FatVolume::Kind::kFat16;
   return volume;
 }
 

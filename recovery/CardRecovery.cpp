@@ -8,6 +8,7 @@
 #include "recovery/CrwEnd.h"
 #include "recovery/EndPairing.h"
 #include "recovery/PieceJoin.h"
+#include "recovery/ReadAhead.h"
 
 #include <algorithm>
 #include <chrono>
@@ -61,25 +62,28 @@ class CardScan final : public PieceSink {
 
   RecoverySummary Run() {
     const auto begun = std::chrono::steady_clock::now();
-    const std::int64_t size = card_.Size();
-    // Room for one read and the header bytes carried over from the last one,
-    // so a header across two reads is found once.
-    std::vector<std::uint8_t> buffer(RecoveryLimits::kReadSize + kHeaderBytes);
+    // Each block has room before it for the header bytes carried over from
+    // the one before, so a header across two reads is found once.
+    ReadAhead reader(card_, RecoveryLimits::kReadSize, RecoveryLimits::kSectorSize, kHeaderBytes,
+                     RecoveryLimits::kReadAheadBlocks);
+    std::uint8_t carried[kHeaderBytes];
     std::int64_t carry = 0;
-    for (std::int64_t position = 0; position < size && !summary_.cancelled;) {
-      const std::int64_t count = std::min(RecoveryLimits::kReadSize, size - position);
-      ReadBlock(position, buffer.data() + carry, count);
-      const std::int64_t bufferStart = position - carry;
-      const std::int64_t length = carry + count;
-      ObserveFileSystem(buffer.data() + carry, position, count);
-      FindHeaders(buffer.data(), bufferStart, length);
-      Extend(buffer.data(), bufferStart, position + count);
+    ReadAhead::Block block;
+    while (!summary_.cancelled && reader.Next(block)) {
+      for (const auto& [from, to] : block.badRanges) ReportBadRange(from, to);
+      std::uint8_t* bytes = block.bytes - carry;
+      std::memcpy(bytes, carried, static_cast<std::size_t>(carry));
+      const std::int64_t bufferStart = block.start - carry;
+      const std::int64_t length = carry + block.count;
+      const std::int64_t blockEnd = block.start + block.count;
+      ObserveFileSystem(block.bytes, block.start, block.count);
+      FindHeaders(bytes, bufferStart, length);
+      Extend(bytes, bufferStart, blockEnd);
       if (joiner_.Waiting() && !fileSystem_.Volume()) joiner_.SetGrid(Grid());
-      joiner_.Feed(buffer.data() + carry, position, count);
-      position += count;
-      summary_.scanned = position;
+      joiner_.Feed(block.bytes, block.start, block.count);
+      summary_.scanned = blockEnd;
       carry = std::min<std::int64_t>(kHeaderBytes - 1, length);
-      std::memmove(buffer.data(), buffer.data() + length - carry, static_cast<std::size_t>(carry));
+      std::memcpy(carried, bytes + length - carry, static_cast<std::size_t>(carry));
       CheckCancel();
     }
     if (window_.open && !summary_.cancelled) Close("cut by the end of the card");
@@ -94,21 +98,8 @@ class CardScan final : public PieceSink {
   }
 
  private:
-  // A failed read is retried sector by sector; sectors that still fail are
-  // zeros in the stream and one line in the log for each run of them.
-  void ReadBlock(std::int64_t position, std::uint8_t* into, std::int64_t count) {
-    if (card_.ReadAt(position, into, count) == count) return;
-    std::int64_t badFrom = -1;
-    for (std::int64_t at = 0; at < count; at += RecoveryLimits::kSectorSize) {
-      const std::int64_t n = std::min(RecoveryLimits::kSectorSize, count - at);
-      const bool good = card_.ReadAt(position + at, into + at, n) == n;
-      if (!good) std::memset(into + at, 0, static_cast<std::size_t>(n));
-      if (!good && badFrom < 0) badFrom = position + at;
-      if (good && badFrom >= 0) ReportBadRange(badFrom, position + at), badFrom = -1;
-    }
-    if (badFrom >= 0) ReportBadRange(badFrom, position + count);
-  }
-
+  // Sectors that failed to read are zeros in the stream and one line in the
+  // log for each run of them.
   void ReportBadRange(std::int64_t from, std::int64_t to) {
     log_.Append("Read error at bytes " + std::to_string(from) + " to " + std::to_string(to - 1) +
                 ": skipped, read as zeros");

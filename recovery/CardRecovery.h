@@ -16,11 +16,16 @@ struct RecoveryLimits {
   // keeps the one window held in memory small.
   static constexpr std::int64_t kMaxCrwSize = std::int64_t{64} << 20;
   // One sequential read: large enough that the card or the page cache, not
-  // the system calls, set the pace.
-  static constexpr std::int64_t kReadSize = std::int64_t{8} << 20;
+  // the system calls, set the pace, and small enough that the blocks read
+  // ahead still sit in the processor's cache when they are scanned (with
+  // 8 MiB reads the copy from the page cache took a third more time).
+  static constexpr std::int64_t kReadSize = std::int64_t{2} << 20;
   // After a failed large read the block is read again in sectors, so that one
   // bad sector costs only its own bytes.
   static constexpr std::int64_t kSectorSize = 512;
+  // Reads held at once by the reading thread and the scan: one being read,
+  // one being scanned, and two to even out their paces, 8 MiB in all.
+  static constexpr int kReadAheadBlocks = 4;
 };
 
 struct RecoveryProgress {
