@@ -110,8 +110,8 @@ void PieceJoiner::ScanEnds(std::int64_t to) {
 // both pieces are kept as they are rather than joined by guess.
 void PieceJoiner::TryEnd(const RootEnd& end) {
   if (const auto own = ownEnds_.find(end.heapStart); own != ownEnds_.end()) {
-    if (own->second < 0) own->second = end.end;
-    if (own->second >= end.end) return;  // the end of a file in one piece
+    if (own->second.end < 0) own->second.end = end.end;
+    if (own->second.end >= end.end) return;  // the end of a file in one piece
   }
   const std::int64_t maxGap = JoinLimits::MaxGap(grid_.clusterSize);
   std::vector<Reading> readings;
@@ -136,6 +136,9 @@ void PieceJoiner::TryEnd(const RootEnd& end) {
     const Waiter& waiter = waiting_[readings[0].waiter];
     Assemble(waiter, readings[0].split, end);  // the reading last assembled may be another
     const std::int64_t gap = end.end - joinedEnd_.trueSize - waiter.piece.start;
+    const std::int64_t start = waiter.piece.start;
+    joinedPieces_.push_back({start, start + readings[0].split, start});
+    joinedPieces_.push_back({start + readings[0].split + gap, end.end, start});
     sink_.Joined(waiter.piece.start, joined_, joinedEnd_, gap / grid_.clusterSize);
     waiting_.erase(waiting_.begin() + static_cast<std::ptrdiff_t>(readings[0].waiter));
     return;
@@ -168,8 +171,30 @@ std::string PieceJoiner::Assemble(const Waiter& waiter, std::int64_t split, cons
   if (!joinedEnd_.isCrw || joinedEnd_.trueSize != size) {
     return "the size search finds no true end at " + std::to_string(size) + " bytes";
   }
+  const std::int64_t secondPiece = end.end - (size - split);
+  if (const std::int64_t other = FileFoundWithin(secondPiece, end.end); other >= 0) {
+    return "its second piece would overlap the file at " + std::to_string(other);
+  }
+  // A second piece is one run of this file's clusters: where another file
+  // begins inside it, the file had more pieces (or the end is another's).
+  // Raw data has no check of its own, so this is what tells them apart.
+  for (std::int64_t at = split; at < size; at += grid_.clusterSize) {
+    if (at != joinedEnd_.thumbnailStart && CameraFileBeginsAt(joined_.Data() + at, size - at)) {
+      return "another file begins inside its second piece, at " + std::to_string(end.end - size + at);
+    }
+  }
   return CrwStructureFault(joined_.Data(), size, waiter.piece.bigEndian, waiter.piece.headerLength,
                            joinedEnd_.thumbnailStart, joinedEnd_.thumbnailSize, true);
+}
+
+std::int64_t PieceJoiner::FileFoundWithin(std::int64_t from, std::int64_t to) const {
+  for (auto it = ownEnds_.lower_bound(from - RecoveryLimits::kMaxCrwSize); it != ownEnds_.end() && it->first < to; ++it) {
+    if (it->second.end > from && it->second.header < to) return it->second.header;
+  }
+  for (const JoinedPiece& piece : joinedPieces_) {
+    if (piece.to > from && piece.from < to) return piece.file;
+  }
+  return -1;
 }
 
 // The reason a piece stays damaged: how its window closed, why no end joined it.

@@ -71,9 +71,11 @@ class PieceJoiner {
   // headerLength bytes on belongs to that header's own file, not to a
   // waiting piece; a later end that lines up with it too (files of one size)
   // does not.
-  void NoteHeader(std::int64_t position, std::uint32_t headerLength) { ownEnds_.emplace(position + headerLength, -1); }
+  void NoteHeader(std::int64_t position, std::uint32_t headerLength) {
+    ownEnds_.emplace(position + headerLength, OwnFile{position, -1});
+  }
   // The header whose heap begins at heapStart was written in one piece, which ends at end.
-  void NoteOwnEnd(std::int64_t heapStart, std::int64_t end) { ownEnds_[heapStart] = end; }
+  void NoteOwnEnd(std::int64_t heapStart, std::int64_t end) { ownEnds_[heapStart].end = end; }
   // Takes a first piece; its own bytes may already hold its second piece.
   void Wait(FirstPiece piece);
   // The card's next block, in card order.
@@ -107,7 +109,19 @@ class PieceJoiner {
   PieceSink& sink_;
   ClusterGrid grid_;
   // The end of each header's own file by the header's heap start; -1 until known.
-  std::map<std::int64_t, std::int64_t> ownEnds_;
+  struct OwnFile {
+    std::int64_t header = 0;
+    std::int64_t end = -1;
+  };
+  std::map<std::int64_t, OwnFile> ownEnds_;
+  // The pieces of the files joined so far: [from, to) and the file's start.
+  struct JoinedPiece {
+    std::int64_t from, to, file;
+  };
+  std::vector<JoinedPiece> joinedPieces_;
+  // The start of a file already found (in one piece or joined) that the card
+  // bytes [from, to) overlap, or -1.
+  std::int64_t FileFoundWithin(std::int64_t from, std::int64_t to) const;
   std::vector<Waiter> waiting_;
   // The card's last bytes, from recentStart_ on, kept while a piece waits.
   std::vector<std::uint8_t> recent_;
