@@ -62,41 +62,33 @@ void PieceJoiner::Wait(FirstPiece piece) {
   for (const RootEnd& end : ends) TryEnd(end);
 }
 
+PieceJoiner::PieceJoiner(PieceSink& sink) : sink_(sink), recent_(kKeptBytes) {}
+
 void PieceJoiner::Feed(const std::uint8_t* bytes, std::int64_t start, std::int64_t length) {
   if (waiting_.empty()) {
-    recent_.clear();
-    recent_.shrink_to_fit();
+    recent_.Clear();
     return;
   }
-  if (recent_.empty() || recentStart_ + static_cast<std::int64_t>(recent_.size()) != start) {
-    recent_.clear();
-    recentStart_ = start;
-  }
-  recent_.insert(recent_.end(), bytes, bytes + length);
-  // Dropping the oldest bytes in large steps keeps the copying small.
-  if (static_cast<std::int64_t>(recent_.size()) > 2 * kKeptBytes) {
-    const std::int64_t drop = static_cast<std::int64_t>(recent_.size()) - kKeptBytes;
-    recent_.erase(recent_.begin(), recent_.begin() + drop);
-    recentStart_ += drop;
-  }
-  const std::int64_t recentEnd = recentStart_ + static_cast<std::int64_t>(recent_.size());
-  ScanEnds(recentEnd - EndScanLimits::kMaxDirectoryBytes);
-  Expire(recentEnd);
+  recent_.Add(bytes, start, length);
+  ScanEnds(recent_.End() - EndScanLimits::kMaxDirectoryBytes);
+  Expire(recent_.End());
 }
 
 void PieceJoiner::Finish() {
-  if (!recent_.empty()) ScanEnds(recentStart_ + static_cast<std::int64_t>(recent_.size()));
+  ScanEnds(recent_.End());
   while (!waiting_.empty()) Settle(0, Unjoined(waiting_[0], "no end on the card joins it"));
-  recent_.clear();
-  recent_.shrink_to_fit();
+  recent_.Clear();
 }
 
 void PieceJoiner::ScanEnds(std::int64_t to) {
-  const std::int64_t from = std::max(scannedTo_, recentStart_);
+  const std::int64_t from = std::max(scannedTo_, recent_.Start());
   if (to <= from) return;
   std::vector<RootEnd> ends;
-  FindRootEnds(recent_.data(), static_cast<std::int64_t>(recent_.size()), from - recentStart_, to - recentStart_,
-               recentStart_, RecoveryLimits::kMaxCrwSize, ends);
+  recent_.Visit(from, to, EndScanLimits::kMaxDirectoryBytes,
+                [&](const std::uint8_t* bytes, std::int64_t length, std::int64_t base, std::int64_t first,
+                    std::int64_t last) {
+                  FindRootEnds(bytes, length, first - base, last - base, base, RecoveryLimits::kMaxCrwSize, ends);
+                });
   scannedTo_ = to;
   for (const RootEnd& end : ends) {
     if (waiting_.empty()) break;
@@ -211,11 +203,7 @@ bool PieceJoiner::CopyCard(const Waiter& waiter, std::int64_t from, std::int64_t
     joined_.Append(waiter.piece.bytes.data() + (from - waiter.piece.start), until - from);
     from = until;
   }
-  if (from == to) return true;
-  const std::int64_t recentEnd = recentStart_ + static_cast<std::int64_t>(recent_.size());
-  if (from < recentStart_ || to > recentEnd) return false;
-  joined_.Append(recent_.data() + (from - recentStart_), to - from);
-  return true;
+  return from == to || recent_.CopyTo(from, to, joined_);
 }
 
 void PieceJoiner::Settle(std::size_t waiter, const std::string& reason) {

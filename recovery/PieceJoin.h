@@ -4,6 +4,7 @@
 #include "recovery/ClusterGrid.h"
 #include "recovery/CrwEnd.h"
 #include "recovery/EndScan.h"
+#include "recovery/RecentBytes.h"
 
 #include <cstdint>
 #include <map>
@@ -63,7 +64,7 @@ class PieceSink {
 // so that nothing is read twice.
 class PieceJoiner {
  public:
-  explicit PieceJoiner(PieceSink& sink) : sink_(sink) {}
+  explicit PieceJoiner(PieceSink& sink);
 
   // The grid may change while pieces wait, as it is inferred from more headers.
   void SetGrid(const ClusterGrid& grid) { grid_ = grid; }
@@ -123,9 +124,8 @@ class PieceJoiner {
   // bytes [from, to) overlap, or -1.
   std::int64_t FileFoundWithin(std::int64_t from, std::int64_t to) const;
   std::vector<Waiter> waiting_;
-  // The card's last bytes, from recentStart_ on, kept while a piece waits.
-  std::vector<std::uint8_t> recent_;
-  std::int64_t recentStart_ = 0;
+  // The card's last bytes, kept while a piece waits.
+  RecentBytes recent_;
   std::int64_t scannedTo_ = 0;  // directories before this were looked at
   FileImage joined_;
   FileImage scratch_;

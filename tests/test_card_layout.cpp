@@ -6,12 +6,14 @@
 #include "recovery/ClusterGrid.h"
 #include "recovery/EndScan.h"
 #include "recovery/ReadAhead.h"
+#include "recovery/RecentBytes.h"
 #include "tests/support/CrwBuilder.h"
 #include "tests/support/FatCard.h"
 #include "tests/support/ScratchFolder.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -141,6 +143,42 @@ TEST(CardLayout, EndsWithoutAStartAreFoundInBothByteOrdersAcrossTheScansBoundari
     EXPECT_EQ(roots[0].bigEndian, bigEndian);
     EXPECT_EQ(roots[0].FileSize(26), static_cast<std::int64_t>(file.size()));
   }
+}
+
+TEST(CardLayout, RecentBytesFindAnEndAcrossTheSeamOfTwoBlocksAndKeepOnlyTheirLastStretch) {
+  CameraFileOptions options;
+  options.rawDataSize = 3000;
+  const Bytes file = MakeCameraFile(options);
+  Bytes card;
+  AppendJunk(card, JunkKind::kRandom, 4000, 8);
+  card.insert(card.end(), file.begin(), file.end());
+  AppendJunk(card, JunkKind::kRandom, 4000, 9);
+  const std::int64_t end = 4000 + static_cast<std::int64_t>(file.size());
+  // Blocks whose seam falls inside the root directory, a few bytes before its end.
+  const std::int64_t block = end - 7;
+  RecentBytes recent(1 << 20);
+  for (std::int64_t at = 0; at < static_cast<std::int64_t>(card.size()); at += block) {
+    recent.Add(card.data() + at, at, std::min<std::int64_t>(block, static_cast<std::int64_t>(card.size()) - at));
+  }
+  std::vector<RootEnd> ends;
+  recent.Visit(0, recent.End(), EndScanLimits::kMaxDirectoryBytes,
+               [&](const std::uint8_t* bytes, std::int64_t length, std::int64_t base, std::int64_t first,
+                   std::int64_t last) { FindRootEnds(bytes, length, first - base, last - base, base, 1 << 26, ends); });
+  EXPECT_EQ(std::count_if(ends.begin(), ends.end(), [&](const RootEnd& e) { return e.end == end && e.heapStart == 4026; }),
+            1);
+  FileImage copy;
+  copy.SetSize(static_cast<std::int64_t>(file.size()));
+  copy.SetSize(0);
+  ASSERT_TRUE(recent.CopyTo(4000, end, copy));
+  EXPECT_EQ(Bytes(copy.Data(), copy.Data() + copy.Size()), file);
+
+  // Only what a second piece may span is kept: older blocks go.
+  RecentBytes short_(block / 2);
+  for (std::int64_t at = 0; at < static_cast<std::int64_t>(card.size()); at += block) {
+    short_.Add(card.data() + at, at, std::min<std::int64_t>(block, static_cast<std::int64_t>(card.size()) - at));
+  }
+  EXPECT_EQ(short_.Start(), block);
+  EXPECT_FALSE(short_.CopyTo(0, 10, copy));
 }
 
 // A card whose reads fail in [failAt, failAt + failLength).
