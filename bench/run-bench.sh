@@ -246,3 +246,8 @@ fi
 # as it builds and fills its own image).
 echo "== card recovery vs photorec"
 MENDRAKE_BENCH_RUNS=$(( runs > 3 ? 3 : runs )) bash "$(dirname "$0")/recover-bench.sh" "$build_dir"
+
+# Files in two pieces on a built FAT16 card against photorec (its own script,
+# as it builds its card with mkfs.vfat and mtools).
+echo "== fragmented card recovery vs photorec"
+MENDRAKE_BENCH_RUNS=$(( runs > 3 ? 3 : runs )) bash "$(dirname "$0")/fragmented-bench.sh" "$build_dir"

@@ -326,9 +326,9 @@ class CardScan final : public PieceSink {
   std::vector<std::int64_t> headerPositions_;
   bool gridLogged_ = false;
   bool piecesWaited_ = false;
-  PieceJoiner joiner_{*this};
   Window window_;
   FileImage scratch_;
+  PieceJoiner joiner_{*this, scratch_};
   RecoverySummary summary_;
   std::set<std::string> writtenBases_;
 };

@@ -62,7 +62,7 @@ void PieceJoiner::Wait(FirstPiece piece) {
   for (const RootEnd& end : ends) TryEnd(end);
 }
 
-PieceJoiner::PieceJoiner(PieceSink& sink) : sink_(sink), recent_(kKeptBytes) {}
+PieceJoiner::PieceJoiner(PieceSink& sink, FileImage& scratch) : sink_(sink), recent_(kKeptBytes), scratch_(scratch) {}
 
 void PieceJoiner::Feed(const std::uint8_t* bytes, std::int64_t start, std::int64_t length) {
   if (waiting_.empty()) {
@@ -152,10 +152,7 @@ void PieceJoiner::TryEnd(const RootEnd& end) {
 // the file, or an empty string when they are.
 std::string PieceJoiner::Assemble(const Waiter& waiter, std::int64_t split, const RootEnd& end) {
   const std::int64_t size = end.FileSize(waiter.piece.headerLength);
-  if (joined_.Size() == 0) {
-    // Room for the largest file, reserved once.
-    joined_.SetSize(RecoveryLimits::kMaxCrwSize);
-  }
+  // Its room grows with the largest file joined, not to the largest a file may be.
   joined_.SetSize(0);
   joined_.Append(waiter.piece.bytes.data(), split);
   if (!CopyCard(waiter, end.end - (size - split), end.end)) return "its second piece is no longer held";

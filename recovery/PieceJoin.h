@@ -64,7 +64,9 @@ class PieceSink {
 // so that nothing is read twice.
 class PieceJoiner {
  public:
-  explicit PieceJoiner(PieceSink& sink);
+  // scratch is the size search's cut of a window, shared with the scan so
+  // that its room is held once.
+  PieceJoiner(PieceSink& sink, FileImage& scratch);
 
   // The grid may change while pieces wait, as it is inferred from more headers.
   void SetGrid(const ClusterGrid& grid) { grid_ = grid; }
@@ -128,7 +130,7 @@ class PieceJoiner {
   RecentBytes recent_;
   std::int64_t scannedTo_ = 0;  // directories before this were looked at
   FileImage joined_;
-  FileImage scratch_;
+  FileImage& scratch_;
   CrwEnd joinedEnd_;
 };
 
