@@ -4,11 +4,14 @@
 #include "recovery/BootSector.h"
 #include "recovery/CardFileSystem.h"
 #include "recovery/ClusterGrid.h"
+#include "recovery/CrwEnd.h"
+#include "recovery/CrwStructureCheck.h"
 #include "recovery/EndScan.h"
 #include "recovery/ReadAhead.h"
 #include "recovery/RecentBytes.h"
 #include "tests/support/CrwBuilder.h"
 #include "tests/support/FatCard.h"
+#include "tests/support/JpegMaker.h"
 #include "tests/support/ScratchFolder.h"
 
 #include <gtest/gtest.h>
@@ -179,6 +182,47 @@ TEST(CardLayout, RecentBytesFindAnEndAcrossTheSeamOfTwoBlocksAndKeepOnlyTheirLas
   }
   EXPECT_EQ(short_.Start(), block);
   EXPECT_FALSE(short_.CopyTo(0, 10, copy));
+}
+
+// The structure a written file must have, beyond the size search's rule.
+std::string FaultOf(const Bytes& file) {
+  FileImage window;
+  window.Assign(file.data(), static_cast<std::int64_t>(file.size()));
+  FileImage scratch;
+  const CrwEnd end = FindCrwEnd(window, scratch);
+  if (end.trueSize == 0) return "no end";
+  return CrwStructureFault(file.data(), end.trueSize, file[0] == 'M', 26, end.thumbnailStart, end.thumbnailSize, true);
+}
+
+TEST(CardLayout, TheStructureCheckPassesCameraFilesAndNamesASubHeapThatDoesNotCloseOrABrokenThumbnail) {
+  // A camera's heaps, whose thumbnail record holds a dummy text instead of a picture.
+  EXPECT_EQ(FaultOf(ReadFile(std::string(MENDRAKE_SAMPLES_DIR) + "/CanonRaw.crw")),
+            "the thumbnail does not begin with a start-of-image marker");
+  for (const bool bigEndian : {false, true}) {
+    CameraFileOptions options;
+    options.bigEndian = bigEndian;
+    options.thumbnail = MakeJpeg(32, 24);
+    EXPECT_EQ(FaultOf(MakeCameraFile(options)), "");
+  }
+  // A sub-heap whose directory lists one entry fewer than it holds ends before its pointer.
+  HeapBuilder inner;
+  inner.Record(0x080A, MakeModelRecord("Canon", "Canon EOS D60")).Record(0x1031, SensorInfoRecord(3072, 2048, false));
+  CrwFile file;
+  file.root.Record(0x2005, Filler(4096, 0x5A)).SubHeap(0x300A, inner);
+  Bytes bytes = file.Build();
+  const std::size_t innerStart = 26 + 4096;
+  const Bytes innerBytes = inner.Build(false);
+  const std::size_t innerDirectory = innerStart + innerBytes[innerBytes.size() - 4] +
+                                     (std::size_t{innerBytes[innerBytes.size() - 3]} << 8);
+  ASSERT_EQ(bytes[innerDirectory], 2);
+  bytes[innerDirectory] = 1;
+  EXPECT_EQ(CrwStructureFault(bytes.data(), static_cast<std::int64_t>(bytes.size()), false, 26, 0, 0, false),
+            "the directory of the heap at " + std::to_string(innerStart) + " does not close at its pointer");
+  // A thumbnail cut short has no end marker.
+  CameraFileOptions cut;
+  Bytes jpeg = MakeJpeg(32, 24);
+  cut.thumbnail = Prefix(jpeg, jpeg.size() - 200);
+  EXPECT_EQ(FaultOf(MakeCameraFile(cut)), "the thumbnail has no end marker");
 }
 
 // A card whose reads fail in [failAt, failAt + failLength).
