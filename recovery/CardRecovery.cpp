@@ -6,6 +6,7 @@
 #include "recovery/CardFileSystem.h"
 #include "recovery/ClusterGrid.h"
 #include "recovery/CrwEnd.h"
+#include "recovery/CrwStructureCheck.h"
 #include "recovery/EndPairing.h"
 #include "recovery/PieceJoin.h"
 #include "recovery/ReadAhead.h"
@@ -186,7 +187,7 @@ class CardScan final : public PieceSink {
     if (!end.isCrw) return;
     if (end.trueSize == 0 && !window_.skips.empty()) {
       WriteDamaged(window_.start, window_.bytes.Data(), window_.bytes.Size(),
-                   whyDamaged + ", with the clusters the card's FAT lists passed over");
+                   "no true end found, " + whyDamaged + ", with the clusters the card's FAT lists passed over");
       return;
     }
     if (end.trueSize == 0) {
@@ -204,30 +205,45 @@ class CardScan final : public PieceSink {
       joiner_.Wait(std::move(piece));
       return;
     }
+    const auto [runs, skipped] = SkipsBefore(end.trueSize);
+    if (runs > 0) {
+      // Put together around the listed clusters: checked as a joined file is.
+      const std::string fault = CrwStructureFault(window_.bytes.Data(), end.trueSize, window_.bytes.Data()[0] == 'M',
+                                                  LoadDWord(window_.bytes.Data() + 2, window_.bytes.Data()[0] == 'M'),
+                                                  end.thumbnailStart, end.thumbnailSize, true);
+      if (!fault.empty()) {
+        WriteDamaged(window_.start, window_.bytes.Data(), window_.bytes.Size(),
+                     "put together around the clusters the card's FAT lists, it fails its check: " + fault);
+        return;
+      }
+    }
     joiner_.NoteOwnEnd(window_.start + LoadDWord(window_.bytes.Data() + 2, window_.bytes.Data()[0] == 'M'),
-                       window_.start + end.trueSize);
-    WriteFile(window_.start, window_.bytes, end, AroundListedClusters(end));
+                       window_.start + end.trueSize + skipped);
+    std::string how;
+    if (runs > 0) ++summary_.joined;
+    if (runs == 1) {
+      how = ", joined from two pieces " + std::to_string(skipped / fileSystem_.Volume()->clusterSize) +
+            " clusters apart (the card's FAT lists the clusters between)";
+    } else if (runs > 1) {
+      how = ", joined from " + std::to_string(runs + 1) + " pieces around the clusters the card's FAT lists";
+    }
+    WriteFile(window_.start, window_.bytes, end, how);
   }
 
-  // How a file written around clusters the FAT lists came back, for its line.
-  std::string AroundListedClusters(const CrwEnd& end) {
-    // Only the runs passed over before the file's end count.
-    std::int64_t runs = 0;
+  // The runs of listed clusters the window passed over before its first
+  // size bytes, and their length in bytes.
+  std::pair<int, std::int64_t> SkipsBefore(std::int64_t size) const {
+    int runs = 0;
     std::int64_t skipped = 0;
     for (const auto& [at, length] : window_.skips) {
-      if (at < end.trueSize) ++runs, skipped += length;
+      if (at < size) ++runs, skipped += length;
     }
-    if (runs == 0) return "";
-    ++summary_.joined;
-    if (runs == 1) {
-      return ", joined from two pieces " + std::to_string(skipped / fileSystem_.Volume()->clusterSize) +
-             " clusters apart (the card's FAT lists the clusters between)";
-    }
-    return ", joined from " + std::to_string(runs + 1) + " pieces around the clusters the card's FAT lists";
+    return {runs, skipped};
   }
 
   void Unjoined(const FirstPiece& piece, const std::string& whyDamaged) override {
-    WriteDamaged(piece.start, piece.bytes.data(), static_cast<std::int64_t>(piece.bytes.size()), whyDamaged);
+    WriteDamaged(piece.start, piece.bytes.data(), static_cast<std::int64_t>(piece.bytes.size()),
+                 "no true end found, " + whyDamaged);
   }
 
   void WriteDamaged(std::int64_t start, const std::uint8_t* bytes, std::int64_t size, const std::string& whyDamaged) {
@@ -235,7 +251,7 @@ class CardScan final : public PieceSink {
     const std::string name = WriteUnderFreeName(folder_ / ("CRW_at_" + std::to_string(start) + ".damaged"), bytes, size);
     ++summary_.damaged;
     log_.Append("At " + std::to_string(start) + ": " + name + ", " + std::to_string(size) +
-                " bytes kept, damaged: no true end found, " + whyDamaged);
+                " bytes kept, damaged: " + whyDamaged);
   }
 
   void Joined(std::int64_t start, const FileImage& bytes, const CrwEnd& end, std::int64_t gapClusters) override {
