@@ -111,6 +111,10 @@ CardChooser::CardChooser(Dialogs& dialogs, CardSource cards, const QString& pict
   QPalette warning = FolderWarning->palette();
   warning.setColor(QPalette::WindowText, Qt::darkRed);
   FolderWarning->setPalette(warning);
+  // Files the card still lists are there to copy as they are; a card
+  // recovered after a computer's delete may want them all the same.
+  RecoverListed = new QCheckBox(QStringLiteral("Also recover the photos the card still &lists"));
+  RecoverListed->setObjectName(QStringLiteral("RecoverListed"));
 
   auto* buttons = new QDialogButtonBox;
   RecoverButton = buttons->addButton(QStringLiteral("&Recover"), QDialogButtonBox::AcceptRole);
@@ -127,6 +131,7 @@ CardChooser::CardChooser(Dialogs& dialogs, CardSource cards, const QString& pict
   layout->addWidget(folderLabel);
   layout->addLayout(folderRow);
   layout->addWidget(FolderWarning);
+  layout->addWidget(RecoverListed);
   layout->addWidget(buttons);
 
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
@@ -266,7 +271,7 @@ void CardChooser::UpdateState() {
 
 std::optional<Dialogs::CardRecoveryChoice> CardChooser::Choice() const {
   if (!RecoverButton->isEnabled()) return std::nullopt;
-  return Dialogs::CardRecoveryChoice{SelectedSource(), OutputFolder->text().trimmed()};
+  return Dialogs::CardRecoveryChoice{SelectedSource(), OutputFolder->text().trimmed(), RecoverListed->isChecked()};
 }
 
 }  // namespace mendrake

@@ -60,6 +60,7 @@ class CardChooser : public QDialog {
   QLineEdit* OutputFolder = nullptr;
   QPushButton* ChangeFolderButton = nullptr;
   QLabel* FolderWarning = nullptr;
+  QCheckBox* RecoverListed = nullptr;
   QPushButton* RecoverButton = nullptr;
   QTimer* RefreshTimer = nullptr;
 

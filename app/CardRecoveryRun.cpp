@@ -45,7 +45,7 @@ std::unique_ptr<DeviceReader> OpenCardForReading(const std::string& source, cons
 }
 
 RecoverySummary RunCardRecovery(QWidget* parent, const QString& source, const QString& folder, LogBox& log,
-                                Platform& platform, const QDBusConnection& bus) {
+                                Platform& platform, bool all, const QDBusConnection& bus) {
   const std::string sourcePath = QFile::encodeName(source).toStdString();
   const std::string folderPath = QFile::encodeName(folder).toStdString();
   RefuseOutputOnCard(sourcePath, folderPath);
@@ -72,7 +72,9 @@ RecoverySummary RunCardRecovery(QWidget* parent, const QString& source, const QS
     return !progress.wasCanceled();
   };
   log.Clear();
-  const RecoverySummary summary = RecoverCard(*card, folderPath, log, update);
+  RecoveryOptions options;
+  options.all = all;
+  const RecoverySummary summary = RecoverCard(*card, folderPath, log, update, options);
   progress.reset();
   if (!summary.lastThumbnail.empty()) ShowThumbnail(summary.lastThumbnail, platform);
   return summary;

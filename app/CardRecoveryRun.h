@@ -25,9 +25,11 @@ std::unique_ptr<DeviceReader> OpenCardForReading(const std::string& source, cons
 // missing) behind a progress dialog whose Cancel stops the scan between files,
 // so nothing half-written remains. A folder on the card itself is refused
 // before anything is read or made. Reports in log, shows the last thumbnail
-// written through platform, and returns what was written. Throws FileError
-// when the card or folder cannot be used.
+// written through platform, and returns what was written. With all, the files
+// the card's FAT still lists are recovered too. Throws FileError when the card
+// or folder cannot be used.
 RecoverySummary RunCardRecovery(QWidget* parent, const QString& source, const QString& folder, LogBox& log,
-                                Platform& platform, const QDBusConnection& bus = QDBusConnection::systemBus());
+                                Platform& platform, bool all = false,
+                                const QDBusConnection& bus = QDBusConnection::systemBus());
 
 }  // namespace mendrake

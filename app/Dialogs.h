@@ -34,6 +34,7 @@ class Dialogs {
   struct CardRecoveryChoice {
     QString source;        // a card's device or a card image file
     QString outputFolder;  // made when missing
+    bool all = false;      // the files the card's FAT still lists are recovered too
   };
   // The card chooser: the attached cards, or an image file, and the output
   // folder; nothing when the user cancelled. Not every host offers card

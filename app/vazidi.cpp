@@ -284,7 +284,7 @@ void TForm1::actRecoverExecute() {
   actRecover->setEnabled(false);
   RunCommand([&] {
     const RecoverySummary summary =
-        RunCardRecovery(this, choice->source, choice->outputFolder, *Memo1, *platform_);
+        RunCardRecovery(this, choice->source, choice->outputFolder, *Memo1, *platform_, choice->all);
     Grid1->ShowFiles(summary.files);
     ShowRecoveredGrid(!summary.files.empty());
     if (summary.outputFull) {

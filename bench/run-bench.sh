@@ -250,3 +250,8 @@ MENDRAKE_BENCH_RUNS=$(( runs > 3 ? 3 : runs )) bash "$(dirname "$0")/recover-ben
 # Card recovery on hostile card images, against a plain read of each.
 echo "== hostile cards"
 MENDRAKE_BENCH_RUNS=$(( runs > 5 ? 5 : runs )) bash "$(dirname "$0")/hostile-cards-bench.sh" "$build_dir"
+
+# Files in two pieces on a built FAT16 card against photorec (its own script,
+# as it builds its card with mkfs.vfat and mtools).
+echo "== fragmented card recovery vs photorec"
+MENDRAKE_BENCH_RUNS=$(( runs > 3 ? 3 : runs )) bash "$(dirname "$0")/fragmented-bench.sh" "$build_dir"

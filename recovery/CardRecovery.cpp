@@ -1,9 +1,15 @@
 #include "recovery/CardRecovery.h"
 
 #include "analysis/FileImage.h"
+#include "analysis/ByteOrder.h"
 #include "files/FileError.h"
-#include "files/FileIo.h"
+#include "recovery/CardFileSystem.h"
+#include "recovery/ClusterGrid.h"
 #include "recovery/CrwEnd.h"
+#include "recovery/CrwStructureCheck.h"
+#include "recovery/EndPairing.h"
+#include "recovery/PieceJoin.h"
+#include "recovery/ReadAhead.h"
 #include "recovery/RecoveryOutput.h"
 #include "recovery/WorkBudget.h"
 
@@ -12,7 +18,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -25,50 +30,62 @@ constexpr std::int64_t kHeaderBytes = 14;
 constexpr char kSignature[] = "HEAPCCDR";
 constexpr std::int64_t kSignatureAt = 6;
 
-// Why a window closed: told in the line of a damaged piece.
-enum class WindowEnd { kNextHeader, kSizeBound, kCardEnd };
-
 // The bytes from one header on, gathered as the card streams past into one
-// image whose room for the largest window is reserved once.
+// image whose room for the largest window is reserved once. Where the card's
+// FAT lists files, a deleted file's window passes over their clusters: the
+// camera wrote the file around them.
 struct Window {
   bool open = false;
   std::int64_t start = 0;
   FileImage bytes;
-  std::int64_t End() const { return start + bytes.Size(); }
+  std::int64_t next = 0;          // the card position of the next byte to take
+  bool skipsListed = false;       // passes over the clusters the FAT lists
+  // Each run of listed clusters passed over: where in bytes it fell, and its length.
+  std::vector<std::pair<std::int64_t, std::int64_t>> skips;
+  std::int64_t lastTaken = 0;     // just past the last byte taken
+  std::int64_t End() const { return next; }
 };
 
-class CardScan {
+class CardScan final : public PieceSink {
  public:
   CardScan(CardReader& card, const std::string& folder, LogBox& log, const RecoveryProgressFn& progress,
-           const RecoveryBounds& bounds)
-      : card_(card), output_(folder), log_(log), progress_(progress), bounds_(bounds), budget_(bounds) {
+           const RecoveryOptions& options)
+      : card_(card), output_(folder), log_(log), progress_(progress), options_(options), budget_(options.bounds) {
     // No window is longer than the card.
     window_.bytes.Reserve(std::min(RecoveryLimits::kMaxCrwSize, card_.Size()));
   }
 
   RecoverySummary Run() {
-    const std::int64_t size = card_.Size();
-    // Room for one read and the header bytes carried over from the last one,
-    // so a header across two reads is found once.
-    // Not zero-filled: every byte is read before it is looked at.
-    const auto buffer =
-        std::make_unique_for_overwrite<std::uint8_t[]>(std::min(RecoveryLimits::kReadSize, size) + kHeaderBytes);
+    // Each block has room before it for the header bytes carried over from
+    // the one before, so a header across two reads is found once.
+    ReadAhead reader(card_, RecoveryLimits::kReadSize, RecoveryLimits::kSectorSize, kHeaderBytes,
+                     RecoveryLimits::kReadAheadBlocks);
+    std::uint8_t carried[kHeaderBytes];
     std::int64_t carry = 0;
-    for (std::int64_t position = 0; position < size && !summary_.cancelled;) {
-      const std::int64_t count = std::min(RecoveryLimits::kReadSize, size - position);
-      ReadBlock(position, buffer.get() + carry, count);
-      readUpTo_ = position + count;
-      const std::int64_t bufferStart = position - carry;
-      const std::int64_t length = carry + count;
-      FindHeaders(buffer.get(), bufferStart, length);
-      Extend(buffer.get(), bufferStart, position + count);
-      position += count;
-      summary_.scanned = position;
+    ReadAhead::Block block;
+    while (!summary_.cancelled && reader.Next(block)) {
+      for (const auto& [from, to] : block.badRanges) ReportBadRange(from, to);
+      std::uint8_t* bytes = block.bytes - carry;
+      std::memcpy(bytes, carried, static_cast<std::size_t>(carry));
+      const std::int64_t bufferStart = block.start - carry;
+      const std::int64_t length = carry + block.count;
+      const std::int64_t blockEnd = block.start + block.count;
+      // Scanned so far, for the work budget the block's windows may spend.
+      summary_.scanned = blockEnd;
+      ObserveFileSystem(block.bytes, block.start, block.count);
+      FindHeaders(bytes, bufferStart, length);
+      Extend(bytes, bufferStart, blockEnd);
+      if (joiner_.Waiting() && !fileSystem_.Volume()) joiner_.SetGrid(Grid());
+      joiner_.Feed(block.bytes, block.start, block.count);
       carry = std::min<std::int64_t>(kHeaderBytes - 1, length);
-      std::memmove(buffer.get(), buffer.get() + length - carry, static_cast<std::size_t>(carry));
+      std::memcpy(carried, bytes + length - carry, static_cast<std::size_t>(carry));
       CheckCancel();
     }
-    if (window_.open && !summary_.cancelled) Close(WindowEnd::kCardEnd, 0);
+    if (window_.open && !summary_.cancelled) Close("cut by the end of the card");
+    if (!summary_.cancelled) joiner_.Finish();
+    // Without a boot sector the grid is inferred as headers are met; the
+    // one it came to is logged once the card has been read.
+    if (piecesWaited_) LogGrid();
     return Finish();
   }
 
@@ -80,21 +97,8 @@ class CardScan {
   }
 
  private:
-  // A failed read is retried sector by sector; sectors that still fail are
-  // zeros in the stream and one line in the log for each run of them.
-  void ReadBlock(std::int64_t position, std::uint8_t* into, std::int64_t count) {
-    if (card_.ReadAt(position, into, count) == count) return;
-    std::int64_t badFrom = -1;
-    for (std::int64_t at = 0; at < count; at += RecoveryLimits::kSectorSize) {
-      const std::int64_t n = std::min(RecoveryLimits::kSectorSize, count - at);
-      const bool good = card_.ReadAt(position + at, into + at, n) == n;
-      if (!good) std::memset(into + at, 0, static_cast<std::size_t>(n));
-      if (!good && badFrom < 0) badFrom = position + at;
-      if (good && badFrom >= 0) ReportBadRange(badFrom, position + at), badFrom = -1;
-    }
-    if (badFrom >= 0) ReportBadRange(badFrom, position + count);
-  }
-
+  // Sectors that failed to read are zeros in the stream and one line in the
+  // log for each run of them.
   void ReportBadRange(std::int64_t from, std::int64_t to) {
     log_.Append("Read error at bytes " + std::to_string(from) + " to " + std::to_string(to - 1) +
                 ": skipped, read as zeros");
@@ -110,12 +114,25 @@ class CardScan {
       const std::uint8_t* header = signature - kSignatureAt;
       if ((header[0] == 'I' && header[1] == 'I') || (header[0] == 'M' && header[1] == 'M')) {
         const std::int64_t at = bufferStart + (header - bytes);
-        if (window_.open) {
+        headerPositions_.push_back(at);
+        joiner_.NoteHeader(at, LoadDWord(header + 2, header[0] == 'M'));
+        const bool listed = ListedOnTheCard(at);
+        summary_.listed += listed;
+        // A listed file inside a deleted file's window is one the camera wrote around.
+        if (window_.open && !(listed && window_.skipsListed)) {
           Extend(bytes, bufferStart, at);
-          if (window_.open) Close(WindowEnd::kNextHeader, at);
+          if (window_.open) Close("the next header at " + std::to_string(at) + " comes before its end");
+        }
+        if (listed) {
+          from = signature + 1;
+          continue;
         }
         window_.open = true;
         window_.start = at;
+        window_.next = at;
+        window_.lastTaken = at;
+        window_.skipsListed = !options_.all && fileSystem_.Map();
+        window_.skips.clear();
         window_.bytes.SetSize(0);
       }
       from = signature + 1;
@@ -126,12 +143,29 @@ class CardScan {
   // closes when it reaches the size bound.
   void Extend(const std::uint8_t* bytes, std::int64_t bufferStart, std::int64_t until) {
     if (!window_.open) return;
-    const std::int64_t limit = std::min(until, window_.start + RecoveryLimits::kMaxCrwSize);
-    if (limit > window_.End()) {
-      window_.bytes.Append(bytes + (window_.End() - bufferStart), limit - window_.End());
+    while (window_.next < until && window_.bytes.Size() < RecoveryLimits::kMaxCrwSize) {
+      std::int64_t take = std::min(until - window_.next, RecoveryLimits::kMaxCrwSize - window_.bytes.Size());
+      if (window_.skipsListed) {
+        const FatMap& map = *fileSystem_.Map();
+        if (map.UsedAt(window_.next)) {
+          const std::int64_t free = std::min(map.NextFreeAt(window_.next), until);
+          if (window_.next == window_.lastTaken || window_.skips.empty()) {
+            window_.skips.emplace_back(window_.bytes.Size(), 0);
+          }
+          window_.skips.back().second += free - window_.next;
+          window_.next = free;
+          continue;
+        }
+        const std::int64_t clusterEnd = map.Volume().dataStart +
+            ((window_.next - map.Volume().dataStart) / map.Volume().clusterSize + 1) * map.Volume().clusterSize;
+        if (window_.next >= map.Volume().dataStart) take = std::min(take, clusterEnd - window_.next);
+      }
+      window_.bytes.Append(bytes + (window_.next - bufferStart), take);
+      window_.next += take;
+      window_.lastTaken = window_.next;
     }
-    if (window_.End() >= window_.start + RecoveryLimits::kMaxCrwSize) {
-      Close(WindowEnd::kSizeBound, 0);
+    if (window_.bytes.Size() >= RecoveryLimits::kMaxCrwSize) {
+      Close("no end within " + std::to_string(RecoveryLimits::kMaxCrwSize >> 20) + " MiB of its header");
     }
   }
 
@@ -144,22 +178,109 @@ class CardScan {
     return summary_.cancelled;
   }
 
-  void Close(WindowEnd why, std::int64_t nextHeaderAt) {
+  void Close(const std::string& whyDamaged) {
     window_.open = false;
     if (CheckCancel()) return;
-    const CrwEnd end = FindCrwEnd(window_.bytes, scratch_, budget_.ForWindow(readUpTo_));
-    budget_.Spend(end.entriesVisited);
+    const CrwEnd found = FindCrwEnd(window_.bytes, scratch_, budget_.ForWindow(summary_.scanned));
+    budget_.Spend(found.entriesVisited);
+    const CrwEnd end = OwnEnd(window_.bytes, found, scratch_, budget_.ForWindow(summary_.scanned));
+    budget_.Spend(end.entriesVisited - found.entriesVisited);
     if (!end.isCrw) return;
-    if (end.trueSize == 0) {
-      KeepDamaged(end, why, nextHeaderAt);
+    // Camera files start at cluster starts, so at sector starts; a header
+    // elsewhere is bytes inside something else (a copy, a thumbnail, crafted
+    // bytes) and is kept only when its file stands whole.
+    if (end.trueSize == 0 && window_.start % RecoveryLimits::kSectorSize != 0) return;
+    if (end.trueSize == 0 && !window_.skips.empty()) {
+      WriteDamaged(window_.start, window_.bytes.Data(), window_.bytes.Size(),
+                   end.whyNot + ", " + whyDamaged + ", with the clusters the card's FAT lists passed over");
       return;
     }
-    const std::string at = "At " + std::to_string(window_.start) + ": ";
-    const std::string placeStem = "CRW_at_" + std::to_string(window_.start);
+    if (end.trueSize == 0) {
+      // Its end may come later on the card, after the files written into the
+      // clusters that followed its first piece.
+      FirstPiece piece;
+      piece.start = window_.start;
+      piece.bytes.assign(window_.bytes.Data(), window_.bytes.Data() + window_.bytes.Size());
+      piece.bigEndian = window_.bytes.Data()[0] == 'M';
+      piece.headerLength = LoadDWord(window_.bytes.Data() + 2, piece.bigEndian);
+      piece.whyDamaged = end.whyNot + ", " + whyDamaged;
+      if (fileSystem_.Volume()) LogGrid();
+      piecesWaited_ = true;
+      joiner_.SetGrid(Grid());
+      joiner_.Wait(std::move(piece));
+      return;
+    }
+    const auto [runs, skipped] = SkipsBefore(end.trueSize);
+    if (runs > 0) {
+      // Put together around the listed clusters: checked as a joined file is.
+      const std::string fault = CrwStructureFault(window_.bytes.Data(), end.trueSize, window_.bytes.Data()[0] == 'M',
+                                                  LoadDWord(window_.bytes.Data() + 2, window_.bytes.Data()[0] == 'M'),
+                                                  end.thumbnailStart, end.thumbnailSize, true);
+      if (!fault.empty()) {
+        WriteDamaged(window_.start, window_.bytes.Data(), window_.bytes.Size(),
+                     "put together around the clusters the card's FAT lists, it fails its check: " + fault);
+        return;
+      }
+    }
+    joiner_.NoteOwnEnd(window_.start + LoadDWord(window_.bytes.Data() + 2, window_.bytes.Data()[0] == 'M'),
+                       window_.start + end.trueSize + skipped);
+    std::string how;
+    if (runs == 1) {
+      how = ", joined from two pieces " + std::to_string(skipped / fileSystem_.Volume()->clusterSize) +
+            " clusters apart (the card's FAT lists the clusters between)";
+    } else if (runs > 1) {
+      how = ", joined from " + std::to_string(runs + 1) + " pieces around the clusters the card's FAT lists";
+    }
+    WriteFile(window_.start, window_.bytes, end, how);
+  }
+
+  // The runs of listed clusters the window passed over before its first
+  // size bytes, and their length in bytes.
+  std::pair<int, std::int64_t> SkipsBefore(std::int64_t size) const {
+    int runs = 0;
+    std::int64_t skipped = 0;
+    for (const auto& [at, length] : window_.skips) {
+      if (at < size) ++runs, skipped += length;
+    }
+    return {runs, skipped};
+  }
+
+  void Unjoined(const FirstPiece& piece, const std::string& whyDamaged) override {
+    WriteDamaged(piece.start, piece.bytes.data(), static_cast<std::int64_t>(piece.bytes.size()), whyDamaged);
+  }
+
+  // A crafted card with a header at every sector would ask for a file per
+  // 512 bytes: past the bound they are counted, not written.
+  void WriteDamaged(std::int64_t start, const std::uint8_t* bytes, std::int64_t size, const std::string& whyDamaged) {
+    if (CheckCancel()) return;
+    if (summary_.damaged - summary_.damagedNotWritten >= options_.bounds.maxDamagedFiles) {
+      ++summary_.damaged;
+      ++summary_.damagedNotWritten;
+      return;
+    }
+    const std::string stem = "CRW_at_" + std::to_string(start) + ".damaged";
+    // Counted once written: a full output disk stops the run in the write.
+    const std::string name = output_.WriteDamaged(stem, std::span(bytes, static_cast<std::size_t>(size)));
+    ++summary_.damaged;
+    if (!name.empty()) summary_.files.push_back({(output_.Folder() / name).string(), {}, size, {}, true});
+    const std::string how = name.empty() ? "not written: every name of " + stem + " is taken"
+                                         : name + ", " + std::to_string(size) + " bytes kept";
+    log_.Append("At " + std::to_string(start) + ": " + how + ", damaged: " + whyDamaged);
+  }
+
+  void Joined(std::int64_t start, const FileImage& bytes, const CrwEnd& end, std::int64_t gapClusters) override {
+    if (CheckCancel()) return;
+    WriteFile(start, bytes, end, ", joined from two pieces " + std::to_string(gapClusters) + " clusters apart");
+  }
+
+  // The file of end.trueSize bytes at the start of bytes, found at start on the card.
+  void WriteFile(std::int64_t start, const FileImage& bytes, const CrwEnd& end, const std::string& how) {
+    const std::string at = "At " + std::to_string(start) + ": ";
     char number[16];
     std::snprintf(number, sizeof number, "%04u", end.fileNumber % 10000);
+    const std::string placeStem = "CRW_at_" + std::to_string(start);
     const std::string stem = end.fileNumber ? std::string("CRW_") + number : placeStem;
-    const std::span<const std::uint8_t> file(window_.bytes.Data(), static_cast<std::size_t>(end.trueSize));
+    const std::span<const std::uint8_t> file(bytes.Data(), static_cast<std::size_t>(end.trueSize));
     const RecoveryOutput::Written written =
         output_.WriteCrw(stem, placeStem, file, file.subspan(end.thumbnailStart, end.thumbnailSize));
     summary_.lastThumbnail = output_.LastThumbnail();
@@ -170,6 +291,7 @@ class CardScan {
       return;
     }
     ++summary_.recovered;
+    if (!how.empty()) ++summary_.joined;
     // A file found twice on one card (a copy of a photo) is kept once, under
     // the name it got first; the line says so rather than leave a name that
     // seems to be missing.
@@ -179,47 +301,38 @@ class CardScan {
                                 false});
     }
     log_.Append(at + written.base + ".CRW, " + std::to_string(end.trueSize) + " bytes, " +
-                (end.makeAndModel.empty() ? "no make or model" : end.makeAndModel) +
+                (end.makeAndModel.empty() ? "no make or model" : end.makeAndModel) + how +
                 (written.repeated ? "; the same bytes as a file found before, kept once" : ""));
   }
 
-  // Camera files start at cluster starts, so at sector starts; a header
-  // elsewhere is bytes inside something else (a copy, a thumbnail, crafted
-  // bytes) and is kept only when its file stands whole.
-  void KeepDamaged(const CrwEnd& end, WindowEnd why, std::int64_t nextHeaderAt) {
-    if (window_.start % RecoveryLimits::kSectorSize != 0) return;
-    if (summary_.damaged - summary_.damagedNotWritten >= bounds_.maxDamagedFiles) {
-      ++summary_.damaged;
-      ++summary_.damagedNotWritten;
-      return;
-    }
-    const std::string at = "At " + std::to_string(window_.start) + ": ";
-    const std::span<const std::uint8_t> piece(window_.bytes.Data(), static_cast<std::size_t>(window_.bytes.Size()));
-    // Counted once written: a full output disk stops the run in the write.
-    const std::string name = output_.WriteDamaged("CRW_at_" + std::to_string(window_.start) + ".damaged", piece);
-    ++summary_.damaged;
-    if (!name.empty()) {
-      summary_.files.push_back({(output_.Folder() / name).string(), {}, window_.bytes.Size(), {}, true});
-    }
-    const std::string how = name.empty() ? "not written: every name of CRW_at_" + std::to_string(window_.start) +
-                                               ".damaged is taken"
-                                         : name + ", " + std::to_string(window_.bytes.Size()) + " bytes kept";
-    log_.Append(at + how + ", damaged: " + end.whyNot + ", " + WhyClosed(why, nextHeaderAt));
+  // The card's boot sector and FAT stream past first; the grid is logged once
+  // it is known.
+  void ObserveFileSystem(const std::uint8_t* bytes, std::int64_t start, std::int64_t length) {
+    if (fileSystem_.Settled()) return;
+    fileSystem_.Observe(bytes, start, length);
+    if (fileSystem_.Settled() && fileSystem_.Volume()) LogGrid();
   }
 
-  static std::string WhyClosed(WindowEnd why, std::int64_t nextHeaderAt) {
-    switch (why) {
-      case WindowEnd::kNextHeader:
-        return "the next header at " + std::to_string(nextHeaderAt) + " comes before its end";
-      case WindowEnd::kSizeBound:
-        return "no end within " + std::to_string(RecoveryLimits::kMaxCrwSize >> 20) + " MiB of its header";
-      case WindowEnd::kCardEnd:
-        break;
-    }
-    return "cut by the end of the card";
+  // From the boot sector, else from where the headers found so far lie.
+  ClusterGrid Grid() {
+    if (!fileSystem_.Volume()) return GridFromHeaders(headerPositions_);
+    return GridOfVolume(*fileSystem_.Volume());
+  }
+
+  void LogGrid() {
+    if (gridLogged_) return;
+    gridLogged_ = true;
+    log_.Append(GridLine(Grid()));
+  }
+
+  // Whether the header at position begins a file that the card's FAT still
+  // lists, to be left alone.
+  bool ListedOnTheCard(std::int64_t position) const {
+    return !options_.all && fileSystem_.Map() && fileSystem_.Map()->UsedAt(position);
   }
 
   RecoverySummary Finish() {
+    if (summary_.listed > 0) log_.Append(ListedFilesLine(summary_.listed));
     summary_.entriesVisited = budget_.Spent();
     summary_.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begun_).count();
     log_.Append(RecoverySummaryLine(summary_));
@@ -227,16 +340,21 @@ class CardScan {
   }
 
   const std::chrono::steady_clock::time_point begun_ = std::chrono::steady_clock::now();
+
   CardReader& card_;
   RecoveryOutput output_;
   LogBox& log_;
   const RecoveryProgressFn& progress_;
+  RecoveryOptions options_;
+  CardFileSystem fileSystem_;
+  std::vector<std::int64_t> headerPositions_;
+  bool gridLogged_ = false;
+  bool piecesWaited_ = false;
   Window window_;
   FileImage scratch_;
+  PieceJoiner joiner_{*this, scratch_};
   RecoverySummary summary_;
-  RecoveryBounds bounds_;
   WorkBudget budget_;
-  std::int64_t readUpTo_ = 0;
 };
 
 std::string ShownBytes(std::int64_t bytes) {
@@ -254,18 +372,20 @@ std::string ShownBytes(std::int64_t bytes) {
 }  // namespace
 
 RecoverySummary RecoverCard(CardReader& card, const std::string& outputFolder, LogBox& log,
-                            const RecoveryProgressFn& progress) {
-  return RecoverCard(card, outputFolder, log, progress, RecoveryBounds{});
-}
-
-RecoverySummary RecoverCard(CardReader& card, const std::string& outputFolder, LogBox& log,
-                            const RecoveryProgressFn& progress, const RecoveryBounds& bounds) {
-  CardScan scan(card, outputFolder, log, progress, bounds);
+                            const RecoveryProgressFn& progress, const RecoveryOptions& options) {
+  CardScan scan(card, outputFolder, log, progress, options);
   try {
     return scan.Run();
   } catch (const OutputFullError&) {
     return scan.StopOnFullOutput();
   }
+}
+
+RecoverySummary RecoverCard(CardReader& card, const std::string& outputFolder, LogBox& log,
+                            const RecoveryProgressFn& progress, const RecoveryBounds& bounds) {
+  RecoveryOptions options;
+  options.bounds = bounds;
+  return RecoverCard(card, outputFolder, log, progress, options);
 }
 
 std::string RecoverySummaryLine(const RecoverySummary& summary) {
@@ -277,12 +397,20 @@ std::string RecoverySummaryLine(const RecoverySummary& summary) {
   }
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, "%.1f s", summary.seconds);
+  const std::string joined =
+      summary.joined > 0 ? " (" + std::to_string(summary.joined) + " joined from two pieces)" : "";
   return std::string(summary.cancelled ? "Cancelled: recovered " : "Recovered ") + std::to_string(summary.recovered) +
-         (summary.recovered == 1 ? " CRW file, " : " CRW files, ") + std::to_string(summary.damaged) +
+         (summary.recovered == 1 ? " CRW file" : " CRW files") + joined + ", " + std::to_string(summary.damaged) +
          " damaged, from " + ShownBytes(summary.scanned) + " in " + seconds +
          (summary.damagedNotWritten > 0
               ? "; " + std::to_string(summary.damagedNotWritten) + " damaged pieces counted, not written"
               : "");
+}
+
+std::string ListedFilesLine(int listed) {
+  return std::to_string(listed) + (listed == 1 ? " CRW file" : " CRW files") +
+         " that the card's FAT still lists " + (listed == 1 ? "was" : "were") +
+         " left on the card; recovering all files copies them too";
 }
 
 }  // namespace mendrake

@@ -180,6 +180,7 @@ TEST_F(CardDevices, AFullOutputDiskStopsAtOnceAndASecondRunWritesOnlyWhatIsMissi
 TEST_F(CardDevices, AnImagedCardOnALoopDeviceIsListedAndRecoveredFromTheDevice) {
   CardImageOptions options;
   options.files = {{"CRW_0042.CRW", Photo(1, 60000)}, {"CRW_0043.CRW", Photo(2, 90000)}};
+  options.deleted = true;
   std::string why;
   const std::string image = folder / "card.img";
   ASSERT_TRUE(MakeFatCardImage(image, options, &why)) << why;

@@ -95,6 +95,9 @@ TEST(CardRecovery, RecoversEveryFileByteExactAndKeepsTheCutOneAsDamaged) {
   EXPECT_EQ(ReadFile(folder / ("CRW_at_" + std::to_string(cutAt) + ".damaged")),
             Bytes(card.bytes.begin() + static_cast<std::ptrdiff_t>(cutAt), card.bytes.end()));
   EXPECT_NE(log.Lines()[4].find("cut by the end of the card"), std::string::npos);
+  // A piece waited for its end: the grid it was looked for on is logged.
+  // The cut one lies 4 KiB before a cluster's end: the headers share that grid.
+  EXPECT_EQ(log.Lines()[5], "Clusters of 4 KiB from byte 0 (no boot sector; inferred from where 5 headers lie)");
   EXPECT_EQ(log.Lines().back(), RecoverySummaryLine(summary));
 }
 

@@ -61,6 +61,16 @@ std::size_t CountContaining(const LogLines& log, const std::string& text) {
   return static_cast<std::size_t>(std::count_if(log.Lines().begin(), log.Lines().end(), holds));
 }
 
+// The line of the file or piece found at position; damaged pieces are told
+// when no end on the card joins them, after the files that followed them.
+std::string LineAt(const LogLines& log, std::size_t position) {
+  const std::string prefix = "At " + std::to_string(position) + ": ";
+  for (const std::string& line : log.Lines()) {
+    if (line.starts_with(prefix)) return line;
+  }
+  return "no line for " + std::to_string(position);
+}
+
 // ------------------------------------------------------------- work budget
 
 TEST(HostileCards, CraftedWindowsSpendNoMoreThanTheirShareAndThePhotoAfterThemIsRecovered) {
@@ -82,8 +92,8 @@ TEST(HostileCards, CraftedWindowsSpendNoMoreThanTheirShareAndThePhotoAfterThemIs
   EXPECT_EQ(recovery.summary.damaged, 3);
   EXPECT_EQ(CountContaining(recovery.log, "no true end found within its share of the work"), 3u);
   EXPECT_EQ(ReadFile(folder / "CRW_0001.CRW"), photo);
-  EXPECT_EQ(recovery.log.Lines()[3], "At " + std::to_string(photoAt) + ": CRW_0001.CRW, " +
-                                         std::to_string(photo.size()) + " bytes, Canon EOS D60");
+  EXPECT_EQ(LineAt(recovery.log, photoAt), "At " + std::to_string(photoAt) + ": CRW_0001.CRW, " +
+                                               std::to_string(photo.size()) + " bytes, Canon EOS D60");
 
   // A card that earns little: the windows share one window's share and what
   // the card's bytes earned, whatever each window's own share.
@@ -170,7 +180,7 @@ TEST(HostileCards, OnlyHeadersAtSectorStartsAreKeptAsDamagedAndOnlyUpToTheBound)
   EXPECT_EQ(few.summary.damaged, 128);
   EXPECT_EQ(few.summary.damagedNotWritten, 118);
   EXPECT_EQ(bounded.Entries().size(), 10u);
-  EXPECT_EQ(few.log.Lines().size(), 11u);  // a line for each piece written, and the summary
+  EXPECT_EQ(CountContaining(few.log, " bytes kept, damaged: "), 10u);  // a line for each piece written
   EXPECT_NE(few.log.Lines().back().find("; 118 damaged pieces counted, not written"), std::string::npos);
 }
 
@@ -199,8 +209,8 @@ TEST(HostileCards, AFileWhoseRecordsLiePastItsEndIsKeptAsDamagedWithTheReason) {
   EXPECT_EQ(recovery.summary.damaged, 1);
   EXPECT_EQ(ReadFile(folder / "CRW_0001.CRW"), made.whole);
   ASSERT_TRUE(fs::exists(folder.path() / ("CRW_at_" + std::to_string(made.outsideAt) + ".damaged")));
-  EXPECT_NE(recovery.log.Lines()[0].find("was refused: a record (tag 2005, 6000 bytes at "), std::string::npos)
-      << recovery.log.Lines()[0];
+  const std::string line = LineAt(recovery.log, made.outsideAt);
+  EXPECT_NE(line.find("was refused: a record (tag 2005, 6000 bytes at "), std::string::npos) << line;
   ExpectEveryCrwStandsAlone(folder);
 }
 

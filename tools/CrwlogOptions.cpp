@@ -33,6 +33,8 @@ constexpr OptionRule kRules[] = {
      [](Options& options, std::span<const std::string>) { options.action = Options::Action::kListCards; }},
     {"--all-drives", "", "", "with --list-cards: list the fixed disks too",
      [](Options& options, std::span<const std::string>) { options.allDrives = true; }},
+    {"--all", "", "", "with --recover, also the files the card's FAT still lists",
+     [](Options& options, std::span<const std::string>) { options.recoverAll = true; }},
     {"--help", "-h", "", "show this help and exit",
      [](Options& options, std::span<const std::string>) { options.action = Options::Action::kHelp; }},
     {"--version", "", "", "show the version and exit",
@@ -97,6 +99,7 @@ Options ParseOptions(std::span<const char* const> arguments) {
       if (options.action == Options::Action::kHelp || options.action == Options::Action::kVersion) return options;
     }
   }
+  if (options.recoverAll && options.action != Options::Action::kRecover) throw UsageError{"--all goes with --recover; usage: crwlog --recover IMAGE OUTDIR --all"};
   if (options.action == Options::Action::kRecover && !options.files.empty()) throw UsageError{"--recover takes no CRW file; usage: crwlog --recover IMAGE OUTDIR"};
   if (options.action == Options::Action::kListCards && !options.files.empty()) throw UsageError{"--list-cards takes no CRW file"};
   if (options.allDrives && options.action != Options::Action::kListCards) throw UsageError{"--all-drives goes with --list-cards"};
@@ -129,9 +132,12 @@ std::string HelpText() {
       "  2  the run could not be carried out: a usage error, a file that cannot be\n"
       "     read, an output that cannot be written (the --preview-ppm picture too,\n"
       "     when no preview was shown)\n"
-      "With --recover: 0 every file found was recovered, 1 some were damaged or none\n"
-      "was found, 2 the card or the folder could not be used, or the output disk\n"
-      "filled up. With --list-cards: 0, also when no card is attached.\n";
+      "With --recover: 0 every file found was recovered (or is still listed on the\n"
+      "card), 1 some were damaged or none was found, 2 the card or the folder could\n"
+      "not be used, or the output disk filled up. Files the card's FAT still lists\n"
+      "are counted, not copied, unless --all is given; a file written in two pieces\n"
+      "is joined, and its line says so. With --list-cards: 0, also when no card is\n"
+      "attached.\n";
   return text;
 }
 

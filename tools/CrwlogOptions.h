@@ -21,6 +21,7 @@ struct Options {
   std::string recoverImage;        // --recover: the card or its image
   std::string recoverFolder;       // --recover: where the files found go
   bool allDrives = false;          // --all-drives: --list-cards lists fixed disks too
+  bool recoverAll = false;         // --all: also the files the card still lists
 };
 
 // A command line that crwlog cannot carry out; the message says why in one line.

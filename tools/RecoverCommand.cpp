@@ -57,7 +57,7 @@ int Fail(const std::string& message) {
 
 }  // namespace
 
-int RunRecoverCommand(const char* image, const char* outputFolder) {
+int RunRecoverCommand(const char* image, const char* outputFolder, bool all) {
   try {
     // Before anything is read or made: no file may be written onto the card.
     mendrake::RefuseOutputOnCard(image, outputFolder);
@@ -72,9 +72,11 @@ int RunRecoverCommand(const char* image, const char* outputFolder) {
     StdoutLog log;
     mendrake::RecoveryProgressFn progress;
     if (isatty(STDERR_FILENO)) progress = TerminalProgress();
-    const mendrake::RecoverySummary summary = mendrake::RecoverCard(card, outputFolder, log, progress);
+    mendrake::RecoveryOptions options;
+    options.all = all;
+    const mendrake::RecoverySummary summary = mendrake::RecoverCard(card, outputFolder, log, progress, options);
     if (summary.outputFull) return 2;
-    return summary.recovered > 0 && summary.damaged == 0 ? 0 : 1;
+    return summary.recovered + summary.listed > 0 && summary.damaged == 0 ? 0 : 1;
   } catch (const mendrake::CardAccessDenied& failure) {
     return Fail(std::string(failure.what()) + "\nTo read it, run the recovery as root: " +
                 mendrake::RecoverAsRootCommand(image, outputFolder));

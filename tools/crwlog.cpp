@@ -104,7 +104,7 @@ int Repair(const Options& options) {
 // A crash during a card scan names the image in its report.
 int Recover(const Options& options) {
   mendrake::crash::InstallCrashHandler({.program = "crwlog", .announce = true}, &options.recoverImage);
-  return RunRecoverCommand(options.recoverImage.c_str(), options.recoverFolder.c_str());
+  return RunRecoverCommand(options.recoverImage.c_str(), options.recoverFolder.c_str(), options.recoverAll);
 }
 
 int Run(std::span<const char* const> arguments) {

@@ -46,6 +46,7 @@ class ScriptedDialogs : public Dialogs {
   // file..." and "Change...".
   std::optional<QString> cardAnswer;
   std::optional<QString> folderAnswer;
+  bool allAnswer = false;  // "Also recover the photos the card still lists"
   std::optional<QString> imageFileAnswer;
   std::vector<QString> folderProposals;  // what "Change..." was asked to start at
 
@@ -61,7 +62,7 @@ class ScriptedDialogs : public Dialogs {
                                          const QStringList& nameFilters) override;
   std::optional<CardRecoveryChoice> AskCardRecovery(QWidget*) override {
     if (!cardAnswer || !folderAnswer) return std::nullopt;
-    return CardRecoveryChoice{*cardAnswer, *folderAnswer};
+    return CardRecoveryChoice{*cardAnswer, *folderAnswer, allAnswer};
   }
   std::optional<QString> AskCardImageFile(QWidget*) override { return imageFileAnswer; }
   std::optional<QString> AskOutputFolder(QWidget*, const QString& proposed) override {

@@ -61,7 +61,11 @@ bool MakeFatCardImage(const std::string& path, const CardImageOptions& options, 
                                 ShellQuoted("::DCIM/100CANON/" + name)) == 0;
   }
   std::filesystem::remove_all(staged);
-  return copied || Fail(why, "mcopy (mtools) failed");
+  if (!copied) return Fail(why, "mcopy (mtools) failed");
+  if (options.deleted && RunShell("mdel -i " + image + " '::DCIM/100CANON/*'") != 0) {
+    return Fail(why, "mdel (mtools) failed");
+  }
+  return true;
 }
 
 bool MakeExt4Image(const std::string& path, std::size_t mebibytes) {

@@ -16,6 +16,9 @@ struct CardImageOptions {
   std::size_t mebibytes = 16;
   bool partitioned = false;
   std::vector<std::pair<std::string, Bytes>> files;  // name in DCIM/100CANON, bytes
+  // The files are deleted again (mdel), as a computer deletes them: their
+  // bytes stay, the FAT no longer lists them.
+  bool deleted = false;
 };
 
 // Writes the image to path; false (with why) when a tool failed or is missing.

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "recovery/BootSector.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace mendrake {
+
+// Where clusters begin on the card. A camera starts every file at a cluster
+// start, and a file in pieces is cut at cluster starts, so a split and a gap
+// are looked for on this grid only.
+struct ClusterGrid {
+  std::int64_t clusterSize = 512;
+  std::int64_t dataStart = 0;  // a cluster start; the grid runs both ways from it
+  std::string source;          // "FAT16", or how the grid was inferred
+
+  bool IsClusterStart(std::int64_t position) const { return Offset(position) == 0; }
+  // The first cluster start after position.
+  std::int64_t NextClusterStart(std::int64_t position) const {
+    return position - Offset(position) + clusterSize;
+  }
+
+ private:
+  std::int64_t Offset(std::int64_t position) const {
+    const std::int64_t offset = (position - dataStart) % clusterSize;
+    return offset < 0 ? offset + clusterSize : offset;
+  }
+};
+
+// Bounds of a grid inferred from where the headers lie, each with its reason.
+struct GridInferenceLimits {
+  // Fewer headers than this share a larger step by chance too often (two
+  // files four clusters apart suggest clusters four times too large).
+  static constexpr std::size_t kMinHeaders = 4;
+  // Cameras format cards with clusters of at most 64 KiB; a larger common
+  // step says the files happen to be of round sizes, not the cluster size.
+  static constexpr std::int64_t kMaxClusterSize = std::int64_t{64} << 10;
+  // A sector: the grid when nothing better is known.
+  static constexpr std::int64_t kSector = 512;
+};
+
+ClusterGrid GridOfVolume(const FatVolume& volume);
+
+// The grid that the positions of the CRW headers found so far share: the
+// largest power of two, within the bounds above, that divides every distance
+// between them; sectors when there are too few.
+ClusterGrid GridFromHeaders(const std::vector<std::int64_t>& headerPositions);
+
+// "Clusters of 16 KiB from byte 163,840 (FAT16)"
+std::string GridLine(const ClusterGrid& grid);
+
+}  // namespace mendrake

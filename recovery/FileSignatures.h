@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstdint>
+
+namespace mendrake {
+
+// Bytes that a file needs to be recognised by its first bytes.
+constexpr std::int64_t kSignatureBytes = 14;
+
+// Whether a file that cameras write begins at bytes (available bytes from
+// there on): a CRW header, a JPEG (the camera's own, or a THM), a TIFF-based
+// raw or picture, a RIFF movie or sound (AVI, WAV), an ISO media movie (MOV,
+// MP4). A piece of a file ends where the next file begins, so a first piece
+// that waits for its end is cut at the first cluster where one of these lies.
+bool CameraFileBeginsAt(const std::uint8_t* bytes, std::int64_t available);
+
+// Whether bytes begin a CRW header: "II" or "MM", four bytes, "HEAPCCDR".
+bool CrwHeaderAt(const std::uint8_t* bytes, std::int64_t available);
+
+}  // namespace mendrake

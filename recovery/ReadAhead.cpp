@@ -1,0 +1,83 @@
+#include "recovery/ReadAhead.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace mendrake {
+
+ReadAhead::ReadAhead(CardReader& card, std::int64_t blockSize, std::int64_t sectorSize, std::int64_t room, int depth)
+    : card_(card), blockSize_(blockSize), sectorSize_(sectorSize), room_(room), slots_(static_cast<std::size_t>(depth)) {
+  for (Slot& slot : slots_) {
+    slot.buffer = std::make_unique_for_overwrite<std::uint8_t[]>(static_cast<std::size_t>(room + blockSize));
+  }
+  reader_ = std::thread([this] { ReadAll(); });
+}
+
+ReadAhead::~ReadAhead() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  changed_.notify_all();
+  reader_.join();
+}
+
+void ReadAhead::ReadAll() {
+  const std::int64_t size = card_.Size();
+  std::size_t next = 0;
+  for (std::int64_t position = 0; position < size; position += blockSize_) {
+    Slot& slot = slots_[next];
+    {
+      std::unique_lock lock(mutex_);
+      changed_.wait(lock, [&] { return stopping_ || !slot.filled; });
+      if (stopping_) return;
+    }
+    slot.block.start = position;
+    slot.block.count = std::min(blockSize_, size - position);
+    slot.block.bytes = slot.buffer.get() + room_;
+    slot.block.badRanges.clear();
+    ReadBlock(slot.block);
+    {
+      std::lock_guard lock(mutex_);
+      slot.filled = true;
+    }
+    changed_.notify_all();
+    next = (next + 1) % slots_.size();
+  }
+  {
+    std::lock_guard lock(mutex_);
+    ended_ = true;
+  }
+  changed_.notify_all();
+}
+
+void ReadAhead::ReadBlock(Block& block) {
+  if (card_.ReadAt(block.start, block.bytes, block.count) == block.count) return;
+  std::int64_t badFrom = -1;
+  for (std::int64_t at = 0; at < block.count; at += sectorSize_) {
+    const std::int64_t n = std::min(sectorSize_, block.count - at);
+    const bool good = card_.ReadAt(block.start + at, block.bytes + at, n) == n;
+    if (!good) std::memset(block.bytes + at, 0, static_cast<std::size_t>(n));
+    if (!good && badFrom < 0) badFrom = block.start + at;
+    if (good && badFrom >= 0) block.badRanges.emplace_back(badFrom, block.start + at), badFrom = -1;
+  }
+  if (badFrom >= 0) block.badRanges.emplace_back(badFrom, block.start + block.count);
+}
+
+bool ReadAhead::Next(Block& block) {
+  std::unique_lock lock(mutex_);
+  if (holding_) {
+    slots_[(nextToScan_ + slots_.size() - 1) % slots_.size()].filled = false;
+    holding_ = false;
+    changed_.notify_all();
+  }
+  Slot& slot = slots_[nextToScan_];
+  changed_.wait(lock, [&] { return slot.filled || ended_; });
+  if (!slot.filled) return false;
+  block = slot.block;
+  nextToScan_ = (nextToScan_ + 1) % slots_.size();
+  holding_ = true;
+  return true;
+}
+
+}  // namespace mendrake
