@@ -41,9 +41,9 @@ std::string Reason(const QDBusMessage& reply) {
 // name (any link to it too); older versions without ResolveDevice name the
 // object after the kernel's device name.
 QString BlockObject(const QDBusConnection& bus, const std::string& devicePath, std::string& why) {
-  const QVariantMap spec{{QStringLiteral("path"), QFile::decodeName(QByteArray::fromStdString(devicePath))}};
+  const QVariantMap byPath{{QStringLiteral("path"), QFile::decodeName(QByteArray::fromStdString(devicePath))}};
   const QDBusMessage reply = Call(bus, QLatin1String(udisks::kManagerPath), udisks::kManagerInterface,
-                                  "ResolveDevice", {spec, QVariantMap()}, -1);
+                                  "ResolveDevice", {byPath, QVariantMap()}, -1);
   if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()) {
     const auto objects = qdbus_cast<QList<QDBusObjectPath>>(reply.arguments().first());
     if (!objects.isEmpty()) return objects.first().path();

@@ -3,6 +3,7 @@
 #include "app/CardChooser.h"
 #include "app/PictureView.h"
 #include "app/RecoveredGrid.h"
+#include "recovery/CardRecovery.h"
 #include "recovery/OutputOnCard.h"
 #include "tests/app/WindowFixture.h"
 #include "tests/app/WindowTestMain.h"
@@ -10,6 +11,7 @@
 #include "tests/support/CardImage.h"
 
 #include <QCheckBox>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -162,6 +164,10 @@ TEST_F(CardChooserTest, AnImageFileAndAnotherFolderAreChosenThroughTheirDialogs)
   chooser.CardList->setCurrentItem(chooser.CardList->topLevelItem(1));
   EXPECT_EQ(chooser.Choice()->source, "/dev/sdb");
   EXPECT_EQ(chooser.Choice()->outputFolder, "/media/backup/wedding");
+  // Photos the card still lists are left there unless asked for.
+  EXPECT_FALSE(chooser.Choice()->all);
+  chooser.RecoverListed->click();
+  EXPECT_TRUE(chooser.Choice()->all);
 }
 
 TEST_F(CardChooserTest, AFolderOnTheChosenCardIsRefusedInTheChooserAlready) {
@@ -237,6 +243,27 @@ TEST_F(WindowCards, TheRecoveredPhotosAreShownAsAGridUntilTheNextCommand) {
   form_->actRecover->trigger();
   EXPECT_FALSE(grid.isVisible());
   EXPECT_TRUE(LogLines().last().startsWith("Recovered 0 CRW files, 0 damaged"));
+}
+
+TEST_F(WindowCards, PhotosTheCardStillListsAreCountedAndCopiedOnlyWhenAskedFor) {
+  CardImageOptions options;
+  const Bytes photo = MakeCameraFile(CameraFileOptions{});
+  options.files = {{"CRW_0001.CRW", photo}};
+  const QString image = PathIn(QStringLiteral("card.img"));
+  std::string why;
+  ASSERT_TRUE(MakeFatCardImage(QFile::encodeName(image).toStdString(), options, &why)) << why;
+  dialogs_.cardAnswer = image;
+
+  dialogs_.folderAnswer = PathIn(QStringLiteral("listed-left"));
+  form_->actRecover->trigger();
+  EXPECT_TRUE(QDir(*dialogs_.folderAnswer).entryList(QDir::Files).isEmpty());
+  EXPECT_TRUE(LogLines().join('\n').contains(QString::fromStdString(ListedFilesLine(1))))
+      << LogLines().join('\n').toStdString();
+
+  dialogs_.allAnswer = true;
+  dialogs_.folderAnswer = PathIn(QStringLiteral("all"));
+  form_->actRecover->trigger();
+  EXPECT_EQ(ReadFile(QFile::encodeName(*dialogs_.folderAnswer + QStringLiteral("/CRW_0001.CRW")).toStdString()), photo);
 }
 
 TEST_F(WindowCards, AFullOutputDiskIsToldAndWhatWasWrittenIsShown) {
