@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <span>
+#include <vector>
 
 namespace mendrake {
 
@@ -13,6 +14,8 @@ namespace mendrake {
 class MemoryCardReader final : public CardReader {
  public:
   explicit MemoryCardReader(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+  // A temporary vector would be gone before the first read.
+  explicit MemoryCardReader(std::vector<std::uint8_t>&&) = delete;
   std::int64_t Size() const override { return static_cast<std::int64_t>(bytes_.size()); }
   std::int64_t ReadAt(std::int64_t offset, std::uint8_t* buffer, std::int64_t count) override {
     if (offset < 0 || count < 0) return -1;

@@ -158,7 +158,8 @@ TEST(HostileCards, AFileWhoseNamesHaveRunOutTakesTheNameOfItsPlaceAndTheRunGoesO
 
 TEST(HostileCards, AnOutputFolderThatFailsEndsTheRun) {
   ScratchFolder folder;
-  MemoryCardReader reader(SameNumberFilesCard(1));
+  const Bytes card = SameNumberFilesCard(1);  // outlives the reader, which does not copy it
+  MemoryCardReader reader(card);
   LogLines log;
   EXPECT_THROW(RecoverCard(reader, folder / "missing", log), FileError);
 }
