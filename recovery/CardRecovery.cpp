@@ -114,8 +114,10 @@ class CardScan final : public PieceSink {
       const std::uint8_t* header = signature - kSignatureAt;
       if ((header[0] == 'I' && header[1] == 'I') || (header[0] == 'M' && header[1] == 'M')) {
         const std::int64_t at = bufferStart + (header - bytes);
-        headerPositions_.push_back(at);
-        joiner_.NoteHeader(at, LoadDWord(header + 2, header[0] == 'M'));
+        headerGrid_.Add(at);
+        // Camera files start at cluster starts: only a header there can own
+        // an end that a waiting piece might otherwise take.
+        if (at % RecoveryLimits::kSectorSize == 0) joiner_.NoteHeader(at, LoadDWord(header + 2, header[0] == 'M'));
         const bool listed = ListedOnTheCard(at);
         summary_.listed += listed;
         // A listed file inside a deleted file's window is one the camera wrote around.
@@ -315,7 +317,7 @@ class CardScan final : public PieceSink {
 
   // From the boot sector, else from where the headers found so far lie.
   ClusterGrid Grid() {
-    if (!fileSystem_.Volume()) return GridFromHeaders(headerPositions_);
+    if (!fileSystem_.Volume()) return headerGrid_.Grid();
     return GridOfVolume(*fileSystem_.Volume());
   }
 
@@ -347,14 +349,14 @@ class CardScan final : public PieceSink {
   const RecoveryProgressFn& progress_;
   RecoveryOptions options_;
   CardFileSystem fileSystem_;
-  std::vector<std::int64_t> headerPositions_;
+  HeaderGrid headerGrid_;
   bool gridLogged_ = false;
   bool piecesWaited_ = false;
   Window window_;
   FileImage scratch_;
-  PieceJoiner joiner_{*this, scratch_};
-  RecoverySummary summary_;
   WorkBudget budget_;
+  PieceJoiner joiner_{*this, scratch_, budget_};
+  RecoverySummary summary_;
 };
 
 std::string ShownBytes(std::int64_t bytes) {

@@ -27,19 +27,28 @@ ClusterGrid GridOfVolume(const FatVolume& volume) {
   return {volume.clusterSize, volume.dataStart, KindName(volume.kind)};
 }
 
-ClusterGrid GridFromHeaders(const std::vector<std::int64_t>& headerPositions) {
+void HeaderGrid::Add(std::int64_t position) {
+  if (count_++ == 0) first_ = position;
+  commonDistance_ = std::gcd(commonDistance_, position - first_);
+}
+
+ClusterGrid HeaderGrid::Grid() const {
   ClusterGrid grid{GridInferenceLimits::kSector, 0, "no boot sector; too few headers to infer clusters, so sectors"};
-  if (headerPositions.size() < GridInferenceLimits::kMinHeaders) return grid;
+  if (count_ < GridInferenceLimits::kMinHeaders) return grid;
   grid.source = "no boot sector; the headers share no cluster grid, so sectors";
-  std::int64_t common = 0;
-  for (const std::int64_t position : headerPositions) common = std::gcd(common, position - headerPositions[0]);
-  if (common == 0) return grid;
-  const auto step = std::int64_t{1} << std::countr_zero(static_cast<std::uint64_t>(common));
+  if (commonDistance_ == 0) return grid;
+  const auto step = std::int64_t{1} << std::countr_zero(static_cast<std::uint64_t>(commonDistance_));
   if (step < GridInferenceLimits::kSector) return grid;
   grid.clusterSize = std::min(step, GridInferenceLimits::kMaxClusterSize);
-  grid.dataStart = headerPositions[0] % grid.clusterSize;
-  grid.source = "no boot sector; inferred from where " + std::to_string(headerPositions.size()) + " headers lie";
+  grid.dataStart = first_ % grid.clusterSize;
+  grid.source = "no boot sector; inferred from where " + std::to_string(count_) + " headers lie";
   return grid;
+}
+
+ClusterGrid GridFromHeaders(const std::vector<std::int64_t>& headerPositions) {
+  HeaderGrid grid;
+  for (const std::int64_t position : headerPositions) grid.Add(position);
+  return grid.Grid();
 }
 
 std::string GridLine(const ClusterGrid& grid) {

@@ -45,7 +45,20 @@ ClusterGrid GridOfVolume(const FatVolume& volume);
 
 // The grid that the positions of the CRW headers found so far share: the
 // largest power of two, within the bounds above, that divides every distance
-// between them; sectors when there are too few.
+// between them; sectors when there are too few. Kept as the headers stream
+// past, in constant room and time per header, since a crafted card may hold
+// a header every few bytes.
+class HeaderGrid {
+ public:
+  void Add(std::int64_t position);
+  ClusterGrid Grid() const;
+
+ private:
+  std::int64_t first_ = 0;
+  std::int64_t commonDistance_ = 0;  // the greatest common divisor of the distances to the first
+  std::size_t count_ = 0;
+};
+
 ClusterGrid GridFromHeaders(const std::vector<std::int64_t>& headerPositions);
 
 // "Clusters of 16 KiB from byte 163,840 (FAT16)"

@@ -36,23 +36,19 @@ const std::vector<std::int64_t>& PieceJoiner::Splits(Waiter& waiter) const {
   return waiter.splits;
 }
 
-std::int64_t PieceJoiner::WaitingBytes() const {
-  std::int64_t bytes = 0;
-  for (const Waiter& waiter : waiting_) bytes += static_cast<std::int64_t>(waiter.piece.bytes.size());
-  return bytes;
-}
-
 void PieceJoiner::Wait(FirstPiece piece) {
   const auto size = static_cast<std::int64_t>(piece.bytes.size());
   if (size > JoinLimits::kMaxWaitingBytes) {
     sink_.Unjoined(piece, piece.whyDamaged);
     return;
   }
-  while (!waiting_.empty() && WaitingBytes() + size > JoinLimits::kMaxWaitingBytes) {
+  while (!waiting_.empty() && (waitingBytes_ + size > JoinLimits::kMaxWaitingBytes ||
+                               waiting_.size() >= JoinLimits::kMaxWaitingPieces)) {
     Settle(0, Unjoined(waiting_[0], "too many pieces waited for a second piece to keep it waiting"));
   }
   if (waiting_.empty()) scannedTo_ = piece.start + size;
   std::vector<std::int64_t> splits = SplitsOf(piece);
+  waitingBytes_ += size;
   waiting_.push_back({std::move(piece), std::move(splits), grid_, {}});
   // Its second piece may lie within its own bytes, behind another file.
   const Waiter& waiter = waiting_.back();
@@ -62,9 +58,19 @@ void PieceJoiner::Wait(FirstPiece piece) {
   for (const RootEnd& end : ends) TryEnd(end);
 }
 
-PieceJoiner::PieceJoiner(PieceSink& sink, FileImage& scratch) : sink_(sink), recent_(kKeptBytes), scratch_(scratch) {}
+PieceJoiner::PieceJoiner(PieceSink& sink, FileImage& scratch, WorkBudget& budget)
+    : sink_(sink), budget_(budget), recent_(kKeptBytes), scratch_(scratch) {}
+
+// An end found from here on has its heap within a file's length behind it,
+// and a second piece starts no further back than that: headers before this
+// can own none of them.
+void PieceJoiner::ForgetOwnEndsBefore(std::int64_t position) {
+  ownEnds_.erase(ownEnds_.begin(), ownEnds_.lower_bound(position));
+}
 
 void PieceJoiner::Feed(const std::uint8_t* bytes, std::int64_t start, std::int64_t length) {
+  fedTo_ = start + length;
+  ForgetOwnEndsBefore(start - kKeptBytes - RecoveryLimits::kMaxCrwSize);
   if (waiting_.empty()) {
     recent_.Clear();
     return;
@@ -126,12 +132,15 @@ void PieceJoiner::TryEnd(const RootEnd& end) {
   if (readings.empty()) return;
   if (readings.size() == 1) {
     const Waiter& waiter = waiting_[readings[0].waiter];
-    Assemble(waiter, readings[0].split, end);  // the reading last assembled may be another
+    // The reading last assembled may be another; assembled again, it may
+    // only fail for want of budget, and then the piece waits on.
+    if (!Assemble(waiter, readings[0].split, end).empty()) return;
     const std::int64_t gap = end.end - joinedEnd_.trueSize - waiter.piece.start;
     const std::int64_t start = waiter.piece.start;
     joinedPieces_.push_back({start, start + readings[0].split, start});
     joinedPieces_.push_back({start + readings[0].split + gap, end.end, start});
     sink_.Joined(waiter.piece.start, joined_, joinedEnd_, gap / grid_.clusterSize);
+    waitingBytes_ -= static_cast<std::int64_t>(waiter.piece.bytes.size());
     waiting_.erase(waiting_.begin() + static_cast<std::ptrdiff_t>(readings[0].waiter));
     return;
   }
@@ -155,8 +164,14 @@ std::string PieceJoiner::Assemble(const Waiter& waiter, std::int64_t split, cons
   // Its room grows with the largest file joined, not to the largest a file may be.
   joined_.SetSize(0);
   joined_.Append(waiter.piece.bytes.data(), split);
+  // Paid from the card's budget: a crafted card whose ends fit every piece
+  // waiting would otherwise copy and walk a file for each.
+  const std::int64_t copied = budget_.EntriesForBytes(size);
+  const std::int64_t left = budget_.Left(fedTo_);
+  if (left <= copied) return "no work of the card's budget was left to try it";
   if (!CopyCard(waiter, end.end - (size - split), end.end)) return "its second piece is no longer held";
-  joinedEnd_ = FindCrwEnd(joined_, scratch_);
+  joinedEnd_ = FindCrwEnd(joined_, scratch_, std::min(left - copied, RecoveryLimits::kMaxEntriesPerWindow));
+  budget_.Spend(copied + joinedEnd_.entriesVisited);
   if (!joinedEnd_.isCrw || joinedEnd_.trueSize != size) {
     return "the size search finds no true end at " + std::to_string(size) + " bytes";
   }
@@ -205,6 +220,7 @@ bool PieceJoiner::CopyCard(const Waiter& waiter, std::int64_t from, std::int64_t
 
 void PieceJoiner::Settle(std::size_t waiter, const std::string& reason) {
   const FirstPiece piece = std::move(waiting_[waiter].piece);
+  waitingBytes_ -= static_cast<std::int64_t>(piece.bytes.size());
   waiting_.erase(waiting_.begin() + static_cast<std::ptrdiff_t>(waiter));
   sink_.Unjoined(piece, reason);
 }

@@ -5,6 +5,7 @@
 #include "recovery/CrwEnd.h"
 #include "recovery/EndScan.h"
 #include "recovery/RecentBytes.h"
+#include "recovery/WorkBudget.h"
 
 #include <cstdint>
 #include <map>
@@ -25,6 +26,9 @@ struct JoinLimits {
   // oldest gives up and is kept as damaged. Cameras leave a few holes at a
   // time, each smaller than one photo.
   static constexpr std::int64_t kMaxWaitingBytes = std::int64_t{64} << 20;
+  // First pieces waiting at once: every end is tried against each, so a card
+  // with a header at every sector must not line up thousands of them.
+  static constexpr std::size_t kMaxWaitingPieces = 64;
   // Cluster starts tried as the end of a first piece: where another file
   // begins, then the next CRW header.
   static constexpr std::size_t kMaxSplits = 8;
@@ -65,8 +69,9 @@ class PieceSink {
 class PieceJoiner {
  public:
   // scratch is the size search's cut of a window, shared with the scan so
-  // that its room is held once.
-  PieceJoiner(PieceSink& sink, FileImage& scratch);
+  // that its room is held once. Joins are tried only while the card's work
+  // budget lasts, and spend from it.
+  PieceJoiner(PieceSink& sink, FileImage& scratch, WorkBudget& budget);
 
   // The grid may change while pieces wait, as it is inferred from more headers.
   void SetGrid(const ClusterGrid& grid) { grid_ = grid; }
@@ -107,7 +112,7 @@ class PieceJoiner {
   void Settle(std::size_t waiter, const std::string& reason);
   std::string Unjoined(const Waiter& waiter, const std::string& why) const;
   void Expire(std::int64_t now);
-  std::int64_t WaitingBytes() const;
+  void ForgetOwnEndsBefore(std::int64_t position);
 
   PieceSink& sink_;
   ClusterGrid grid_;
@@ -126,6 +131,9 @@ class PieceJoiner {
   // bytes [from, to) overlap, or -1.
   std::int64_t FileFoundWithin(std::int64_t from, std::int64_t to) const;
   std::vector<Waiter> waiting_;
+  std::int64_t waitingBytes_ = 0;
+  std::int64_t fedTo_ = 0;  // the card bytes fed so far, which earned the budget
+  WorkBudget& budget_;
   // The card's last bytes, kept while a piece waits.
   RecentBytes recent_;
   std::int64_t scannedTo_ = 0;  // directories before this were looked at

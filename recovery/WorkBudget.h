@@ -24,6 +24,13 @@ class WorkBudget {
     const std::int64_t earned = perWindow_ + bytesScanned / bytesPerEntry_;
     return std::clamp<std::int64_t>(earned - spent_, 0, perWindow_);
   }
+  // What the card has left once bytesScanned were read, whatever a window's
+  // share: the join of two pieces copies a whole file and walks it, and is
+  // paid from here, one entry for every kCardBytesPerEntry bytes copied.
+  std::int64_t Left(std::int64_t bytesScanned) const {
+    return std::max<std::int64_t>(0, perWindow_ + bytesScanned / bytesPerEntry_ - spent_);
+  }
+  std::int64_t EntriesForBytes(std::int64_t bytes) const { return bytes / bytesPerEntry_; }
   void Spend(std::int64_t entries) { spent_ += entries; }
   std::int64_t Spent() const { return spent_; }
 
