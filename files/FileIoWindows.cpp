@@ -304,15 +304,10 @@ bool PendingFile::HoldsSameBytes(const std::string& name) {
   return existing.get() >= 0 && written.get() >= 0 && SameBytes(written.get(), existing.get());
 }
 
-// A late write failure (network and removable media) is reported when the
-// handle is closed, which therefore comes before the file takes its name.
+// Closed before the file takes its name, as on POSIX systems. Nothing is
+// forced to the disk: that is the system's to do, on both.
 void PendingFile::CloseBeforePlacing() {
-  if (file_.get() < 0) return;
-  const HANDLE file = HandleOf(file_.get());
-  const bool flushed = ::FlushFileBuffers(file) != 0;
-  const DWORD error = flushed ? 0 : ::GetLastError();
-  file_.Close();
-  if (!flushed && IsFullError(error)) ThrowWriteError(static_cast<int>(error));
+  if (file_.get() >= 0 && file_.Close() != 0) ThrowWriteError(static_cast<int>(::GetLastError()));
 }
 
 void PendingFile::ThrowWriteError(int error) const {
