@@ -34,8 +34,9 @@ class CardAccessDenied : public FileError {
 class DeviceReader final : public CardReader {
  public:
   explicit DeviceReader(const std::string& path);
-  // Reads a descriptor opened elsewhere (by the drive service, say), which it
-  // then owns; path names it in errors.
+  // Reads a descriptor opened elsewhere (by the drive service, say; on
+  // Windows a file handle as HandleToLong gives it), which it then owns;
+  // path names it in errors.
   DeviceReader(int fd, const std::string& path);
   ~DeviceReader() override;
   DeviceReader(const DeviceReader&) = delete;

@@ -1,6 +1,9 @@
 // Card bytes on Windows: an image file through the long-path wide calls, or
 // a drive ("E:", "\\.\E:", "\\.\PhysicalDrive1") whose length the disk
-// itself tells. Drives are read in whole sectors.
+// itself tells. Drives are read in whole sectors. The reader keeps the file
+// handle itself in its descriptor field (HandleToLong: Windows handles carry
+// 32 significant bits), as the C runtime refuses descriptors for drives
+// whose handle is of no file type it knows.
 #include "recovery/CardReader.h"
 
 #include "files/FileError.h"
@@ -9,9 +12,6 @@
 
 #include <windows.h>
 #include <winioctl.h>
-
-#include <fcntl.h>
-#include <io.h>
 
 #include <algorithm>
 #include <memory>
@@ -23,7 +23,7 @@ namespace {
 constexpr std::int64_t kSectorUnit = 4096;
 constexpr std::int64_t kMaxTransfer = std::int64_t{1} << 30;
 
-HANDLE HandleOf(int fd) { return reinterpret_cast<HANDLE>(::_get_osfhandle(fd)); }
+HANDLE HandleOf(int fd) { return LongToHandle(fd); }
 
 std::int64_t ReadPiece(HANDLE file, std::int64_t offset, std::uint8_t* buffer, std::int64_t count) {
   OVERLAPPED at{};
@@ -66,11 +66,7 @@ DeviceReader::DeviceReader(const std::string& path) {
     throw FileError(path, "cannot be opened (" + WindowsErrorText(error) +
                               "); make an image of the card first, or run with read access to the device");
   }
-  fd_ = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);
-  if (fd_ < 0) {
-    ::CloseHandle(handle);
-    throw FileError(path, "cannot be opened: too many open files");
-  }
+  fd_ = HandleToLong(handle);
   Adopt(path);
 }
 
@@ -87,7 +83,7 @@ void DeviceReader::Adopt(const std::string& path) {
     LARGE_INTEGER size{};
     if (::GetFileType(handle) != FILE_TYPE_DISK || !::GetFileInformationByHandle(handle, &info) ||
         (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || !::GetFileSizeEx(handle, &size)) {
-      ::_close(fd_);
+      ::CloseHandle(handle);
       fd_ = -1;
       throw FileError(path, "is neither a card image file nor a block device");
     }
@@ -99,7 +95,7 @@ void DeviceReader::Adopt(const std::string& path) {
   if (!::DeviceIoControl(handle, IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0, &length, sizeof length, &returned,
                          nullptr)) {
     const DWORD error = ::GetLastError();
-    ::_close(fd_);
+    ::CloseHandle(handle);
     fd_ = -1;
     throw FileError(path, "its size cannot be read: " + WindowsErrorText(error));
   }
@@ -110,7 +106,7 @@ void DeviceReader::Adopt(const std::string& path) {
 }
 
 DeviceReader::~DeviceReader() {
-  if (fd_ >= 0) ::_close(fd_);
+  if (fd_ >= 0) ::CloseHandle(HandleOf(fd_));
 }
 
 std::int64_t DeviceReader::ReadAt(std::int64_t offset, std::uint8_t* buffer, std::int64_t count) {
