@@ -2,12 +2,13 @@
 BUILD_DIR ?= build
 SAN_BUILD_DIR ?= build-asan
 FUZZ_BUILD_DIR ?= build-fuzz
+WINDOWS_BUILD_DIR ?= build-windows
 FUZZ_SECONDS ?= 60
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 PREFIX ?= /usr/local
 
-.PHONY: all deps configure build run test bench fuzz install package clean
+.PHONY: all deps configure build run test bench fuzz install package clean windows test-windows
 
 all: build
 
@@ -42,5 +43,15 @@ bench: build
 fuzz: deps
 	@bash fuzz/run-fuzz.sh $(FUZZ_BUILD_DIR) $(FUZZ_SECONDS) $(JOBS)
 
+# crwlog.exe for 64-bit Windows, cross-built with MinGW-w64 and linked
+# statically, and a zip with it, its README.txt and the licence.
+windows: deps
+	@bash scripts/build-windows.sh $(WINDOWS_BUILD_DIR) $(JOBS)
+
+# The engine's tests built for Windows and run under wine64, and crwlog.exe's
+# logs compared with the Linux crwlog's.
+test-windows: build windows
+	@bash scripts/test-windows.sh $(WINDOWS_BUILD_DIR) $(BUILD_DIR) $(JOBS)
+
 clean:
-	rm -rf $(BUILD_DIR) $(SAN_BUILD_DIR) $(FUZZ_BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(SAN_BUILD_DIR) $(FUZZ_BUILD_DIR) $(WINDOWS_BUILD_DIR)

@@ -7,8 +7,10 @@
 
 namespace mendrake {
 
-// POSIX file access for the file image and the writers. Every failure throws
-// FileError naming the file and the system's reason.
+// File access for the file image and the writers, the same on every system:
+// names are UTF-8, and a descriptor is a C runtime file descriptor (on
+// Windows one that stands for a file handle). Every failure throws FileError
+// naming the file and the system's reason.
 
 // The largest file OpenForReading accepts: a file image holds its size and
 // positions as signed 32-bit values.
@@ -106,6 +108,10 @@ class PendingFile {
   Descriptor file_;
   bool placed_ = false;
 };
+
+// Where the file-name part of path begins: after its last '/' (and on Windows
+// its last backslash or drive colon).
+std::size_t FileNameStart(const std::string& path);
 
 // The name with " (n)" inserted before the extension of its file-name part:
 // IMG_0042.jpg gives "IMG_0042 (2).jpg", IMG_0042.CRW_repaired.CRW gives

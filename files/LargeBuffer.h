@@ -33,7 +33,8 @@ constexpr bool IsLargeBuffer(std::size_t bytes) { return kMapLargeBuffers && byt
 
 // Length of the mapping that holds a large buffer of this many bytes.
 std::size_t LargeBufferLength(std::size_t bytes);
-// A mapping of LargeBufferLength(bytes) on a huge-page boundary; throws std::bad_alloc.
+// A mapping of LargeBufferLength(bytes), on a huge-page boundary where the
+// system has huge pages for every user (Linux); throws std::bad_alloc.
 std::uint8_t* MapLargeBuffer(std::size_t bytes);
 // Gives back a mapping of MapLargeBuffer, told the same byte count.
 void UnmapLargeBuffer(std::uint8_t* buffer, std::size_t bytes) noexcept;

@@ -1,5 +1,7 @@
 #include "output/Writers.h"
 
+#include "files/Utf8Path.h"
+
 #include "files/ControlBytes.h"
 #include "files/FileError.h"
 #include "files/FileIo.h"
@@ -44,7 +46,7 @@ OpenSource OpenAnalysedSource(const RepairContext& context, const std::string& s
   return opened;
 }
 
-std::string FileNameOf(const std::string& path) { return std::filesystem::path(path).filename().string(); }
+std::string FileNameOf(const std::string& path) { return Utf8Of(PathFromUtf8(path).filename()); }
 
 // The user chose an interactive target and it replaces what is there. An
 // automatic one never replaces a file with other content: the output goes

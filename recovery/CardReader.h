@@ -26,15 +26,17 @@ class CardAccessDenied : public FileError {
   using FileError::FileError;
 };
 
-// A card image file of any size or a block device, whose size comes from the
+// A card image file of any size or a block device (on Windows a drive,
+// "E:", "\\.\E:" or "\\.\PhysicalDrive1"), whose size comes from the
 // device itself. Throws CardAccessDenied when the device may not be read, and
 // FileError when it cannot be opened for another reason, with a hint to image
 // the card first.
 class DeviceReader final : public CardReader {
  public:
   explicit DeviceReader(const std::string& path);
-  // Reads a descriptor opened elsewhere (by the drive service, say), which it
-  // then owns; path names it in errors.
+  // Reads a descriptor opened elsewhere (by the drive service, say; on
+  // Windows a file handle as HandleToLong gives it), which it then owns;
+  // path names it in errors.
   DeviceReader(int fd, const std::string& path);
   ~DeviceReader() override;
   DeviceReader(const DeviceReader&) = delete;
@@ -48,6 +50,9 @@ class DeviceReader final : public CardReader {
 
   int fd_ = -1;
   std::int64_t size_ = 0;
+  // Reads of a drive on Windows go in whole sectors; an image file and any
+  // device on Linux take reads of any size.
+  std::int64_t readUnit_ = 1;
 };
 
 }  // namespace mendrake

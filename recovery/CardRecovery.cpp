@@ -1,7 +1,10 @@
 #include "recovery/CardRecovery.h"
 
+#include "files/Utf8Path.h"
+
 #include "analysis/FileImage.h"
 #include "analysis/ByteOrder.h"
+#include "files/ByteSearch.h"
 #include "files/FileError.h"
 #include "recovery/CardFileSystem.h"
 #include "recovery/ClusterGrid.h"
@@ -27,7 +30,7 @@ namespace {
 
 // Bytes of a header: byte order (2), header length (4), "HEAPCCDR" (8).
 constexpr std::int64_t kHeaderBytes = 14;
-constexpr char kSignature[] = "HEAPCCDR";
+constexpr std::uint8_t kSignatureBytes[] = {'H', 'E', 'A', 'P', 'C', 'C', 'D', 'R'};
 constexpr std::int64_t kSignatureAt = 6;
 
 // The bytes from one header on, gathered as the card streams past into one
@@ -50,7 +53,7 @@ class CardScan final : public PieceSink {
  public:
   CardScan(CardReader& card, const std::string& folder, LogBox& log, const RecoveryProgressFn& progress,
            const RecoveryOptions& options)
-      : card_(card), output_(folder), log_(log), progress_(progress), options_(options), budget_(options.bounds) {
+      : card_(card), output_(PathFromUtf8(folder)), log_(log), progress_(progress), options_(options), budget_(options.bounds) {
     // No window is longer than the card.
     window_.bytes.Reserve(std::min(RecoveryLimits::kMaxCrwSize, card_.Size()));
   }
@@ -108,9 +111,9 @@ class CardScan final : public PieceSink {
     const std::uint8_t* from = bytes + kSignatureAt;
     const std::uint8_t* end = bytes + length;
     while (from < end) {
-      const void* hit = memmem(from, static_cast<std::size_t>(end - from), kSignature, 8);
+      const std::uint8_t* hit = FindBytes(from, static_cast<std::size_t>(end - from), kSignatureBytes, 8);
       if (!hit) break;
-      const std::uint8_t* signature = static_cast<const std::uint8_t*>(hit);
+      const std::uint8_t* signature = hit;
       const std::uint8_t* header = signature - kSignatureAt;
       if ((header[0] == 'I' && header[1] == 'I') || (header[0] == 'M' && header[1] == 'M')) {
         const std::int64_t at = bufferStart + (header - bytes);
@@ -264,7 +267,7 @@ class CardScan final : public PieceSink {
     // Counted once written: a full output disk stops the run in the write.
     const std::string name = output_.WriteDamaged(stem, std::span(bytes, static_cast<std::size_t>(size)));
     ++summary_.damaged;
-    if (!name.empty()) summary_.files.push_back({(output_.Folder() / name).string(), {}, size, {}, true});
+    if (!name.empty()) summary_.files.push_back({Utf8Of(output_.Folder() / PathFromUtf8(name)), {}, size, {}, true});
     const std::string how = name.empty() ? "not written: every name of " + stem + " is taken"
                                          : name + ", " + std::to_string(size) + " bytes kept";
     log_.Append("At " + std::to_string(start) + ": " + how + ", damaged: " + whyDamaged);
@@ -298,7 +301,7 @@ class CardScan final : public PieceSink {
     // the name it got first; the line says so rather than leave a name that
     // seems to be missing.
     if (!written.repeated) {
-      summary_.files.push_back({(output_.Folder() / (written.base + ".CRW")).string(),
+      summary_.files.push_back({Utf8Of(output_.Folder() / PathFromUtf8(written.base + ".CRW")),
                                 end.thumbnailSize > 0 ? summary_.lastThumbnail : "", end.trueSize, end.makeAndModel,
                                 false});
     }

@@ -1,5 +1,7 @@
 #include "recovery/RecoveryOutput.h"
 
+#include "files/Utf8Path.h"
+
 #include <algorithm>
 
 namespace mendrake {
@@ -24,7 +26,7 @@ std::pair<std::int64_t, std::uint64_t> DigestOf(std::span<const std::uint8_t> fi
 
 bool HoldsExactly(const std::string& path, std::span<const std::uint8_t> bytes) {
   std::error_code error;
-  return std::filesystem::is_regular_file(path, error) &&
+  return std::filesystem::is_regular_file(PathFromUtf8(path), error) &&
          NameIsFreeOrHolds(path, bytes.data(), static_cast<std::int64_t>(bytes.size()));
 }
 
@@ -33,7 +35,7 @@ bool HoldsExactly(const std::string& path, std::span<const std::uint8_t> bytes) 
 std::string RecoveryOutput::RepeatOf(std::span<const std::uint8_t> file) const {
   const auto found = writtenByDigest_.find(DigestOf(file));
   if (found == writtenByDigest_.end()) return {};
-  return HoldsExactly((folder_ / (found->second + ".CRW")).string(), file) ? found->second : std::string();
+  return HoldsExactly(Utf8Of(folder_ / PathFromUtf8(found->second + ".CRW")), file) ? found->second : std::string();
 }
 
 RecoveryOutput::Written RecoveryOutput::WriteCrw(const std::string& stem, const std::string& fallbackStem,
@@ -45,14 +47,14 @@ RecoveryOutput::Written RecoveryOutput::WriteCrw(const std::string& stem, const 
     written.repeated = true;
     return written;
   }
-  PendingFile crw((folder_ / (stem + ".CRW")).string());
+  PendingFile crw(Utf8Of(folder_ / PathFromUtf8(stem + ".CRW")));
   crw.Write(file.data(), static_cast<std::int64_t>(file.size()));
   written.base = PlacePair(crw, stem, thumbnail);
   if (written.base.empty() && fallbackStem != stem) written.base = PlacePair(crw, fallbackStem, thumbnail);
   if (written.base.empty()) return written;
   writtenByDigest_[DigestOf(file)] = written.base;
   if (!thumbnail.empty()) {
-    PendingFile jpg((folder_ / (written.base + ".jpg")).string());
+    PendingFile jpg(Utf8Of(folder_ / PathFromUtf8(written.base + ".jpg")));
     jpg.Write(thumbnail.data(), static_cast<std::int64_t>(thumbnail.size()));
     const std::string placed = names_.Place(jpg, jpg.path());
     if (!placed.empty()) lastThumbnail_ = placed;
@@ -66,8 +68,8 @@ RecoveryOutput::Written RecoveryOutput::WriteCrw(const std::string& stem, const 
 // name of its own. Returns the CRW file's base name, or empty.
 std::string RecoveryOutput::PlacePair(PendingFile& crw, const std::string& stem,
                                       std::span<const std::uint8_t> thumbnail) {
-  const std::string crwPath = (folder_ / (stem + ".CRW")).string();
-  const std::string jpgPath = (folder_ / (stem + ".jpg")).string();
+  const std::string crwPath = Utf8Of(folder_ / PathFromUtf8(stem + ".CRW"));
+  const std::string jpgPath = Utf8Of(folder_ / PathFromUtf8(stem + ".jpg"));
   for (int n = names_.Next(crwPath); n <= kMaxFreeNameNumber; ++n) {
     names_.Took(crwPath, n);
     if (!thumbnail.empty() && !NameIsFreeOrHolds(NumberedName(jpgPath, n), thumbnail.data(),
@@ -80,10 +82,10 @@ std::string RecoveryOutput::PlacePair(PendingFile& crw, const std::string& stem,
 }
 
 std::string RecoveryOutput::WriteDamaged(const std::string& name, std::span<const std::uint8_t> bytes) {
-  PendingFile piece((folder_ / name).string());
+  PendingFile piece(Utf8Of(folder_ / PathFromUtf8(name)));
   piece.Write(bytes.data(), static_cast<std::int64_t>(bytes.size()));
   const std::string placed = names_.Place(piece, piece.path());
-  return placed.empty() ? placed : std::filesystem::path(placed).filename().string();
+  return placed.empty() ? placed : Utf8Of(PathFromUtf8(placed).filename());
 }
 
 }  // namespace mendrake

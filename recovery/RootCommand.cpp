@@ -19,4 +19,8 @@ std::string RecoverAsRootCommand(const std::string& device, const std::string& o
   return "sudo crwlog --recover " + ForShell(device) + " " + ForShell(outputFolder);
 }
 
+std::string ReadAccessAdvice(const std::string& device, const std::string& outputFolder) {
+  return "To read it, run the recovery as root: " + RecoverAsRootCommand(device, outputFolder);
+}
+
 }  // namespace mendrake

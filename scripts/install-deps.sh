@@ -12,6 +12,9 @@ packages=(
   testdisk dosfstools mtools e2fsprogs mount util-linux dbus-daemon
   xvfb xauth xdotool imagemagick
   dpkg-dev file desktop-file-utils appstream lintian cmark
+  # make windows and make test-windows: the MinGW-w64 cross compiler, nasm for
+  # libjpeg-turbo's SIMD code, GoogleTest's source, zip, and Wine to run them.
+  g++-mingw-w64-x86-64 nasm googletest zip wine wine64
 )
 
 missing=()

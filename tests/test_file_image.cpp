@@ -272,7 +272,7 @@ TEST(FileImageFiles, AFailedSaveLeavesWhatHadTheNameAndNoPartialFile) {
 
 std::vector<std::string> Names(const ScratchFolder& dir) {
   std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(dir.path().string())) names.push_back(entry.path().filename());
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path().string())) names.push_back(entry.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
 }

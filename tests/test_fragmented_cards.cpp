@@ -59,7 +59,7 @@ Recovery Recover(const std::string& image, const std::string& folder, bool all =
   options.all = all;
   recovery.summary = RecoverCard(card, folder, recovery.log, {}, options);
   for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-    recovery.files[entry.path().filename()] = ReadFile(entry.path());
+    recovery.files[entry.path().filename().string()] = ReadFile(entry.path().string());
   }
   return recovery;
 }

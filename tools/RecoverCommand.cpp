@@ -1,17 +1,19 @@
 #include "tools/RecoverCommand.h"
 
+#include "files/Utf8Path.h"
+
 #include "files/FileError.h"
 #include "recovery/AttachedCards.h"
 #include "recovery/CardRecovery.h"
 #include "recovery/OutputOnCard.h"
 #include "recovery/RootCommand.h"
+#include "tools/Console.h"
 
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
-#include <unistd.h>
 
 namespace {
 
@@ -19,8 +21,7 @@ class StdoutLog : public mendrake::LogBox {
  public:
   void Clear() override {}
   void Append(std::string_view line) override {
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fputc('\n', stdout);
+    mendrake::console::Write(stdout, std::string(line) + "\n");
     std::fflush(stdout);
   }
 };
@@ -51,7 +52,7 @@ class TerminalProgress {
 
 int Fail(const std::string& message) {
   std::fflush(stdout);
-  std::fprintf(stderr, "crwlog: %s\n", message.c_str());
+  mendrake::console::Write(stderr, "crwlog: " + message + "\n");
   return 2;
 }
 
@@ -64,22 +65,22 @@ int RunRecoverCommand(const char* image, const char* outputFolder, bool all) {
     // The card first: a card that cannot be read leaves no new empty folder.
     mendrake::DeviceReader card(image);
     std::error_code error;
-    std::filesystem::create_directories(outputFolder, error);
-    if (error || !std::filesystem::is_directory(outputFolder)) {
+    const std::filesystem::path folder = mendrake::PathFromUtf8(outputFolder);
+    std::filesystem::create_directories(folder, error);
+    if (error || !std::filesystem::is_directory(folder)) {
       return Fail("cannot use \"" + std::string(outputFolder) + "\" as the output folder: " +
                   (error ? error.message() : "not a folder"));
     }
     StdoutLog log;
     mendrake::RecoveryProgressFn progress;
-    if (isatty(STDERR_FILENO)) progress = TerminalProgress();
+    if (mendrake::console::IsTerminal(stderr)) progress = TerminalProgress();
     mendrake::RecoveryOptions options;
     options.all = all;
     const mendrake::RecoverySummary summary = mendrake::RecoverCard(card, outputFolder, log, progress, options);
     if (summary.outputFull) return 2;
     return summary.recovered + summary.listed > 0 && summary.damaged == 0 ? 0 : 1;
   } catch (const mendrake::CardAccessDenied& failure) {
-    return Fail(std::string(failure.what()) + "\nTo read it, run the recovery as root: " +
-                mendrake::RecoverAsRootCommand(image, outputFolder));
+    return Fail(std::string(failure.what()) + "\n" + mendrake::ReadAccessAdvice(image, outputFolder));
   } catch (const mendrake::FileError& failure) {
     return Fail(failure.what());
   }
@@ -87,12 +88,12 @@ int RunRecoverCommand(const char* image, const char* outputFolder, bool all) {
 
 int RunListCardsCommand(bool allDrives) {
   const std::vector<mendrake::AttachedCard> cards = mendrake::ListAttachedCards(allDrives);
-  std::fputs(mendrake::CardListText(cards).c_str(), stdout);
+  mendrake::console::Write(stdout, mendrake::CardListText(cards));
   // Standard output stays empty for scripts; the person at the terminal is told why.
   if (cards.empty()) {
-    std::fputs(allDrives ? "crwlog: no drive is attached\n"
-                         : "crwlog: no card or removable drive is attached (--all-drives lists the fixed disks too)\n",
-               stderr);
+    mendrake::console::Write(stderr, allDrives ? "crwlog: no drive is attached\n"
+                                               : "crwlog: no card or removable drive is attached (--all-drives lists "
+                                                 "the fixed disks too)\n");
   }
   return 0;
 }

@@ -6,10 +6,12 @@
 #include "files/ControlBytes.h"
 #include "files/FileError.h"
 #include "files/FileIo.h"
+#include "files/Utf8Path.h"
 #include "analysis/LogBox.h"
 #include "analysis/Platform.h"
 #include "analysis/RepairRun.h"
 #include "crash/CrashHandler.h"
+#include "tools/Console.h"
 #include "tools/CrwlogOptions.h"
 #include "tools/RecoverCommand.h"
 
@@ -31,8 +33,7 @@ class StdoutLog : public mendrake::LogBox {
   void Clear() override {}
   void Append(std::string_view line) override {
     mendrake::crash::Notes().AppendLogLine(line);
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fputc('\n', stdout);
+    mendrake::console::Write(stdout, std::string(line) + "\n");
   }
 };
 
@@ -71,20 +72,20 @@ void CheckPreviewNamesNoInput(const Options& options) {
 }
 
 int Print(const std::string& text) {
-  std::fputs(text.c_str(), stdout);
+  mendrake::console::Write(stdout, text);
   return kExitAllRepaired;
 }
 
 int Fail(const std::string& message, int status) {
   std::fflush(stdout);
-  std::fprintf(stderr, "crwlog: %s\n", message.c_str());
+  mendrake::console::Write(stderr, "crwlog: " + message + "\n");
   return status;
 }
 
 int Repair(const Options& options) {
   std::vector<std::string> paths;
   // Full paths, as the open dialog gives them; links are kept as named.
-  for (const std::string& file : options.files) paths.push_back(std::filesystem::absolute(file).string());
+  for (const std::string& file : options.files) paths.push_back(mendrake::Utf8Of(std::filesystem::absolute(mendrake::PathFromUtf8(file))));
 
   mendrake::AnalysisState state;
   mendrake::crash::InstallCrashHandler({.program = "crwlog", .announce = true}, &state.CurrentFilename);
@@ -133,5 +134,8 @@ int FlushLog(int status) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  return FlushLog(Run({argv + 1, static_cast<std::size_t>(argc - 1)}));
+  const std::vector<std::string> arguments = mendrake::console::Arguments(argc, argv);
+  std::vector<const char*> pointers;
+  for (const std::string& argument : arguments) pointers.push_back(argument.c_str());
+  return FlushLog(Run(pointers));
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "files/Utf8Path.h"
 #include "tests/support/CrwBuilder.h"
 
 #include <gtest/gtest.h>
@@ -28,7 +29,7 @@ class ScratchFolder {
   ScratchFolder(const ScratchFolder&) = delete;
   ScratchFolder& operator=(const ScratchFolder&) = delete;
 
-  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+  std::string operator/(const std::string& name) const { return Utf8Of(path_ / PathFromUtf8(name)); }
   const std::filesystem::path& path() const { return path_; }
   // Writes bytes under name and returns the file's full path.
   std::string Write(const std::string& name, const Bytes& bytes) const {
@@ -39,7 +40,7 @@ class ScratchFolder {
   // Names of everything in the folder, sorted.
   std::vector<std::string> Entries() const {
     std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(path_)) names.push_back(entry.path().filename());
+    for (const auto& entry : std::filesystem::directory_iterator(path_)) names.push_back(Utf8Of(entry.path().filename()));
     std::sort(names.begin(), names.end());
     return names;
   }

@@ -1,3 +1,4 @@
+// Large buffers on POSIX systems: anonymous mappings in huge pages.
 #include "files/LargeBuffer.h"
 
 #include <sys/mman.h>
