@@ -15,6 +15,8 @@ packages=(
   # make windows and make test-windows: the MinGW-w64 cross compiler, nasm for
   # libjpeg-turbo's SIMD code, GoogleTest's source, zip, and Wine to run them.
   g++-mingw-w64-x86-64 nasm googletest zip wine wine64
+  # The Windows build compiles through it, so a second build takes little time.
+  ccache
 )
 
 missing=()
