@@ -5,6 +5,7 @@
 #include "files/FileIo.h"
 
 #include "files/FileError.h"
+#include "files/HandleRead.h"
 #include "files/WideText.h"
 
 #include <windows.h>
@@ -92,18 +93,6 @@ std::wstring TemporaryNameIn(const std::wstring& folder) {
   return name;
 }
 
-// Reads up to count bytes at offset; the count read, 0 at the end, -1 on error.
-std::int64_t ReadAt(HANDLE file, std::uint8_t* buffer, std::int64_t count, std::int64_t offset) {
-  OVERLAPPED at{};
-  at.Offset = static_cast<DWORD>(offset);
-  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
-  DWORD read = 0;
-  if (!::ReadFile(file, buffer, static_cast<DWORD>(std::min(count, kMaxTransfer)), &read, &at)) {
-    return ::GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
-  }
-  return read;
-}
-
 // Compares two open files from their starts; a folder is never the same.
 bool SameBytes(int first, int second) {
   BY_HANDLE_FILE_INFORMATION a{};
@@ -115,10 +104,10 @@ bool SameBytes(int first, int second) {
   const auto left = std::make_unique<std::uint8_t[]>(kChunk);
   const auto right = std::make_unique<std::uint8_t[]>(kChunk);
   for (std::int64_t at = 0; at < size;) {
-    const std::int64_t n = ReadAt(HandleOf(first), left.get(), kChunk, at);
+    const std::int64_t n = ReadHandleAt(HandleOf(first), at, left.get(), kChunk);
     if (n <= 0) return false;
     for (std::int64_t got = 0; got < n;) {
-      const std::int64_t m = ReadAt(HandleOf(second), right.get() + got, n - got, at + got);
+      const std::int64_t m = ReadHandleAt(HandleOf(second), at + got, right.get() + got, n - got);
       if (m <= 0) return false;
       got += m;
     }
@@ -152,6 +141,17 @@ int CreateNamedIn(const std::string& folder, const std::string& path, std::strin
 }
 
 }  // namespace
+
+std::int64_t ReadHandleAt(void* handle, std::int64_t offset, std::uint8_t* buffer, std::int64_t count) {
+  OVERLAPPED at{};
+  at.Offset = static_cast<DWORD>(offset);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  DWORD read = 0;
+  if (!::ReadFile(handle, buffer, static_cast<DWORD>(std::min(count, kMaxTransfer)), &read, &at)) {
+    return ::GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
+  }
+  return read;
+}
 
 Descriptor::~Descriptor() {
   if (fd_ >= 0) ::_close(fd_);
@@ -243,7 +243,8 @@ void PendingFile::CopyThroughBuffer(int sourceFd, const std::string& sourcePath,
   const auto buffer = std::make_unique<std::uint8_t[]>(static_cast<std::size_t>(bufferSize > 0 ? bufferSize : 1));
   std::int64_t done = 0;
   while (done < count) {
-    const std::int64_t n = ReadAt(HandleOf(sourceFd), buffer.get(), std::min(count - done, bufferSize), offset + done);
+    const std::int64_t n =
+        ReadHandleAt(HandleOf(sourceFd), offset + done, buffer.get(), std::min(count - done, bufferSize));
     if (n < 0) throw FileError(sourcePath, "cannot read the file: " + WindowsErrorText(::GetLastError()));
     if (n == 0) throw FileError(sourcePath, "the file became shorter while it was being read");
     Write(buffer.get(), n);

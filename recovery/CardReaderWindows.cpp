@@ -7,6 +7,7 @@
 #include "recovery/CardReader.h"
 
 #include "files/FileError.h"
+#include "files/HandleRead.h"
 #include "files/WideText.h"
 #include "recovery/DriveNames.h"
 
@@ -21,27 +22,15 @@ namespace {
 
 // A whole number of sectors of every disk in use (512 and 4096 bytes).
 constexpr std::int64_t kSectorUnit = 4096;
-constexpr std::int64_t kMaxTransfer = std::int64_t{1} << 30;
 
 HANDLE HandleOf(int fd) { return LongToHandle(fd); }
-
-std::int64_t ReadPiece(HANDLE file, std::int64_t offset, std::uint8_t* buffer, std::int64_t count) {
-  OVERLAPPED at{};
-  at.Offset = static_cast<DWORD>(offset);
-  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
-  DWORD read = 0;
-  if (!::ReadFile(file, buffer, static_cast<DWORD>(std::min(count, kMaxTransfer)), &read, &at)) {
-    return ::GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
-  }
-  return read;
-}
 
 // Reads count bytes at offset: the count read, short only at the end; -1
 // when the medium reports an error.
 std::int64_t ReadFully(HANDLE handle, std::int64_t offset, std::uint8_t* buffer, std::int64_t count) {
   std::int64_t done = 0;
   while (done < count) {
-    const std::int64_t n = ReadPiece(handle, offset + done, buffer + done, count - done);
+    const std::int64_t n = ReadHandleAt(handle, offset + done, buffer + done, count - done);
     if (n < 0) return -1;
     if (n == 0) break;
     done += n;
