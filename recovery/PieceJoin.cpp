@@ -166,7 +166,7 @@ std::string PieceJoiner::Assemble(const Waiter& waiter, std::int64_t split, cons
   joined_.Append(waiter.piece.bytes.data(), split);
   // Paid from the card's budget: a crafted card whose ends fit every piece
   // waiting would otherwise copy and walk a file for each.
-  const std::int64_t copied = budget_.EntriesForBytes(size);
+  const std::int64_t copied = budget_.EntriesForCopy(size);
   const std::int64_t left = budget_.Left(fedTo_);
   if (left <= copied) return "no work of the card's budget was left to try it";
   if (!CopyCard(waiter, end.end - (size - split), end.end)) return "its second piece is no longer held";

@@ -26,11 +26,16 @@ class WorkBudget {
   }
   // What the card has left once bytesScanned were read, whatever a window's
   // share: the join of two pieces copies a whole file and walks it, and is
-  // paid from here, one entry for every kCardBytesPerEntry bytes copied.
+  // paid from here.
   std::int64_t Left(std::int64_t bytesScanned) const {
     return std::max<std::int64_t>(0, perWindow_ + bytesScanned / bytesPerEntry_ - spent_);
   }
-  std::int64_t EntriesForBytes(std::int64_t bytes) const { return bytes / bytesPerEntry_; }
+  // A copy is paid at a sixteenth of what reading as many bytes earns: a
+  // card's bytes pay for sixteen copies of a joined file each, so files
+  // joined one after another never run the budget dry, while a crafted card
+  // whose ends fit every waiting piece stops being copied at that.
+  static constexpr std::int64_t kCopiesPerByteRead = 16;
+  std::int64_t EntriesForCopy(std::int64_t bytes) const { return bytes / (bytesPerEntry_ * kCopiesPerByteRead); }
   void Spend(std::int64_t entries) { spent_ += entries; }
   std::int64_t Spent() const { return spent_; }
 
