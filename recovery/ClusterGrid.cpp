@@ -45,12 +45,6 @@ ClusterGrid HeaderGrid::Grid() const {
   return grid;
 }
 
-ClusterGrid GridFromHeaders(const std::vector<std::int64_t>& headerPositions) {
-  HeaderGrid grid;
-  for (const std::int64_t position : headerPositions) grid.Add(position);
-  return grid.Grid();
-}
-
 std::string GridLine(const ClusterGrid& grid) {
   return "Clusters of " + ShownClusterSize(grid.clusterSize) + " from byte " + WithThousands(grid.dataStart) + " (" +
          grid.source + ")";

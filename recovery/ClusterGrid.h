@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 namespace mendrake {
 
@@ -58,8 +57,6 @@ class HeaderGrid {
   std::int64_t commonDistance_ = 0;  // the greatest common divisor of the distances to the first
   std::size_t count_ = 0;
 };
-
-ClusterGrid GridFromHeaders(const std::vector<std::int64_t>& headerPositions);
 
 // "Clusters of 16 KiB from byte 163,840 (FAT16)"
 std::string GridLine(const ClusterGrid& grid);

@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 namespace mendrake::testing {
 namespace {
@@ -106,6 +107,13 @@ TEST(CardLayout, AnExFatBootSectorGivesItsGridAndNoMap) {
   EXPECT_EQ(GridLine(GridOfVolume(*volume)), "Clusters of 32 KiB from byte 2,097,152 (exFAT)");
   sector.resize(4 << 20, 0);
   EXPECT_FALSE(Observed(sector, 1 << 20).Map());
+}
+
+// The grid the headers at these positions share, met in this order.
+ClusterGrid GridFromHeaders(std::initializer_list<std::int64_t> positions) {
+  HeaderGrid grid;
+  for (const std::int64_t position : positions) grid.Add(position);
+  return grid.Grid();
 }
 
 TEST(CardLayout, WithoutABootSectorTheGridIsWhatTheHeadersShare) {
