@@ -56,6 +56,8 @@ static_assert(std::is_trivially_copyable_v<CanonRawDecoder>, "a decoder's state 
 CanonRawDecoder::CanonRawDecoder(const CanonRawLayout& layout)
     : layout_(layout), tables_(&CanonHuffmanTables(layout.tableSet)) {
   blockStart_ = layout_.StreamStart();
+  rowStarts_.fill(layout_.StreamStart());
+  blockStarts_.fill(layout_.StreamStart());
   if (layout_.width == 0 || layout_.width > CanonRawLimits::kMaxWidth || layout_.height == 0 ||
       layout_.height > CanonRawLimits::kMaxHeight || layout_.recordStart < 0 || layout_.recordSize < 0) {
     fault_ = Fault::kPastRecordEnd;
@@ -165,6 +167,7 @@ void CanonRawDecoder::DecodeOne() {
 }
 
 void CanonRawDecoder::EndBlock() {
+  blockStarts_[(values_ / 64) % kSpliceReachBlocks] = blockStart_;
   differences_[0] += carry_;
   carry_ = differences_[0];
   for (int i = 0; i < 64; ++i) {
@@ -210,6 +213,22 @@ void CanonRawDecoder::EndRow() {
   }
   ++row_;
   column_ = 0;
+  rowStarts_[row_ % kRowStartsKept] = BitOffset();
+}
+
+std::int64_t CanonRawDecoder::EarliestSplice() const {
+  if (!Broken()) return -1;
+  if (fault_ == Fault::kEndsEarly || fault_ == Fault::kPastRecordEnd) return layout_.StreamStart();
+  // The oldest block kept: the ring holds the block that broke and the
+  // kSpliceReachBlocks - 1 before it.
+  const std::int64_t block = values_ / 64;
+  std::int64_t earliest = layout_.StreamStart();
+  if (block >= kSpliceReachBlocks) earliest = blockStarts_[(block + 1) % kSpliceReachBlocks];
+  if (fault_ == Fault::kRowJump) {
+    const std::uint32_t back = kRowsApartToBreak + 1;
+    earliest = std::min(earliest, row_ < back ? layout_.StreamStart() : rowStarts_[(row_ - back) % kRowStartsKept]);
+  }
+  return earliest;
 }
 
 void CanonRawDecoder::FinishRecord() {

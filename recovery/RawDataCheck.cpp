@@ -35,4 +35,24 @@ RawDataCheck CheckRawData(std::span<const std::uint8_t> file) {
   return check;
 }
 
+ContinuationVerdict JudgeContinuation(const CanonRawDecoder& from, const CanonRawDecoder& after) {
+  if (after.Broken()) return ContinuationVerdict::Breaks;
+  if (after.Complete() || after.ValuesDecoded() >= from.ValuesDecoded() + 64 * (CanonRawDecoder::kSpliceReachBlocks + 1)) {
+    return ContinuationVerdict::Continues;
+  }
+  return ContinuationVerdict::Undecided;
+}
+
+std::vector<Continuation> TryContinuations(const CanonRawDecoder& before,
+                                           std::span<const std::span<const std::uint8_t>> candidates) {
+  std::vector<Continuation> tried;
+  tried.reserve(candidates.size());
+  for (const std::span<const std::uint8_t> candidate : candidates) {
+    CanonRawDecoder after = before;
+    after.Feed(candidate);
+    tried.push_back({JudgeContinuation(before, after), after});
+  }
+  return tried;
+}
+
 }  // namespace mendrake

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <map>
 #include <cstdio>
 #include <random>
 
@@ -30,6 +31,14 @@ PhotoFile SmallPhoto(std::uint32_t seed, bool lowBits = true, std::uint32_t tabl
   options.thumbnailWidth = 32;
   options.thumbnailHeight = 24;
   return MakePhotoFile(options);
+}
+
+// Photos of an EOS 300D's sensor, made once for the whole program.
+const PhotoFile& CameraPhoto(std::uint32_t seed) {
+  static std::map<std::uint32_t, PhotoFile> photos;
+  auto found = photos.find(seed);
+  if (found == photos.end()) found = photos.emplace(seed, SmallPhoto(seed, true, 0, 3152, 2068)).first;
+  return found->second;
 }
 
 CanonRawLayout LayoutOf(const Bytes& file) {
@@ -99,6 +108,8 @@ SpliceDistances Splices(const PhotoFile& photo, std::size_t cluster, std::size_t
       ++distances.missed;
       continue;
     }
+    EXPECT_LE(spliced.EarliestSplice(), static_cast<std::int64_t>(at));
+    EXPECT_GT(spliced.BrokenAt(), static_cast<std::int64_t>(at));
     // The splice lies in the block being decoded when the cluster began.
     const std::int64_t blockStart = clean.ValuesDecoded() / 64 * 64;
     distances.values.push_back(spliced.ValuesDecoded() - blockStart);
@@ -112,8 +123,8 @@ SpliceDistances Splices(const PhotoFile& photo, std::size_t cluster, std::size_t
 // of the block that holds the splice; another photo's stream, whose codes are
 // as valid as the photo's own, within a row.
 TEST(RawData, ForeignClusterInTheStreamBreaksTheDecodeNearIt) {
-  const PhotoFile photo = SmallPhoto(1, true, 0, 3152, 2068);
-  const PhotoFile other = SmallPhoto(2, true, 0, 3152, 2068);
+  const PhotoFile& photo = CameraPhoto(1);
+  const PhotoFile& other = CameraPhoto(2);
   const Bytes jpeg = MakeJpeg(1600, 1200);
   for (const std::size_t cluster : {2048u, 32768u}) {
     const SpliceDistances raw = Splices(photo, cluster, 200003, [&](std::size_t at) {
@@ -138,7 +149,185 @@ TEST(RawData, ForeignClusterInTheStreamBreaksTheDecodeNearIt) {
     EXPECT_LE(picture.Worst(), 5 * 64);
     EXPECT_LE(noise.Worst(), 5 * 64);
     EXPECT_LE(raw.Worst(), 3152);
+    EXPECT_LE(raw.Worst(), 64 * CanonRawDecoder::kSpliceReachBlocks);
   }
+}
+
+// On a narrow sensor, rows of 512 values, the decode takes longer to drift
+// out of range (each row starts again from 512), but still breaks within the
+// reach that the decoder names.
+TEST(RawData, ForeignClusterBreaksTheDecodeOfANarrowSensorWithinTheReachNamed) {
+  const PhotoFile photo = SmallPhoto(11, true, 0, 512, 320);
+  const PhotoFile other = SmallPhoto(12, true, 0, 512, 320);
+  const SpliceDistances raw = Splices(photo, 2048, 2048, [&](std::size_t at) {
+    return Bytes(other.bytes.begin() + static_cast<std::ptrdiff_t>(at), other.bytes.begin() + static_cast<std::ptrdiff_t>(at + 2048));
+  });
+  std::printf("%d splices, median %lld, worst %lld values past the splice's block\n", raw.splices,
+              static_cast<long long>(raw.Median()), static_cast<long long>(raw.Worst()));
+  EXPECT_EQ(raw.missed, 0);
+  EXPECT_LE(raw.Worst(), 64 * CanonRawDecoder::kSpliceReachBlocks);
+}
+
+// A decode fed a cluster at a time, each cluster on a copy of the state the
+// cluster before left, ends as the whole file's; from a state saved at a
+// cluster start, only the photo's own next cluster continues it, among
+// another photo's, a JPEG's and a zeroed one; the others break.
+TEST(RawData, ClustersTriedFromASavedStateOnlyThePhotosOwnContinues) {
+  const PhotoFile& photo = CameraPhoto(1);
+  const PhotoFile& other = CameraPhoto(2);
+  constexpr std::size_t kCluster = 4096;
+  const CanonRawLayout layout = LayoutOf(photo.bytes);
+  CanonRawDecoder decoder(layout);
+  for (std::size_t at = 0; at < photo.bytes.size(); at += kCluster) {
+    CanonRawDecoder next = decoder;
+    next.Feed(std::span(photo.bytes).subspan(at, std::min(kCluster, photo.bytes.size() - at)));
+    decoder = next;
+  }
+  EXPECT_TRUE(decoder.Complete());
+  EXPECT_FALSE(decoder.Broken()) << CanonRawDecoder::FaultText(decoder.FaultFound());
+  EXPECT_EQ(decoder.ValuesDecoded(), std::int64_t{3152} * 2068);
+
+  const Bytes jpeg = MakeJpeg(800, 600);
+  const Bytes zeros(kCluster, 0);
+  for (const std::size_t at : {std::size_t{2'003'000} / kCluster * kCluster, std::size_t{5'000'000} / kCluster * kCluster}) {
+    const CanonRawDecoder saved = DecodedUpTo(photo.bytes, at);
+    const std::span<const std::uint8_t> candidates[] = {
+        std::span(other.bytes).subspan(at + kCluster * 5, kCluster),
+        std::span(jpeg).subspan(ImageDataStart(jpeg) + 1000, kCluster),
+        std::span(photo.bytes).subspan(at, kCluster),
+        std::span(zeros),
+    };
+    std::vector<Continuation> tried = TryContinuations(saved, candidates);
+    ASSERT_EQ(tried.size(), 4u);
+    // Undecided ones are fed what follows their cluster until they are decided.
+    for (std::size_t i = 0; i < tried.size(); ++i) {
+      const std::size_t after = (i == 0 ? at + kCluster * 6 : at + kCluster);
+      const Bytes& source = i == 0 ? other.bytes : photo.bytes;
+      for (std::size_t more = 0; tried[i].verdict == ContinuationVerdict::Undecided; more += kCluster) {
+        tried[i].after.Feed(std::span(source).subspan(after + more, kCluster));
+        tried[i].verdict = JudgeContinuation(saved, tried[i].after);
+      }
+    }
+    EXPECT_EQ(tried[0].verdict, ContinuationVerdict::Breaks);
+    EXPECT_EQ(tried[1].verdict, ContinuationVerdict::Breaks);
+    EXPECT_EQ(tried[2].verdict, ContinuationVerdict::Continues);
+    EXPECT_EQ(tried[3].verdict, ContinuationVerdict::Breaks);
+    EXPECT_FALSE(saved.Broken());  // the saved state stays as it was
+    EXPECT_EQ(saved.NextOffset(), static_cast<std::int64_t>(at));
+  }
+}
+
+// Bytes of another photo over the low bits decode as plausibly as the
+// photo's own: the check says from where on its word counts.
+TEST(RawData, ASpliceInTheLowBitsIsNotSeenAndTheCheckSaysWhereItsSignalBegins) {
+  const PhotoFile& photo = CameraPhoto(1);
+  const PhotoFile& other = CameraPhoto(2);
+  Bytes spliced = photo.bytes;
+  constexpr std::size_t kAt = 65536 * 3;
+  std::copy_n(other.bytes.begin() + kAt, 65536, spliced.begin() + kAt);
+  ASSERT_NE(spliced, photo.bytes);
+  const RawDataCheck check = CheckRawData(spliced);
+  EXPECT_EQ(check.verdict, RawDataVerdict::Plausible) << check.reason;
+  EXPECT_EQ(check.signalFrom, static_cast<std::int64_t>(photo.streamStart));
+  EXPECT_GT(check.signalFrom, static_cast<std::int64_t>(kAt + 65536));
+  // 3,152 x 2,068 values, a quarter byte each, then 514 bytes.
+  EXPECT_EQ(check.signalFrom, 26 + 3152 * 2068 / 4 + 514);
+}
+
+// A record that ends before its stream, or holds far more than it, is no
+// camera's: the length is the last check, and a few bytes of padding pass.
+TEST(RawData, StreamAndRecordMustEndTogether) {
+  PhotoFileOptions options;
+  options.width = 512;
+  options.height = 160;
+  options.thumbnailWidth = 32;
+  options.thumbnailHeight = 24;
+  const SensorImage image = SyntheticPhoto(512, 160, 12, 1);
+  const Bytes record = EncodeCanonRaw(image, 0);
+  const auto fileWith = [&](Bytes raw) {
+    CameraFileOptions camera;
+    camera.model = options.model;
+    camera.width = 512;
+    camera.height = 160;
+    camera.rawData = std::move(raw);
+    camera.decoderTableSet = 0;
+    return MakeCameraFile(camera);
+  };
+  EXPECT_EQ(CheckRawData(fileWith(record)).verdict, RawDataVerdict::Plausible);
+  Bytes padded = record;
+  padded.resize(record.size() + 8, 0);
+  EXPECT_EQ(CheckRawData(fileWith(padded)).verdict, RawDataVerdict::Plausible);
+  for (const std::size_t cut : {1u, 40u, 5000u}) {
+    const RawDataCheck check = CheckRawData(fileWith(Prefix(record, record.size() - cut)));
+    EXPECT_EQ(check.verdict, RawDataVerdict::Broken) << cut;
+    EXPECT_NE(check.reason.find("before every row"), std::string::npos) << check.reason;
+  }
+  Bytes overlong = record;
+  overlong.resize(record.size() + 27, 0);
+  const RawDataCheck check = CheckRawData(fileWith(overlong));
+  EXPECT_EQ(check.verdict, RawDataVerdict::Broken);
+  EXPECT_NE(check.reason.find("well before the record's end"), std::string::npos) << check.reason;
+  // A file cut short has lost its directories: nothing to decode.
+  EXPECT_EQ(CheckRawData(Prefix(fileWith(record), 20000)).verdict, RawDataVerdict::Unknown);
+}
+
+// What the decoder does not know is Unknown, never Broken: the camera's
+// sample with placeholder texts for its data, builder files with filler, a
+// decoder table no camera names, a record of uncompressed size, a sensor
+// whose rows are no whole number of blocks.
+TEST(RawData, DataThisDecoderDoesNotKnowIsUnknown) {
+  const RawDataCheck sample = CheckRawData(ReadFile(std::string(MENDRAKE_SAMPLES_DIR) + "/CanonRaw.crw"));
+  EXPECT_EQ(sample.verdict, RawDataVerdict::Unknown);
+  EXPECT_EQ(sample.signalFrom, -1);
+  EXPECT_NE(sample.reason.find("too short"), std::string::npos) << sample.reason;
+  EXPECT_EQ(CheckRawData(MakeCameraFile()).verdict, RawDataVerdict::Unknown);
+
+  CameraFileOptions camera;
+  camera.width = 512;
+  camera.height = 160;
+  camera.rawData = EncodeCanonRaw(SyntheticPhoto(512, 160, 12, 1), 0);
+  camera.decoderTableSet = 0;
+  EXPECT_EQ(CheckRawData(MakeCameraFile(camera)).verdict, RawDataVerdict::Plausible);
+  CameraFileOptions otherTable = camera;
+  otherTable.decoderTableSet = 5;
+  EXPECT_EQ(CheckRawData(MakeCameraFile(otherTable)).verdict, RawDataVerdict::Unknown);
+  CameraFileOptions noTable = camera;
+  noTable.hasDecoderTable = false;
+  EXPECT_EQ(CheckRawData(MakeCameraFile(noTable)).verdict, RawDataVerdict::Unknown);
+  CameraFileOptions uncompressed = camera;
+  uncompressed.rawData = Filler(512 * 160 * 10 / 8, 0x5A);
+  EXPECT_EQ(CheckRawData(MakeCameraFile(uncompressed)).verdict, RawDataVerdict::Unknown);
+  CameraFileOptions oddSensor = camera;
+  oddSensor.width = 514;
+  EXPECT_EQ(CheckRawData(MakeCameraFile(oddSensor)).verdict, RawDataVerdict::Unknown);
+}
+
+// Bytes changed anywhere, files cut anywhere, noise: every answer stays
+// inside the file, and nothing changed in the stream decodes as plausible
+// unless it decodes to the same rows.
+TEST(RawData, HostileBytesNeverCrashTheCheck) {
+  const PhotoFile photo = SmallPhoto(4, false, 1, 128, 64);
+  std::mt19937 random(9);
+  int broken = 0;
+  for (int round = 0; round < 400; ++round) {
+    Bytes bytes = photo.bytes;
+    const int changes = 1 + static_cast<int>(random() % 8);
+    for (int k = 0; k < changes; ++k) bytes[random() % bytes.size()] = static_cast<std::uint8_t>(random());
+    const RawDataCheck check = CheckRawData(bytes);
+    ASSERT_FALSE(check.reason.empty());
+    if (check.verdict == RawDataVerdict::Broken) {
+      ++broken;
+      EXPECT_GE(check.brokenAt, check.signalFrom);
+      EXPECT_LE(check.brokenAt, static_cast<std::int64_t>(bytes.size()));
+    }
+  }
+  EXPECT_GT(broken, 100);
+  for (std::size_t size = 0; size < photo.bytes.size(); size += 97) {
+    EXPECT_NE(CheckRawData(Prefix(photo.bytes, size)).verdict, RawDataVerdict::Plausible);
+  }
+  Bytes noise(20000);
+  for (std::uint8_t& byte : noise) byte = static_cast<std::uint8_t>(random());
+  EXPECT_EQ(CheckRawData(noise).verdict, RawDataVerdict::Unknown);
 }
 
 }  // namespace
