@@ -46,6 +46,19 @@ struct CanonRawLimits {
 // any bytes may be given.
 std::optional<CanonRawLayout> ReadCanonRawLayout(std::span<const std::uint8_t> file, std::string& whyNot);
 
+// A stretch of a candidate file: its bytes from file offset at on.
+struct FileStretch {
+  std::int64_t at = 0;
+  std::span<const std::uint8_t> bytes;
+};
+
+// The same from stretches of a file being put together from pieces, whose
+// whole size is fileSize: the header's piece and the piece that holds the
+// directories (the file's end) are enough. A record or directory that no one
+// stretch holds whole is taken as missing.
+std::optional<CanonRawLayout> ReadCanonRawLayout(std::span<const FileStretch> stretches, std::int64_t fileSize,
+                                                 std::string& whyNot);
+
 // Whether a camera stored the low bits before the stream, from the record's
 // first bytes: a compressed stream never holds 0xFF followed by anything but
 // 0x00, low bits soon do. recordHead: the record's bytes from its start.

@@ -47,4 +47,11 @@ std::vector<Continuation> TryContinuations(const CanonRawDecoder& before,
 // is now at after (also after more bytes that follow the candidate).
 ContinuationVerdict JudgeContinuation(const CanonRawDecoder& from, const CanonRawDecoder& after);
 
+
+// The cluster starts (clusters of clusterSize bytes counted from the file's
+// first byte, as a file lies on a card) at which the bytes that broke the
+// decode may begin: from its EarliestSplice() to its BrokenAt(), so that a
+// piece ends at one of them. Empty while the decode holds.
+std::vector<std::int64_t> ClusterStartsBeforeBreak(const CanonRawDecoder& broken, std::int64_t clusterSize);
+
 }  // namespace mendrake

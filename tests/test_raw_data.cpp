@@ -217,6 +217,81 @@ TEST(RawData, ClustersTriedFromASavedStateOnlyThePhotosOwnContinues) {
   }
 }
 
+// A photo in two pieces on a card, another photo's clusters and a JPEG's
+// between them: decoded cluster after cluster from its header on, the decode
+// breaks a little after the first piece's end; the cluster starts where the
+// break may begin hold that end; from the state saved there, among the
+// clusters that follow on the card, only the second piece's first continues
+// the decode, and only at the true end of the first piece.
+TEST(RawData, APieceEndsWhereTheDecodeBreaksAndTheNextPieceIsTheClusterThatContinuesIt) {
+  const PhotoFile& photo = CameraPhoto(1);
+  const PhotoFile& other = CameraPhoto(2);
+  const Bytes jpeg = MakeJpeg(800, 600);
+  constexpr std::size_t kCluster = 4096;
+  const std::size_t split = 3'500'000 / kCluster * kCluster;
+  // The card's clusters after the first piece: two of the other photo's, one
+  // of the JPEG's, then the second piece.
+  std::vector<std::span<const std::uint8_t>> card;
+  for (std::size_t at = 0; at < split; at += kCluster) card.push_back(std::span(photo.bytes).subspan(at, kCluster));
+  const std::size_t firstPieceClusters = card.size();
+  card.push_back(std::span(other.bytes).subspan(split + 9 * kCluster, kCluster));
+  card.push_back(std::span(other.bytes).subspan(split + 10 * kCluster, kCluster));
+  card.push_back(std::span(jpeg).subspan(ImageDataStart(jpeg), kCluster));
+  for (std::size_t at = split; at < photo.bytes.size(); at += kCluster) {
+    card.push_back(std::span(photo.bytes).subspan(at, std::min(kCluster, photo.bytes.size() - at)));
+  }
+
+  // The layout from the first piece's head and the last piece's end alone.
+  const CanonRawLayout layout = LayoutOf(photo.bytes);
+  const auto size = static_cast<std::int64_t>(photo.bytes.size());
+  const FileStretch stretches[] = {{0, std::span(photo.bytes).first(65536)},
+                                   {size - 65536, std::span(photo.bytes).last(65536)}};
+  std::string whyNot;
+  const std::optional<CanonRawLayout> fromPieces = ReadCanonRawLayout(stretches, size, whyNot);
+  ASSERT_TRUE(fromPieces) << whyNot;
+  EXPECT_EQ(fromPieces->StreamStart(), layout.StreamStart());
+  EXPECT_EQ(fromPieces->RecordEnd(), layout.RecordEnd());
+  EXPECT_EQ(fromPieces->lowBits, layout.lowBits);
+  EXPECT_FALSE(ReadCanonRawLayout(std::span(stretches).first(1), size, whyNot));
+
+  // Decoding the card as if the file lay on it in one piece, with the states
+  // at cluster starts kept.
+  std::map<std::int64_t, CanonRawDecoder> states;
+  CanonRawDecoder decoder(layout);
+  for (std::size_t i = 0; i < card.size() && !decoder.Broken(); ++i) {
+    states.emplace(decoder.NextOffset(), decoder);
+    decoder.Feed(card[i]);
+  }
+  ASSERT_TRUE(decoder.Broken());
+  const std::vector<std::int64_t> ends = ClusterStartsBeforeBreak(decoder, kCluster);
+  ASSERT_FALSE(ends.empty());
+  EXPECT_NE(std::find(ends.begin(), ends.end(), static_cast<std::int64_t>(split)), ends.end());
+  EXPECT_LE(ends.size(), 3u);
+
+  // Each possible end against each cluster that follows the first piece on the card.
+  int continuing = 0;
+  for (const std::int64_t end : ends) {
+    const CanonRawDecoder& saved = states.at(end);
+    const std::vector<std::span<const std::uint8_t>> candidates(card.begin() + static_cast<std::ptrdiff_t>(firstPieceClusters),
+                                                                card.begin() + static_cast<std::ptrdiff_t>(firstPieceClusters + 4));
+    std::vector<Continuation> tried = TryContinuations(saved, candidates);
+    for (std::size_t c = 0; c < tried.size(); ++c) {
+      // What follows a candidate on the card decides an undecided one.
+      for (std::size_t next = firstPieceClusters + c + 1;
+           tried[c].verdict == ContinuationVerdict::Undecided && next < card.size(); ++next) {
+        tried[c].after.Feed(card[next]);
+        tried[c].verdict = JudgeContinuation(saved, tried[c].after);
+      }
+      if (tried[c].verdict == ContinuationVerdict::Continues) {
+        ++continuing;
+        EXPECT_EQ(end, static_cast<std::int64_t>(split));
+        EXPECT_EQ(c, 3u);  // the second piece's first cluster
+      }
+    }
+  }
+  EXPECT_EQ(continuing, 1);
+}
+
 // Bytes of another photo over the low bits decode as plausibly as the
 // photo's own: the check says from where on its word counts.
 TEST(RawData, ASpliceInTheLowBitsIsNotSeenAndTheCheckSaysWhereItsSignalBegins) {
