@@ -61,8 +61,8 @@ CanonRawDecoder::CanonRawDecoder(const CanonRawLayout& layout)
   if (layout_.width == 0 || layout_.width > CanonRawLimits::kMaxWidth || layout_.height == 0 ||
       layout_.height > CanonRawLimits::kMaxHeight || layout_.recordStart < 0 || layout_.recordSize < 0) {
     fault_ = Fault::kPastRecordEnd;
-    brokenAt_ = layout_.recordStart;
-    brokenBlockStart_ = layout_.recordStart;
+    brokenAt_ = layout_.StreamStart();
+    brokenBlockStart_ = layout_.StreamStart();
   }
 }
 
