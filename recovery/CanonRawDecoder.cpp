@@ -184,7 +184,7 @@ void CanonRawDecoder::EndBlock() {
   differences_.fill(0);
   coefficient_ = 0;
   blockStart_ = BitOffset();
-  if (values_ >= layout_.Values()) {
+  if (values_ >= layout_.CodedValues()) {
     allRows_ = true;
     streamEnd_ = BitOffset();
     if (layout_.RecordEnd() - streamEnd_ > kMaxTrailingBytes) {

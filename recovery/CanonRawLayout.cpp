@@ -98,10 +98,9 @@ class RawRecordFinder {
   int subHeaps_ = 0;
 };
 
-// Rows are coded in stripes of eight rows, each a whole number of blocks.
-bool WholeBlocks(std::uint32_t width, std::uint32_t height) {
-  return (8 * std::uint64_t{width}) % 64 == 0 && (std::uint64_t{height % 8} * width) % 64 == 0;
-}
+// Rows are coded in stripes of eight rows, each a whole number of blocks
+// (but the last).
+bool WholeBlocks(std::uint32_t width) { return width % 8 == 0; }
 
 }  // namespace
 
@@ -168,7 +167,7 @@ std::optional<CanonRawLayout> ReadCanonRawLayout(std::span<const FileStretch> st
   }
   if (layout.width < CanonRawLimits::kMinSide || layout.height < CanonRawLimits::kMinSide ||
       layout.width > CanonRawLimits::kMaxWidth || layout.height > CanonRawLimits::kMaxHeight ||
-      !WholeBlocks(layout.width, layout.height)) {
+      !WholeBlocks(layout.width)) {
     whyNot = "a sensor of " + std::to_string(layout.width) + "x" + std::to_string(layout.height) +
              " that this compression does not code";
     return std::nullopt;

@@ -30,10 +30,18 @@ struct CanonRawLayout {
   std::int64_t StreamStart() const { return recordStart + LowBitsSize() + kBytesBeforeStream; }
   std::int64_t RecordEnd() const { return recordStart + recordSize; }
   std::int64_t Values() const { return std::int64_t{width} * height; }
+  // Values the stream codes: rows go in stripes of eight, each a whole number
+  // of blocks of 64; the values of the last stripe past its last whole block
+  // are not coded (an EOS D60's 3,144 x 2,060 leaves 32).
+  std::int64_t CodedValues() const {
+    const std::int64_t lastStripe = std::int64_t{height % 8} * width;
+    return Values() - lastStripe % 64;
+  }
 };
 
-// Sensors the decoder takes. Rows are coded in stripes of eight, each a whole
-// number of blocks of 64 values; the widest CRW sensor is 3,152 values wide.
+// Sensors the decoder takes: widths a multiple of 8, so that each stripe of
+// eight rows is a whole number of blocks; the widest CRW sensor is 3,160
+// values wide.
 struct CanonRawLimits {
   static constexpr std::uint32_t kMaxWidth = 8192;
   static constexpr std::uint32_t kMaxHeight = 8192;

@@ -53,7 +53,9 @@ TEST(RawData, EveryTableSetWithAndWithoutLowBitsDecodesPlausibly) {
     for (const bool lowBits : {true, false}) {
       for (const bool bigEndian : {false, true}) {
         PhotoFileOptions options;
-        options.width = 272;  // the last stripe of 36 rows: four rows, 17 blocks
+        // The last stripe of 36 rows: four rows of 264, 16 blocks and 32
+        // values left uncoded, as an EOS D60's 3,144 x 2,060.
+        options.width = 264;
         options.height = 36;
         options.lowBits = lowBits;
         options.tableSet = table;
@@ -373,7 +375,7 @@ TEST(RawData, DataThisDecoderDoesNotKnowIsUnknown) {
   uncompressed.rawData = Filler(512 * 160 * 10 / 8, 0x5A);
   EXPECT_EQ(CheckRawData(MakeCameraFile(uncompressed)).verdict, RawDataVerdict::Unknown);
   CameraFileOptions oddSensor = camera;
-  oddSensor.width = 514;
+  oddSensor.width = 516;
   EXPECT_EQ(CheckRawData(MakeCameraFile(oddSensor)).verdict, RawDataVerdict::Unknown);
 }
 
