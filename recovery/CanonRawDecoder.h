@@ -1,5 +1,29 @@
 #pragma once
 
+// Canon's lossless compression of CRW raw data, as the cameras write it:
+// - The raw data record (0x2005) holds, on cameras that store them, the low
+//   two bits of every value first, four values a byte in the order of the
+//   rows (the value 4k + j in bits 2j and 2j + 1 of byte k); then 514 bytes
+//   that the decode does not use; then the compressed stream to the record's
+//   end. Which cameras store low bits is not written down anywhere: readers
+//   tell from the bytes (see CanonRawHasLowBits).
+// - The sensor record (0x1031) gives the values per row at offset 2 and the
+//   rows at offset 4; the decoder-table record (0x1835) names one of three
+//   Huffman table sets in its first four bytes (tables in CanonRawTables.h,
+//   written as JPEG's DHT segment writes one).
+// - The stream codes blocks of 64 values in the order of the rows, eight rows
+//   at a time: the first difference of a block with the set's first table,
+//   the other 63 with its second, which also codes runs of zero differences
+//   and the end of a block. A code is followed by as many bits of difference
+//   as its leaf says, a leading 0 bit meaning a negative difference (as in
+//   JPEG). The first difference of a block adds to the first difference of
+//   the block before it; each value is its difference added to the value two
+//   places before it in its row (the same colour of the Bayer pattern), and
+//   each row starts from 512 for both colours. The last stripe of eight rows
+//   codes its whole blocks only.
+// - Values are 10 bits (0 to 1023); with low bits they become 12.
+// - Every 0xFF byte of the stream is followed by a stuffed 0x00.
+
 #include "recovery/CanonRawLayout.h"
 
 #include <array>
@@ -31,24 +55,12 @@ struct CanonHuffmanSet {
 };
 const CanonHuffmanSet& CanonHuffmanTables(std::uint32_t tableSet);
 
-// The streaming decoder of Canon's lossless CRW compression. Canon's stream:
-// - blocks of 64 values follow one another in the order of the rows, eight
-//   rows at a time; a block's first difference is coded with the first table
-//   of the set, the others with the second, each as a Huffman code followed
-//   by that many bits of difference (a leading 0 bit: negative, as in JPEG);
-// - the first difference of a block adds to the first difference of the
-//   block before it;
-// - each value is its difference added to the value two places before it in
-//   the row (the same colour of the Bayer pattern); each row starts from 512
-//   for both colours;
-// - values are 10 bits; cameras that store low bits add two more from the
-//   record's start;
-// - 0xFF in the stream is followed by a stuffed 0x00.
-//
-// It is fed the file's bytes in order, a cluster at a time, from the file's
-// first byte; it skips what lies before the stream. Its whole state is this
-// value: a copy taken at any byte continues from there, so a candidate next
-// cluster is tried on a copy without decoding from the start again.
+// The streaming decoder of that compression. It is fed the file's bytes in
+// order, a cluster at a time, from the file's first byte, and skips what lies
+// before the stream. Its whole state is this
+// value of about 5.5 KB, no pointer but to the constant tables: a copy taken
+// at any byte continues from there, so a candidate next cluster is tried on a
+// copy without decoding from the start again.
 //
 // For each stretch it says whether the decode stays plausible: every value in
 // the 10-bit range, no row far from the row of the same colours above it, no
