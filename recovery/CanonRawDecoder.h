@@ -114,10 +114,11 @@ class CanonRawDecoder {
   // byte where the block that broke began; -1 while it holds.
   std::int64_t BrokenAt() const { return brokenAt_; }
   std::int64_t BrokenBlockStart() const { return brokenBlockStart_; }
-  // File offset from which on the bytes that broke the decode may have begun:
-  // a stretch of another stream decodes plausibly for a while, but never past
-  // kSpliceReachBlocks blocks (nor, for kRowJump, past the rows that drew
-  // apart and the row before them); -1 while it holds.
+  // File offset of the earliest byte of the stream that may be another
+  // file's, the decode having broken: a stretch of another stream decodes
+  // plausibly for a while, but never past kSpliceReachBlocks blocks (nor, for
+  // kRowJump, past the rows that drew apart and the row before them). The
+  // stream's start when the decode broke that close to it; -1 while it holds.
   std::int64_t EarliestSplice() const;
   // The record has ended with every row decoded, the stream ending at its end.
   bool Complete() const { return complete_; }

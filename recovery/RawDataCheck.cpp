@@ -58,7 +58,7 @@ std::vector<Continuation> TryContinuations(const CanonRawDecoder& before,
 std::vector<std::int64_t> ClusterStartsBeforeBreak(const CanonRawDecoder& broken, std::int64_t clusterSize) {
   std::vector<std::int64_t> starts;
   if (!broken.Broken() || clusterSize <= 0) return starts;
-  const std::int64_t first = (broken.EarliestSplice() + clusterSize - 1) / clusterSize * clusterSize;
+  const std::int64_t first = broken.EarliestSplice() / clusterSize * clusterSize;
   for (std::int64_t at = first; at <= broken.BrokenAt(); at += clusterSize) starts.push_back(at);
   return starts;
 }

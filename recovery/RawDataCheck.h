@@ -50,8 +50,11 @@ ContinuationVerdict JudgeContinuation(const CanonRawDecoder& from, const CanonRa
 
 // The cluster starts (clusters of clusterSize bytes counted from the file's
 // first byte, as a file lies on a card) at which the bytes that broke the
-// decode may begin: from its EarliestSplice() to its BrokenAt(), so that a
-// piece ends at one of them. Empty while the decode holds.
+// decode may begin, so that a piece ends at one of them: from the start of
+// the cluster that holds EarliestSplice() to BrokenAt(). When EarliestSplice()
+// is the stream's start, the piece may as well end anywhere before the
+// stream, in bytes that carry no signal (see RawDataCheck::signalFrom). Empty
+// while the decode holds.
 std::vector<std::int64_t> ClusterStartsBeforeBreak(const CanonRawDecoder& broken, std::int64_t clusterSize);
 
 }  // namespace mendrake

@@ -295,7 +295,8 @@ TEST(RawData, APieceEndsWhereTheDecodeBreaksAndTheNextPieceIsTheClusterThatConti
 }
 
 // Bytes of another photo over the low bits decode as plausibly as the
-// photo's own: the check says from where on its word counts.
+// photo's own: the check says from where on its word counts, and a decode
+// that breaks at the stream's start says that its piece may end before.
 TEST(RawData, ASpliceInTheLowBitsIsNotSeenAndTheCheckSaysWhereItsSignalBegins) {
   const PhotoFile& photo = CameraPhoto(1);
   const PhotoFile& other = CameraPhoto(2);
@@ -309,6 +310,22 @@ TEST(RawData, ASpliceInTheLowBitsIsNotSeenAndTheCheckSaysWhereItsSignalBegins) {
   EXPECT_GT(check.signalFrom, static_cast<std::int64_t>(kAt + 65536));
   // 3,152 x 2,068 values, a quarter byte each, then 514 bytes.
   EXPECT_EQ(check.signalFrom, 26 + 3152 * 2068 / 4 + 514);
+
+  // A foreign cluster that begins in the low bits and holds the stream's
+  // start breaks the decode at once; the piece may end at that cluster's
+  // start, or anywhere before it.
+  constexpr std::int64_t kCluster = 4096;
+  const std::int64_t holder = check.signalFrom / kCluster * kCluster;
+  Bytes early = photo.bytes;
+  std::copy_n(other.bytes.begin() + holder + 7 * kCluster, kCluster, early.begin() + holder);
+  CanonRawDecoder decoder(LayoutOf(early));
+  decoder.Feed(early);
+  ASSERT_TRUE(decoder.Broken());
+  EXPECT_EQ(decoder.EarliestSplice(), check.signalFrom);
+  const std::vector<std::int64_t> ends = ClusterStartsBeforeBreak(decoder, kCluster);
+  ASSERT_FALSE(ends.empty());
+  EXPECT_EQ(ends.front(), holder);
+  EXPECT_EQ(CheckRawData(early).verdict, RawDataVerdict::Broken);
 }
 
 // A record that ends before its stream, or holds far more than it, is no
