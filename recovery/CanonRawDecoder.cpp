@@ -103,8 +103,16 @@ void CanonRawDecoder::Feed(std::span<const std::uint8_t> bytes) {
       at += skip;
       fed_ += static_cast<std::int64_t>(skip);
     } else {
-      ++fed_;
-      PushStreamByte(bytes[at++]);
+      // The stream's bytes up to the record's end, until the decode stops.
+      const auto count = static_cast<std::size_t>(
+          std::min<std::int64_t>(recordEnd - fed_, static_cast<std::int64_t>(bytes.size() - at)));
+      const std::uint8_t* next = bytes.data() + at;
+      const std::uint8_t* const end = next + count;
+      while (next < end && !Broken() && !allRows_) {
+        ++fed_;
+        PushStreamByte(*next++);
+      }
+      at = static_cast<std::size_t>(next - bytes.data());
     }
     if (fed_ == recordEnd && !Broken()) FinishRecord();
   }
@@ -170,13 +178,21 @@ void CanonRawDecoder::EndBlock() {
   blockStarts_[(values_ / 64) % kSpliceReachBlocks] = blockStart_;
   differences_[0] += carry_;
   carry_ = differences_[0];
-  for (int i = 0; i < 64; ++i) {
+  // The block's values in runs that end with the block or the row.
+  for (int i = 0; i < 64;) {
     if (column_ == 0) base_ = {kRowStart, kRowStart};
-    const std::int32_t value = base_[i & 1] += differences_[i];
-    if (value < 0 || value > kMaxValue) return Break(Fault::kOutOfRange);
-    rowSums_[column_ / kGroupWidth] += value;
-    ++values_;
-    if (++column_ == layout_.width) {
+    const int runStart = i;
+    const int runEnd = i + static_cast<int>(std::min<std::uint32_t>(64 - i, layout_.width - column_));
+    for (; i < runEnd; ++i) {
+      const std::int32_t value = base_[i & 1] += differences_[i];
+      if (value < 0 || value > kMaxValue) {
+        values_ += i - runStart;
+        return Break(Fault::kOutOfRange);
+      }
+      rowSums_[column_++ / kGroupWidth] += value;
+    }
+    values_ += runEnd - runStart;
+    if (column_ == layout_.width) {
       EndRow();
       if (Broken()) return;
     }

@@ -126,6 +126,11 @@ class CanonRawDecoder {
   std::int64_t NextOffset() const { return fed_; }
   std::int64_t ValuesDecoded() const { return values_; }
   std::uint32_t RowsDecoded() const { return row_; }
+  // The averages of kGroupWidth values across one of the last two rows
+  // decoded (row RowsDecoded() - 1 or - 2), as the continuity check keeps them.
+  std::span<const std::uint16_t> RowAverages(std::uint32_t row) const {
+    return std::span(rowsAbove_[row & 1]).first((layout_.width + kGroupWidth - 1) / kGroupWidth);
+  }
   const CanonRawLayout& Layout() const { return layout_; }
 
  private:

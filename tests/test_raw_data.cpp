@@ -71,6 +71,34 @@ TEST(RawData, EveryTableSetWithAndWithoutLowBitsDecodesPlausibly) {
   }
 }
 
+// The values decode to those encoded: fed a byte at a time, every row's
+// averages, as the decoder keeps them for the continuity check, are those of
+// the photo's 10 bits.
+TEST(RawData, RowsDecodeToTheValuesEncoded) {
+  for (const bool lowBits : {true, false}) {
+    const PhotoFile photo = SmallPhoto(21, lowBits, lowBits ? 2 : 1, 264, 36);
+    CanonRawDecoder decoder(LayoutOf(photo.bytes));
+    std::uint32_t checked = 0;
+    for (std::size_t at = 0; at < photo.bytes.size(); ++at) {
+      decoder.Feed(std::span(photo.bytes).subspan(at, 1));
+      if (decoder.RowsDecoded() == checked) continue;
+      ASSERT_EQ(decoder.RowsDecoded(), checked + 1);
+      const std::span<const std::uint16_t> averages = decoder.RowAverages(checked);
+      for (std::uint32_t group = 0; group < averages.size(); ++group) {
+        const std::uint32_t from = group * CanonRawDecoder::kGroupWidth;
+        const std::uint32_t to = std::min(photo.image.width, from + CanonRawDecoder::kGroupWidth);
+        std::uint32_t sum = 0;
+        for (std::uint32_t x = from; x < to; ++x) sum += photo.image.At(x, checked) >> (lowBits ? 2 : 0);
+        ASSERT_EQ(averages[group], sum / (to - from)) << "row " << checked << " group " << group;
+      }
+      ++checked;
+    }
+    EXPECT_TRUE(decoder.Complete());
+    // The last stripe's last row is not whole: its 32 values are not coded.
+    EXPECT_EQ(checked, 35u);
+  }
+}
+
 // Where a clean decode of file stands after offset bytes.
 CanonRawDecoder DecodedUpTo(const Bytes& file, std::size_t offset) {
   CanonRawDecoder decoder(LayoutOf(file));
