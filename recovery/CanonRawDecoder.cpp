@@ -15,6 +15,15 @@ constexpr std::int32_t kRowStart = 512;
 // A Huffman code and its difference take at most 16 + 15 bits.
 constexpr int kLongestSymbol = 32;
 
+// Bits of difference that follow a leaf's code.
+int DifferenceSize(std::uint8_t leaf) { return leaf == CanonRawTables::kSkipValue ? 0 : leaf & 15; }
+
+// A difference of size bits as the stream holds it: a leading 0 bit means a
+// negative one, as in JPEG.
+std::int32_t Difference(std::int32_t magnitude, int size) {
+  return (magnitude & (1 << (size - 1))) ? magnitude : magnitude - ((1 << size) - 1);
+}
+
 template <std::size_t N>
 CanonHuffmanTable BuildTable(const std::array<std::uint8_t, N>& source) {
   CanonHuffmanTable table;
@@ -25,6 +34,15 @@ CanonHuffmanTable BuildTable(const std::array<std::uint8_t, N>& source) {
     table.firstLeaf[length] = leaf;
     for (int k = 0; k < source[length - 1] && 16 + leaf < static_cast<std::int32_t>(N); ++k, ++code, ++leaf) {
       table.leaves[leaf] = source[16 + leaf];
+      const int size = DifferenceSize(source[16 + leaf]);
+      if (length + size <= CanonHuffmanTable::kWholeBits) {
+        const int spread = CanonHuffmanTable::kWholeBits - length;
+        for (int j = 0; j < (1 << spread); ++j) {
+          const std::int32_t magnitude = size == 0 ? 0 : j >> (spread - size);
+          table.whole[(code << spread) + j] = {static_cast<std::uint8_t>(length + size), source[16 + leaf],
+                                               static_cast<std::int16_t>(size == 0 ? 0 : Difference(magnitude, size))};
+        }
+      }
       if (length > CanonHuffmanTable::kFastBits) continue;
       const int spread = CanonHuffmanTable::kFastBits - length;
       for (int j = 0; j < (1 << spread); ++j) {
@@ -142,32 +160,42 @@ std::int64_t CanonRawDecoder::BitOffset() const { return fed_ - (bits_ - padBits
 void CanonRawDecoder::DecodeOne() {
   const CanonHuffmanTable& table = coefficient_ == 0 ? tables_->first : tables_->other;
   const std::uint32_t window = Peek(16);
-  const CanonHuffmanTable::Entry fast = table.fast[window >> (16 - CanonHuffmanTable::kFastBits)];
-  int length = fast.length;
-  std::uint8_t leaf = fast.leaf;
-  if (length == 0) {
-    for (int candidate = CanonHuffmanTable::kFastBits + 1; candidate <= 16; ++candidate) {
-      const auto code = static_cast<std::int32_t>(window >> (16 - candidate));
-      if (code < table.endCode[candidate]) {
-        length = candidate;
-        leaf = table.leaves[table.firstLeaf[candidate] + code - table.firstCode[candidate]];
-        break;
+  const CanonHuffmanTable::Whole whole = table.whole[window >> (16 - CanonHuffmanTable::kWholeBits)];
+  std::uint8_t leaf = whole.leaf;
+  std::int32_t difference = whole.difference;
+  if (whole.bits != 0) {
+    bits_ -= whole.bits;
+  } else {
+    const CanonHuffmanTable::Entry fast = table.fast[window >> (16 - CanonHuffmanTable::kFastBits)];
+    int length = fast.length;
+    leaf = fast.leaf;
+    if (length == 0) {
+      for (int candidate = CanonHuffmanTable::kFastBits + 1; candidate <= 16; ++candidate) {
+        const auto code = static_cast<std::int32_t>(window >> (16 - candidate));
+        if (code < table.endCode[candidate]) {
+          length = candidate;
+          leaf = table.leaves[table.firstLeaf[candidate] + code - table.firstCode[candidate]];
+          break;
+        }
       }
+      if (length == 0) return Break(Fault::kInvalidCode);
     }
-    if (length == 0) return Break(Fault::kInvalidCode);
+    bits_ -= length;
+    const int size = DifferenceSize(leaf);
+    difference = 0;
+    if (size > 0) {
+      difference = Difference(static_cast<std::int32_t>(Peek(size)), size);
+      bits_ -= size;
+    }
   }
-  bits_ -= length;
   if (coefficient_ > 0 && leaf == CanonRawTables::kEndOfBlock) return EndBlock();
   if (leaf == CanonRawTables::kSkipValue) {
     ++coefficient_;
   } else {
     coefficient_ += leaf >> 4;
-    const int size = leaf & 15;
-    if (size > 0) {
+    if ((leaf & 15) > 0) {
       if (coefficient_ >= 64) return Break(Fault::kRunPastBlock);
-      const auto magnitude = static_cast<std::int32_t>(Peek(size));
-      bits_ -= size;
-      differences_[coefficient_] = (magnitude & (1 << (size - 1))) ? magnitude : magnitude - ((1 << size) - 1);
+      differences_[coefficient_] = difference;
     }
     ++coefficient_;
   }

@@ -33,14 +33,22 @@
 
 namespace mendrake {
 
-// One Huffman table of the compression, ready for decoding: codes up to
-// kFastBits long resolve in one lookup, longer ones by their canonical ranges.
+// One Huffman table of the compression, ready for decoding: a code and its
+// difference that fit in kWholeBits resolve in one lookup, codes up to
+// kFastBits long in another, longer ones by their canonical ranges.
 struct CanonHuffmanTable {
   static constexpr int kFastBits = 10;
+  static constexpr int kWholeBits = 12;
   struct Entry {
     std::uint8_t length = 0;  // 0: a longer code
     std::uint8_t leaf = 0;
   };
+  struct Whole {
+    std::uint8_t bits = 0;  // of code and difference; 0: not within kWholeBits
+    std::uint8_t leaf = 0;
+    std::int16_t difference = 0;
+  };
+  std::array<Whole, 1 << kWholeBits> whole{};
   std::array<Entry, 1 << kFastBits> fast{};
   std::array<std::int32_t, 17> firstCode{};  // by length: the first canonical code
   std::array<std::int32_t, 17> endCode{};  // one past the last code of that length
