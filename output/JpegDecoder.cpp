@@ -22,7 +22,10 @@ struct JumpingErrorManager {
   std::longjmp(reinterpret_cast<JumpingErrorManager*>(info->err)->jump, 1);
 }
 
-void IgnoreMessage(j_common_ptr /*info*/, int /*level*/) {}
+// Warnings (level -1) are counted, not shown; trace messages are dropped.
+void CountWarning(j_common_ptr info, int level) {
+  if (level < 0) ++info->err->num_warnings;
+}
 
 void StopAfterTooManyScans(j_common_ptr info) {
   if (info->is_decompressor) {
@@ -36,7 +39,7 @@ void StopAfterTooManyScans(j_common_ptr info) {
 void Install(jpeg_decompress_struct& info, JumpingErrorManager& errors, jpeg_progress_mgr& progress) {
   info.err = jpeg_std_error(&errors.base);
   errors.base.error_exit = JumpOnError;
-  errors.base.emit_message = IgnoreMessage;
+  errors.base.emit_message = CountWarning;
   progress.progress_monitor = StopAfterTooManyScans;
 }
 
@@ -85,7 +88,8 @@ void ReadOnToTheEnd(jpeg_decompress_struct& info) {
 }
 
 // Reads the header and, when picture is given, decodes the whole picture into it.
-bool RunDecoder(std::span<const std::uint8_t> bytes, int& width, int& height, RgbBitmap* picture) {
+bool RunDecoder(std::span<const std::uint8_t> bytes, int& width, int& height, RgbBitmap* picture,
+                bool warningsFail = false) {
   jpeg_decompress_struct info;
   JumpingErrorManager errors;
   jpeg_progress_mgr progress;
@@ -111,8 +115,9 @@ bool RunDecoder(std::span<const std::uint8_t> bytes, int& width, int& height, Rg
     ReadAllRows(info, *picture);
     ReadOnToTheEnd(info);
   }
+  const bool warned = errors.base.num_warnings > 0;
   jpeg_destroy_decompress(&info);
-  return true;
+  return !(warningsFail && warned);
 }
 
 }  // namespace
@@ -125,6 +130,12 @@ bool DecodeJpeg(std::span<const std::uint8_t> bytes, RgbBitmap& picture) {
   int width = 0;
   int height = 0;
   return RunDecoder(bytes, width, height, &picture);
+}
+
+bool DecodeWholeJpeg(std::span<const std::uint8_t> bytes, RgbBitmap& picture) {
+  int width = 0;
+  int height = 0;
+  return RunDecoder(bytes, width, height, &picture, true);
 }
 
 }  // namespace mendrake

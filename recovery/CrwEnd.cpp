@@ -2,6 +2,7 @@
 
 #include "analysis/AnalysisState.h"
 #include "analysis/ByteOrder.h"
+#include "analysis/CrwRecords.h"
 #include "analysis/HeaderCheck.h"
 #include "analysis/HeapWalker.h"
 #include "analysis/Platform.h"
@@ -13,38 +14,6 @@
 
 namespace mendrake {
 namespace {
-
-// The camera's file counter (folder number times 10000 plus the photo's
-// number), stored in the image properties heap.
-constexpr std::uint16_t kFileNumberTag = 0x1817;
-
-std::uint32_t FindFileNumber(const std::uint8_t* data, std::int64_t start, std::int64_t length, bool bigEndian,
-                             int depth) {
-  if (depth > WalkLimits::kMaxHeapDepth || length < 6) return 0;
-  const std::int64_t end = start + length;
-  const std::int64_t directory = start + LoadDWord(data + end - 4, bigEndian);
-  if (directory < start || directory + 2 > end - 4) return 0;
-  const std::uint16_t entries = LoadWord(data + directory, bigEndian);
-  if (entries > kMaxDirectoryEntries || directory + 2 + std::int64_t{entries} * 10 > end - 4) return 0;
-  for (std::uint16_t i = 0; i < entries; ++i) {
-    const std::uint8_t* entry = data + directory + 2 + i * 10;
-    const std::uint16_t tag = LoadWord(entry, bigEndian);
-    const std::int64_t size = LoadDWord(entry + 2, bigEndian);
-    const std::int64_t at = start + LoadDWord(entry + 6, bigEndian);
-    // Cameras store the file number in the entry itself (tag 0x5817).
-    const bool inlineData = (tag & 0xC000) == CrwTag::kFirstInlineData;
-    if ((tag & 0x3FFF) == kFileNumberTag && inlineData) return LoadDWord(entry + 2, bigEndian);
-    if (tag >= CrwTag::kFirstInlineData) continue;
-    if (at < start || size > length || at + size > end) continue;
-    const std::uint8_t kind = static_cast<std::uint8_t>(tag >> 8) & 0x38;
-    if (kind == CrwTag::kSubHeapHigh || kind == CrwTag::kSubHeapHighAlt) {
-      if (const std::uint32_t number = FindFileNumber(data, at, size, bigEndian, depth + 1)) return number;
-    } else if ((tag & 0x3FFF) == kFileNumberTag && size >= 4) {
-      return LoadDWord(data + at, bigEndian);
-    }
-  }
-  return 0;
-}
 
 // The first size from `from` on, counted from the header, at which a root
 // directory ends exactly where its pointer begins, or -1. A camera file's heap
@@ -138,7 +107,9 @@ CrwEnd FindCrwEnd(FileImage& window, FileImage& scratch, std::int64_t maxEntries
   end.thumbnailStart = taken.thumbnailStart;
   end.thumbnailSize = taken.thumbnailSize;
   end.makeAndModel = taken.makeAndModel;
-  end.fileNumber = FindFileNumber(window.Data(), state.HLen, end.trueSize - state.HLen, state.BigEndian, 0);
+  end.fileNumber = ReadCrwRecords(std::span(window.Data(), static_cast<std::size_t>(end.trueSize)), state.BigEndian,
+                                  state.HLen)
+                       .fileNumber;
   return end;
 }
 

@@ -1,10 +1,12 @@
 // crwmake: writes a camera-like CRW file of a chosen size, optionally with a
 // JPEG thumbnail and junk after its true end, for benchmarks, screenshots and
 // fuzz seeds.
+#include "recovery/ShotTime.h"
 #include "tests/support/CrwBuilder.h"
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <exception>
 #include <string>
 #include <string_view>
@@ -26,6 +28,10 @@ int Usage() {
       "  --junk-size N     bytes of junk to append (default 0)\n"
       "  --seed N          seed of random junk (default 1)\n"
       "  --make TEXT, --model TEXT, --white-balance N\n"
+      "  --name CRW_1234.CRW  the camera's name of the file (and CRW_1234.THM its THM's)\n"
+      "  --number N        the camera's file number (default 1; 1001234 names CRW_1234)\n"
+      "  --time \"2003:11:10 17:39:26\"  the camera's clock when the photo was shot\n"
+      "  --thumbnail-first store the thumbnail before the raw data\n"
       "Sizes take a suffix: K, M, G (powers of 1000) or KiB, MiB, GiB.\n",
       stderr);
   return 2;
@@ -61,8 +67,7 @@ bool ParseJunkKind(std::string_view text, JunkKind& kind) {
   return true;
 }
 
-// The raw data record is stored first and the layout has no padding, so the
-// file grows byte for byte with it.
+// The layout has no padding, so the file grows byte for byte with the raw data record.
 bool FitRawDataToSize(CameraFileOptions& options, std::uint64_t targetSize) {
   options.rawDataSize = 1;
   const std::uint64_t overhead = mendrake::testing::MakeCameraFile(options).size() - 1;
@@ -111,6 +116,18 @@ int main(int argc, char** argv) {
       options.model = argv[++i];
     } else if (arg == "--white-balance" && hasValue) {
       options.whiteBalance = static_cast<std::uint16_t>(std::strtoul(argv[++i], nullptr, 10));
+    } else if (arg == "--name" && hasValue) {
+      options.originalFileName = argv[++i];
+      const std::size_t dot = options.originalFileName.rfind('.');
+      options.thumbnailFileName = options.originalFileName.substr(0, dot) + ".THM";
+    } else if (arg == "--number" && hasValue) {
+      options.fileNumber = static_cast<std::uint32_t>(std::strtoul(argv[++i], nullptr, 10));
+    } else if (arg == "--time" && hasValue) {
+      const std::optional<std::int64_t> time = mendrake::ParseExifTime(argv[++i]);
+      if (!time) return Usage();
+      options.timeStamp = static_cast<std::uint32_t>(*time);
+    } else if (arg == "--thumbnail-first") {
+      options.thumbnailFirst = true;
     } else if (!arg.starts_with("--") && output.empty()) {
       output = arg;
     } else {
