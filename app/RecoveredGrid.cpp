@@ -1,17 +1,24 @@
 #include "app/RecoveredGrid.h"
 
 #include "recovery/AttachedCards.h"
+#include "recovery/ShotDays.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QPainter>
+#include <QResizeEvent>
+
+#include <algorithm>
 
 namespace mendrake {
 namespace {
 
 // Room for the thumbnail and three lines of text under it.
 constexpr QSize kCellSize(184, 190);
+constexpr int kHeadingHeight = 32;
+// Marks a heading's item: it opens nothing.
+constexpr int kHeadingRole = Qt::UserRole + 1;
 
 QString FromSystem(const std::string& text) { return QFile::decodeName(QByteArray::fromStdString(text)); }
 
@@ -36,6 +43,20 @@ QPixmap Thumbnail(const std::string& path) {
   return canvas;
 }
 
+// A damaged file's own JPEG, found whole in its bytes, under a band that says
+// the file itself is damaged.
+QPixmap MarkedDamaged(QPixmap picture) {
+  QPainter painter(&picture);
+  const QRect band(0, picture.height() - 24, picture.width(), 24);
+  painter.fillRect(band, QColor(0xA0, 0x20, 0x20, 0xD0));
+  QFont font = painter.font();
+  font.setBold(true);
+  painter.setFont(font);
+  painter.setPen(Qt::white);
+  painter.drawText(band, Qt::AlignCenter, QStringLiteral("DAMAGED"));
+  return picture;
+}
+
 // A damaged file has no thumbnail to trust: a grey card with the word on it.
 QPixmap DamagedMark() {
   QPixmap canvas(RecoveredGrid::kThumbnailSize);
@@ -58,29 +79,68 @@ QPixmap DamagedMark() {
 RecoveredGrid::RecoveredGrid(QWidget* parent) : QListWidget(parent) {
   setViewMode(QListView::IconMode);
   setIconSize(kThumbnailSize);
-  setGridSize(kCellSize);
   setResizeMode(QListView::Adjust);
   setMovement(QListView::Static);
-  setUniformItemSizes(true);
   setWordWrap(true);
   setSelectionMode(QAbstractItemView::SingleSelection);
-  connect(this, &QListWidget::itemDoubleClicked, this,
-          [this](QListWidgetItem* item) { emit OpenRequested(item->data(Qt::UserRole).toString()); });
+  connect(this, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem* item) {
+    if (!item->data(kHeadingRole).toBool()) emit OpenRequested(item->data(Qt::UserRole).toString());
+  });
+}
+
+void RecoveredGrid::AddHeading(const QString& title) {
+  auto* heading = new QListWidgetItem(title, this);
+  heading->setData(kHeadingRole, true);
+  heading->setFlags(Qt::ItemIsEnabled);
+  QFont font = heading->font();
+  font.setBold(true);
+  font.setPointSizeF(font.pointSizeF() * 1.15);
+  heading->setFont(font);
+  heading->setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+}
+
+void RecoveredGrid::FitHeadings() {
+  const int width = std::max(kCellSize.width(), viewport()->width() - 2 * spacing() - 4);
+  for (int i = 0; i < count(); ++i) {
+    if (item(i)->data(kHeadingRole).toBool()) item(i)->setSizeHint(QSize(width, kHeadingHeight));
+  }
+}
+
+void RecoveredGrid::resizeEvent(QResizeEvent* event) {
+  QListWidget::resizeEvent(event);
+  FitHeadings();
 }
 
 void RecoveredGrid::ShowFiles(const std::vector<RecoveredFile>& files) {
   clear();
-  for (const RecoveredFile& file : files) {
-    const QString path = FromSystem(file.path);
-    QString text = QFileInfo(path).fileName() + QLatin1Char('\n') + FromSystem(DeviceSizeText(file.size)) +
-                   QLatin1Char('\n');
-    text += file.damaged ? QStringLiteral("damaged: no true end found")
-                         : file.camera.empty() ? QStringLiteral("no make or model") : FromSystem(file.camera);
-    auto* item = new QListWidgetItem(QIcon(file.damaged ? DamagedMark() : Thumbnail(file.thumbnail)), text, this);
-    item->setData(Qt::UserRole, path);
-    item->setToolTip(path);
-    item->setTextAlignment(Qt::AlignHCenter | Qt::AlignTop);
+  for (const ShotDayGroup& day : GroupByShotDay(files)) {
+    AddHeading(FromSystem(day.title));
+    for (const std::size_t index : day.files) {
+      const RecoveredFile& file = files[index];
+      const QString path = FromSystem(file.path);
+      const QString size = FromSystem(DeviceSizeText(file.size));
+      QString text = QFileInfo(path).fileName() + QLatin1Char('\n') +
+                     (file.shotTime ? FromSystem(ShotClockText(*file.shotTime)) + QStringLiteral(", ") + size : size) +
+                     QLatin1Char('\n');
+      QPixmap icon;
+      if (!file.damaged) {
+        text += file.camera.empty() ? QStringLiteral("no make or model") : FromSystem(file.camera);
+        icon = Thumbnail(file.thumbnail);
+      } else if (!file.thumbnail.empty()) {
+        text += QStringLiteral("damaged: its JPEG shown");
+        icon = MarkedDamaged(Thumbnail(file.thumbnail));
+      } else {
+        text += QStringLiteral("damaged: no true end found");
+        icon = DamagedMark();
+      }
+      auto* item = new QListWidgetItem(QIcon(icon), text, this);
+      item->setData(Qt::UserRole, path);
+      item->setToolTip(path);
+      item->setTextAlignment(Qt::AlignHCenter | Qt::AlignTop);
+      item->setSizeHint(kCellSize);
+    }
   }
+  FitHeadings();
 }
 
 }  // namespace mendrake

@@ -16,6 +16,9 @@ namespace {
 struct JumpingErrorManager {
   jpeg_error_mgr base;
   std::jmp_buf jump;
+  // A warning ends the decode too: a picture that must lie whole stops at
+  // its first fault, before the decoder fills in the rest at full cost.
+  bool warningsFail = false;
 };
 
 [[noreturn]] void JumpOnError(j_common_ptr info) {
@@ -24,7 +27,9 @@ struct JumpingErrorManager {
 
 // Warnings (level -1) are counted, not shown; trace messages are dropped.
 void CountWarning(j_common_ptr info, int level) {
-  if (level < 0) ++info->err->num_warnings;
+  if (level >= 0) return;
+  ++info->err->num_warnings;
+  if (reinterpret_cast<JumpingErrorManager*>(info->err)->warningsFail) JumpOnError(info);
 }
 
 void StopAfterTooManyScans(j_common_ptr info) {
@@ -94,6 +99,7 @@ bool RunDecoder(std::span<const std::uint8_t> bytes, int& width, int& height, Rg
   JumpingErrorManager errors;
   jpeg_progress_mgr progress;
   Install(info, errors, progress);
+  errors.warningsFail = warningsFail;
   if (setjmp(errors.jump)) {
     jpeg_destroy_decompress(&info);
     return false;
@@ -115,9 +121,8 @@ bool RunDecoder(std::span<const std::uint8_t> bytes, int& width, int& height, Rg
     ReadAllRows(info, *picture);
     ReadOnToTheEnd(info);
   }
-  const bool warned = errors.base.num_warnings > 0;
   jpeg_destroy_decompress(&info);
-  return !(warningsFail && warned);
+  return true;
 }
 
 }  // namespace

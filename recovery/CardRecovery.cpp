@@ -11,6 +11,7 @@
 #include "recovery/ClusterGrid.h"
 #include "recovery/CrwEnd.h"
 #include "recovery/CrwStructureCheck.h"
+#include "output/JpegDecoder.h"
 #include "recovery/DamagedJpeg.h"
 #include "recovery/EndPairing.h"
 #include "recovery/PieceJoin.h"
@@ -273,7 +274,11 @@ class CardScan final : public PieceSink {
       return;
     }
     const std::span<const std::uint8_t> kept(bytes, static_cast<std::size_t>(size));
-    const DamagedJpeg jpeg = FindDamagedJpeg(kept, bytes[0] == 'M', LoadDWord(bytes + 2, bytes[0] == 'M'), start);
+    const std::int64_t pixelsEarned =
+        summary_.scanned / DamagedJpegLimits::kCardBytesPerPixel + kMaxJpegPixels - jpegPixelsSpent_;
+    const DamagedJpeg jpeg =
+        FindDamagedJpeg(kept, bytes[0] == 'M', LoadDWord(bytes + 2, bytes[0] == 'M'), start, pixelsEarned);
+    jpegPixelsSpent_ += jpeg.pixelsDecoded;
     const std::string stem = PlaceStem(start);
     // Counted once written: a full output disk stops the run in the write.
     const RecoveryOutput::WrittenDamaged written = output_.WriteDamaged(stem, kept, kept.subspan(jpeg.start, jpeg.size));
@@ -438,6 +443,7 @@ class CardScan final : public PieceSink {
     CrwRecords records;
   };
   std::vector<WrittenPhoto> photos_;
+  std::int64_t jpegPixelsSpent_ = 0;  // by the searches for damaged files' JPEGs
   ThmScan thms_{[this](std::int64_t position) { return ListedOnTheCard(position); }};
   FileImage scratch_;
   WorkBudget budget_;

@@ -13,24 +13,34 @@ namespace {
 
 // The picture at start when it is whole: its structure ends within the
 // bytes, and the decoder meets no fault and no missing data.
-bool TakeWhole(std::span<const std::uint8_t> bytes, std::size_t start, std::size_t maxSize, DamagedJpeg& found) {
+bool TakeWhole(std::span<const std::uint8_t> bytes, std::size_t start, std::size_t maxSize, std::int64_t maxPixels,
+               DamagedJpeg& found) {
   const std::span<const std::uint8_t> from = bytes.subspan(start);
   const std::size_t size = JpegExtent(from, std::min(maxSize, DamagedJpegLimits::kMaxJpegSize));
   if (size == 0) return false;
+  int width = 0;
+  int height = 0;
+  if (!ReadJpegHeader(from.first(size), width, height)) return false;
+  const std::int64_t pixels = std::int64_t{width} * height;
+  if (found.pixelsDecoded + pixels > maxPixels) return false;
+  found.pixelsDecoded += pixels;
   RgbBitmap picture;
   if (!DecodeWholeJpeg(from.first(size), picture)) return false;
-  found = {start, size, picture.width, picture.height};
+  found.start = start;
+  found.size = size;
+  found.width = picture.width;
+  found.height = picture.height;
   return true;
 }
 
 }  // namespace
 
 DamagedJpeg FindDamagedJpeg(std::span<const std::uint8_t> kept, bool bigEndian, std::uint32_t headerLength,
-                            std::int64_t cardStart) {
+                            std::int64_t cardStart, std::int64_t maxPixels) {
   DamagedJpeg found;
   if (kept.size() <= headerLength) return found;
   const CrwRecords records = ReadCrwRecords(kept, bigEndian, headerLength);
-  if (records.jpegSize > 0 && TakeWhole(kept, records.jpegStart, records.jpegSize, found)) return found;
+  if (records.jpegSize > 0 && TakeWhole(kept, records.jpegStart, records.jpegSize, maxPixels, found)) return found;
   constexpr std::uint8_t kStart[] = {0xFF, 0xD8, 0xFF};
   std::size_t from = headerLength;
   for (int tried = 0; tried < DamagedJpegLimits::kMaxStartsTried && from < kept.size();) {
@@ -40,9 +50,10 @@ DamagedJpeg FindDamagedJpeg(std::span<const std::uint8_t> kept, bool bigEndian, 
     from = at + 1;
     if ((cardStart + static_cast<std::int64_t>(at)) % RecoveryLimits::kSectorSize == 0) continue;
     ++tried;
-    if (TakeWhole(kept, at, kept.size() - at, found)) return found;
+    if (TakeWhole(kept, at, kept.size() - at, maxPixels, found)) return found;
   }
-  return {};
+  found.size = 0;
+  return found;
 }
 
 }  // namespace mendrake

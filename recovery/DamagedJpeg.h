@@ -14,6 +14,7 @@ struct DamagedJpeg {
   std::size_t size = 0;  // 0: none lies whole in the bytes
   int width = 0;
   int height = 0;
+  std::int64_t pixelsDecoded = 0;  // by the tries, for the card's budget
 };
 
 // Bounds of the search, each with its reason.
@@ -24,6 +25,11 @@ struct DamagedJpegLimits {
   // a third FF by chance about once in 16 MiB, and each try may decode a
   // picture. The camera's JPEG is the first one that decodes whole.
   static constexpr int kMaxStartsTried = 16;
+  // Decoding costs some 25 ns a pixel. A card earns a pixel of decoding for
+  // every this many bytes scanned, plus one largest picture to start with:
+  // a camera's 7 MB photo earns 1.75 million pixels, and a crafted card whose
+  // every piece holds a picture decodes at most as long as it takes to read.
+  static constexpr std::int64_t kCardBytesPerPixel = 4;
 };
 
 // The JPEG of the CRW file whose first bytes (from its header, at cardStart
@@ -33,7 +39,8 @@ struct DamagedJpegLimits {
 // start-of-image to its end-of-image marker. A marker at a sector start of
 // the card is passed over: a file of its own starts there (a THM or another
 // JPEG that followed the lost piece), not the photo's own JPEG.
+// Pictures are decoded only while their pixels stay within maxPixels.
 DamagedJpeg FindDamagedJpeg(std::span<const std::uint8_t> kept, bool bigEndian, std::uint32_t headerLength,
-                            std::int64_t cardStart);
+                            std::int64_t cardStart, std::int64_t maxPixels);
 
 }  // namespace mendrake

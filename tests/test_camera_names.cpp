@@ -5,6 +5,7 @@
 #include "recovery/CardRecovery.h"
 #include "recovery/MemoryCardReader.h"
 #include "recovery/PhotoName.h"
+#include "recovery/ShotDays.h"
 #include "recovery/ShotTime.h"
 #include "recovery/ThmMatch.h"
 #include "tests/support/CrwBuilder.h"
@@ -180,6 +181,27 @@ TEST(ShotTimes, WallClockSumsAndTexts) {
   EXPECT_FALSE(ParseExifTime("2003:11:10"));
   EXPECT_EQ(ShotDay(kShot), ShotDay(SecondsOf({2003, 11, 10, 0, 0, 0})));
   EXPECT_NE(ShotDay(kShot), ShotDay(SecondsOf({2003, 11, 11, 0, 0, 0})));
+}
+
+TEST(ShotDays, FilesGoByDayInShotOrderAndThoseWithoutATimeLastInCardOrder) {
+  const auto file = [](std::optional<std::int64_t> time) {
+    RecoveredFile recovered;
+    recovered.shotTime = time;
+    return recovered;
+  };
+  const std::int64_t nextDay = SecondsOf({2003, 11, 11, 0, 0, 0});
+  const std::vector<RecoveredFile> files = {file(kShot + 5), file({}),          file(nextDay), file(kShot),
+                                            file({}),        file(nextDay - 1), file(kShot)};
+  const std::vector<ShotDayGroup> days = GroupByShotDay(files);
+  ASSERT_EQ(days.size(), 3u);
+  EXPECT_EQ(days[0].title, "10 November 2003, 4 photos");
+  EXPECT_EQ(days[0].files, (std::vector<std::size_t>{3, 6, 0, 5}));
+  EXPECT_EQ(days[1].title, "11 November 2003, 1 photo");
+  EXPECT_EQ(days[1].files, (std::vector<std::size_t>{2}));
+  EXPECT_EQ(days[2].title, "Shot time unknown, 2 photos");
+  EXPECT_EQ(days[2].files, (std::vector<std::size_t>{1, 4}));
+  EXPECT_EQ(ShotClockText(kShot), "17:39:26");
+  EXPECT_TRUE(GroupByShotDay({}).empty());
 }
 
 TEST(Thms, EachGoesBesideTheCrwFileOfItsSecondAndTheRestAreCounted) {
