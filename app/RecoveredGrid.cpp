@@ -23,8 +23,10 @@ constexpr int kHeadingRole = Qt::UserRole + 1;
 QString FromSystem(const std::string& text) { return QFile::decodeName(QByteArray::fromStdString(text)); }
 
 // The thumbnail reduced while it is decoded, centred on a cell-wide canvas so
-// that every item's text starts at the same height.
-QPixmap Thumbnail(const std::string& path) {
+// that every item's text starts at the same height. A damaged file's own JPEG
+// (found whole in its bytes) carries a band across its foot that says the
+// file itself is damaged.
+QPixmap Thumbnail(const std::string& path, bool damaged = false) {
   QImageReader reader(FromSystem(path));
   reader.setAutoTransform(true);
   const QSize full = reader.size();
@@ -37,24 +39,21 @@ QPixmap Thumbnail(const std::string& path) {
     painter.fillRect(canvas.rect().adjusted(20, 10, -20, -10), QColor(0xE0, 0xE0, 0xE0));
     painter.setPen(Qt::darkGray);
     painter.drawText(canvas.rect(), Qt::AlignCenter, QStringLiteral("no thumbnail"));
-  } else {
-    painter.drawImage((canvas.width() - picture.width()) / 2, (canvas.height() - picture.height()) / 2, picture);
+    return canvas;
+  }
+  const QRect placed((canvas.width() - picture.width()) / 2, (canvas.height() - picture.height()) / 2,
+                     picture.width(), picture.height());
+  painter.drawImage(placed.topLeft(), picture);
+  if (damaged) {
+    const QRect band(placed.left(), placed.bottom() + 1 - 22, placed.width(), 22);
+    painter.fillRect(band, QColor(0xA0, 0x20, 0x20, 0xD0));
+    QFont font = painter.font();
+    font.setBold(true);
+    painter.setFont(font);
+    painter.setPen(Qt::white);
+    painter.drawText(band, Qt::AlignCenter, QStringLiteral("DAMAGED"));
   }
   return canvas;
-}
-
-// A damaged file's own JPEG, found whole in its bytes, under a band that says
-// the file itself is damaged.
-QPixmap MarkedDamaged(QPixmap picture) {
-  QPainter painter(&picture);
-  const QRect band(0, picture.height() - 24, picture.width(), 24);
-  painter.fillRect(band, QColor(0xA0, 0x20, 0x20, 0xD0));
-  QFont font = painter.font();
-  font.setBold(true);
-  painter.setFont(font);
-  painter.setPen(Qt::white);
-  painter.drawText(band, Qt::AlignCenter, QStringLiteral("DAMAGED"));
-  return picture;
 }
 
 // A damaged file has no thumbnail to trust: a grey card with the word on it.
@@ -128,7 +127,7 @@ void RecoveredGrid::ShowFiles(const std::vector<RecoveredFile>& files) {
         icon = Thumbnail(file.thumbnail);
       } else if (!file.thumbnail.empty()) {
         text += QStringLiteral("damaged: its JPEG shown");
-        icon = MarkedDamaged(Thumbnail(file.thumbnail));
+        icon = Thumbnail(file.thumbnail, true);
       } else {
         text += QStringLiteral("damaged: no true end found");
         icon = DamagedMark();

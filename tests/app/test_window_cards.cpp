@@ -295,7 +295,7 @@ TEST_F(WindowCards, TheGridShowsThePhotosByDayInShotOrderAndADamagedFilesOwnJpeg
   EXPECT_GT(middle.red(), 200);
   EXPECT_GT(middle.green(), 200);
   EXPECT_LT(middle.blue(), 90);
-  const QColor band(damaged.pixel(4, RecoveredGrid::kThumbnailSize.height() - 4));
+  const QColor band(damaged.pixel(4, RecoveredGrid::kThumbnailSize.height() - 4));  // a 4:3 picture fills the cell
   EXPECT_GT(band.red(), 120);
   EXPECT_LT(band.green(), 120);
 }
