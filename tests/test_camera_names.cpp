@@ -3,7 +3,7 @@
 // for a damaged file its own JPEG where that lies whole in the bytes kept.
 #include "files/FileTimes.h"
 #include "recovery/CardRecovery.h"
-#include "recovery/MemoryCardReader.h"
+#include "files/MemoryCardReader.h"
 #include "recovery/PhotoName.h"
 #include "recovery/ShotDays.h"
 #include "recovery/ShotTime.h"
