@@ -5,6 +5,7 @@
 #include "analysis/CrwRecords.h"
 #include "analysis/ByteOrder.h"
 #include "analysis/FileImage.h"
+#include "cardfs/CardDirectories.h"
 #include "cardfs/CardFileSystem.h"
 #include "cardfs/ClusterGrid.h"
 #include "files/ByteSearch.h"
@@ -24,7 +25,9 @@
 #include "recovery/WorkBudget.h"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
+#include <set>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -84,6 +87,7 @@ class CardScan final : public PieceSink {
       summary_.scanned = blockEnd;
       ObserveFileSystem(block.bytes, block.start, block.count);
       thms_.Observe(block.bytes, block.start, block.count);
+      directories_.Observe(block.bytes, block.start, block.count);
       FindHeaders(bytes, bufferStart, length);
       Extend(bytes, bufferStart, blockEnd);
       if (joiner_.Waiting() && !fileSystem_.Volume()) joiner_.SetGrid(Grid());
@@ -99,6 +103,7 @@ class CardScan final : public PieceSink {
     if (piecesWaited_) LogGrid();
     thms_.Finish();
     WriteThms();
+    if (!summary_.cancelled) ReportNamedNotRecovered();
     return Finish();
   }
 
@@ -283,6 +288,7 @@ class CardScan final : public PieceSink {
     // Counted once written: a full output disk stops the run in the write.
     const RecoveryOutput::WrittenDamaged written = output_.WriteDamaged(stem, kept, kept.subspan(jpeg.start, jpeg.size));
     ++summary_.damaged;
+    filesAt_.insert(start);
     if (!written.name.empty()) {
       RecoveredFile file;
       file.path = Utf8Of(output_.Folder() / PathFromUtf8(written.name));
@@ -316,7 +322,7 @@ class CardScan final : public PieceSink {
     const std::span<const std::uint8_t> file(bytes.Data(), static_cast<std::size_t>(end.trueSize));
     const CrwRecords records = ReadCrwRecords(file, bytes.Data()[0] == 'M', LoadDWord(bytes.Data() + 2, bytes.Data()[0] == 'M'));
     const std::string placeStem = PlaceStem(start);
-    const std::string stem = PhotoStem(records, start);
+    const std::string stem = PhotoStem(records, DirectoryName(start), start);
     const RecoveryOutput::Written written =
         output_.WriteCrw(stem, placeStem, file, file.subspan(end.thumbnailStart, end.thumbnailSize), records.shotTime);
     summary_.lastThumbnail = output_.LastThumbnail();
@@ -327,6 +333,7 @@ class CardScan final : public PieceSink {
       return;
     }
     ++summary_.recovered;
+    filesAt_.insert(start);
     if (!how.empty()) ++summary_.joined;
     // A file found twice on one card (a copy of a photo) is kept once, under
     // the name it got first; the line says so rather than leave a name that
@@ -388,6 +395,55 @@ class CardScan final : public PieceSink {
     }
   }
 
+  // The name the card's directories give the file whose first cluster starts
+  // at position; empty when none does, or only a deleted entry that lost its
+  // first letter.
+  std::string DirectoryName(std::int64_t position) const {
+    const std::optional<std::uint32_t> cluster = ClusterAt(position);
+    const NamedFile* named = cluster ? directories_.ByFirstCluster(*cluster) : nullptr;
+    return named && !named->firstLetterLost ? named->name : std::string();
+  }
+
+  std::optional<std::uint32_t> ClusterAt(std::int64_t position) const {
+    const std::optional<FatVolume>& volume = fileSystem_.Volume();
+    if (!volume || volume->kind == FatVolume::Kind::kExFat || position < volume->dataStart ||
+        (position - volume->dataStart) % volume->clusterSize != 0) {
+      return std::nullopt;
+    }
+    return static_cast<std::uint32_t>((position - volume->dataStart) / volume->clusterSize + 2);
+  }
+
+  // One line for each CRW file the card's directories name that did not come
+  // back, neither whole nor damaged, and that is not on the card as it is.
+  void ReportNamedNotRecovered() {
+    const std::optional<FatVolume>& volume = fileSystem_.Volume();
+    if (!volume) return;
+    for (const NamedFile& named : directories_.Files()) {
+      if (!NamesCrwFile(named.name)) continue;
+      const std::int64_t at = volume->dataStart + (std::int64_t{named.firstCluster} - 2) * volume->clusterSize;
+      if (filesAt_.count(at) > 0 || (!named.deleted && ListedOnTheCard(at))) continue;
+      ++summary_.namedNotRecovered;
+      log_.Append(named.name + ", " + GroupedDigits(named.size) + " bytes, " +
+                  (named.deleted ? "deleted" : "named in a directory the card's FAT no longer backs") +
+                  ": not recovered, no CRW file came back from its first cluster (byte " + GroupedDigits(at) + ")");
+    }
+  }
+
+  static bool NamesCrwFile(const std::string& name) {
+    if (name.size() < 4) return false;
+    std::string extension = name.substr(name.size() - 4);
+    for (char& c : extension) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return extension == ".CRW";
+  }
+
+  static std::string GroupedDigits(std::int64_t value) {
+    std::string digits = std::to_string(value);
+    for (std::ptrdiff_t i = static_cast<std::ptrdiff_t>(digits.size()) - 3; i > 0; i -= 3) {
+      digits.insert(static_cast<std::size_t>(i), ",");
+    }
+    return digits;
+  }
+
   // The card's boot sector and FAT stream past first; the grid is logged once
   // it is known.
   void ObserveFileSystem(const std::uint8_t* bytes, std::int64_t start, std::int64_t length) {
@@ -444,6 +500,8 @@ class CardScan final : public PieceSink {
   };
   std::vector<WrittenPhoto> photos_;
   std::int64_t jpegPixelsSpent_ = 0;  // by the searches for damaged files' JPEGs
+  CardDirectories directories_;
+  std::set<std::int64_t> filesAt_;  // where each file written (or found again) began
   ThmScan thms_{[this](std::int64_t position) { return ListedOnTheCard(position); }};
   FileImage scratch_;
   WorkBudget budget_;

@@ -62,6 +62,8 @@ struct RecoverySummary {
   // THM files found that match no CRW file written (or match several and
   // nothing tells which), not written; those past ThmScanLimits included.
   int thmsUnmatched = 0;
+  // CRW files the card's directories name that did not come back, one line each.
+  int namedNotRecovered = 0;
   // The thumbnail written last, for a preview; empty when none was written.
   std::string lastThumbnail;
   // Every file written, in card order; a photo found twice is listed once.

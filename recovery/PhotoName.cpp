@@ -48,8 +48,10 @@ std::string CameraNameStem(std::string_view recorded, std::string_view extension
 
 std::string PlaceStem(std::int64_t position) { return "CRW_at_" + std::to_string(position); }
 
-std::string PhotoStem(const CrwRecords& records, std::int64_t position) {
+std::string PhotoStem(const CrwRecords& records, const std::string& directoryName, std::int64_t position) {
   std::string stem = CameraNameStem(records.originalFileName, ".CRW");
+  if (!stem.empty()) return stem;
+  stem = CameraNameStem(directoryName, ".CRW");
   if (!stem.empty()) return stem;
   if (records.fileNumber != 0) {
     char number[16];

@@ -17,9 +17,11 @@ namespace mendrake {
 std::string CameraNameStem(std::string_view recorded, std::string_view extension);
 
 // The stem a recovered photo is written under: the name the camera recorded
-// in the file; else its file number ("CRW_1234" of 1001234, as the camera
-// numbers it); else its place on the card ("CRW_at_1048576").
-std::string PhotoStem(const CrwRecords& records, std::int64_t position);
+// in the file; else the name the card's directory entry gives it
+// (directoryName, empty when none does); else its file number ("CRW_1234" of
+// 1001234, as the camera numbers it); else its place on the card
+// ("CRW_at_1048576").
+std::string PhotoStem(const CrwRecords& records, const std::string& directoryName, std::int64_t position);
 
 // "CRW_at_1048576": the name of a place on the card.
 std::string PlaceStem(std::int64_t position);

@@ -124,10 +124,10 @@ TEST(CameraNames, CameraNameStemTakesOnlyTheCamerasForm) {
   EXPECT_EQ(CameraNameStem("COM10.CRW", ".CRW"), "COM10");
   CrwRecords records;
   records.fileNumber = 1011234;
-  EXPECT_EQ(PhotoStem(records, 512), "CRW_1234");
+  EXPECT_EQ(PhotoStem(records, "", 512), "CRW_1234");
   records.originalFileName = "IMG_0001.CRW";
-  EXPECT_EQ(PhotoStem(records, 512), "IMG_0001");
-  EXPECT_EQ(PhotoStem(CrwRecords{}, 512), "CRW_at_512");
+  EXPECT_EQ(PhotoStem(records, "", 512), "IMG_0001");
+  EXPECT_EQ(PhotoStem(CrwRecords{}, "", 512), "CRW_at_512");
 }
 
 TEST(ShotTimes, EveryFileOfAPhotoIsDatedToItsShotAndAFileWithoutOneToNow) {
