@@ -3,6 +3,7 @@
 // fuzz seeds.
 #include "recovery/ShotTime.h"
 #include "tests/support/CrwBuilder.h"
+#include "tests/support/JpegMaker.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -32,6 +33,8 @@ int Usage() {
       "  --number N        the camera's file number (default 1; 1001234 names CRW_1234)\n"
       "  --time \"2003:11:10 17:39:26\"  the camera's clock when the photo was shot\n"
       "  --thumbnail-first store the thumbnail before the raw data\n"
+      "  --thm FILE        also write the camera's THM of the photo (160x120, EXIF\n"
+      "                    DateTimeOriginal of --time, file number of --number)\n"
       "Sizes take a suffix: K, M, G (powers of 1000) or KiB, MiB, GiB.\n",
       stderr);
   return 2;
@@ -89,6 +92,7 @@ int main(int argc, char** argv) {
   std::uint64_t seed = 1;
   JunkKind junkKind = JunkKind::kRandom;
   std::string output;
+  std::string thmPath;
 
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
@@ -126,6 +130,8 @@ int main(int argc, char** argv) {
       const std::optional<std::int64_t> time = mendrake::ParseExifTime(argv[++i]);
       if (!time) return Usage();
       options.timeStamp = static_cast<std::uint32_t>(*time);
+    } else if (arg == "--thm" && hasValue) {
+      thmPath = argv[++i];
     } else if (arg == "--thumbnail-first") {
       options.thumbnailFirst = true;
     } else if (!arg.starts_with("--") && output.empty()) {
@@ -146,6 +152,15 @@ int main(int argc, char** argv) {
     Bytes file = mendrake::testing::MakeCameraFile(options);
     if (junkSize > 0) mendrake::testing::AppendJunk(file, junkKind, junkSize, static_cast<std::uint32_t>(seed));
     mendrake::testing::WriteFile(output, file);
+    if (!thmPath.empty()) {
+      if (!options.timeStamp) {
+        std::fputs("crwmake: --thm needs --time\n", stderr);
+        return 2;
+      }
+      std::string when = mendrake::ShotTimeText(*options.timeStamp);
+      when[4] = when[7] = ':';
+      mendrake::testing::WriteFile(thmPath, mendrake::testing::MakeThm(when, options.fileNumber));
+    }
   } catch (const std::exception& error) {
     std::fprintf(stderr, "crwmake: %s\n", error.what());
     return 1;
