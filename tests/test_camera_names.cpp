@@ -10,6 +10,7 @@
 #include "recovery/ThmMatch.h"
 #include "tests/support/CrwBuilder.h"
 #include "tests/support/JpegMaker.h"
+#include "tests/support/Sample.h"
 #include "tests/support/ScratchFolder.h"
 
 #include <gtest/gtest.h>
@@ -110,6 +111,29 @@ TEST(CameraNames, TheCamerasOwnNameComesFirstThenTheFileNumberThenThePlace) {
   EXPECT_EQ(ReadFile(folder / "CRW_1234.CRW"), named);
   EXPECT_NE(ReadFile(folder / "CRW_1234 (2).CRW"), named);
   EXPECT_NE(recovery.Line("At " + std::to_string(card.at[6]) + ": CRW_1234.CRW").find("kept once"), std::string::npos);
+}
+
+TEST(CameraNames, TheCamerasRecordsReadAsTheCameraWroteThem) {
+  MENDRAKE_REQUIRE_SAMPLE(path);
+  const Bytes sample = ReadFile(path);
+  const CrwRecords records = ReadCrwRecords(sample, false, 26);
+  EXPECT_EQ(records.originalFileName, "CRW_1602.CRW");
+  EXPECT_EQ(records.thumbnailFileName, "CRW_1602.THM");
+  EXPECT_EQ(records.fileNumber, 1161602u);
+  EXPECT_EQ(records.shotTime, std::optional<std::int64_t>(kShot));  // 2003:11:10 17:39:26, as exiftool reads it
+  EXPECT_EQ(records.jpegSize, 29u);
+  // Big-endian builder files, and a file whose root pointer is lost.
+  CameraFileOptions options;
+  options.bigEndian = true;
+  options.originalFileName = "CRW_0042.CRW";
+  options.timeStamp = kShot + 7;
+  options.fileNumber = 1000042;
+  const Bytes built = MakeCameraFile(options);
+  const CrwRecords mm = ReadCrwRecords(built, true, 26);
+  EXPECT_EQ(mm.originalFileName, "CRW_0042.CRW");
+  EXPECT_EQ(mm.shotTime, std::optional<std::int64_t>(kShot + 7));
+  EXPECT_EQ(mm.fileNumber, 1000042u);
+  EXPECT_TRUE(ReadCrwRecords(Prefix(built, built.size() - 3), true, 26).originalFileName.empty());
 }
 
 TEST(CameraNames, CameraNameStemTakesOnlyTheCamerasForm) {
