@@ -358,8 +358,11 @@ class CardScan final : public PieceSink {
   // beside a CRW file that took another name, under that name with ".THM".
   void WriteThms() {
     std::vector<PhotoShot> shots;
-    for (const WrittenPhoto& photo : photos_) shots.push_back({photo.records.shotTime, photo.records.fileNumber});
-    const std::vector<ThmFile>& thms = thms_.Held();
+    for (const WrittenPhoto& photo : photos_) {
+      shots.push_back({photo.records.shotTime, photo.records.fileNumber, photo.stem});
+    }
+    std::vector<ThmFile>& thms = thms_.Held();
+    for (ThmFile& thm : thms) thm.directoryStem = DirectoryThmStem(thm.position);
     const std::vector<ThmMatch> matches = MatchThms(shots, thms);
     summary_.thmsUnmatched += thms_.NotHeld();
     for (std::size_t i = 0; i < thms.size(); ++i) {
@@ -402,6 +405,16 @@ class CardScan final : public PieceSink {
     const std::optional<std::uint32_t> cluster = ClusterAt(position);
     const NamedFile* named = cluster ? directories_.ByFirstCluster(*cluster) : nullptr;
     return named && !named->firstLetterLost ? named->name : std::string();
+  }
+
+  // The stem of the THM name the card's directories give the file at position.
+  std::string DirectoryThmStem(std::int64_t position) const {
+    const std::optional<std::uint32_t> cluster = ClusterAt(position);
+    const NamedFile* named = cluster ? directories_.ByFirstCluster(*cluster) : nullptr;
+    if (!named || named->name.size() <= 4) return {};
+    std::string extension = named->name.substr(named->name.size() - 4);
+    for (char& c : extension) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return extension == ".THM" ? named->name.substr(0, named->name.size() - 4) : std::string();
   }
 
   std::optional<std::uint32_t> ClusterAt(std::int64_t position) const {

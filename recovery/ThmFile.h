@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace mendrake {
@@ -15,6 +16,10 @@ struct ThmFile {
   std::vector<std::uint8_t> bytes;
   std::int64_t shotTime = 0;   // EXIF DateTimeOriginal, wall clock (ShotTime.h)
   std::uint32_t fileNumber = 0;  // 0: its maker note names none
+  // The stem the card's directory entry gives it ("CRW_1234" of
+  // "CRW_1234.THM"; "?RW_1234" when a deletion took its first letter); empty
+  // when no entry names it.
+  std::string directoryStem;
 };
 
 struct ThmLimits {

@@ -12,16 +12,26 @@ struct Second {
   std::vector<int> thms;
 };
 
+// A directory's stem names the photo's when they agree letter for letter, a
+// first letter lost to a deletion ('?') agreeing with any.
+bool StemsAgree(const std::string& directory, const std::string& photo) {
+  if (directory.empty() || directory.size() != photo.size()) return false;
+  return (directory[0] == '?' || directory[0] == photo[0]) && directory.compare(1, std::string::npos, photo, 1) == 0;
+}
+
 void MatchSecond(const Second& second, const std::vector<PhotoShot>& photos, const std::vector<ThmFile>& thms,
                  std::vector<ThmMatch>& matches) {
   std::vector<int> photosLeft = second.photos;
   std::vector<int> thmsLeft;
-  // A file number that both carry decides.
+  // A file number that both carry decides, or a name.
   for (const int thm : second.thms) {
-    const std::uint32_t number = thms[static_cast<std::size_t>(thm)].fileNumber;
+    const ThmFile& file = thms[static_cast<std::size_t>(thm)];
     std::vector<int> same;
     for (const int photo : photosLeft) {
-      if (number != 0 && photos[static_cast<std::size_t>(photo)].fileNumber == number) same.push_back(photo);
+      const PhotoShot& shot = photos[static_cast<std::size_t>(photo)];
+      if ((file.fileNumber != 0 && shot.fileNumber == file.fileNumber) || StemsAgree(file.directoryStem, shot.stem)) {
+        same.push_back(photo);
+      }
     }
     if (same.size() == 1) {
       matches[static_cast<std::size_t>(thm)] = {ThmMatch::Kind::kMatched, same.front(), {}};

@@ -30,7 +30,7 @@ class ThmScan {
   // After the card's last block: a THM that its end cut off is what was read of it.
   void Finish();
 
-  const std::vector<ThmFile>& Held() const { return held_; }
+  std::vector<ThmFile>& Held() { return held_; }
   // THMs found past the bounds of ThmScanLimits.
   int NotHeld() const { return notHeld_; }
 

@@ -290,7 +290,7 @@ TEST(Thms, MatchingTellsPhotosOfOneSecondApartByFileNumberOnly) {
     return file;
   };
   using Kind = ThmMatch::Kind;
-  const std::vector<PhotoShot> photos = {{100, 1}, {100, 2}, {200, 3}, {300, 0}, {std::nullopt, 5}};
+  const std::vector<PhotoShot> photos = {{100, 1, ""}, {100, 2, ""}, {200, 3, ""}, {300, 0, ""}, {std::nullopt, 5, ""}};
   const std::vector<ThmMatch> matches =
       MatchThms(photos, {thm(100, 2), thm(100, 0), thm(200, 4), thm(300, 9), thm(400, 0), thm(200, 3)});
   EXPECT_EQ(matches[0].kind, Kind::kMatched);
@@ -303,8 +303,21 @@ TEST(Thms, MatchingTellsPhotosOfOneSecondApartByFileNumberOnly) {
   EXPECT_EQ(matches[3].photo, 3);
   EXPECT_EQ(matches[4].kind, Kind::kNoPhoto);
   EXPECT_EQ(matches[5].photo, 2);
+  // A burst whose THMs carry no number: the card's directory names decide, a
+  // deleted entry's lost first letter agreeing with any; a name that two
+  // photos share (two cameras) decides nothing.
+  std::vector<ThmFile> named = {thm(500, 0), thm(500, 0), thm(600, 0)};
+  named[0].directoryStem = "CRW_0011";
+  named[1].directoryStem = "?RW_0010";
+  named[2].directoryStem = "CRW_0012";
+  const std::vector<ThmMatch> byName = MatchThms(
+      {{500, 0, "CRW_0010"}, {500, 0, "CRW_0011"}, {600, 0, "CRW_0012"}, {600, 0, "CRW_0012"}}, named);
+  EXPECT_EQ(byName[0].photo, 1);
+  EXPECT_EQ(byName[1].photo, 0);
+  EXPECT_EQ(byName[2].kind, Kind::kTied);
+  EXPECT_EQ(byName[2].tied, (std::vector<int>{2, 3}));
   // Two THMs of one photo's second, neither with a number: neither is guessed.
-  const std::vector<ThmMatch> twice = MatchThms({{100, 0}}, {thm(100, 0), thm(100, 0)});
+  const std::vector<ThmMatch> twice = MatchThms({{100, 0, ""}}, {thm(100, 0), thm(100, 0)});
   EXPECT_EQ(twice[0].kind, Kind::kTied);
   EXPECT_EQ(twice[1].kind, Kind::kTied);
 }

@@ -179,5 +179,35 @@ TEST(CardDirectories, PhotosDeletedOnAComputerThatDidNotComeBackHaveALineEach) {
   EXPECT_NE(line->find(" bytes, deleted: not recovered, "), std::string::npos) << *line;
 }
 
+TEST(CardDirectories, ABurstsThmsWithoutFileNumbersGoBesideTheirPhotosByTheirDirectoryNames) {
+  ScratchFolder folder;
+  CardImageOptions options;
+  const auto photo = [](const std::string& name, std::uint32_t number) {
+    CameraFileOptions shot;
+    shot.originalFileName = name + ".CRW";
+    shot.thumbnailFileName = name + ".THM";
+    shot.fileNumber = number;
+    shot.timeStamp = 1068485966;  // both in one second
+    shot.rawDataSize = 30000 + number % 10 * 1000;
+    shot.thumbnail = MakeJpeg(16, 16);
+    return MakeCameraFile(shot);
+  };
+  // Each THM a picture of its own, so that the two can be told apart here.
+  const Bytes first = MakeThm("2003:11:10 17:39:26", 0);
+  const Bytes second = MakeThm("2003:11:10 17:39:26", 0, 160, 120, 80);
+  options.files = {{"CRW_0007.THM", first}, {"CRW_0007.CRW", photo("CRW_0007", 1000007)},
+                   {"CRW_0008.THM", second}, {"CRW_0008.CRW", photo("CRW_0008", 1000008)}};
+  options.deleted = true;
+  const std::string image = folder / "card.img";
+  std::string why;
+  if (!MakeFatCardImage(image, options, &why)) GTEST_SKIP() << why;
+  const CardRun run = RecoverImage(image, folder / "out");
+
+  EXPECT_EQ(run.summary.recovered, 2);
+  EXPECT_EQ(run.summary.thms, 2) << ::testing::PrintToString(run.log.Lines());
+  EXPECT_EQ(ReadFile(folder / "out/CRW_0007.THM"), first);
+  EXPECT_EQ(ReadFile(folder / "out/CRW_0008.THM"), second);
+}
+
 }  // namespace
 }  // namespace mendrake::testing

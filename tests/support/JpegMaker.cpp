@@ -62,7 +62,7 @@ void PutEntry(Bytes& out, std::uint16_t tag, std::uint16_t type, std::uint32_t c
 
 }  // namespace
 
-Bytes MakeThm(const std::string& dateTimeOriginal, std::uint32_t fileNumber, int width, int height) {
+Bytes MakeThm(const std::string& dateTimeOriginal, std::uint32_t fileNumber, int width, int height, int quality) {
   // TIFF data: header, IFD0 (the EXIF IFD's pointer), the EXIF IFD, its
   // values, and the maker note's own IFD.
   constexpr std::uint32_t kIfd0 = 8;
@@ -92,7 +92,7 @@ Bytes MakeThm(const std::string& dateTimeOriginal, std::uint32_t fileNumber, int
   app1[2] = static_cast<std::uint8_t>((app1.size() - 2) >> 8);
   app1[3] = static_cast<std::uint8_t>(app1.size() - 2);
   // The compressor's JFIF segment gives way to the EXIF one, as in camera files.
-  const Bytes picture = MakeJpeg(width, height);
+  const Bytes picture = MakeJpeg(width, height, false, quality);
   std::size_t rest = 2;
   if (picture[2] == 0xFF && picture[3] == 0xE0) rest = 4 + static_cast<std::size_t>(picture[4] << 8 | picture[5]);
   Bytes thm = {0xFF, 0xD8};
