@@ -284,7 +284,9 @@ class CardScan final : public PieceSink {
     const DamagedJpeg jpeg =
         FindDamagedJpeg(kept, bytes[0] == 'M', LoadDWord(bytes + 2, bytes[0] == 'M'), start, pixelsEarned);
     jpegPixelsSpent_ += jpeg.pixelsDecoded;
-    const std::string stem = PlaceStem(start);
+    // The card's directory may still say which photo this was.
+    const std::string named = CameraNameStem(DirectoryName(start), ".CRW");
+    const std::string stem = named.empty() ? PlaceStem(start) : named;
     // Counted once written: a full output disk stops the run in the write.
     const RecoveryOutput::WrittenDamaged written = output_.WriteDamaged(stem, kept, kept.subspan(jpeg.start, jpeg.size));
     ++summary_.damaged;

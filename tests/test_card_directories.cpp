@@ -114,6 +114,16 @@ void Overwrite(const std::string& image, const Bytes& file) {
   WriteFile(image, card);
 }
 
+// Zeros over the last count bytes of file on the card, found by its own last bytes.
+void OverwriteTail(const std::string& image, const Bytes& file, std::size_t count) {
+  Bytes card = ReadFile(image);
+  const Bytes tail(file.end() - 4096, file.end());
+  const auto found = std::search(card.begin(), card.end(), tail.begin(), tail.end());
+  ASSERT_NE(found, card.end());
+  std::fill(found + 4096 - static_cast<std::ptrdiff_t>(count), found + 4096, 0);
+  WriteFile(image, card);
+}
+
 struct CardRun {
   RecoverySummary summary;
   LogLines log;
@@ -133,16 +143,28 @@ TEST(CardDirectories, AfterAQuickFormatThePhotosComeBackUnderTheirDirectoryNames
   CardImageOptions options;
   const Bytes first = NamelessPhoto(40000);
   const Bytes lost = NamelessPhoto(50000);
-  options.files = {{"IMG_0042.CRW", first}, {"CRW_0003.CRW", lost}};
+  // Its raw data cut by the next file: its JPEG, stored first, is whole.
+  const Bytes cutPicture = MakeJpeg(96, 64);
+  CameraFileOptions cutOptions;
+  cutOptions.rawDataSize = 60000;
+  cutOptions.thumbnailFirst = true;
+  cutOptions.thumbnail = cutPicture;
+  const Bytes cut = MakeCameraFile(cutOptions);
+  options.files = {{"IMG_0042.CRW", first}, {"CRW_0003.CRW", lost}, {"CRW_0010.CRW", cut}, {"CRW_0011.CRW", first}};
   options.formatted = true;
   const std::string image = folder / "card.img";
   std::string why;
   if (!MakeFatCardImage(image, options, &why)) GTEST_SKIP() << why;
   Overwrite(image, lost);
+  OverwriteTail(image, cut, 30000);
   const CardRun run = RecoverImage(image, folder / "out");
 
-  EXPECT_EQ(run.summary.recovered, 1);
+  EXPECT_EQ(run.summary.recovered, 2);
   EXPECT_EQ(ReadFile(folder / "out/IMG_0042.CRW"), first);
+  // A damaged one keeps the name of its directory entry too, with its JPEG beside it.
+  EXPECT_EQ(run.summary.damaged, 1);
+  EXPECT_TRUE(std::filesystem::exists(PathFromUtf8(folder / "out/CRW_0010.damaged")));
+  EXPECT_EQ(ReadFile(folder / "out/CRW_0010.jpg"), cutPicture);
   EXPECT_EQ(run.summary.namedNotRecovered, 1);
   const auto line = std::find_if(run.log.Lines().begin(), run.log.Lines().end(),
                                  [](const std::string& text) { return text.starts_with("CRW_0003.CRW, "); });
