@@ -452,11 +452,13 @@ class CardScan final : public PieceSink {
   }
 
   static std::string GroupedDigits(std::int64_t value) {
-    std::string digits = std::to_string(value);
-    for (std::ptrdiff_t i = static_cast<std::ptrdiff_t>(digits.size()) - 3; i > 0; i -= 3) {
-      digits.insert(static_cast<std::size_t>(i), ",");
+    const std::string digits = std::to_string(value);
+    std::string grouped;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+      if (i > 0 && digits[i - 1] != '-' && (digits.size() - i) % 3 == 0) grouped += ',';
+      grouped += digits[i];
     }
-    return digits;
+    return grouped;
   }
 
   // The card's boot sector and FAT stream past first; the grid is logged once

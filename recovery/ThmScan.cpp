@@ -5,9 +5,15 @@
 namespace mendrake {
 
 void ThmScan::Take(std::span<const std::uint8_t> bytes, std::int64_t position) {
+  // Past the bound a THM is counted without being decoded: a crafted card of
+  // THM-like sectors costs no more decodes than the bound allows.
+  if (held_.size() >= ThmScanLimits::kMaxThmsHeld) {
+    ++notHeld_;
+    return;
+  }
   std::optional<ThmFile> thm = ReadThm(bytes, position);
   if (!thm) return;
-  if (held_.size() >= ThmScanLimits::kMaxThmsHeld || bytesHeld_ + thm->bytes.size() > ThmScanLimits::kMaxBytesHeld) {
+  if (bytesHeld_ + thm->bytes.size() > ThmScanLimits::kMaxBytesHeld) {
     ++notHeld_;
     return;
   }

@@ -31,7 +31,8 @@ class ThmScan {
   void Finish();
 
   std::vector<ThmFile>& Held() { return held_; }
-  // THMs found past the bounds of ThmScanLimits.
+  // THMs found past the bounds of ThmScanLimits (past the count, every
+  // sector that begins as a THM does).
   int NotHeld() const { return notHeld_; }
 
  private:
