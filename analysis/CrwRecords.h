@@ -7,15 +7,6 @@
 
 namespace mendrake {
 
-// Record tags that say which photo a file holds.
-namespace CrwPhotoTag {
-constexpr std::uint16_t kOriginalFileName = 0x0816;   // "CRW_1234.CRW", zero-padded
-constexpr std::uint16_t kThumbnailFileName = 0x0817;  // "CRW_1234.THM", the JPEG the camera writes beside it
-constexpr std::uint16_t kTimeStamp = 0x180E;          // seconds on the camera's clock, then two zone words
-constexpr std::uint16_t kFileNumber = 0x1817;         // folder number times 10000 plus the photo's number
-constexpr std::uint16_t kJpegFromRaw = 0x2007;        // the camera's full-size JPEG of the photo
-}  // namespace CrwPhotoTag
-
 // What a file's directories say about the photo it holds, each record as the
 // first walk from the root meets it. Names are as stored, up to their first
 // zero byte; nothing here is checked to be a usable file name.
@@ -27,14 +18,15 @@ struct CrwRecords {
   // as if its wall clock were UTC (the camera records no zone). None when the
   // record is missing or holds no plausible time (a clock never set reads 0).
   std::optional<std::int64_t> shotTime;
-  // The JPEG record, from the file's start; size 0 when there is none inside the file.
+  // The JPEG record (CrwTag::kJpegThumbnail: the camera's full-size JPEG of
+  // the photo), from the file's start; size 0 when there is none inside the file.
   std::uint32_t jpegStart = 0;
   std::uint32_t jpegSize = 0;
 };
 
-// Walks the heaps of the CRW file in bytes from its root (after the header of
-// headerLength bytes), never outside them. A file whose root pointer is lost
-// gives empty records.
+// Visits the heaps of the CRW file in bytes from its root (after the header of
+// headerLength bytes) with VisitCiffEntries (CiffHeap.h), never outside them.
+// A file whose root pointer is lost gives empty records.
 CrwRecords ReadCrwRecords(std::span<const std::uint8_t> file, bool bigEndian, std::uint32_t headerLength);
 
 }  // namespace mendrake

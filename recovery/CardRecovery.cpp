@@ -3,7 +3,6 @@
 #include "files/Utf8Path.h"
 
 #include "analysis/CrwRecords.h"
-#include "analysis/ByteOrder.h"
 #include "analysis/FileImage.h"
 #include "cardfs/CardDirectories.h"
 #include "cardfs/CardFileSystem.h"
@@ -15,6 +14,7 @@
 #include "output/JpegDecoder.h"
 #include "recovery/DamagedJpeg.h"
 #include "recovery/EndPairing.h"
+#include "recovery/FileSignatures.h"
 #include "recovery/PieceJoin.h"
 #include "recovery/ReadAhead.h"
 #include "recovery/PhotoName.h"
@@ -40,7 +40,7 @@ namespace {
 
 // Bytes of a header: byte order (2), header length (4), "HEAPCCDR" (8).
 constexpr std::int64_t kHeaderBytes = 14;
-constexpr std::uint8_t kSignatureBytes[] = {'H', 'E', 'A', 'P', 'C', 'C', 'D', 'R'};
+constexpr std::uint8_t kHeapSignature[] = {'H', 'E', 'A', 'P', 'C', 'C', 'D', 'R'};
 constexpr std::int64_t kSignatureAt = 6;
 
 // The bytes from one header on, gathered as the card streams past into one
@@ -50,6 +50,7 @@ constexpr std::int64_t kSignatureAt = 6;
 struct Window {
   bool open = false;
   std::int64_t start = 0;
+  CrwHeader header;  // the header the window begins with
   FileImage bytes;
   std::int64_t next = 0;          // the card position of the next byte to take
   bool skipsListed = false;       // passes over the clusters the FAT lists
@@ -126,16 +127,16 @@ class CardScan final : public PieceSink {
     const std::uint8_t* from = bytes + kSignatureAt;
     const std::uint8_t* end = bytes + length;
     while (from < end) {
-      const std::uint8_t* hit = FindBytes(from, static_cast<std::size_t>(end - from), kSignatureBytes, 8);
+      const std::uint8_t* hit = FindBytes(from, static_cast<std::size_t>(end - from), kHeapSignature, 8);
       if (!hit) break;
       const std::uint8_t* signature = hit;
       const std::uint8_t* header = signature - kSignatureAt;
-      if ((header[0] == 'I' && header[1] == 'I') || (header[0] == 'M' && header[1] == 'M')) {
+      if (const std::optional<CrwHeader> crw = CrwHeaderAt(header, end - header)) {
         const std::int64_t at = bufferStart + (header - bytes);
         headerGrid_.Add(at);
         // Camera files start at cluster starts: only a header there can own
         // an end that a waiting piece might otherwise take.
-        if (at % RecoveryLimits::kSectorSize == 0) joiner_.NoteHeader(at, LoadDWord(header + 2, header[0] == 'M'));
+        if (at % RecoveryLimits::kSectorSize == 0) joiner_.NoteHeader(at, crw->length);
         const bool listed = ListedOnTheCard(at);
         summary_.listed += listed;
         // A listed file inside a deleted file's window is one the camera wrote around.
@@ -149,6 +150,7 @@ class CardScan final : public PieceSink {
         }
         window_.open = true;
         window_.start = at;
+        window_.header = *crw;
         window_.next = at;
         window_.lastTaken = at;
         window_.skipsListed = !options_.all && fileSystem_.Map();
@@ -221,8 +223,8 @@ class CardScan final : public PieceSink {
       FirstPiece piece;
       piece.start = window_.start;
       piece.bytes.assign(window_.bytes.Data(), window_.bytes.Data() + window_.bytes.Size());
-      piece.bigEndian = window_.bytes.Data()[0] == 'M';
-      piece.headerLength = LoadDWord(window_.bytes.Data() + 2, piece.bigEndian);
+      piece.bigEndian = window_.header.bigEndian;
+      piece.headerLength = window_.header.length;
       piece.whyDamaged = end.whyNot + ", " + whyDamaged;
       if (fileSystem_.Volume()) LogGrid();
       piecesWaited_ = true;
@@ -233,16 +235,15 @@ class CardScan final : public PieceSink {
     const auto [runs, skipped] = SkipsBefore(end.trueSize);
     if (runs > 0) {
       // Put together around the listed clusters: checked as a joined file is.
-      const std::string fault = CrwStructureFault(window_.bytes.Data(), end.trueSize, window_.bytes.Data()[0] == 'M',
-                                                  LoadDWord(window_.bytes.Data() + 2, window_.bytes.Data()[0] == 'M'),
-                                                  end.thumbnailStart, end.thumbnailSize, true);
+      const std::string fault = CrwStructureFault(window_.bytes.Data(), end.trueSize, window_.header.bigEndian,
+                                                  window_.header.length, end.thumbnailStart, end.thumbnailSize, true);
       if (!fault.empty()) {
         WriteDamaged(window_.start, window_.bytes.Data(), window_.bytes.Size(),
                      "put together around the clusters the card's FAT lists, it fails its check: " + fault);
         return;
       }
     }
-    joiner_.NoteOwnEnd(window_.start + LoadDWord(window_.bytes.Data() + 2, window_.bytes.Data()[0] == 'M'),
+    joiner_.NoteOwnEnd(window_.start + window_.header.length,
                        window_.start + end.trueSize + skipped);
     std::string how;
     if (runs == 1) {
@@ -281,8 +282,9 @@ class CardScan final : public PieceSink {
     const std::span<const std::uint8_t> kept(bytes, static_cast<std::size_t>(size));
     const std::int64_t pixelsEarned =
         summary_.scanned / DamagedJpegLimits::kCardBytesPerPixel + kMaxJpegPixels - jpegPixelsSpent_;
-    const DamagedJpeg jpeg =
-        FindDamagedJpeg(kept, bytes[0] == 'M', LoadDWord(bytes + 2, bytes[0] == 'M'), start, pixelsEarned);
+    const std::optional<CrwHeader> header = CrwHeaderAt(bytes, size);
+    const DamagedJpeg jpeg = header ? FindDamagedJpeg(kept, header->bigEndian, header->length, start, pixelsEarned)
+                                    : DamagedJpeg{};
     jpegPixelsSpent_ += jpeg.pixelsDecoded;
     // The card's directory may still say which photo this was.
     const std::string named = CameraNameStem(DirectoryName(start), ".CRW");
@@ -322,7 +324,8 @@ class CardScan final : public PieceSink {
   void WriteFile(std::int64_t start, const FileImage& bytes, const CrwEnd& end, const std::string& how) {
     const std::string at = "At " + std::to_string(start) + ": ";
     const std::span<const std::uint8_t> file(bytes.Data(), static_cast<std::size_t>(end.trueSize));
-    const CrwRecords records = ReadCrwRecords(file, bytes.Data()[0] == 'M', LoadDWord(bytes.Data() + 2, bytes.Data()[0] == 'M'));
+    const std::optional<CrwHeader> header = CrwHeaderAt(bytes.Data(), end.trueSize);
+    const CrwRecords records = header ? ReadCrwRecords(file, header->bigEndian, header->length) : CrwRecords{};
     const std::string placeStem = PlaceStem(start);
     const std::string stem = PhotoStem(records, DirectoryName(start), start);
     const RecoveryOutput::Written written =

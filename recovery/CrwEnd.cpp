@@ -2,7 +2,7 @@
 
 #include "analysis/AnalysisState.h"
 #include "analysis/ByteOrder.h"
-#include "analysis/CrwRecords.h"
+#include "analysis/CiffHeap.h"
 #include "analysis/HeaderCheck.h"
 #include "analysis/HeapWalker.h"
 #include "analysis/Platform.h"
@@ -15,20 +15,20 @@
 namespace mendrake {
 namespace {
 
-// The first size from `from` on, counted from the header, at which a root
-// directory ends exactly where its pointer begins, or -1. A camera file's heap
-// ends so, and every end the size search takes lies at such a size or at most
-// a trailer's length past one (RootHeapEnd.h); in random bytes a position
-// passes with a chance of about 1 in 10^11.
-std::int64_t NextClosedRootEnd(const FileImage& window, bool bigEndian, std::uint32_t headerLength, std::int64_t from) {
-  const std::uint8_t* data = window.Data();
-  for (std::int64_t size = std::max(from, std::int64_t{headerLength} + 16); size <= window.Size(); ++size) {
-    const std::int64_t directory = std::int64_t{headerLength} + LoadDWord(data + size - 4, bigEndian);
-    const std::int64_t listed = size - 4 - directory - 2;
-    if (listed < 10 || listed > 10 * kMaxDirectoryEntries || listed % 10 != 0) continue;
-    if (LoadWord(data + directory, bigEndian) == listed / 10) return size;
-  }
-  return -1;
+// The camera's file counter, from a record in the heap or (as cameras store
+// it, tag 0x5817) from the entry itself; 0 when the file holds none.
+std::uint32_t FindFileNumber(const CiffHeap& root) {
+  std::uint32_t number = 0;
+  VisitCiffEntries(root, [&](const CiffHeap& heap, const CiffEntry& entry) {
+    if ((entry.tag & 0x3FFF) != CrwTag::kFileNumber) return false;
+    if ((entry.tag & 0xC000) == CrwTag::kFirstInlineData) {
+      number = entry.size;
+    } else if (!entry.DataInEntry() && entry.size >= 4 && heap.RecordAt(entry) + entry.size <= heap.End()) {
+      number = heap.Bytes().DWord(heap.RecordAt(entry)).value_or(0);
+    }
+    return number != 0;
+  });
+  return number;
 }
 
 // Each search takes the candidates from a closed root end to a trailer's
@@ -45,6 +45,19 @@ class UnshownLines final : public LogBox {
 };
 
 }  // namespace
+
+// A loop over every position of a window: raw loads, each inside by the
+// bounds of the loop.
+std::int64_t NextClosedRootEnd(const FileImage& window, bool bigEndian, std::uint32_t headerLength, std::int64_t from) {
+  const std::uint8_t* data = window.Data();
+  for (std::int64_t size = std::max(from, std::int64_t{headerLength} + 16); size <= window.Size(); ++size) {
+    const std::int64_t directory = std::int64_t{headerLength} + LoadDWord(data + size - 4, bigEndian);
+    const std::int64_t listed = size - 4 - directory - 2;
+    if (listed < 10 || listed > 10 * kMaxDirectoryEntries || listed % 10 != 0) continue;
+    if (LoadWord(data + directory, bigEndian) == listed / 10) return size;
+  }
+  return -1;
+}
 
 CrwEnd FindCrwEnd(FileImage& window, FileImage& scratch, std::int64_t maxEntries) {
   CrwEnd end;
@@ -107,9 +120,8 @@ CrwEnd FindCrwEnd(FileImage& window, FileImage& scratch, std::int64_t maxEntries
   end.thumbnailStart = taken.thumbnailStart;
   end.thumbnailSize = taken.thumbnailSize;
   end.makeAndModel = taken.makeAndModel;
-  end.fileNumber = ReadCrwRecords(std::span(window.Data(), static_cast<std::size_t>(end.trueSize)), state.BigEndian,
-                                  state.HLen)
-                       .fileNumber;
+  const CiffBytes file(std::span(window.Data(), static_cast<std::size_t>(end.trueSize)), state.BigEndian);
+  end.fileNumber = FindFileNumber(CiffHeap(file, state.HLen, end.trueSize - state.HLen));
   return end;
 }
 

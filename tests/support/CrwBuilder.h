@@ -63,6 +63,9 @@ Bytes Filler(std::size_t count, std::uint8_t value);
 Bytes NameRecord(const std::string& name);
 // The time stamp record: seconds, then zone code and zone information (0).
 Bytes TimeStampRecord(std::uint32_t seconds, bool bigEndian);
+// The decoder-table record as cameras write it: the table set, then three
+// words the decode does not use.
+Bytes DecoderTableRecord(std::uint32_t tableSet, bool bigEndian);
 
 // A file shaped like a camera's: the root holds the raw data and the thumbnail
 // and a properties sub-heap, which holds the make/model, shot and sensor
@@ -87,6 +90,10 @@ struct CameraFileOptions {
   // The thumbnail stored before the raw data, so that a file cut inside its
   // raw data keeps it whole.
   bool thumbnailFirst = false;
+  // Real compressed raw data (see RawEncoder.h) in place of rawDataSize filler
+  // bytes, and the table set its decoder-table record names (unset: filler).
+  Bytes rawData;
+  int decoderTableSet = -1;
 };
 Bytes MakeCameraFile(const CameraFileOptions& options = {});
 
