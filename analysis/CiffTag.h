@@ -12,6 +12,12 @@ namespace CrwTag {
 constexpr std::uint16_t kMakeModel = 0x080A;
 constexpr std::uint16_t kShotInfo = 0x102A;
 constexpr std::uint16_t kSensorInfo = 0x1031;
+// Which photo a file holds: the names the camera gave it and its THM
+// ("CRW_1234.CRW", "CRW_1234.THM", zero-padded), and the camera's clock when
+// it was shot (seconds, then two words of time zone).
+constexpr std::uint16_t kOriginalFileName = 0x0816;
+constexpr std::uint16_t kThumbnailFileName = 0x0817;
+constexpr std::uint16_t kTimeStamp = 0x180E;
 // The camera's file counter (folder number times 10000 plus the photo's
 // number), stored in the image properties heap.
 constexpr std::uint16_t kFileNumber = 0x1817;

@@ -9,8 +9,10 @@
 namespace mendrake {
 
 // The photos a card recovery wrote, as a grid of their thumbnails with name,
-// size and camera under each; a damaged file is marked as such. A double
-// click asks for the file to be opened (OpenRequested).
+// shot time, size and camera under each, by the day they were shot in shot
+// order (ShotDays.h), each day under a heading of its own; a damaged file
+// shows its JPEG where it has one, marked as damaged. A double click asks for
+// the file to be opened (OpenRequested).
 class RecoveredGrid : public QListWidget {
   Q_OBJECT
 
@@ -23,8 +25,16 @@ class RecoveredGrid : public QListWidget {
 
   void ShowFiles(const std::vector<RecoveredFile>& files);
 
+ protected:
+  // Headings span the whole width, so that each day starts a row of its own.
+  void resizeEvent(QResizeEvent* event) override;
+
  signals:
   void OpenRequested(const QString& path);
+
+ private:
+  void AddHeading(const QString& title);
+  void FitHeadings();
 };
 
 }  // namespace mendrake

@@ -265,3 +265,7 @@ MENDRAKE_BENCH_RUNS=$(( runs > 5 ? 5 : runs )) bash "$(dirname "$0")/hostile-car
 # as it builds its card with mkfs.vfat and mtools).
 echo "== fragmented card recovery vs photorec"
 MENDRAKE_BENCH_RUNS=$(( runs > 3 ? 3 : runs )) bash "$(dirname "$0")/fragmented-bench.sh" "$build_dir"
+
+# Names, shot times and THM files on a deleted and a quick-formatted FAT16 card.
+echo "== names, dates and THMs"
+bash "$(dirname "$0")/names-bench.sh" "$build_dir"

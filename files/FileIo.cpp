@@ -4,6 +4,7 @@
 #include "files/FileIo.h"
 
 #include "files/FileError.h"
+#include "files/FileTimes.h"
 
 namespace mendrake {
 
@@ -14,6 +15,10 @@ std::string PendingFile::CommitUnderFreeName() {
   }
   throw FileError(path_,
                   "cannot create the file: no free name up to \"" + NumberedName(path_, kMaxFreeNameNumber) + "\"");
+}
+
+bool PendingFile::SetModificationTime(std::int64_t systemSeconds) {
+  return mendrake::SetModificationTime(file_.get(), systemSeconds);
 }
 
 std::string NumberedName(const std::string& path, int n) {

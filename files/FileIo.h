@@ -76,6 +76,10 @@ class PendingFile {
   // without a pass through this process where the file systems allow it.
   void CopyFrom(int sourceFd, const std::string& sourcePath, std::int64_t offset, std::int64_t count);
 
+  // Gives the file the modification time systemSeconds (see FileTimes.h);
+  // call it after the last write. False when the file system refuses.
+  bool SetModificationTime(std::int64_t systemSeconds);
+
   // Places the file under its name, replacing a file of that name.
   void Commit();
   // Places the file under name without replacing anything, as the file

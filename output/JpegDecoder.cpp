@@ -16,13 +16,21 @@ namespace {
 struct JumpingErrorManager {
   jpeg_error_mgr base;
   std::jmp_buf jump;
+  // A warning ends the decode too: a picture that must lie whole stops at
+  // its first fault, before the decoder fills in the rest at full cost.
+  bool warningsFail = false;
 };
 
 [[noreturn]] void JumpOnError(j_common_ptr info) {
   std::longjmp(reinterpret_cast<JumpingErrorManager*>(info->err)->jump, 1);
 }
 
-void IgnoreMessage(j_common_ptr /*info*/, int /*level*/) {}
+// Warnings (level -1) are counted, not shown; trace messages are dropped.
+void CountWarning(j_common_ptr info, int level) {
+  if (level >= 0) return;
+  ++info->err->num_warnings;
+  if (reinterpret_cast<JumpingErrorManager*>(info->err)->warningsFail) JumpOnError(info);
+}
 
 void StopAfterTooManyScans(j_common_ptr info) {
   if (info->is_decompressor) {
@@ -36,7 +44,7 @@ void StopAfterTooManyScans(j_common_ptr info) {
 void Install(jpeg_decompress_struct& info, JumpingErrorManager& errors, jpeg_progress_mgr& progress) {
   info.err = jpeg_std_error(&errors.base);
   errors.base.error_exit = JumpOnError;
-  errors.base.emit_message = IgnoreMessage;
+  errors.base.emit_message = CountWarning;
   progress.progress_monitor = StopAfterTooManyScans;
 }
 
@@ -85,11 +93,13 @@ void ReadOnToTheEnd(jpeg_decompress_struct& info) {
 }
 
 // Reads the header and, when picture is given, decodes the whole picture into it.
-bool RunDecoder(std::span<const std::uint8_t> bytes, int& width, int& height, RgbBitmap* picture) {
+bool RunDecoder(std::span<const std::uint8_t> bytes, int& width, int& height, RgbBitmap* picture,
+                bool warningsFail = false) {
   jpeg_decompress_struct info;
   JumpingErrorManager errors;
   jpeg_progress_mgr progress;
   Install(info, errors, progress);
+  errors.warningsFail = warningsFail;
   if (setjmp(errors.jump)) {
     jpeg_destroy_decompress(&info);
     return false;
@@ -125,6 +135,12 @@ bool DecodeJpeg(std::span<const std::uint8_t> bytes, RgbBitmap& picture) {
   int width = 0;
   int height = 0;
   return RunDecoder(bytes, width, height, &picture);
+}
+
+bool DecodeWholeJpeg(std::span<const std::uint8_t> bytes, RgbBitmap& picture) {
+  int width = 0;
+  int height = 0;
+  return RunDecoder(bytes, width, height, &picture, true);
 }
 
 }  // namespace mendrake

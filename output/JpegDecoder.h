@@ -42,4 +42,10 @@ bool ReadJpegHeader(std::span<const std::uint8_t> bytes, int& width, int& height
 // early decodes as far as it goes, and the decoder's fill for the rest.
 bool DecodeJpeg(std::span<const std::uint8_t> bytes, RgbBitmap& picture);
 
+// The same, but any warning fails it too: data that ends early, corrupt data
+// the decoder would fill in, bytes between the last scan and the end marker.
+// True only for a picture that lies whole in bytes, as a JPEG recovered
+// without its file must.
+bool DecodeWholeJpeg(std::span<const std::uint8_t> bytes, RgbBitmap& picture);
+
 }  // namespace mendrake

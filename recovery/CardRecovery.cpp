@@ -2,22 +2,32 @@
 
 #include "files/Utf8Path.h"
 
+#include "analysis/CrwRecords.h"
 #include "analysis/FileImage.h"
+#include "cardfs/CardDirectories.h"
 #include "cardfs/CardFileSystem.h"
 #include "cardfs/ClusterGrid.h"
 #include "files/ByteSearch.h"
 #include "files/FileError.h"
 #include "recovery/CrwEnd.h"
 #include "recovery/CrwStructureCheck.h"
+#include "output/JpegDecoder.h"
+#include "recovery/DamagedJpeg.h"
 #include "recovery/EndPairing.h"
 #include "recovery/FileSignatures.h"
 #include "recovery/PieceJoin.h"
 #include "recovery/ReadAhead.h"
+#include "recovery/PhotoName.h"
 #include "recovery/RecoveryOutput.h"
+#include "recovery/ShotTime.h"
+#include "recovery/ThmMatch.h"
+#include "recovery/ThmScan.h"
 #include "recovery/WorkBudget.h"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
+#include <set>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -77,6 +87,8 @@ class CardScan final : public PieceSink {
       // Scanned so far, for the work budget the block's windows may spend.
       summary_.scanned = blockEnd;
       ObserveFileSystem(block.bytes, block.start, block.count);
+      thms_.Observe(block.bytes, block.start, block.count);
+      directories_.Observe(block.bytes, block.start, block.count);
       FindHeaders(bytes, bufferStart, length);
       Extend(bytes, bufferStart, blockEnd);
       if (joiner_.Waiting() && !fileSystem_.Volume()) joiner_.SetGrid(Grid());
@@ -90,6 +102,9 @@ class CardScan final : public PieceSink {
     // Without a boot sector the grid is inferred as headers are met; the
     // one it came to is logged once the card has been read.
     if (piecesWaited_) LogGrid();
+    thms_.Finish();
+    WriteThms();
+    if (!summary_.cancelled) ReportNamedNotRecovered();
     return Finish();
   }
 
@@ -264,14 +279,40 @@ class CardScan final : public PieceSink {
       ++summary_.damagedNotWritten;
       return;
     }
-    const std::string stem = "CRW_at_" + std::to_string(start) + ".damaged";
+    const std::span<const std::uint8_t> kept(bytes, static_cast<std::size_t>(size));
+    const std::int64_t pixelsEarned =
+        summary_.scanned / DamagedJpegLimits::kCardBytesPerPixel + kMaxJpegPixels - jpegPixelsSpent_;
+    const std::optional<CrwHeader> header = CrwHeaderAt(bytes, size);
+    const DamagedJpeg jpeg = header ? FindDamagedJpeg(kept, header->bigEndian, header->length, start, pixelsEarned)
+                                    : DamagedJpeg{};
+    jpegPixelsSpent_ += jpeg.pixelsDecoded;
+    // The card's directory may still say which photo this was.
+    const std::string named = CameraNameStem(DirectoryName(start), ".CRW");
+    const std::string stem = named.empty() ? PlaceStem(start) : named;
     // Counted once written: a full output disk stops the run in the write.
-    const std::string name = output_.WriteDamaged(stem, std::span(bytes, static_cast<std::size_t>(size)));
+    const RecoveryOutput::WrittenDamaged written = output_.WriteDamaged(stem, kept, kept.subspan(jpeg.start, jpeg.size));
     ++summary_.damaged;
-    if (!name.empty()) summary_.files.push_back({Utf8Of(output_.Folder() / PathFromUtf8(name)), {}, size, {}, true});
-    const std::string how = name.empty() ? "not written: every name of " + stem + " is taken"
-                                         : name + ", " + std::to_string(size) + " bytes kept";
-    log_.Append("At " + std::to_string(start) + ": " + how + ", damaged: " + whyDamaged);
+    filesAt_.insert(start);
+    if (!written.name.empty()) {
+      RecoveredFile file;
+      file.path = Utf8Of(output_.Folder() / PathFromUtf8(written.name));
+      if (!written.jpeg.empty()) file.thumbnail = Utf8Of(output_.Folder() / PathFromUtf8(written.jpeg));
+      file.size = size;
+      file.damaged = true;
+      summary_.files.push_back(std::move(file));
+    }
+    const std::string how = written.name.empty() ? "not written: every name of " + stem + ".damaged is taken"
+                                                 : written.name + ", " + std::to_string(size) + " bytes kept";
+    log_.Append("At " + std::to_string(start) + ": " + how + ", damaged: " + whyDamaged + JpegNote(jpeg, written));
+  }
+
+  // What the line of a damaged file says of its JPEG.
+  static std::string JpegNote(const DamagedJpeg& jpeg, const RecoveryOutput::WrittenDamaged& written) {
+    if (jpeg.size == 0 || written.name.empty()) return {};
+    const std::string size = std::to_string(jpeg.width) + "x" + std::to_string(jpeg.height);
+    if (written.jpeg.empty()) return "; its JPEG, " + size + ", not written: every name of it is taken";
+    const std::string besideName = written.name.substr(0, written.name.size() - 8) + ".jpg";
+    return "; its JPEG, " + size + ", written" + (written.jpeg == besideName ? "" : " as " + written.jpeg);
   }
 
   void Joined(std::int64_t start, const FileImage& bytes, const CrwEnd& end, std::int64_t gapClusters) override {
@@ -282,13 +323,13 @@ class CardScan final : public PieceSink {
   // The file of end.trueSize bytes at the start of bytes, found at start on the card.
   void WriteFile(std::int64_t start, const FileImage& bytes, const CrwEnd& end, const std::string& how) {
     const std::string at = "At " + std::to_string(start) + ": ";
-    char number[16];
-    std::snprintf(number, sizeof number, "%04u", end.fileNumber % 10000);
-    const std::string placeStem = "CRW_at_" + std::to_string(start);
-    const std::string stem = end.fileNumber ? std::string("CRW_") + number : placeStem;
     const std::span<const std::uint8_t> file(bytes.Data(), static_cast<std::size_t>(end.trueSize));
+    const std::optional<CrwHeader> header = CrwHeaderAt(bytes.Data(), end.trueSize);
+    const CrwRecords records = header ? ReadCrwRecords(file, header->bigEndian, header->length) : CrwRecords{};
+    const std::string placeStem = PlaceStem(start);
+    const std::string stem = PhotoStem(records, DirectoryName(start), start);
     const RecoveryOutput::Written written =
-        output_.WriteCrw(stem, placeStem, file, file.subspan(end.thumbnailStart, end.thumbnailSize));
+        output_.WriteCrw(stem, placeStem, file, file.subspan(end.thumbnailStart, end.thumbnailSize), records.shotTime);
     summary_.lastThumbnail = output_.LastThumbnail();
     if (written.base.empty()) {
       ++summary_.damaged;
@@ -297,18 +338,130 @@ class CardScan final : public PieceSink {
       return;
     }
     ++summary_.recovered;
+    filesAt_.insert(start);
     if (!how.empty()) ++summary_.joined;
     // A file found twice on one card (a copy of a photo) is kept once, under
     // the name it got first; the line says so rather than leave a name that
     // seems to be missing.
     if (!written.repeated) {
-      summary_.files.push_back({Utf8Of(output_.Folder() / PathFromUtf8(written.base + ".CRW")),
-                                end.thumbnailSize > 0 ? summary_.lastThumbnail : "", end.trueSize, end.makeAndModel,
-                                false});
+      RecoveredFile recovered;
+      recovered.path = Utf8Of(output_.Folder() / PathFromUtf8(written.base + ".CRW"));
+      if (end.thumbnailSize > 0) recovered.thumbnail = summary_.lastThumbnail;
+      recovered.size = end.trueSize;
+      recovered.camera = end.makeAndModel;
+      recovered.shotTime = records.shotTime;
+      summary_.files.push_back(std::move(recovered));
+      photos_.push_back({summary_.files.size() - 1, written.base, stem, records});
     }
     log_.Append(at + written.base + ".CRW, " + std::to_string(end.trueSize) + " bytes, " +
                 (end.makeAndModel.empty() ? "no make or model" : end.makeAndModel) + how +
                 (written.repeated ? "; the same bytes as a file found before, kept once" : ""));
+  }
+
+  // Each THM held goes beside the CRW file it matches, named as that file's
+  // record names it where the CRW file has the name the camera gave it;
+  // beside a CRW file that took another name, under that name with ".THM".
+  void WriteThms() {
+    std::vector<PhotoShot> shots;
+    for (const WrittenPhoto& photo : photos_) {
+      shots.push_back({photo.records.shotTime, photo.records.fileNumber, photo.stem});
+    }
+    std::vector<ThmFile>& thms = thms_.Held();
+    for (ThmFile& thm : thms) thm.directoryStem = DirectoryThmStem(thm.position);
+    const std::vector<ThmMatch> matches = MatchThms(shots, thms);
+    summary_.thmsUnmatched += thms_.NotHeld();
+    for (std::size_t i = 0; i < thms.size(); ++i) {
+      const std::string at = "THM at " + std::to_string(thms[i].position) + ": ";
+      if (matches[i].kind == ThmMatch::Kind::kNoPhoto) {
+        ++summary_.thmsUnmatched;
+        continue;
+      }
+      if (matches[i].kind == ThmMatch::Kind::kTied) {
+        ++summary_.thmsUnmatched;
+        std::string names;
+        for (std::size_t k = 0; k < matches[i].tied.size(); ++k) {
+          names += (k == 0 ? "" : k + 1 == matches[i].tied.size() ? " and " : ", ") +
+                   photos_[static_cast<std::size_t>(matches[i].tied[k])].base + ".CRW";
+        }
+        log_.Append(at + "not written: " + names + " were shot in its second (" + ShotTimeText(thms[i].shotTime) +
+                    ") and no file number tells which it belongs to");
+        continue;
+      }
+      const WrittenPhoto& photo = photos_[static_cast<std::size_t>(matches[i].photo)];
+      const std::string recorded = CameraNameStem(photo.records.thumbnailFileName, ".THM");
+      const std::string name = photo.base == photo.stem && !recorded.empty() ? photo.records.thumbnailFileName
+                                                                               : photo.base + ".THM";
+      const std::string placed = output_.WriteThm(name, thms[i].bytes, thms[i].shotTime);
+      if (placed.empty()) {
+        ++summary_.thmsUnmatched;
+        log_.Append(at + "not written: every name of " + name + " is taken");
+        continue;
+      }
+      ++summary_.thms;
+      summary_.files[photo.file].thm = Utf8Of(output_.Folder() / PathFromUtf8(placed));
+      log_.Append(at + placed + " beside " + photo.base + ".CRW");
+    }
+  }
+
+  // The name the card's directories give the file whose first cluster starts
+  // at position; empty when none does, or only a deleted entry that lost its
+  // first letter.
+  std::string DirectoryName(std::int64_t position) const {
+    const std::optional<std::uint32_t> cluster = ClusterAt(position);
+    const NamedFile* named = cluster ? directories_.ByFirstCluster(*cluster) : nullptr;
+    return named && !named->firstLetterLost ? named->name : std::string();
+  }
+
+  // The stem of the THM name the card's directories give the file at position.
+  std::string DirectoryThmStem(std::int64_t position) const {
+    const std::optional<std::uint32_t> cluster = ClusterAt(position);
+    const NamedFile* named = cluster ? directories_.ByFirstCluster(*cluster) : nullptr;
+    if (!named || named->name.size() <= 4) return {};
+    std::string extension = named->name.substr(named->name.size() - 4);
+    for (char& c : extension) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return extension == ".THM" ? named->name.substr(0, named->name.size() - 4) : std::string();
+  }
+
+  std::optional<std::uint32_t> ClusterAt(std::int64_t position) const {
+    const std::optional<FatVolume>& volume = fileSystem_.Volume();
+    if (!volume || volume->kind == FatVolume::Kind::kExFat || position < volume->dataStart ||
+        (position - volume->dataStart) % volume->clusterSize != 0) {
+      return std::nullopt;
+    }
+    return static_cast<std::uint32_t>((position - volume->dataStart) / volume->clusterSize + 2);
+  }
+
+  // One line for each CRW file the card's directories name that did not come
+  // back, neither whole nor damaged, and that is not on the card as it is.
+  void ReportNamedNotRecovered() {
+    const std::optional<FatVolume>& volume = fileSystem_.Volume();
+    if (!volume) return;
+    for (const NamedFile& named : directories_.Files()) {
+      if (!NamesCrwFile(named.name)) continue;
+      const std::int64_t at = volume->dataStart + (std::int64_t{named.firstCluster} - 2) * volume->clusterSize;
+      if (filesAt_.count(at) > 0 || (!named.deleted && ListedOnTheCard(at))) continue;
+      ++summary_.namedNotRecovered;
+      log_.Append(named.name + ", " + GroupedDigits(named.size) + " bytes, " +
+                  (named.deleted ? "deleted" : "named in a directory the card's FAT no longer backs") +
+                  ": not recovered, no CRW file came back from its first cluster (byte " + GroupedDigits(at) + ")");
+    }
+  }
+
+  static bool NamesCrwFile(const std::string& name) {
+    if (name.size() < 4) return false;
+    std::string extension = name.substr(name.size() - 4);
+    for (char& c : extension) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return extension == ".CRW";
+  }
+
+  static std::string GroupedDigits(std::int64_t value) {
+    const std::string digits = std::to_string(value);
+    std::string grouped;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+      if (i > 0 && digits[i - 1] != '-' && (digits.size() - i) % 3 == 0) grouped += ',';
+      grouped += digits[i];
+    }
+    return grouped;
   }
 
   // The card's boot sector and FAT stream past first; the grid is logged once
@@ -357,6 +510,19 @@ class CardScan final : public PieceSink {
   bool gridLogged_ = false;
   bool piecesWaited_ = false;
   Window window_;
+  // The CRW files written, for their THMs: where each stands in summary_.files,
+  // the name it took, the name it was meant to take, and its records.
+  struct WrittenPhoto {
+    std::size_t file;
+    std::string base;
+    std::string stem;
+    CrwRecords records;
+  };
+  std::vector<WrittenPhoto> photos_;
+  std::int64_t jpegPixelsSpent_ = 0;  // by the searches for damaged files' JPEGs
+  CardDirectories directories_;
+  std::set<std::int64_t> filesAt_;  // where each file written (or found again) began
+  ThmScan thms_{[this](std::int64_t position) { return ListedOnTheCard(position); }};
   FileImage scratch_;
   WorkBudget budget_;
   PieceJoiner joiner_{*this, scratch_, budget_};
@@ -410,7 +576,14 @@ std::string RecoverySummaryLine(const RecoverySummary& summary) {
          " damaged, from " + ShownBytes(summary.scanned) + " in " + seconds +
          (summary.damagedNotWritten > 0
               ? "; " + std::to_string(summary.damagedNotWritten) + " damaged pieces counted, not written"
-              : "");
+              : "") +
+         (summary.thms > 0 ? "; " + std::to_string(summary.thms) + (summary.thms == 1 ? " THM file" : " THM files") +
+                                 " written beside " + (summary.thms == 1 ? "its CRW file" : "their CRW files")
+                           : "") +
+         (summary.thmsUnmatched > 0 ? "; " + std::to_string(summary.thmsUnmatched) +
+                                          (summary.thmsUnmatched == 1 ? " THM file matches" : " THM files match") +
+                                          " no CRW file written, not written"
+                                    : "");
 }
 
 std::string ListedFilesLine(int listed) {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,7 +28,11 @@ struct RecoveredFile {
   std::string thumbnail;  // its thumbnail written beside it; empty when it has none
   std::int64_t size = 0;
   std::string camera;     // make and model; empty when the file names none
-  bool damaged = false;   // kept as found, without a true end
+  bool damaged = false;   // kept as found, without a true end; thumbnail is then its JPEG found whole
+  // The camera's clock when the photo was taken (ShotTime.h); none when the
+  // file records no time, and for a damaged file.
+  std::optional<std::int64_t> shotTime;
+  std::string thm;        // the camera's THM file written beside it; empty when none was
 };
 
 // What a scan recovers besides what it always does.
@@ -53,6 +58,12 @@ struct RecoverySummary {
   bool cancelled = false;
   // The output disk filled: the scan stopped at the file it could not write.
   bool outputFull = false;
+  int thms = 0;           // THM files written beside their CRW files
+  // THM files found that match no CRW file written (or match several and
+  // nothing tells which), not written; those past ThmScanLimits included.
+  int thmsUnmatched = 0;
+  // CRW files the card's directories name that did not come back, one line each.
+  int namedNotRecovered = 0;
   // The thumbnail written last, for a preview; empty when none was written.
   std::string lastThumbnail;
   // Every file written, in card order; a photo found twice is listed once.

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <span>
 #include <string>
 #include <utility>
@@ -28,14 +29,26 @@ class RecoveryOutput {
   // thumbnail, when it has one, as the same name with ".jpg", so that the pair
   // keeps one name. When the names of stem have run out, the pair goes under
   // fallbackStem (a name of the file's place on the card) instead; when those
-  // have run out too, nothing is written and the base is empty. Throws
-  // FileError when the folder fails.
+  // have run out too, nothing is written and the base is empty. Both files
+  // are dated to shotTime (the camera's clock, CrwRecords.h) when it is
+  // known, else to now. Throws FileError when the folder fails.
   Written WriteCrw(const std::string& stem, const std::string& fallbackStem, std::span<const std::uint8_t> file,
-                   std::span<const std::uint8_t> thumbnail);
+                   std::span<const std::uint8_t> thumbnail, std::optional<std::int64_t> shotTime = {});
 
-  // Writes a damaged piece under name (or "name (n)") and returns the name
-  // taken, or an empty name when its names have run out. Throws FileError.
-  std::string WriteDamaged(const std::string& name, std::span<const std::uint8_t> bytes);
+  // Writes a damaged piece as "stem.damaged" (or "stem (n).damaged") and, when
+  // it is given, the JPEG found whole in it as the same name with ".jpg".
+  // Returns the names taken (file names, without the folder); empty when the
+  // names of stem have run out. Throws FileError.
+  struct WrittenDamaged {
+    std::string name;
+    std::string jpeg;  // empty when none was given or its name was taken
+  };
+  WrittenDamaged WriteDamaged(const std::string& stem, std::span<const std::uint8_t> bytes,
+                              std::span<const std::uint8_t> jpeg = {});
+
+  // Writes a THM file under name (or "name (n)") dated to shotTime and
+  // returns the file name taken, or empty when its names have run out.
+  std::string WriteThm(const std::string& name, std::span<const std::uint8_t> bytes, std::int64_t shotTime);
 
   const std::filesystem::path& Folder() const { return folder_; }
 
@@ -43,7 +56,11 @@ class RecoveryOutput {
   const std::string& LastThumbnail() const { return lastThumbnail_; }
 
  private:
-  std::string PlacePair(PendingFile& crw, const std::string& stem, std::span<const std::uint8_t> thumbnail);
+  std::string PlacePair(PendingFile& file, const std::string& stem, const std::string& extension,
+                        std::span<const std::uint8_t> companion);
+  // Writes a file beside one placed as base: base plus extension, or a free name of its own.
+  std::string PlaceCompanion(const std::string& base, const std::string& extension,
+                             std::span<const std::uint8_t> bytes, std::optional<std::int64_t> shotTime);
   std::string RepeatOf(std::span<const std::uint8_t> file) const;
 
   std::filesystem::path folder_;

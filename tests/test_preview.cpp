@@ -1,4 +1,5 @@
 #include "output/JpegDecoder.h"
+#include "output/JpegExtent.h"
 #include "output/Preview.h"
 #include "tests/support/RunFixture.h"
 
@@ -54,6 +55,39 @@ Bytes WithHugeDimensions(Bytes jpeg) {
     }
   }
   throw std::runtime_error("no SOF0");
+}
+
+TEST(JpegExtent, EndsAtTheEndMarkerThroughStuffedBytesRestartsAndFill) {
+  const Bytes jpeg = MakeJpeg(48, 40);
+  Bytes followed = jpeg;
+  AppendJunk(followed, JunkKind::kRandom, 5000, 4);
+  EXPECT_EQ(JpegExtent(View(followed), followed.size()), jpeg.size());
+  // Hand-made: a segment, a scan whose data holds a stuffed FF, a restart and
+  // fill bytes before the end marker.
+  const Bytes made = {0xFF, 0xD8, 0xFF, 0xDB, 0x00, 0x04, 0x11, 0x22, 0xFF, 0xDA, 0x00, 0x03, 0x01,
+                      0x10, 0xFF, 0x00, 0x20, 0xFF, 0xD3, 0x30, 0xFF, 0xFF, 0xD9, 0x77, 0x77};
+  EXPECT_EQ(JpegExtent(View(made), made.size()), made.size() - 2);
+  EXPECT_EQ(JpegExtent(View(made), 20), 0u);                       // past maxLength: no end within it
+  EXPECT_EQ(JpegExtent(View(Prefix(jpeg, jpeg.size() - 1)), jpeg.size()), 0u);  // its end marker cut
+  EXPECT_EQ(JpegExtent(View(Filler(64, 0xD8)), 64), 0u);
+  Bytes broken = jpeg;
+  broken[2 + 2 + (broken[4] << 8 | broken[5])] = 0x00;  // the second segment no marker
+  EXPECT_EQ(JpegExtent(View(broken), broken.size()), 0u);
+}
+
+TEST(DecodeWholeJpeg, TakesOnlyAPictureThatLiesWholeInItsBytes) {
+  const Bytes jpeg = MakeJpeg(64, 48);
+  RgbBitmap picture;
+  EXPECT_TRUE(DecodeWholeJpeg(View(jpeg), picture));
+  EXPECT_EQ(picture.width, 64);
+  // Cut in its image data: the tolerant decode fills in the rest, the whole one refuses it.
+  const Bytes cut = Prefix(jpeg, ImageDataStart(jpeg) + 40);
+  EXPECT_TRUE(DecodeJpeg(View(cut), picture));
+  EXPECT_FALSE(DecodeWholeJpeg(View(cut), picture));
+  Bytes corrupt = jpeg;
+  std::fill(corrupt.begin() + static_cast<std::ptrdiff_t>(ImageDataStart(jpeg)) + 20,
+            corrupt.begin() + static_cast<std::ptrdiff_t>(ImageDataStart(jpeg)) + 60, 0xFF);
+  EXPECT_FALSE(DecodeWholeJpeg(View(corrupt), picture));
 }
 
 TEST(DecodeJpeg, RefusesPicturesLargerThanItsLimitWithoutTryingToAllocate) {

@@ -137,7 +137,20 @@ std::string HelpText() {
       "not be used, or the output disk filled up. Files the card's FAT still lists\n"
       "are counted, not copied, unless --all is given; a file written in two pieces\n"
       "is joined, and its line says so. With --list-cards: 0, also when no card is\n"
-      "attached.\n";
+      "attached.\n"
+      "\n"
+      "Names and times of recovered files (--recover):\n"
+      "  A photo takes the name its camera recorded in the file (CRW_1234.CRW);\n"
+      "  without one, the name the card's FAT directory gives it; without that,\n"
+      "  its file number (CRW_1234); without that, its place on the card\n"
+      "  (CRW_at_1048576.CRW). A name already taken gets \" (2)\", \" (3)\", ....\n"
+      "  Its thumbnail goes beside it as CRW_1234.jpg, and the camera's THM file,\n"
+      "  found on the card by its EXIF shot time, as CRW_1234.THM. Each file is\n"
+      "  dated to the photo's shot time: the camera's clock, read as local time;\n"
+      "  a file that records none is dated to the time it was written. A damaged\n"
+      "  file's own full-size JPEG, where it lies whole in the bytes kept, goes\n"
+      "  beside it as CRW_at_1048576.jpg. A photo the card's directories name\n"
+      "  that did not come back has a line of its own.\n";
   return text;
 }
 

@@ -4,6 +4,7 @@
 #include "app/PictureView.h"
 #include "app/RecoveredGrid.h"
 #include "devices/OutputOnCard.h"
+#include "recovery/ShotTime.h"
 #include "recovery/CardRecovery.h"
 #include "tests/app/WindowFixture.h"
 #include "tests/app/WindowTestMain.h"
@@ -212,23 +213,25 @@ TEST_F(WindowCards, TheRecoveredPhotosAreShownAsAGridUntilTheNextCommand) {
   RecoveredGrid& grid = *form_->Grid1;
   ASSERT_TRUE(grid.isVisible());
   EXPECT_FALSE(form_->Image1->isVisible());
-  ASSERT_EQ(grid.count(), 3);
+  // These files record no shot time: one heading over them, in card order.
+  ASSERT_EQ(grid.count(), 4);
+  EXPECT_EQ(grid.item(0)->text(), QStringLiteral("Shot time unknown, 3 photos"));
   const QString size = QString::fromStdString(DeviceSizeText(static_cast<std::int64_t>(first.size())));
-  EXPECT_EQ(grid.item(0)->text(), "CRW_0001.CRW\n" + size + "\nCanon EOS D60");
-  EXPECT_EQ(grid.item(1)->text().section('\n', 0, 0), "CRW_0001 (2).CRW");
-  EXPECT_EQ(grid.item(2)->text(), QStringLiteral("CRW_at_%1.damaged\n%2\ndamaged: no true end found")
+  EXPECT_EQ(grid.item(1)->text(), "CRW_0001.CRW\n" + size + "\nCanon EOS D60");
+  EXPECT_EQ(grid.item(2)->text().section('\n', 0, 0), "CRW_0001 (2).CRW");
+  EXPECT_EQ(grid.item(3)->text(), QStringLiteral("CRW_at_%1.damaged\n%2\ndamaged: no true end found")
                                       .arg(card.size() - kCut)
                                       .arg(QString::fromStdString(DeviceSizeText(kCut))));
   // Each photo shows its own thumbnail: blue, then red.
-  const QImage blue = grid.item(0)->icon().pixmap(RecoveredGrid::kThumbnailSize).toImage();
-  const QImage red = grid.item(1)->icon().pixmap(RecoveredGrid::kThumbnailSize).toImage();
+  const QImage blue = grid.item(1)->icon().pixmap(RecoveredGrid::kThumbnailSize).toImage();
+  const QImage red = grid.item(2)->icon().pixmap(RecoveredGrid::kThumbnailSize).toImage();
   const QPoint corner(RecoveredGrid::kThumbnailSize.width() / 2 - 30, RecoveredGrid::kThumbnailSize.height() / 2 - 20);
   EXPECT_GT(QColor(blue.pixel(corner)).blue(), 200);
   EXPECT_GT(QColor(red.pixel(corner)).red(), 200);
   EXPECT_TRUE(LogLines().last().startsWith("Recovered 2 CRW files, 1 damaged")) << LogLines().last().toStdString();
 
   // A double click opens the photo as Repair/Open does: its lines, its preview; the grid goes.
-  const QRect cell = grid.visualItemRect(grid.item(1));
+  const QRect cell = grid.visualItemRect(grid.item(2));
   QTest::mouseClick(grid.viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
   QTest::mouseDClick(grid.viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
   Settle();
@@ -243,6 +246,58 @@ TEST_F(WindowCards, TheRecoveredPhotosAreShownAsAGridUntilTheNextCommand) {
   form_->actRecover->trigger();
   EXPECT_FALSE(grid.isVisible());
   EXPECT_TRUE(LogLines().last().startsWith("Recovered 0 CRW files, 0 damaged"));
+}
+
+// A photo of the given colour shot at the camera's clock reading "YYYY:MM:DD HH:MM:SS".
+Bytes ShotPhoto(QColor colour, const char* when, std::uint32_t number) {
+  CameraFileOptions options;
+  options.thumbnail = MakeJpeg(64, 48, colour);
+  options.timeStamp = static_cast<std::uint32_t>(*ParseExifTime(when));
+  options.fileNumber = number;
+  options.thumbnailFirst = true;
+  options.rawDataSize = 20000;
+  return MakeCameraFile(options);
+}
+
+TEST_F(WindowCards, TheGridShowsThePhotosByDayInShotOrderAndADamagedFilesOwnJpeg) {
+  Bytes card(16 * 32768, 0);
+  const auto place = [&card](const Bytes& file, std::size_t cluster) {
+    std::copy(file.begin(), file.end(), card.begin() + static_cast<std::ptrdiff_t>(cluster * 32768));
+  };
+  place(ShotPhoto(Qt::blue, "2003:11:10 08:15:00", 1000003), 1);
+  place(ShotPhoto(Qt::red, "2003:11:09 17:39:26", 1000002), 3);
+  place(ShotPhoto(Qt::green, "2003:11:09 09:00:00", 1000001), 5);
+  // Cut inside its raw data, its JPEG whole: the grid shows that JPEG, marked.
+  const Bytes cut = ShotPhoto(Qt::yellow, "2003:11:10 09:00:00", 1000004);
+  constexpr std::size_t kKept = 24 * 512;  // from a sector start
+  std::copy(cut.begin(), cut.begin() + kKept, card.end() - kKept);
+  dialogs_.cardAnswer = WriteTestFile(QStringLiteral("card.img"), card);
+  dialogs_.folderAnswer = PathIn(QStringLiteral("Recovered by day"));
+  form_->actRecover->trigger();
+  ASSERT_TRUE(dialogs_.errors.empty()) << dialogs_.errors.front().toStdString();
+
+  RecoveredGrid& grid = *form_->Grid1;
+  ASSERT_EQ(grid.count(), 7);
+  EXPECT_EQ(grid.item(0)->text(), QStringLiteral("9 November 2003, 2 photos"));
+  EXPECT_TRUE(grid.item(1)->text().startsWith(QStringLiteral("CRW_0001.CRW\n09:00:00, ")));
+  EXPECT_TRUE(grid.item(2)->text().startsWith(QStringLiteral("CRW_0002.CRW\n17:39:26, ")));
+  EXPECT_EQ(grid.item(3)->text(), QStringLiteral("10 November 2003, 1 photo"));
+  EXPECT_TRUE(grid.item(4)->text().startsWith(QStringLiteral("CRW_0003.CRW\n08:15:00, ")));
+  EXPECT_EQ(grid.item(5)->text(), QStringLiteral("Shot time unknown, 1 photo"));
+  EXPECT_TRUE(grid.item(6)->text().startsWith(QStringLiteral("CRW_at_")));
+  EXPECT_TRUE(grid.item(6)->text().endsWith(QStringLiteral("\ndamaged: its JPEG shown"))) << grid.item(6)->text().toStdString();
+  // Headings open nothing and take the whole width: each day starts a row.
+  EXPECT_FALSE(grid.item(0)->flags() & Qt::ItemIsSelectable);
+  EXPECT_GT(grid.visualItemRect(grid.item(4)).top(), grid.visualItemRect(grid.item(2)).bottom());
+  const QImage damaged = grid.item(6)->icon().pixmap(RecoveredGrid::kThumbnailSize).toImage();
+  // Away from the white patch in the picture's middle.
+  const QColor middle(damaged.pixel(20, 20));
+  EXPECT_GT(middle.red(), 200);
+  EXPECT_GT(middle.green(), 200);
+  EXPECT_LT(middle.blue(), 90);
+  const QColor band(damaged.pixel(4, RecoveredGrid::kThumbnailSize.height() - 4));  // a 4:3 picture fills the cell
+  EXPECT_GT(band.red(), 120);
+  EXPECT_LT(band.green(), 120);
 }
 
 TEST_F(WindowCards, PhotosTheCardStillListsAreCountedAndCopiedOnlyWhenAskedFor) {
@@ -287,7 +342,7 @@ TEST_F(WindowCards, AFullOutputDiskIsToldAndWhatWasWrittenIsShown) {
   EXPECT_TRUE(dialogs_.errors.front().startsWith("Stopped: the output disk is full. 2 CRW files, 0 damaged, were written."))
       << dialogs_.errors.front().toStdString();
   EXPECT_EQ(LogLines().last(), dialogs_.errors.front());
-  EXPECT_EQ(form_->Grid1->count(), 2);
+  EXPECT_EQ(form_->Grid1->count(), 3);  // their heading and the two
   EXPECT_TRUE(form_->Grid1->isVisible());
 }
 

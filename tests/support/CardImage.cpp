@@ -65,6 +65,9 @@ bool MakeFatCardImage(const std::string& path, const CardImageOptions& options, 
   if (options.deleted && RunShell("mdel -i " + image + " '::DCIM/100CANON/*'") != 0) {
     return Fail(why, "mdel (mtools) failed");
   }
+  if (options.formatted && RunShell(format + " " + ShellQuoted(path) + " " + std::to_string(fsSectors / 2)) != 0) {
+    return Fail(why, "mkfs.vfat (dosfstools) failed");
+  }
   return true;
 }
 

@@ -19,6 +19,10 @@ struct CardImageOptions {
   // The files are deleted again (mdel), as a computer deletes them: their
   // bytes stay, the FAT no longer lists them.
   bool deleted = false;
+  // The card is formatted again after the files were copied (mkfs.vfat, a
+  // quick format): new tables and an empty root directory; the data area,
+  // the DCIM folders' clusters among it, stays as it was.
+  bool formatted = false;
 };
 
 // Writes the image to path; false (with why) when a tool failed or is missing.

@@ -134,6 +134,20 @@ Bytes SensorInfoRecord(std::uint16_t width, std::uint16_t height, bool bigEndian
 
 Bytes Filler(std::size_t count, std::uint8_t value) { return Bytes(count, value); }
 
+Bytes NameRecord(const std::string& name) {
+  Bytes record(name.begin(), name.end());
+  record.resize(std::max<std::size_t>(32, name.size() + 1), 0);
+  return record;
+}
+
+Bytes TimeStampRecord(std::uint32_t seconds, bool bigEndian) {
+  Bytes record;
+  Put32(record, seconds, bigEndian);
+  Put32(record, 0, bigEndian);
+  Put32(record, 0, bigEndian);
+  return record;
+}
+
 Bytes DecoderTableRecord(std::uint32_t tableSet, bool bigEndian) {
   Bytes record;
   Put32(record, tableSet, bigEndian);
@@ -151,14 +165,18 @@ Bytes MakeCameraFile(const CameraFileOptions& options) {
                             : Filler(64, 0x44));
   }
   HeapBuilder camera;
-  camera.Record(0x080A, MakeModelRecord(options.make, options.model)).Inline(0x5817, 1, 2);
+  camera.Record(0x080A, MakeModelRecord(options.make, options.model)).Inline(0x5817, options.fileNumber, 2);
   HeapBuilder properties;
   properties.SubHeap(0x300B, exif).SubHeap(0x2807, camera).Inline(0x5029, 3, 4);
+  if (options.timeStamp) properties.Record(0x180E, TimeStampRecord(*options.timeStamp, options.bigEndian));
+  if (!options.originalFileName.empty()) properties.Record(0x0816, NameRecord(options.originalFileName));
+  if (!options.thumbnailFileName.empty()) properties.Record(0x0817, NameRecord(options.thumbnailFileName));
 
   CrwFile file;
   file.bigEndian = options.bigEndian;
+  if (options.hasThumbnail && options.thumbnailFirst) file.root.Record(0x2007, options.thumbnail);
   file.root.Record(0x2005, options.rawData.empty() ? Filler(options.rawDataSize, 0x5A) : options.rawData);
-  if (options.hasThumbnail) file.root.Record(0x2007, options.thumbnail);
+  if (options.hasThumbnail && !options.thumbnailFirst) file.root.Record(0x2007, options.thumbnail);
   file.root.SubHeap(0x300A, properties);
   return file.Build();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,10 @@ Bytes MakeModelRecord(const std::string& make, const std::string& model);
 Bytes ShotInfoRecord(std::uint16_t whiteBalance, bool bigEndian);
 Bytes SensorInfoRecord(std::uint16_t width, std::uint16_t height, bool bigEndian);
 Bytes Filler(std::size_t count, std::uint8_t value);
+// A name record as cameras store it: the text in 32 bytes, zero-padded.
+Bytes NameRecord(const std::string& name);
+// The time stamp record: seconds, then zone code and zone information (0).
+Bytes TimeStampRecord(std::uint32_t seconds, bool bigEndian);
 // The decoder-table record as cameras write it: the table set, then three
 // words the decode does not use.
 Bytes DecoderTableRecord(std::uint32_t tableSet, bool bigEndian);
@@ -76,6 +81,15 @@ struct CameraFileOptions {
   Bytes thumbnail = Filler(512, 0xD8);
   bool hasThumbnail = true;  // false leaves the thumbnail record out
   bool hasDecoderTable = true;  // false leaves the decoder table record out
+  // Which photo it is, as the camera records it in the properties heap:
+  // empty names and no time leave those records out.
+  std::uint32_t fileNumber = 1;
+  std::string originalFileName;   // "CRW_1234.CRW"
+  std::string thumbnailFileName;  // "CRW_1234.THM"
+  std::optional<std::uint32_t> timeStamp;  // seconds on the camera's clock
+  // The thumbnail stored before the raw data, so that a file cut inside its
+  // raw data keeps it whole.
+  bool thumbnailFirst = false;
   // Real compressed raw data (see RawEncoder.h) in place of rawDataSize filler
   // bytes, and the table set its decoder-table record names (unset: filler).
   Bytes rawData{};

@@ -12,6 +12,12 @@ std::uint8_t TestPixel(int x, int y, int channel);
 // (stored as YCbCr) or, with cmyk, as four-component CMYK data.
 Bytes MakeJpeg(int width, int height, bool cmyk = false, int quality = 95);
 
+// A camera's THM file: a 160x120 JPEG whose first segment is EXIF data with
+// DateTimeOriginal ("2003:11:10 17:39:26") and, when fileNumber is not 0,
+// Canon's maker note naming the photo's file number.
+Bytes MakeThm(const std::string& dateTimeOriginal, std::uint32_t fileNumber = 0, int width = 160, int height = 120,
+              int quality = 95);
+
 // Offset of the first byte of entropy-coded data (just past the SOS segment).
 std::size_t ImageDataStart(const Bytes& jpeg);
 

@@ -2,11 +2,14 @@
 // JPEG thumbnail and junk after its true end, or with --photo a camera's file
 // whose raw data is a synthetic photo compressed as the camera does, for
 // benchmarks, screenshots, fuzz seeds and the comparison with other readers.
+#include "recovery/ShotTime.h"
 #include "tests/support/CrwBuilder.h"
+#include "tests/support/JpegMaker.h"
 #include "tests/support/PhotoFile.h"
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <exception>
 #include <string>
 #include <string_view>
@@ -28,6 +31,12 @@ int Usage() {
       "  --junk-size N     bytes of junk to append (default 0)\n"
       "  --seed N          seed of random junk (default 1)\n"
       "  --make TEXT, --model TEXT, --white-balance N\n"
+      "  --name CRW_1234.CRW  the camera's name of the file (and CRW_1234.THM its THM's)\n"
+      "  --number N        the camera's file number (default 1; 1001234 names CRW_1234)\n"
+      "  --time \"2003:11:10 17:39:26\"  the camera's clock when the photo was shot\n"
+      "  --thumbnail-first store the thumbnail before the raw data\n"
+      "  --thm FILE        also write the camera's THM of the photo (160x120, EXIF\n"
+      "                    DateTimeOriginal of --time, file number of --number)\n"
       "  --photo           real compressed raw data of a synthetic photo (the size\n"
       "                    follows from the sensor, --size does not apply; without\n"
       "                    --thumbnail, a small JPEG made for it)\n"
@@ -71,8 +80,7 @@ bool ParseJunkKind(std::string_view text, JunkKind& kind) {
   return true;
 }
 
-// The raw data record is stored first and the layout has no padding, so the
-// file grows byte for byte with it.
+// The layout has no padding, so the file grows byte for byte with the raw data record.
 bool FitRawDataToSize(CameraFileOptions& options, std::uint64_t targetSize) {
   options.rawDataSize = 1;
   const std::uint64_t overhead = mendrake::testing::MakeCameraFile(options).size() - 1;
@@ -108,6 +116,7 @@ int main(int argc, char** argv) {
   std::uint64_t seed = 1;
   JunkKind junkKind = JunkKind::kRandom;
   std::string output;
+  std::string thmPath;
 
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
@@ -152,6 +161,20 @@ int main(int argc, char** argv) {
       options.model = argv[++i];
     } else if (arg == "--white-balance" && hasValue) {
       options.whiteBalance = static_cast<std::uint16_t>(std::strtoul(argv[++i], nullptr, 10));
+    } else if (arg == "--name" && hasValue) {
+      options.originalFileName = argv[++i];
+      const std::size_t dot = options.originalFileName.rfind('.');
+      options.thumbnailFileName = options.originalFileName.substr(0, dot) + ".THM";
+    } else if (arg == "--number" && hasValue) {
+      options.fileNumber = static_cast<std::uint32_t>(std::strtoul(argv[++i], nullptr, 10));
+    } else if (arg == "--time" && hasValue) {
+      const std::optional<std::int64_t> time = mendrake::ParseExifTime(argv[++i]);
+      if (!time) return Usage();
+      options.timeStamp = static_cast<std::uint32_t>(*time);
+    } else if (arg == "--thm" && hasValue) {
+      thmPath = argv[++i];
+    } else if (arg == "--thumbnail-first") {
+      options.thumbnailFirst = true;
     } else if (!arg.starts_with("--") && output.empty()) {
       output = arg;
     } else {
@@ -185,6 +208,15 @@ int main(int argc, char** argv) {
     Bytes file = mendrake::testing::MakeCameraFile(options);
     if (junkSize > 0) mendrake::testing::AppendJunk(file, junkKind, junkSize, static_cast<std::uint32_t>(seed));
     mendrake::testing::WriteFile(output, file);
+    if (!thmPath.empty()) {
+      if (!options.timeStamp) {
+        std::fputs("crwmake: --thm needs --time\n", stderr);
+        return 2;
+      }
+      std::string when = mendrake::ShotTimeText(*options.timeStamp);
+      when[4] = when[7] = ':';
+      mendrake::testing::WriteFile(thmPath, mendrake::testing::MakeThm(when, options.fileNumber));
+    }
   } catch (const std::exception& error) {
     std::fprintf(stderr, "crwmake: %s\n", error.what());
     return 1;
