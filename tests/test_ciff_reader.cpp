@@ -31,6 +31,14 @@ namespace fs = std::filesystem;
 
 std::span<const std::uint8_t> View(const Bytes& bytes) { return {bytes.data(), bytes.size()}; }
 
+Bytes CameraFile(bool big, std::size_t rawDataSize = 4096, bool hasDecoderTable = true) {
+  CameraFileOptions options;
+  options.bigEndian = big;
+  options.rawDataSize = rawDataSize;
+  options.hasDecoderTable = hasDecoderTable;
+  return MakeCameraFile(options);
+}
+
 TEST(CiffReader, ReadsNothingThatDoesNotLieWhollyInsideTheBytes) {
   for (const bool big : {false, true}) {
     Bytes bytes;
@@ -62,7 +70,7 @@ TEST(CiffReader, ReadsNothingThatDoesNotLieWhollyInsideTheBytes) {
 
 TEST(CiffReader, FindsARecordByTagInTheSubHeapsWhereTheFileHoldsIt) {
   for (const bool big : {false, true}) {
-    const Bytes file = MakeCameraFile({.bigEndian = big, .rawDataSize = 1000});
+    const Bytes file = CameraFile(big, 1000);
     const CiffBytes bytes(View(file), big);
     const CiffHeap root(bytes, 26, static_cast<std::int64_t>(file.size()) - 26);
     // The builder puts the raw data first in the root heap.
@@ -77,7 +85,7 @@ TEST(CiffReader, FindsARecordByTagInTheSubHeapsWhereTheFileHoldsIt) {
     EXPECT_TRUE(FindCiffRecord(root, CrwTag::kDecoderTable));
     EXPECT_FALSE(FindCiffRecord(root, 0x1234));
 
-    const Bytes without = MakeCameraFile({.bigEndian = big, .hasDecoderTable = false});
+    const Bytes without = CameraFile(big, 4096, false);
     const CiffBytes other(View(without), big);
     EXPECT_FALSE(FindCiffRecord(CiffHeap(other, 26, static_cast<std::int64_t>(without.size()) - 26),
                                 CrwTag::kDecoderTable));
@@ -169,11 +177,11 @@ std::vector<std::pair<std::string, Bytes>> Corpus() {
   std::vector<std::pair<std::string, Bytes>> files;
   files.emplace_back("CanonRaw.crw", ReadFile(std::string(MENDRAKE_SAMPLES_DIR) + "/CanonRaw.crw"));
   for (const bool big : {false, true}) {
-    Bytes file = MakeCameraFile({.bigEndian = big});
+    Bytes file = CameraFile(big);
     AppendJunk(file, JunkKind::kCopyOfStart, 3000);
     files.emplace_back(big ? "built MM" : "built II", file);
   }
-  for (const char* target : {"analysis", "card", "preview"}) {
+  for (const char* target : {"analysis", "card", "preview", "raw_data"}) {
     for (const auto& entry : fs::directory_iterator(fs::path(MENDRAKE_FUZZ_CORPUS_DIR) / target)) {
       if (entry.is_regular_file()) files.emplace_back(entry.path().string(), ReadFile(entry.path().string()));
     }
