@@ -2,7 +2,10 @@
 
 #include "recovery/CardRecovery.h"
 #include "recovery/CrwStructureCheck.h"
+#include "recovery/FileEndMarks.h"
 #include "recovery/FileSignatures.h"
+#include "recovery/JoinDecision.h"
+#include "recovery/RawDataCheck.h"
 
 #include <algorithm>
 #include <cstring>
@@ -15,6 +18,9 @@ namespace {
 constexpr std::int64_t kKeptBytes = RecoveryLimits::kMaxCrwSize + EndScanLimits::kMaxDirectoryBytes;
 
 }  // namespace
+
+PieceJoiner::PieceJoiner(PieceSink& sink, FileImage& scratch, WorkBudget& budget)
+    : sink_(sink), budget_(budget), recent_(kKeptBytes), scratch_(scratch) {}
 
 std::vector<std::int64_t> PieceJoiner::SplitsOf(const FirstPiece& piece) const {
   std::vector<std::int64_t> splits;
@@ -34,6 +40,11 @@ const std::vector<std::int64_t>& PieceJoiner::Splits(Waiter& waiter) const {
     waiter.splitsGrid = grid_;
   }
   return waiter.splits;
+}
+
+void PieceJoiner::NoteOwnEnd(std::int64_t heapStart, std::int64_t end) {
+  ownEnds_[heapStart].end = end;
+  fileEnds_.insert(end);
 }
 
 void PieceJoiner::Wait(FirstPiece piece) {
@@ -58,14 +69,12 @@ void PieceJoiner::Wait(FirstPiece piece) {
   for (const RootEnd& end : ends) TryEnd(end);
 }
 
-PieceJoiner::PieceJoiner(PieceSink& sink, FileImage& scratch, WorkBudget& budget)
-    : sink_(sink), budget_(budget), recent_(kKeptBytes), scratch_(scratch) {}
-
 // An end found from here on has its heap within a file's length behind it,
 // and a second piece starts no further back than that: headers before this
 // can own none of them.
 void PieceJoiner::ForgetOwnEndsBefore(std::int64_t position) {
   ownEnds_.erase(ownEnds_.begin(), ownEnds_.lower_bound(position));
+  fileEnds_.erase(fileEnds_.begin(), fileEnds_.lower_bound(position));
 }
 
 void PieceJoiner::Feed(const std::uint8_t* bytes, std::int64_t start, std::int64_t length) {
@@ -82,6 +91,7 @@ void PieceJoiner::Feed(const std::uint8_t* bytes, std::int64_t start, std::int64
 
 void PieceJoiner::Finish() {
   ScanEnds(recent_.End());
+  WindowClosed();
   while (!waiting_.empty()) Settle(0, Unjoined(waiting_[0], "no end on the card joins it"));
   recent_.Clear();
 }
@@ -96,99 +106,228 @@ void PieceJoiner::ScanEnds(std::int64_t to) {
                   FindRootEnds(bytes, length, first - base, last - base, base, RecoveryLimits::kMaxCrwSize, ends);
                 });
   scannedTo_ = to;
-  for (const RootEnd& end : ends) {
-    if (waiting_.empty()) break;
-    TryEnd(end);
-  }
+  for (const RootEnd& end : ends) TakeEnd(end);
 }
 
-// Every waiting piece that the end fits by arithmetic and whose joined bytes
-// pass validation is a reading of the end. One reading is a join; two are a
-// tie that arithmetic and validation cannot settle (files of one size), and
-// both pieces are kept as they are rather than joined by guess.
+// An end inside the window being gathered may be a copy inside that file
+// (its raw data may hold anything): it is weighed once the file's own end is
+// known.
+void PieceJoiner::TakeEnd(const RootEnd& end) {
+  if (openWindow_ >= 0 && end.end > openWindow_ && deferred_.size() < JoinLimits::kMaxDeferredEnds) {
+    deferred_.push_back(end);
+    return;
+  }
+  TryEnd(end);
+}
+
+void PieceJoiner::WindowClosed() {
+  openWindow_ = -1;
+  std::vector<RootEnd> ends;
+  ends.swap(deferred_);
+  for (const RootEnd& end : ends) TryEnd(end);
+}
+
+// Every reading of the end is weighed, and then one decision is taken: one
+// that passes is a join; two are a tie that nothing on the card settles
+// (files of one size, holes of one size), and their pieces are kept as they
+// are rather than joined by guess.
 void PieceJoiner::TryEnd(const RootEnd& end) {
+  if (waiting_.empty()) return;
+  // Found once from the window's own bytes and once from the card's.
+  if (!fileEnds_.insert(end.end).second) return;
   if (const auto own = ownEnds_.find(end.heapStart); own != ownEnds_.end()) {
     if (own->second.end < 0) own->second.end = end.end;
     if (own->second.end >= end.end) return;  // the end of a file in one piece
   }
-  const std::int64_t maxGap = JoinLimits::MaxGap(grid_.clusterSize);
-  std::vector<Reading> readings;
+  std::vector<JoinReading> readings = ReadingsOf(end);
+  for (JoinReading& reading : readings) {
+    Weigh(reading);
+    if (reading.weight == JoinReading::Weight::kFails) {
+      waiting_[reading.waiter].rejected =
+          "the end at " + std::to_string(end.end) + " fits it, but the joined file fails its check: " + reading.fault;
+    }
+  }
+  const JoinDecision decision = DecideJoin(readings, end.end);
+  switch (decision.kind) {
+    case JoinDecision::Kind::kJoin:
+      Join(readings[decision.chosen]);
+      return;
+    case JoinDecision::Kind::kTie: {
+      std::vector<std::size_t> tied;
+      for (const JoinReading& reading : readings) {
+        if (reading.weight == JoinReading::Weight::kPasses) tied.push_back(reading.waiter);
+      }
+      std::sort(tied.begin(), tied.end());
+      tied.erase(std::unique(tied.begin(), tied.end()), tied.end());
+      for (std::size_t n = tied.size(); n-- > 0;) {
+        Settle(tied[n], waiting_[tied[n]].piece.whyDamaged + "; " + decision.why);
+      }
+      return;
+    }
+    case JoinDecision::Kind::kNone:
+    case JoinDecision::Kind::kUndecided:
+      return;
+  }
+}
+
+// The readings that arithmetic allows: each waiting piece of the end's byte
+// order, cut at each of its splits, whose second piece would begin a whole
+// number of clusters after it within the bound.
+std::vector<JoinReading> PieceJoiner::ReadingsOf(const RootEnd& end) {
+  std::vector<JoinReading> readings;
   for (std::size_t i = 0; i < waiting_.size(); ++i) {
     Waiter& waiter = waiting_[i];
     if (waiter.piece.bigEndian != end.bigEndian) continue;
     const std::int64_t size = end.FileSize(waiter.piece.headerLength);
     const std::int64_t gap = end.end - size - waiter.piece.start;
-    if (size > RecoveryLimits::kMaxCrwSize || gap <= 0 || gap > maxGap || gap % grid_.clusterSize != 0) continue;
+    if (size > RecoveryLimits::kMaxCrwSize || gap <= 0 || gap > JoinLimits::kMaxGapBytes ||
+        gap % grid_.clusterSize != 0) {
+      continue;
+    }
+    const auto pieceSize = static_cast<std::int64_t>(waiter.piece.bytes.size());
     for (const std::int64_t split : Splits(waiter)) {
       if (split >= size) break;
-      const std::string fault = Assemble(waiter, split, end);
-      if (fault.empty()) {
-        readings.push_back({i, split});
-        break;
-      }
-      waiting_[i].rejected = "the end at " + std::to_string(end.end) + " fits it, but the joined file fails its check: " + fault;
+      JoinReading reading;
+      reading.waiter = i;
+      reading.header = waiter.piece.start;
+      reading.split = split;
+      reading.size = size;
+      reading.secondFrom = end.end - (size - split);
+      reading.secondTo = end.end;
+      reading.splitAtHeader = split < pieceSize || waiter.piece.closedByHeader;
+      readings.push_back(reading);
     }
   }
-  if (readings.empty()) return;
-  if (readings.size() == 1) {
-    const Waiter& waiter = waiting_[readings[0].waiter];
-    // The reading last assembled may be another; assembled again, it may
-    // only fail for want of budget, and then the piece waits on.
-    if (!Assemble(waiter, readings[0].split, end).empty()) return;
-    const std::int64_t gap = end.end - joinedEnd_.trueSize - waiter.piece.start;
-    const std::int64_t start = waiter.piece.start;
-    joinedPieces_.push_back({start, start + readings[0].split, start});
-    joinedPieces_.push_back({start + readings[0].split + gap, end.end, start});
-    sink_.Joined(waiter.piece.start, joined_, joinedEnd_, gap / grid_.clusterSize);
-    waitingBytes_ -= static_cast<std::int64_t>(waiter.piece.bytes.size());
-    waiting_.erase(waiting_.begin() + static_cast<std::ptrdiff_t>(readings[0].waiter));
-    return;
-  }
-  std::string headers;
-  for (const Reading& reading : readings) {
-    headers += (headers.empty() ? "" : " and ") + std::to_string(waiting_[reading.waiter].piece.start);
-  }
-  const std::string tie = "the end at " + std::to_string(end.end) + " fits the headers at " + headers +
-                          " equally, so neither is joined by guess";
-  for (std::size_t n = readings.size(); n-- > 0;) {
-    Settle(readings[n].waiter, waiting_[readings[n].waiter].piece.whyDamaged + "; " + tie);
-  }
+  return readings;
 }
 
-// Puts the first split bytes of the piece and the card bytes up to the end
-// together into joined_ and validates them: the size search's success rule
-// holds at the end, and the structure checks pass. Returns why they are not
-// the file, or an empty string when they are.
-std::string PieceJoiner::Assemble(const Waiter& waiter, std::int64_t split, const RootEnd& end) {
-  const std::int64_t size = end.FileSize(waiter.piece.headerLength);
-  // Its room grows with the largest file joined, not to the largest a file may be.
-  joined_.SetSize(0);
-  joined_.Append(waiter.piece.bytes.data(), split);
-  // Paid from the card's budget: a crafted card whose ends fit every piece
-  // waiting would otherwise copy and walk a file for each.
-  const std::int64_t copied = budget_.EntriesForCopy(size);
+// The checks in the order of their cost: what the card says of the pieces'
+// clusters, then (paid from the budget before anything is copied) the
+// joined bytes' own search, structure and raw data.
+void PieceJoiner::Weigh(JoinReading& reading) {
+  reading.weight = JoinReading::Weight::kFails;
+  if (reading.fault = CardFault(reading); !reading.fault.empty()) return;
+  reading.secondAfterFileEnd = FileEndsBefore(reading.secondFrom);
+  const std::int64_t cost = budget_.EntriesToWeigh(reading.size);
   const std::int64_t left = budget_.Left(fedTo_);
-  if (left <= copied) return "no work of the card's budget was left to try it";
-  if (!CopyCard(waiter, end.end - (size - split), end.end)) return "its second piece is no longer held";
-  joinedEnd_ = FindCrwEnd(joined_, scratch_, std::min(left - copied, RecoveryLimits::kMaxEntriesPerWindow));
-  budget_.Spend(copied + joinedEnd_.entriesVisited);
-  if (!joinedEnd_.isCrw || joinedEnd_.trueSize != size) {
-    return "the size search finds no true end at " + std::to_string(size) + " bytes";
+  if (left <= cost) {
+    reading.weight = JoinReading::Weight::kUnweighed;
+    reading.fault = "no work of the card's budget was left to weigh it";
+    return;
   }
-  const std::int64_t secondPiece = end.end - (size - split);
-  if (const std::int64_t other = FileFoundWithin(secondPiece, end.end); other >= 0) {
+  budget_.Spend(cost);
+  if (!Assemble(reading)) {
+    reading.weight = JoinReading::Weight::kUnweighed;
+    reading.fault = "its second piece is no longer held";
+    return;
+  }
+  reading.end = FindCrwEnd(joined_, scratch_, std::min(left - cost, RecoveryLimits::kMaxEntriesPerWindow));
+  budget_.Spend(reading.end.entriesVisited);
+  if (reading.fault = BytesFault(reading); !reading.fault.empty()) return;
+  if (reading.fault = RawDataFault(reading); !reading.fault.empty()) return;
+  reading.weight = JoinReading::Weight::kPasses;
+}
+
+// A piece takes no cluster of a file found on the card, nor one that the
+// card's FAT gives to another file than the one at its header.
+std::string PieceJoiner::CardFault(const JoinReading& reading) const {
+  if (const std::int64_t other = FileFoundWithin(reading.secondFrom, reading.secondTo); other >= 0) {
     return "its second piece would overlap the file at " + std::to_string(other);
   }
-  // A second piece is one run of this file's clusters: where another file
-  // begins inside it, the file had more pieces (or the end is another's).
-  // Raw data has no check of its own, so this is what tells them apart.
-  for (std::int64_t at = split; at < size; at += grid_.clusterSize) {
-    if (at != joinedEnd_.thumbnailStart && CameraFileBeginsAt(joined_.Data() + at, size - at)) {
-      return "another file begins inside its second piece, at " + std::to_string(end.end - size + at);
+  if (!map_) return {};
+  const std::uint32_t owner = map_->OwnerAt(reading.header);
+  const std::int64_t cluster = map_->Volume().clusterSize;
+  const std::pair<std::int64_t, std::int64_t> pieces[] = {{reading.header, reading.header + reading.split},
+                                                          {reading.secondFrom, reading.secondTo}};
+  for (const auto& [from, to] : pieces) {
+    for (std::int64_t at = from; at < to; at += cluster) {
+      if (map_->OwnerAt(at) != owner) {
+        return "its pieces take clusters that the card's FAT gives to another file, at " + std::to_string(at);
+      }
     }
   }
-  return CrwStructureFault(joined_.Data(), size, waiter.piece.bigEndian, waiter.piece.headerLength,
-                           joinedEnd_.thumbnailStart, joinedEnd_.thumbnailSize, true);
+  return {};
+}
+
+// What the joined bytes say of themselves.
+std::string PieceJoiner::BytesFault(const JoinReading& reading) {
+  const CrwEnd& end = reading.end;
+  if (!end.isCrw || end.trueSize != reading.size) {
+    return "the size search finds no true end at " + std::to_string(reading.size) + " bytes";
+  }
+  // The pieces hold this file's clusters only: where another file begins at
+  // a cluster start inside them, the file had more pieces (or the end is
+  // another's).
+  for (std::int64_t at = grid_.clusterSize; at < reading.size; at += grid_.clusterSize) {
+    if (at != end.thumbnailStart && CameraFileBeginsAt(joined_.Data() + at, reading.size - at)) {
+      const std::int64_t card = at < reading.split ? reading.header + at : reading.secondFrom + (at - reading.split);
+      return "another file begins inside its pieces, at " + std::to_string(card);
+    }
+  }
+  const auto& piece = waiting_[reading.waiter].piece;
+  return CrwStructureFault(joined_.Data(), reading.size, piece.bigEndian, piece.headerLength, end.thumbnailStart,
+                           end.thumbnailSize, true);
+}
+
+// Nine tenths of a photo is its raw data: decoded across the seam, a foreign
+// cluster breaks it. Where the decode cannot see the seam (raw data of a kind
+// it does not know, or a seam in the low bits stored before the compressed
+// stream), the seam must be fixed by the files around it: a next file's
+// header right after the first piece, and another file's end right before
+// the second.
+std::string PieceJoiner::RawDataFault(JoinReading& reading) {
+  const RawDataCheck check =
+      CheckRawData(std::span<const std::uint8_t>(joined_.Data(), static_cast<std::size_t>(reading.size)));
+  reading.raw = check.verdict;
+  if (check.verdict == RawDataVerdict::Broken) {
+    return "its raw data breaks at byte " + std::to_string(check.brokenAt) + " of the file: " + check.reason;
+  }
+  if (check.verdict == RawDataVerdict::Plausible && reading.split >= check.signalFrom) return {};
+  if (reading.splitAtHeader && reading.secondAfterFileEnd) return {};
+  const std::string blind = check.verdict == RawDataVerdict::Plausible
+                                ? "it is cut within the low bits stored before its compressed raw data, which show no seam"
+                                : "its raw data is of no kind the decoder knows";
+  return blind + ", and " +
+         (reading.splitAtHeader ? "no file ends right before its second piece"
+                                : "no next file's header fixes where its first piece ends");
+}
+
+// Another file ends in the cluster before position: an end of a root
+// directory lies in it, a JPEG's end marker does, or the card's FAT gives it
+// to another file.
+bool PieceJoiner::FileEndsBefore(std::int64_t position) {
+  const std::int64_t from = position - grid_.clusterSize;
+  if (const auto end = fileEnds_.upper_bound(from); end != fileEnds_.end() && *end <= position) return true;
+  if (map_ && map_->OwnerAt(from) != 0 && map_->OwnerAt(from) != map_->OwnerAt(position)) return true;
+  before_.SetSize(0);
+  for (const Waiter& waiter : waiting_) {
+    const std::int64_t pieceEnd = waiter.piece.start + static_cast<std::int64_t>(waiter.piece.bytes.size());
+    if (from >= waiter.piece.start && position <= pieceEnd) {
+      return HoldsJpegEnd(waiter.piece.bytes.data() + (from - waiter.piece.start), grid_.clusterSize);
+    }
+  }
+  return recent_.CopyTo(from, position, before_) && HoldsJpegEnd(before_.Data(), before_.Size());
+}
+
+// Puts the first split bytes of the piece and the card bytes of its second
+// piece together into joined_; false when they are no longer kept.
+bool PieceJoiner::Assemble(const JoinReading& reading) {
+  const Waiter& waiter = waiting_[reading.waiter];
+  // Its room grows with the largest file joined, not to the largest a file may be.
+  joined_.SetSize(0);
+  joined_.Append(waiter.piece.bytes.data(), reading.split);
+  return CopyCard(waiter, reading.secondFrom, reading.secondTo, joined_);
+}
+
+void PieceJoiner::Join(const JoinReading& reading) {
+  if (!Assemble(reading)) return;
+  const std::int64_t start = reading.header;
+  joinedPieces_.push_back({start, start + reading.split, start});
+  joinedPieces_.push_back({reading.secondFrom, reading.secondTo, start});
+  sink_.Joined({start, joined_, reading.end, reading.Gap() / grid_.clusterSize,
+                reading.raw == RawDataVerdict::Plausible});
+  waitingBytes_ -= static_cast<std::int64_t>(waiting_[reading.waiter].piece.bytes.size());
+  waiting_.erase(waiting_.begin() + static_cast<std::ptrdiff_t>(reading.waiter));
 }
 
 std::int64_t PieceJoiner::FileFoundWithin(std::int64_t from, std::int64_t to) const {
@@ -206,16 +345,16 @@ std::string PieceJoiner::Unjoined(const Waiter& waiter, const std::string& why) 
   return waiter.piece.whyDamaged + "; " + (waiter.rejected.empty() ? why : waiter.rejected);
 }
 
-// Appends the card bytes [from, to) to joined_, from the piece's own bytes or
+// Appends the card bytes [from, to) to into, from the piece's own bytes or
 // from what is kept of the card; false when they are no longer kept.
-bool PieceJoiner::CopyCard(const Waiter& waiter, std::int64_t from, std::int64_t to) {
+bool PieceJoiner::CopyCard(const Waiter& waiter, std::int64_t from, std::int64_t to, FileImage& into) const {
   const std::int64_t pieceEnd = waiter.piece.start + static_cast<std::int64_t>(waiter.piece.bytes.size());
   if (from < pieceEnd) {
     const std::int64_t until = std::min(to, pieceEnd);
-    joined_.Append(waiter.piece.bytes.data() + (from - waiter.piece.start), until - from);
+    into.Append(waiter.piece.bytes.data() + (from - waiter.piece.start), until - from);
     from = until;
   }
-  return from == to || recent_.CopyTo(from, to, joined_);
+  return from == to || recent_.CopyTo(from, to, into);
 }
 
 void PieceJoiner::Settle(std::size_t waiter, const std::string& reason) {
@@ -227,13 +366,11 @@ void PieceJoiner::Settle(std::size_t waiter, const std::string& reason) {
 
 // A piece whose end can no longer come: its file and the largest gap lie behind.
 void PieceJoiner::Expire(std::int64_t now) {
-  const std::int64_t reach = RecoveryLimits::kMaxCrwSize + JoinLimits::MaxGap(grid_.clusterSize) +
-                             EndScanLimits::kMaxDirectoryBytes;
+  const std::int64_t reach = RecoveryLimits::kMaxCrwSize + JoinLimits::kMaxGapBytes + EndScanLimits::kMaxDirectoryBytes;
   for (std::size_t i = waiting_.size(); i-- > 0;) {
     if (now > waiting_[i].piece.start + reach) {
-      Settle(i, Unjoined(waiting_[i], "no end within " +
-                                          std::to_string(JoinLimits::MaxGap(grid_.clusterSize) / grid_.clusterSize) +
-                                          " clusters after it joins it"));
+      Settle(i, Unjoined(waiting_[i], "no end within " + std::to_string(JoinLimits::kMaxGapBytes >> 20) +
+                                          " MiB after it joins it"));
     }
   }
 }

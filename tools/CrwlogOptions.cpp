@@ -132,11 +132,12 @@ std::string HelpText() {
       "  2  the run could not be carried out: a usage error, a file that cannot be\n"
       "     read, an output that cannot be written (the --preview-ppm picture too,\n"
       "     when no preview was shown)\n"
-      "With --recover: 0 every file found was recovered (or is still listed on the\n"
-      "card), 1 some were damaged or none was found, 2 the card or the folder could\n"
-      "not be used, or the output disk filled up. Files the card's FAT still lists\n"
-      "are counted, not copied, unless --all is given; a file written in two pieces\n"
-      "is joined, and its line says so. With --list-cards: 0, also when no card is\n"
+      "With --recover: 0 every file found was recovered, 1 some were damaged or no\n"
+      "CRW came back (also when every one is still listed on the card), 2 the card\n"
+      "or the folder could not be used, or the output disk filled up. Files the\n"
+      "card's FAT still lists are counted, not copied, unless --all is given; a file\n"
+      "written in two pieces is joined only where one reading alone passes every\n"
+      "check, and its line says so. With --list-cards: 0, also when no card is\n"
       "attached.\n";
   return text;
 }
