@@ -1,0 +1,145 @@
+#pragma once
+
+#include "recovery/CanonRawLayout.h"
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+namespace mendrake {
+
+// One Huffman table of the compression, ready for decoding: codes up to
+// kFastBits long resolve in one lookup, longer ones by their canonical ranges.
+struct CanonHuffmanTable {
+  static constexpr int kFastBits = 10;
+  struct Entry {
+    std::uint8_t length = 0;  // 0: a longer code
+    std::uint8_t leaf = 0;
+  };
+  std::array<Entry, 1 << kFastBits> fast{};
+  std::array<std::int32_t, 17> firstCode{};  // by length: the first canonical code
+  std::array<std::int32_t, 17> endCode{};  // one past the last code of that length
+  std::array<std::int32_t, 17> firstLeaf{};  // index of the first leaf of that length
+  std::array<std::uint8_t, 256> leaves{};
+};
+
+// The two tables of one table set: for a block's first value, for the rest.
+struct CanonHuffmanSet {
+  CanonHuffmanTable first;
+  CanonHuffmanTable other;
+};
+const CanonHuffmanSet& CanonHuffmanTables(std::uint32_t tableSet);
+
+// The streaming decoder of Canon's lossless CRW compression. Canon's stream:
+// - blocks of 64 values follow one another in the order of the rows, eight
+//   rows at a time; a block's first difference is coded with the first table
+//   of the set, the others with the second, each as a Huffman code followed
+//   by that many bits of difference (a leading 0 bit: negative, as in JPEG);
+// - the first difference of a block adds to the first difference of the
+//   block before it;
+// - each value is its difference added to the value two places before it in
+//   the row (the same colour of the Bayer pattern); each row starts from 512
+//   for both colours;
+// - values are 10 bits; cameras that store low bits add two more from the
+//   record's start;
+// - 0xFF in the stream is followed by a stuffed 0x00.
+//
+// It is fed the file's bytes in order, a cluster at a time, from the file's
+// first byte; it skips what lies before the stream. Its whole state is this
+// value: a copy taken at any byte continues from there, so a candidate next
+// cluster is tried on a copy without decoding from the start again.
+//
+// For each stretch it says whether the decode stays plausible: every value in
+// the 10-bit range, no row far from the row of the same colours above it, no
+// code the tables do not hold, no marker in the stream, and, once the record
+// has ended, every row decoded within the record and the stream ending at its
+// end. A stretch of another file put where the stream continues breaks the
+// decode a few blocks later.
+class CanonRawDecoder {
+ public:
+  enum class Fault : std::uint8_t {
+    kNone,
+    kOutOfRange,  // a value outside 0 to 1023
+    kRowJump,  // a row far from the row two above
+    kInvalidCode,  // a code the table does not hold
+    kRunPastBlock,  // a difference placed past its block's end
+    kMarker,  // 0xFF followed by a byte other than 0x00
+    kPastRecordEnd,  // the record ended before every row was decoded
+    kEndsEarly,  // every row decoded well before the record's end
+  };
+
+  // A row whose mean distance to the row of the same colours two above, in
+  // averages of kGroupWidth values, passes kMaxRowJump breaks the decode. A
+  // photo's rows differ by a few units; a horizon sharp across the frame
+  // by less than a quarter of the range.
+  static constexpr std::uint32_t kGroupWidth = 16;
+  static constexpr std::int32_t kMaxRowJump = 256;
+  // Bytes a record may hold after the stream's last bit: the camera pads its
+  // stream to a whole byte, and writers align records.
+  static constexpr std::int64_t kMaxTrailingBytes = 16;
+
+  explicit CanonRawDecoder(const CanonRawLayout& layout);
+
+  // The file's next bytes, following those fed before. Bytes past the record's
+  // end are not decoded; the record's last byte ends the decode.
+  void Feed(std::span<const std::uint8_t> bytes);
+
+  bool Broken() const { return fault_ != Fault::kNone; }
+  Fault FaultFound() const { return fault_; }
+  static std::string_view FaultText(Fault fault);
+  // File offset of the byte being decoded when the decode broke, and of the
+  // byte where the block that broke began; -1 while it holds.
+  std::int64_t BrokenAt() const { return brokenAt_; }
+  std::int64_t BrokenBlockStart() const { return brokenBlockStart_; }
+  // The record has ended with every row decoded, the stream ending at its end.
+  bool Complete() const { return complete_; }
+  // File offset of the next byte to feed.
+  std::int64_t NextOffset() const { return fed_; }
+  std::int64_t ValuesDecoded() const { return values_; }
+  const CanonRawLayout& Layout() const { return layout_; }
+
+ private:
+  static constexpr std::uint32_t kMaxGroups = CanonRawLimits::kMaxWidth / kGroupWidth;
+
+  void PushStreamByte(std::uint8_t byte);
+  void DecodeWhileBuffered(int reserve);
+  void DecodeOne();
+  void EndBlock();
+  void EndRow();
+  void FinishRecord();
+  void Break(Fault fault);
+  std::uint32_t Peek(int count) const;
+  std::int64_t BitOffset() const;
+
+  CanonRawLayout layout_;
+  const CanonHuffmanSet* tables_;
+  std::int64_t fed_ = 0;  // file offset of the next byte
+  // The bit reader: bits_ valid bits in the low end of buffer_, oldest first.
+  std::uint64_t buffer_ = 0;
+  int bits_ = 0;
+  int padBits_ = 0;  // zero bits put after the record's end
+  bool afterFF_ = false;
+  // The block being decoded.
+  std::array<std::int32_t, 64> differences_{};
+  int coefficient_ = 0;
+  std::int64_t blockStart_ = 0;
+  std::int32_t carry_ = 0;
+  std::array<std::int32_t, 2> base_{};
+  // Where the values have reached.
+  std::int64_t values_ = 0;
+  std::uint32_t column_ = 0;
+  std::uint32_t row_ = 0;
+  bool allRows_ = false;
+  std::int64_t streamEnd_ = -1;  // file offset just past the stream's last bit
+  // Row continuity: sums of the row being decoded and the averages of the two
+  // rows above, by group of kGroupWidth values.
+  std::array<std::int32_t, kMaxGroups> rowSums_{};
+  std::array<std::array<std::uint16_t, kMaxGroups>, 2> rowsAbove_{};
+  Fault fault_ = Fault::kNone;
+  std::int64_t brokenAt_ = -1;
+  std::int64_t brokenBlockStart_ = -1;
+  bool complete_ = false;
+};
+
+}  // namespace mendrake

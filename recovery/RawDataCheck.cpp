@@ -1,0 +1,38 @@
+#include "recovery/RawDataCheck.h"
+
+#include "recovery/CanonRawDecoder.h"
+#include "recovery/CanonRawLayout.h"
+
+namespace mendrake {
+
+RawDataCheck CheckRawData(std::span<const std::uint8_t> file) {
+  RawDataCheck check;
+  std::string whyNot;
+  const std::optional<CanonRawLayout> layout = ReadCanonRawLayout(file, whyNot);
+  if (!layout) {
+    check.reason = "no compressed raw data to decode: " + whyNot;
+    return check;
+  }
+  check.signalFrom = layout->StreamStart();
+  CanonRawDecoder decoder(*layout);
+  decoder.Feed(file.first(static_cast<std::size_t>(layout->RecordEnd())));
+  if (decoder.Broken()) {
+    check.verdict = RawDataVerdict::Broken;
+    check.brokenAt = decoder.BrokenAt();
+    check.reason = "the raw data breaks near byte " + std::to_string(decoder.BrokenAt()) + ": " +
+                   std::string(CanonRawDecoder::FaultText(decoder.FaultFound()));
+    return check;
+  }
+  if (!decoder.Complete()) {
+    check.verdict = RawDataVerdict::Broken;
+    check.brokenAt = layout->RecordEnd();
+    check.reason = "the raw data stops before its record's end";
+    return check;
+  }
+  check.verdict = RawDataVerdict::Plausible;
+  check.reason = "the raw data decodes (" + std::to_string(layout->width) + "x" + std::to_string(layout->height) +
+                 (layout->lowBits ? ", with low bits" : "") + ")";
+  return check;
+}
+
+}  // namespace mendrake
