@@ -203,7 +203,11 @@ void CanonRawDecoder::EndRow() {
     above[g] = average;
     rowSums_[g] = 0;
   }
-  if (row_ >= 2 && distance > std::int64_t{kMaxRowJump} * groups) return Break(Fault::kRowJump);
+  if (row_ >= 2 && distance > std::int64_t{kMaxRowJump} * groups) {
+    if (++rowsApart_ >= kRowsApartToBreak) return Break(Fault::kRowJump);
+  } else {
+    rowsApart_ = 0;
+  }
   ++row_;
   column_ = 0;
 }
