@@ -6,6 +6,7 @@
 #include "tests/support/CrwBuilder.h"
 #include "tests/support/FatCard.h"
 #include "tests/support/JpegMaker.h"
+#include "tests/support/PhotoFile.h"
 #include "tests/support/ScratchFolder.h"
 
 #include <gtest/gtest.h>
@@ -44,6 +45,10 @@ Bytes OwnRawShot(std::uint16_t number, std::size_t rawSize, bool bigEndian = fal
   return shot;
 }
 
+// Two small shots a cluster apart, at the start of a hand-built card: the
+// grid inferred from the headers is then the cluster, wherever the rest lie.
+std::vector<Bytes> GridMarks() { return {Shot(98, 500), Shot(99, 500)}; }
+
 struct Recovery {
   RecoverySummary summary;
   LogLines log;
@@ -51,10 +56,16 @@ struct Recovery {
   // Every CRW written is one of the shots placed: none is put together from
   // the pieces of two.
   void ExpectNoWrongCrw(const std::vector<Bytes>& placed) const {
-    const std::set<Bytes> shots(placed.begin(), placed.end());
+    std::set<Bytes> shots(placed.begin(), placed.end());
+    for (const Bytes& mark : GridMarks()) shots.insert(mark);
     for (const auto& [name, content] : files) {
       if (name.ends_with(".CRW")) EXPECT_TRUE(shots.count(content)) << name << " is no photo of the card: " << LineOf(name);
     }
+  }
+  std::string Log() const {
+    std::string text;
+    for (const std::string& line : log.Lines()) text += line + "\n";
+    return text;
   }
   // The line that names file, or an empty string.
   std::string LineOf(const std::string& file) const {
@@ -296,6 +307,9 @@ TEST(FragmentedCards, AJoinThatFailsValidationStaysDamagedWithTheReason) {
 // A hand-built card: the pieces placed one after another on whole clusters.
 struct HandCard {
   Bytes bytes = Bytes(4 * kCluster, 0);
+  HandCard() {
+    for (const Bytes& mark : GridMarks()) Add(mark);
+  }
   // Places bytes at the next cluster start and returns where.
   std::size_t Add(const Bytes& piece) {
     const std::size_t at = bytes.size();
@@ -387,7 +401,7 @@ TEST(FoolingJoins, AFileInThreePiecesIsNotJoinedFromTwoWithoutItsMiddle) {
 
   const Recovery recovery = Recover(folder.Write("card.img", card.Finished()), folder / "out");
   recovery.ExpectNoWrongCrw({a, first, between, last});
-  EXPECT_EQ(recovery.summary.recovered, 3);
+  EXPECT_EQ(recovery.summary.recovered, 3 + 2);
   EXPECT_EQ(recovery.summary.joined, 0);
   EXPECT_FALSE(recovery.LineOf("CRW_at_" + std::to_string(aAt) + ".damaged").empty());
 }
@@ -459,6 +473,97 @@ TEST(FoolingJoins, ClustersThatTheFatGivesToAnotherFileAreNotTaken) {
   formatted.ExpectNoWrongCrw({a, Shot(1, 40000), Shot(2, 40000)});
   EXPECT_EQ(formatted.summary.joined, 0);
   EXPECT_FALSE(formatted.LineOf("CRW_at_" + std::to_string(aAt) + ".damaged").empty());
+}
+
+// Photos whose raw data is compressed as cameras compress it: the decode
+// across each seam decides. A small sensor keeps them near 100 KB: 19,200
+// bytes of low bits, then the compressed stream.
+PhotoFile Photo(std::uint32_t seed) {
+  PhotoFileOptions options;
+  options.width = 320;
+  options.height = 240;
+  options.seed = seed;
+  options.thumbnailWidth = 32;
+  options.thumbnailHeight = 24;
+  return MakePhotoFile(options);
+}
+
+TEST(RawDataJoins, TwoFirstPiecesInHolesOfOneSizeAreEachJoinedToTheirOwnEnd) {
+  ScratchFolder folder;
+  const PhotoFile a = Photo(1), b = Photo(2), whole1 = Photo(3), whole2 = Photo(4);
+  const std::size_t piece = 16 * kCluster;
+  ASSERT_GT(piece, a.streamStart + 2 * kCluster);
+  HandCard card;
+  const std::size_t aAt = card.Add(Prefix(a.bytes, piece));
+  card.Add(whole1.bytes);
+  card.Add(Prefix(b.bytes, piece));
+  card.Add(whole2.bytes);
+  const std::size_t aTail = card.Add(Suffix(a.bytes, piece));
+  card.Add(Suffix(b.bytes, piece));
+
+  const Recovery recovery = Recover(folder.Write("card.img", card.Finished()), folder / "out");
+  recovery.ExpectNoWrongCrw({a.bytes, b.bytes, whole1.bytes, whole2.bytes});
+  for (const PhotoFile* photo : {&a, &b, &whole1, &whole2}) EXPECT_FALSE(recovery.NameOf(photo->bytes).empty());
+  EXPECT_EQ(recovery.summary.joined, 2) << recovery.Log();
+  EXPECT_EQ(recovery.summary.damaged, 0);
+  const std::string line = recovery.LineOf(recovery.NameOf(a.bytes));
+  EXPECT_NE(line.find(", joined from two pieces " + std::to_string((aTail - aAt - piece) / kCluster) +
+                      " clusters apart"),
+            std::string::npos)
+      << line;
+  EXPECT_EQ(line.find("without a raw-data check"), std::string::npos) << line;
+}
+
+TEST(RawDataJoins, TheEndOfAnOverwrittenPhotoBreaksTheDecodeOfAWaitingFirstPiece) {
+  ScratchFolder folder;
+  const PhotoFile a = Photo(1), overwritten = Photo(5), before = Photo(2), next = Photo(3);
+  const Bytes small = Shot(6, 8000);
+  HandCard card;
+  card.Add(before.bytes);
+  const std::size_t aAt = card.Add(Prefix(a.bytes, 40 * kCluster));
+  card.Add(next.bytes);
+  const std::size_t smallAt = card.bytes.size();
+  PlaceAt(card.bytes, smallAt, overwritten.bytes);
+  PlaceAt(card.bytes, smallAt, small);
+  card.bytes.resize(smallAt + Clusters(overwritten.bytes.size()) * kCluster);
+  card.Add(Photo(4).bytes);
+
+  const Recovery recovery = Recover(folder.Write("card.img", card.Finished()), folder / "out");
+  recovery.ExpectNoWrongCrw({a.bytes, before.bytes, next.bytes, small, Photo(4).bytes});
+  EXPECT_FALSE(recovery.NameOf(small).empty());
+  EXPECT_EQ(recovery.summary.joined, 0);
+  const std::string line = recovery.LineOf("CRW_at_" + std::to_string(aAt) + ".damaged");
+  EXPECT_NE(line.find("its raw data breaks at byte"), std::string::npos) << line;
+}
+
+TEST(RawDataJoins, ASplitInTheLowBitsIsJoinedOnlyWhereTheFilesAroundFixIt) {
+  // Cut after four clusters, inside the low bits that lead the raw data: the
+  // decode sees no seam. A next file's header after the first piece and
+  // another file's end before the second fix it; old bytes before the
+  // second piece do not.
+  ScratchFolder folder;
+  const PhotoFile a = Photo(1), b = Photo(2), whole = Photo(3), last = Photo(4);
+  const std::size_t piece = 4 * kCluster;
+  ASSERT_LT(piece, a.streamStart);
+  HandCard card;
+  card.Add(Photo(5).bytes);
+  card.Add(Prefix(a.bytes, piece));
+  card.Add(whole.bytes);
+  card.Add(Suffix(a.bytes, piece));
+  const std::size_t bAt = card.Add(Prefix(b.bytes, piece));
+  card.Add(last.bytes);
+  card.Add(Bytes(3 * kCluster, 0x33));
+  card.Add(Suffix(b.bytes, piece));
+
+  const Recovery recovery = Recover(folder.Write("card.img", card.Finished()), folder / "out");
+  recovery.ExpectNoWrongCrw({a.bytes, b.bytes, whole.bytes, last.bytes, Photo(5).bytes});
+  EXPECT_FALSE(recovery.NameOf(a.bytes).empty());
+  EXPECT_TRUE(recovery.NameOf(b.bytes).empty());
+  const std::string line = recovery.LineOf("CRW_at_" + std::to_string(bAt) + ".damaged");
+  EXPECT_NE(line.find("it is cut within the low bits stored before its compressed raw data, which show no seam, "
+                      "and no file ends right before its second piece"),
+            std::string::npos)
+      << line;
 }
 
 }  // namespace
