@@ -255,3 +255,8 @@ MENDRAKE_BENCH_RUNS=$(( runs > 5 ? 5 : runs )) bash "$(dirname "$0")/hostile-car
 # as it builds its card with mkfs.vfat and mtools).
 echo "== fragmented card recovery vs photorec"
 MENDRAKE_BENCH_RUNS=$(( runs > 3 ? 3 : runs )) bash "$(dirname "$0")/fragmented-bench.sh" "$build_dir"
+
+# Cards filled as cameras fill them over months, against photorec: photos
+# back by pieces, wrong CRW files written (must be 0), time, memory.
+echo "== camera cards vs photorec"
+bash "$(dirname "$0")/camera-cards-bench.sh" "$build_dir"

@@ -87,9 +87,9 @@ class Card {
     WriteDirectory();
   }
 
-  // Writes the file into the clusters the allocator gives; returns its runs,
-  // or 0 when the card is full.
-  int Write(const std::string& name, const Bytes& bytes) {
+  // Writes the file into the clusters the allocator gives; returns its runs
+  // of card bytes, none when the card is full.
+  std::vector<std::pair<std::int64_t, std::int64_t>> Write(const std::string& name, const Bytes& bytes) {
     const std::int64_t need = std::max<std::int64_t>(1, (static_cast<std::int64_t>(bytes.size()) + options_.clusterSize - 1) /
                                                           options_.clusterSize);
     std::vector<std::int64_t> clusters;
@@ -99,12 +99,13 @@ class Card {
       if (!used_[static_cast<std::size_t>(at)]) clusters.push_back(at);
       ++at;
     }
-    if (static_cast<std::int64_t>(clusters.size()) < need) return 0;
-    int runs = 0;
+    std::vector<std::pair<std::int64_t, std::int64_t>> runs;
+    if (static_cast<std::int64_t>(clusters.size()) < need) return runs;
     for (std::size_t i = 0; i < clusters.size(); ++i) {
       used_[static_cast<std::size_t>(clusters[i])] = 1;
       SetEntry(clusters[i], i + 1 < clusters.size() ? static_cast<std::uint32_t>(clusters[i + 1]) : 0x0FFFFFFF);
-      if (i == 0 || clusters[i] != clusters[i - 1] + 1) ++runs;
+      if (i == 0 || clusters[i] != clusters[i - 1] + 1) runs.emplace_back(ClusterAt(clusters[i]), ClusterAt(clusters[i]));
+      runs.back().second += options_.clusterSize;
       const std::int64_t from = static_cast<std::int64_t>(i) * options_.clusterSize;
       const std::int64_t count = std::min<std::int64_t>(options_.clusterSize, static_cast<std::int64_t>(bytes.size()) - from);
       if (count > 0) std::memcpy(image_.data() + ClusterAt(clusters[i]), bytes.data() + from, static_cast<std::size_t>(count));
@@ -229,8 +230,9 @@ CameraCard MakeCameraCard(const CameraCardOptions& options) {
       photo.seed = options.seed * 1000 + static_cast<std::uint32_t>(number);
       photo.thumbnailWidth = 160;
       photo.thumbnailHeight = 120;
-      CameraCardPhoto taken{Numbered("CRW_", number, "CRW"), MakePhotoFile(photo).bytes, 0, false};
-      taken.pieces = card.Write(taken.name, taken.bytes);
+      CameraCardPhoto taken{Numbered("CRW_", number, "CRW"), MakePhotoFile(photo).bytes, 0, {}, false};
+      taken.runs = card.Write(taken.name, taken.bytes);
+      taken.pieces = static_cast<int>(taken.runs.size());
       if (taken.pieces == 0) break;  // the card is full
       card.Write(Numbered("CRW_", number, "THM"), thm);
       if (static_cast<int>(random() % 100) < options.jpgPercent) {

@@ -35,6 +35,7 @@ struct CameraCardPhoto {
   std::string name;  // "CRW_0012.CRW"
   Bytes bytes;
   int pieces = 0;  // runs of clusters the allocator gave it
+  std::vector<std::pair<std::int64_t, std::int64_t>> runs;  // their card bytes, [from, to)
   bool deletedInCamera = false;
 };
 

@@ -4,7 +4,8 @@
 // cardmake camera OUTPUT TRUTH [options]: a card a camera filled over months
 // (CameraCard.h), and under TRUTH the photos it shot: live/ those on the card
 // when it was formatted or deleted, gone/ those deleted in the camera, and
-// pieces.txt ("CRW_0012.CRW 2") the runs of clusters of each.
+// pieces.txt ("CRW_0012.CRW 2 live 81920-1654784 1720320-2015232") the runs
+// of card bytes of each.
 #include "tests/support/CameraCard.h"
 #include "tests/support/HostileCards.h"
 
@@ -52,7 +53,9 @@ int CameraCardCommand(int argc, char** argv) {
   std::ofstream pieces(truth / "pieces.txt");
   for (const CameraCardPhoto& photo : card.photos) {
     WriteFile((truth / (photo.deletedInCamera ? "gone" : "live") / photo.name).string(), photo.bytes);
-    pieces << photo.name << ' ' << photo.pieces << (photo.deletedInCamera ? " gone" : " live") << '\n';
+    pieces << photo.name << ' ' << photo.pieces << (photo.deletedInCamera ? " gone" : " live");
+    for (const auto& [from, to] : photo.runs) pieces << ' ' << from << '-' << to;
+    pieces << '\n';
   }
   return 0;
 }
