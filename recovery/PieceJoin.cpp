@@ -1,5 +1,6 @@
 #include "recovery/PieceJoin.h"
 
+#include "recovery/CanonRawLayout.h"
 #include "recovery/CardRecovery.h"
 #include "recovery/CrwStructureCheck.h"
 #include "recovery/FileEndMarks.h"
@@ -221,6 +222,7 @@ void PieceJoiner::Weigh(JoinReading& reading) {
     reading.fault = "its second piece is no longer held";
     return;
   }
+  if (reading.fault = BlindSeamFault(reading); !reading.fault.empty()) return;
   reading.end = FindCrwEnd(joined_, scratch_, std::min(left - cost, RecoveryLimits::kMaxEntriesPerWindow));
   budget_.Spend(reading.end.entriesVisited);
   if (reading.fault = BytesFault(reading); !reading.fault.empty()) return;
@@ -284,12 +286,30 @@ std::string PieceJoiner::RawDataFault(JoinReading& reading) {
   }
   if (check.verdict == RawDataVerdict::Plausible && reading.split >= check.signalFrom) return {};
   if (reading.splitAtHeader && reading.secondAfterFileEnd) return {};
-  const std::string blind = check.verdict == RawDataVerdict::Plausible
-                                ? "it is cut within the low bits stored before its compressed raw data, which show no seam"
-                                : "its raw data is of no kind the decoder knows";
-  return blind + ", and " +
-         (reading.splitAtHeader ? "no file ends right before its second piece"
-                                : "no next file's header fixes where its first piece ends");
+  return check.verdict == RawDataVerdict::Plausible ? LowBitsFault(reading)
+                                                    : "its raw data is of no kind the decoder knows, and " +
+                                                          MissingSeamEvidence(reading);
+}
+
+// A seam in the low bits needs the files around it to fix it, whatever the
+// decode says; where they do not, neither the search nor the decode is worth
+// its time. The raw data's layout is read from the joined file's records.
+std::string PieceJoiner::BlindSeamFault(const JoinReading& reading) const {
+  if (reading.splitAtHeader && reading.secondAfterFileEnd) return {};
+  std::string whyNot;
+  const auto layout =
+      ReadCanonRawLayout(std::span<const std::uint8_t>(joined_.Data(), static_cast<std::size_t>(reading.size)), whyNot);
+  return layout && reading.split < layout->StreamStart() ? LowBitsFault(reading) : "";
+}
+
+std::string PieceJoiner::LowBitsFault(const JoinReading& reading) {
+  return "it is cut within the low bits stored before its compressed raw data, which show no seam, and " +
+         MissingSeamEvidence(reading);
+}
+
+std::string PieceJoiner::MissingSeamEvidence(const JoinReading& reading) {
+  return reading.splitAtHeader ? "no file ends right before its second piece"
+                               : "no next file's header fixes where its first piece ends";
 }
 
 // Another file ends in the cluster before position: an end of a root

@@ -130,7 +130,10 @@ class PieceJoiner {
   void Weigh(JoinReading& reading);
   std::string CardFault(const JoinReading& reading) const;
   std::string BytesFault(const JoinReading& reading);
+  std::string BlindSeamFault(const JoinReading& reading) const;
   std::string RawDataFault(JoinReading& reading);
+  static std::string LowBitsFault(const JoinReading& reading);
+  static std::string MissingSeamEvidence(const JoinReading& reading);
   bool Assemble(const JoinReading& reading);
   void Join(const JoinReading& reading);
   bool FileEndsBefore(std::int64_t position);
