@@ -32,6 +32,7 @@ struct JoinReading {
   Weight weight = Weight::kUnweighed;
   std::string fault;  // why it fails, or why it was not weighed
   RawDataVerdict raw = RawDataVerdict::Unknown;
+  std::int64_t brokenAt = -1;  // file offset near where the decode broke, when it did
   CrwEnd end;  // the joined file's own search, when it passes
 
   std::int64_t Gap() const { return secondFrom - (header + split); }

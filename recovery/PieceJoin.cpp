@@ -140,12 +140,18 @@ void PieceJoiner::TryEnd(const RootEnd& end) {
     if (own->second.end < 0) own->second.end = end.end;
     if (own->second.end >= end.end) return;  // the end of a file in one piece
   }
+  ProbeFirstPieces(end);
   std::vector<JoinReading> readings = ReadingsOf(end);
-  for (JoinReading& reading : readings) {
-    Weigh(reading);
+  for (std::size_t i = 0; i < readings.size(); ++i) {
+    Weigh(readings[i]);
+    const JoinReading& reading = readings[i];
     if (reading.weight == JoinReading::Weight::kFails) {
       waiting_[reading.waiter].rejected =
           "the end at " + std::to_string(end.end) + " fits it, but the joined file fails its check: " + reading.fault;
+    }
+    if (reading.raw == RawDataVerdict::Broken && reading.brokenAt < reading.split) {
+      const JoinReading broken = reading;  // readings grows
+      AddDecodedSplits(broken, readings);
     }
   }
   const JoinDecision decision = DecideJoin(readings, end.end);
@@ -168,6 +174,76 @@ void PieceJoiner::TryEnd(const RootEnd& end) {
     case JoinDecision::Kind::kNone:
     case JoinDecision::Kind::kUndecided:
       return;
+  }
+}
+
+// The first piece's own raw data breaks before the reading's split: the
+// piece ended at a cluster start before the break (the decode breaks within
+// a few blocks of a foreign cluster), where no header says so, and its
+// window ran on into another file's piece. Those cluster starts become
+// splits of the piece, and readings of the same end.
+void PieceJoiner::AddDecodedSplits(const JoinReading& broken, std::vector<JoinReading>& readings) {
+  Waiter& waiter = waiting_[broken.waiter];
+  std::int64_t at = grid_.NextClusterStart(broken.header + broken.brokenAt) - grid_.clusterSize - broken.header;
+  for (int n = 0; n < JoinLimits::kDecodedSplitsPerBreak && at > 0; ++n, at -= grid_.clusterSize) {
+    if (waiter.splits.size() >= JoinLimits::kMaxSplits) return;
+    if (std::find(waiter.splits.begin(), waiter.splits.end(), at) != waiter.splits.end()) continue;
+    waiter.splits.insert(std::lower_bound(waiter.splits.begin(), waiter.splits.end(), at), at);
+    JoinReading reading = broken;
+    reading.split = at;
+    reading.secondFrom = broken.secondTo - (broken.size - at);
+    reading.splitAtHeader = false;
+    reading.secondAfterFileEnd = false;
+    reading.weight = JoinReading::Weight::kUnweighed;
+    reading.fault.clear();
+    reading.raw = RawDataVerdict::Unknown;
+    reading.brokenAt = -1;
+    if (reading.Gap() > 0) readings.push_back(reading);
+  }
+}
+
+// A first piece whose every split lies past the file that an end implies
+// ran on past its own end into clusters of other files, and no header says
+// where. Its own raw data tells: put before the end's last bytes (which hold
+// the records that say how the raw data is coded), it is decoded once, and
+// where the decode breaks the piece ended.
+void PieceJoiner::ProbeFirstPieces(const RootEnd& end) {
+  for (std::size_t i = 0; i < waiting_.size(); ++i) {
+    Waiter& waiter = waiting_[i];
+    const std::int64_t size = end.FileSize(waiter.piece.headerLength);
+    const std::int64_t gap = end.end - size - waiter.piece.start;
+    if (waiter.probed || waiter.probes >= JoinLimits::kMaxProbesPerPiece || waiter.piece.bigEndian != end.bigEndian || size > RecoveryLimits::kMaxCrwSize || gap <= 0 ||
+        gap > JoinLimits::kMaxGapBytes || gap % grid_.clusterSize != 0 || Splits(waiter).front() < size) {
+      continue;
+    }
+    JoinReading probe;
+    probe.waiter = i;
+    probe.header = waiter.piece.start;
+    probe.size = size;
+    probe.split = grid_.NextClusterStart(waiter.piece.start + size - JoinLimits::kProbeTailBytes) -
+                  grid_.clusterSize - waiter.piece.start;
+    probe.secondFrom = end.end - (size - probe.split);
+    probe.secondTo = end.end;
+    if (probe.split <= 0 || !CardFault(probe).empty()) continue;
+    const std::int64_t cost = budget_.EntriesToWeigh(size);
+    if (budget_.Left(fedTo_) <= cost) return;
+    budget_.Spend(cost);
+    if (!Assemble(probe)) continue;
+    ++waiter.probes;
+    const std::span<const std::uint8_t> file(joined_.Data(), static_cast<std::size_t>(size));
+    const RawDataCheck check = CheckRawData(file);
+    // A break at the record's end says the end is another photo's, of
+    // another length, not where the piece ended: another end may tell.
+    std::string whyNot;
+    const auto layout = ReadCanonRawLayout(file, whyNot);
+    if (check.verdict != RawDataVerdict::Broken || !layout || check.brokenAt >= probe.split ||
+        check.brokenAt + grid_.clusterSize >= layout->RecordEnd()) {
+      continue;
+    }
+    waiter.probed = true;
+    probe.brokenAt = check.brokenAt;
+    std::vector<JoinReading> unused;
+    AddDecodedSplits(probe, unused);
   }
 }
 
@@ -281,6 +357,7 @@ std::string PieceJoiner::RawDataFault(JoinReading& reading) {
   const RawDataCheck check =
       CheckRawData(std::span<const std::uint8_t>(joined_.Data(), static_cast<std::size_t>(reading.size)));
   reading.raw = check.verdict;
+  reading.brokenAt = check.brokenAt;
   if (check.verdict == RawDataVerdict::Broken) {
     return "its raw data breaks at byte " + std::to_string(check.brokenAt) + " of the file: " + check.reason;
   }

@@ -35,6 +35,17 @@ struct JoinLimits {
   // Cluster starts tried as the end of a first piece: where another file
   // begins, then the next CRW header.
   static constexpr std::size_t kMaxSplits = 8;
+  // Cluster starts before a break of a first piece's own decode tried as its
+  // end: the decode breaks within about a hundred values of a foreign
+  // cluster, so the seam lies in the cluster of the break or the one before.
+  static constexpr int kDecodedSplitsPerBreak = 2;
+  // A first piece decoded for where it breaks is put before this many of an
+  // end's last bytes: they hold the root directory and the properties that
+  // say how the raw data is coded.
+  static constexpr std::int64_t kProbeTailBytes = 16 << 10;
+  // Ends a first piece is decoded against before it gives up asking: an end
+  // of a photo of another length says nothing of where the piece ended.
+  static constexpr int kMaxProbesPerPiece = 4;
   // Ends found inside an open window wait until it closes, so that a file
   // that holds one (a copy of a directory in its raw data) is known first; a
   // camera file's window holds a few chance ends, a crafted one thousands,
@@ -120,6 +131,8 @@ class PieceJoiner {
     std::vector<std::int64_t> splits;  // candidate first-piece lengths, in order
     ClusterGrid splitsGrid;            // the grid the splits were found on
     std::string rejected;              // why the last end that fitted it did not join
+    bool probed = false;               // its own raw data told where it breaks
+    int probes = 0;                    // times it was decoded for that
   };
   std::vector<std::int64_t> SplitsOf(const FirstPiece& piece) const;
   const std::vector<std::int64_t>& Splits(Waiter& waiter) const;
@@ -127,6 +140,8 @@ class PieceJoiner {
   void TakeEnd(const RootEnd& end);
   void TryEnd(const RootEnd& end);
   std::vector<JoinReading> ReadingsOf(const RootEnd& end);
+  void ProbeFirstPieces(const RootEnd& end);
+  void AddDecodedSplits(const JoinReading& broken, std::vector<JoinReading>& readings);
   void Weigh(JoinReading& reading);
   std::string CardFault(const JoinReading& reading) const;
   std::string BytesFault(const JoinReading& reading);
