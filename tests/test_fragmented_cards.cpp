@@ -566,5 +566,37 @@ TEST(RawDataJoins, ASplitInTheLowBitsIsJoinedOnlyWhereTheFilesAroundFixIt) {
       << line;
 }
 
+TEST(RawDataJoins, AFirstPieceThatRunsOnIntoOldClustersEndsWhereItsDecodeBreaks) {
+  // No header follows either first piece: old clusters of a deleted photo's
+  // compressed data do, a few (the window stays shorter than the file) or
+  // many (it grows longer). Where the piece's raw data stops decoding, it
+  // ended.
+  ScratchFolder folder;
+  const PhotoFile a = Photo(1), b = Photo(2), old = Photo(7), whole = Photo(3);
+  const std::size_t piece = 20 * kCluster;
+  ASSERT_GT(piece, a.streamStart);
+  const Bytes oldClusters = Bytes(old.bytes.begin() + 30 * kCluster, old.bytes.begin() + 40 * kCluster);
+  HandCard card;
+  card.Add(Photo(5).bytes);
+  card.Add(Prefix(a.bytes, piece));
+  card.Add(Prefix(oldClusters, 6 * kCluster));
+  const std::size_t bAt = card.Add(Prefix(b.bytes, piece));
+  for (int i = 0; i < 6; ++i) card.Add(oldClusters);
+  card.Add(whole.bytes);
+  card.Add(Suffix(a.bytes, piece));
+  card.Add(Suffix(b.bytes, piece));
+  ASSERT_GT(card.bytes.size() - bAt, b.bytes.size());
+
+  const Recovery recovery = Recover(folder.Write("card.img", card.Finished()), folder / "out");
+  recovery.ExpectNoWrongCrw({a.bytes, b.bytes, whole.bytes, Photo(5).bytes});
+  for (const PhotoFile* photo : {&a, &b}) {
+    const std::string name = recovery.NameOf(photo->bytes);
+    ASSERT_FALSE(name.empty()) << recovery.Log();
+    EXPECT_NE(recovery.LineOf(name).find(", joined from two pieces "), std::string::npos);
+    EXPECT_EQ(recovery.LineOf(name).find("without a raw-data check"), std::string::npos);
+  }
+  EXPECT_EQ(recovery.summary.damaged, 0);
+}
+
 }  // namespace
 }  // namespace mendrake::testing
