@@ -2,6 +2,7 @@
 
 #include "analysis/LogBox.h"
 #include "analysis/Platform.h"
+#include "devices/DeviceReader.h"
 #include "recovery/CardRecovery.h"
 
 #include <QDBusConnection>

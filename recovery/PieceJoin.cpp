@@ -1,12 +1,12 @@
 #include "recovery/PieceJoin.h"
 
 #include "recovery/CanonRawLayout.h"
-#include "recovery/CardRecovery.h"
 #include "recovery/CrwStructureCheck.h"
 #include "recovery/FileEndMarks.h"
 #include "recovery/FileSignatures.h"
 #include "recovery/JoinDecision.h"
 #include "recovery/RawDataCheck.h"
+#include "recovery/RecoveryLimits.h"
 
 #include <algorithm>
 #include <cstring>

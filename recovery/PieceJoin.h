@@ -1,10 +1,10 @@
 #pragma once
 
 #include "analysis/FileImage.h"
-#include "recovery/ClusterGrid.h"
+#include "cardfs/ClusterGrid.h"
+#include "cardfs/FatMap.h"
 #include "recovery/CrwEnd.h"
 #include "recovery/EndScan.h"
-#include "recovery/FatMap.h"
 #include "recovery/JoinReading.h"
 #include "recovery/RecentBytes.h"
 #include "recovery/WorkBudget.h"

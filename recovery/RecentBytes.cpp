@@ -1,6 +1,6 @@
 #include "recovery/RecentBytes.h"
 
-#include "recovery/CardRecovery.h"
+#include "recovery/RecoveryLimits.h"
 
 #include <algorithm>
 

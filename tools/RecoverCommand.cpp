@@ -2,11 +2,12 @@
 
 #include "files/Utf8Path.h"
 
+#include "devices/AttachedCards.h"
+#include "devices/DeviceReader.h"
+#include "devices/OutputOnCard.h"
+#include "devices/RootCommand.h"
 #include "files/FileError.h"
-#include "recovery/AttachedCards.h"
 #include "recovery/CardRecovery.h"
-#include "recovery/OutputOnCard.h"
-#include "recovery/RootCommand.h"
 #include "tools/Console.h"
 
 #include <chrono>
