@@ -336,7 +336,8 @@ class CardScan final : public PieceSink {
   void Joined(const JoinedFile& file) override {
     if (CheckCancel()) return;
     WriteFile(file.start, file.bytes, file.end,
-              ", joined from two pieces " + std::to_string(file.gapClusters) + " clusters apart" +
+              ", joined from two pieces " + std::to_string(file.gapClusters) +
+                  (file.gapClusters == 1 ? " cluster apart" : " clusters apart") +
                   (file.rawDataChecked ? "" : UncheckedRawData()));
   }
 
