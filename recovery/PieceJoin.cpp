@@ -140,6 +140,7 @@ void PieceJoiner::TryEnd(const RootEnd& end) {
     if (own->second.end < 0) own->second.end = end.end;
     if (own->second.end >= end.end) return;  // the end of a file in one piece
   }
+  endStreamStart_.reset();
   ProbeFirstPieces(end);
   std::vector<JoinReading> readings = ReadingsOf(end);
   for (std::size_t i = 0; i < readings.size(); ++i) {
@@ -285,6 +286,12 @@ void PieceJoiner::Weigh(JoinReading& reading) {
   reading.weight = JoinReading::Weight::kFails;
   if (reading.fault = CardFault(reading); !reading.fault.empty()) return;
   reading.secondAfterFileEnd = FileEndsBefore(reading.secondFrom);
+  // The readings of one end share its records, so where its compressed raw
+  // data begins is read once, and a blind seam costs no copy after that.
+  if (endStreamStart_ && reading.split < *endStreamStart_ && !(reading.splitAtHeader && reading.secondAfterFileEnd)) {
+    reading.fault = LowBitsFault(reading);
+    return;
+  }
   const std::int64_t cost = budget_.EntriesToWeigh(reading.size);
   const std::int64_t left = budget_.Left(fedTo_);
   if (left <= cost) {
@@ -371,11 +378,13 @@ std::string PieceJoiner::RawDataFault(JoinReading& reading) {
 // A seam in the low bits needs the files around it to fix it, whatever the
 // decode says; where they do not, neither the search nor the decode is worth
 // its time. The raw data's layout is read from the joined file's records.
-std::string PieceJoiner::BlindSeamFault(const JoinReading& reading) const {
-  if (reading.splitAtHeader && reading.secondAfterFileEnd) return {};
+std::string PieceJoiner::BlindSeamFault(const JoinReading& reading) {
   std::string whyNot;
   const auto layout =
       ReadCanonRawLayout(std::span<const std::uint8_t>(joined_.Data(), static_cast<std::size_t>(reading.size)), whyNot);
+  // The records lie in the end's own bytes when the split comes before them.
+  if (layout && reading.split < layout->StreamStart()) endStreamStart_ = layout->StreamStart();
+  if (reading.splitAtHeader && reading.secondAfterFileEnd) return {};
   return layout && reading.split < layout->StreamStart() ? LowBitsFault(reading) : "";
 }
 

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -145,7 +146,7 @@ class PieceJoiner {
   void Weigh(JoinReading& reading);
   std::string CardFault(const JoinReading& reading) const;
   std::string BytesFault(const JoinReading& reading);
-  std::string BlindSeamFault(const JoinReading& reading) const;
+  std::string BlindSeamFault(const JoinReading& reading);
   std::string RawDataFault(JoinReading& reading);
   static std::string LowBitsFault(const JoinReading& reading);
   static std::string MissingSeamEvidence(const JoinReading& reading);
@@ -189,6 +190,7 @@ class PieceJoiner {
   std::int64_t scannedTo_ = 0;  // directories before this were looked at
   FileImage joined_;
   FileImage before_;  // the cluster before a second piece
+  std::optional<std::int64_t> endStreamStart_;  // where the end being weighed says its compressed raw data begins
   FileImage& scratch_;
 };
 
