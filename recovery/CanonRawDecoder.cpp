@@ -15,6 +15,15 @@ constexpr std::int32_t kRowStart = 512;
 // A Huffman code and its difference take at most 16 + 15 bits.
 constexpr int kLongestSymbol = 32;
 
+// Bits of difference that follow a leaf's code.
+int DifferenceSize(std::uint8_t leaf) { return leaf == CanonRawTables::kSkipValue ? 0 : leaf & 15; }
+
+// A difference of size bits as the stream holds it: a leading 0 bit means a
+// negative one, as in JPEG.
+std::int32_t Difference(std::int32_t magnitude, int size) {
+  return (magnitude & (1 << (size - 1))) ? magnitude : magnitude - ((1 << size) - 1);
+}
+
 template <std::size_t N>
 CanonHuffmanTable BuildTable(const std::array<std::uint8_t, N>& source) {
   CanonHuffmanTable table;
@@ -25,6 +34,15 @@ CanonHuffmanTable BuildTable(const std::array<std::uint8_t, N>& source) {
     table.firstLeaf[length] = leaf;
     for (int k = 0; k < source[length - 1] && 16 + leaf < static_cast<std::int32_t>(N); ++k, ++code, ++leaf) {
       table.leaves[leaf] = source[16 + leaf];
+      const int size = DifferenceSize(source[16 + leaf]);
+      if (length + size <= CanonHuffmanTable::kWholeBits) {
+        const int spread = CanonHuffmanTable::kWholeBits - length;
+        for (int j = 0; j < (1 << spread); ++j) {
+          const std::int32_t magnitude = size == 0 ? 0 : j >> (spread - size);
+          table.whole[(code << spread) + j] = {static_cast<std::uint8_t>(length + size), source[16 + leaf],
+                                               static_cast<std::int16_t>(size == 0 ? 0 : Difference(magnitude, size))};
+        }
+      }
       if (length > CanonHuffmanTable::kFastBits) continue;
       const int spread = CanonHuffmanTable::kFastBits - length;
       for (int j = 0; j < (1 << spread); ++j) {
@@ -56,11 +74,13 @@ static_assert(std::is_trivially_copyable_v<CanonRawDecoder>, "a decoder's state 
 CanonRawDecoder::CanonRawDecoder(const CanonRawLayout& layout)
     : layout_(layout), tables_(&CanonHuffmanTables(layout.tableSet)) {
   blockStart_ = layout_.StreamStart();
+  rowStarts_.fill(layout_.StreamStart());
+  blockStarts_.fill(layout_.StreamStart());
   if (layout_.width == 0 || layout_.width > CanonRawLimits::kMaxWidth || layout_.height == 0 ||
       layout_.height > CanonRawLimits::kMaxHeight || layout_.recordStart < 0 || layout_.recordSize < 0) {
     fault_ = Fault::kPastRecordEnd;
-    brokenAt_ = layout_.recordStart;
-    brokenBlockStart_ = layout_.recordStart;
+    brokenAt_ = layout_.StreamStart();
+    brokenBlockStart_ = layout_.StreamStart();
   }
 }
 
@@ -101,8 +121,16 @@ void CanonRawDecoder::Feed(std::span<const std::uint8_t> bytes) {
       at += skip;
       fed_ += static_cast<std::int64_t>(skip);
     } else {
-      ++fed_;
-      PushStreamByte(bytes[at++]);
+      // The stream's bytes up to the record's end, until the decode stops.
+      const auto count = static_cast<std::size_t>(
+          std::min<std::int64_t>(recordEnd - fed_, static_cast<std::int64_t>(bytes.size() - at)));
+      const std::uint8_t* next = bytes.data() + at;
+      const std::uint8_t* const end = next + count;
+      while (next < end && !Broken() && !allRows_) {
+        ++fed_;
+        PushStreamByte(*next++);
+      }
+      at = static_cast<std::size_t>(next - bytes.data());
     }
     if (fed_ == recordEnd && !Broken()) FinishRecord();
   }
@@ -132,32 +160,42 @@ std::int64_t CanonRawDecoder::BitOffset() const { return fed_ - (bits_ - padBits
 void CanonRawDecoder::DecodeOne() {
   const CanonHuffmanTable& table = coefficient_ == 0 ? tables_->first : tables_->other;
   const std::uint32_t window = Peek(16);
-  const CanonHuffmanTable::Entry fast = table.fast[window >> (16 - CanonHuffmanTable::kFastBits)];
-  int length = fast.length;
-  std::uint8_t leaf = fast.leaf;
-  if (length == 0) {
-    for (int candidate = CanonHuffmanTable::kFastBits + 1; candidate <= 16; ++candidate) {
-      const auto code = static_cast<std::int32_t>(window >> (16 - candidate));
-      if (code < table.endCode[candidate]) {
-        length = candidate;
-        leaf = table.leaves[table.firstLeaf[candidate] + code - table.firstCode[candidate]];
-        break;
+  const CanonHuffmanTable::Whole whole = table.whole[window >> (16 - CanonHuffmanTable::kWholeBits)];
+  std::uint8_t leaf = whole.leaf;
+  std::int32_t difference = whole.difference;
+  if (whole.bits != 0) {
+    bits_ -= whole.bits;
+  } else {
+    const CanonHuffmanTable::Entry fast = table.fast[window >> (16 - CanonHuffmanTable::kFastBits)];
+    int length = fast.length;
+    leaf = fast.leaf;
+    if (length == 0) {
+      for (int candidate = CanonHuffmanTable::kFastBits + 1; candidate <= 16; ++candidate) {
+        const auto code = static_cast<std::int32_t>(window >> (16 - candidate));
+        if (code < table.endCode[candidate]) {
+          length = candidate;
+          leaf = table.leaves[table.firstLeaf[candidate] + code - table.firstCode[candidate]];
+          break;
+        }
       }
+      if (length == 0) return Break(Fault::kInvalidCode);
     }
-    if (length == 0) return Break(Fault::kInvalidCode);
+    bits_ -= length;
+    const int size = DifferenceSize(leaf);
+    difference = 0;
+    if (size > 0) {
+      difference = Difference(static_cast<std::int32_t>(Peek(size)), size);
+      bits_ -= size;
+    }
   }
-  bits_ -= length;
   if (coefficient_ > 0 && leaf == CanonRawTables::kEndOfBlock) return EndBlock();
   if (leaf == CanonRawTables::kSkipValue) {
     ++coefficient_;
   } else {
     coefficient_ += leaf >> 4;
-    const int size = leaf & 15;
-    if (size > 0) {
+    if ((leaf & 15) > 0) {
       if (coefficient_ >= 64) return Break(Fault::kRunPastBlock);
-      const auto magnitude = static_cast<std::int32_t>(Peek(size));
-      bits_ -= size;
-      differences_[coefficient_] = (magnitude & (1 << (size - 1))) ? magnitude : magnitude - ((1 << size) - 1);
+      differences_[coefficient_] = difference;
     }
     ++coefficient_;
   }
@@ -165,15 +203,24 @@ void CanonRawDecoder::DecodeOne() {
 }
 
 void CanonRawDecoder::EndBlock() {
+  blockStarts_[(values_ / 64) % kSpliceReachBlocks] = blockStart_;
   differences_[0] += carry_;
   carry_ = differences_[0];
-  for (int i = 0; i < 64; ++i) {
+  // The block's values in runs that end with the block or the row.
+  for (int i = 0; i < 64;) {
     if (column_ == 0) base_ = {kRowStart, kRowStart};
-    const std::int32_t value = base_[i & 1] += differences_[i];
-    if (value < 0 || value > kMaxValue) return Break(Fault::kOutOfRange);
-    rowSums_[column_ / kGroupWidth] += value;
-    ++values_;
-    if (++column_ == layout_.width) {
+    const int runStart = i;
+    const int runEnd = i + static_cast<int>(std::min<std::uint32_t>(64 - i, layout_.width - column_));
+    for (; i < runEnd; ++i) {
+      const std::int32_t value = base_[i & 1] += differences_[i];
+      if (value < 0 || value > kMaxValue) {
+        values_ += i - runStart;
+        return Break(Fault::kOutOfRange);
+      }
+      rowSums_[column_++ / kGroupWidth] += value;
+    }
+    values_ += runEnd - runStart;
+    if (column_ == layout_.width) {
       EndRow();
       if (Broken()) return;
     }
@@ -181,7 +228,7 @@ void CanonRawDecoder::EndBlock() {
   differences_.fill(0);
   coefficient_ = 0;
   blockStart_ = BitOffset();
-  if (values_ >= layout_.Values()) {
+  if (values_ >= layout_.CodedValues()) {
     allRows_ = true;
     streamEnd_ = BitOffset();
     if (layout_.RecordEnd() - streamEnd_ > kMaxTrailingBytes) {
@@ -210,6 +257,22 @@ void CanonRawDecoder::EndRow() {
   }
   ++row_;
   column_ = 0;
+  rowStarts_[row_ % kRowStartsKept] = BitOffset();
+}
+
+std::int64_t CanonRawDecoder::EarliestSplice() const {
+  if (!Broken()) return -1;
+  if (fault_ == Fault::kEndsEarly || fault_ == Fault::kPastRecordEnd) return layout_.StreamStart();
+  // The oldest block kept: the ring holds the block that broke and the
+  // kSpliceReachBlocks - 1 before it.
+  const std::int64_t block = values_ / 64;
+  std::int64_t earliest = layout_.StreamStart();
+  if (block >= kSpliceReachBlocks) earliest = blockStarts_[(block + 1) % kSpliceReachBlocks];
+  if (fault_ == Fault::kRowJump) {
+    const std::uint32_t back = kRowsApartToBreak + 1;
+    earliest = std::min(earliest, row_ < back ? layout_.StreamStart() : rowStarts_[(row_ - back) % kRowStartsKept]);
+  }
+  return earliest;
 }
 
 void CanonRawDecoder::FinishRecord() {

@@ -1,5 +1,29 @@
 #pragma once
 
+// Canon's lossless compression of CRW raw data, as the cameras write it:
+// - The raw data record (0x2005) holds, on cameras that store them, the low
+//   two bits of every value first, four values a byte in the order of the
+//   rows (the value 4k + j in bits 2j and 2j + 1 of byte k); then 514 bytes
+//   that the decode does not use; then the compressed stream to the record's
+//   end. Which cameras store low bits is not written down anywhere: readers
+//   tell from the bytes (see CanonRawHasLowBits).
+// - The sensor record (0x1031) gives the values per row at offset 2 and the
+//   rows at offset 4; the decoder-table record (0x1835) names one of three
+//   Huffman table sets in its first four bytes (tables in CanonRawTables.h,
+//   written as JPEG's DHT segment writes one).
+// - The stream codes blocks of 64 values in the order of the rows, eight rows
+//   at a time: the first difference of a block with the set's first table,
+//   the other 63 with its second, which also codes runs of zero differences
+//   and the end of a block. A code is followed by as many bits of difference
+//   as its leaf says, a leading 0 bit meaning a negative difference (as in
+//   JPEG). The first difference of a block adds to the first difference of
+//   the block before it; each value is its difference added to the value two
+//   places before it in its row (the same colour of the Bayer pattern), and
+//   each row starts from 512 for both colours. The last stripe of eight rows
+//   codes its whole blocks only.
+// - Values are 10 bits (0 to 1023); with low bits they become 12.
+// - Every 0xFF byte of the stream is followed by a stuffed 0x00.
+
 #include "recovery/CanonRawLayout.h"
 
 #include <array>
@@ -9,14 +33,22 @@
 
 namespace mendrake {
 
-// One Huffman table of the compression, ready for decoding: codes up to
-// kFastBits long resolve in one lookup, longer ones by their canonical ranges.
+// One Huffman table of the compression, ready for decoding: a code and its
+// difference that fit in kWholeBits resolve in one lookup, codes up to
+// kFastBits long in another, longer ones by their canonical ranges.
 struct CanonHuffmanTable {
   static constexpr int kFastBits = 10;
+  static constexpr int kWholeBits = 12;
   struct Entry {
     std::uint8_t length = 0;  // 0: a longer code
     std::uint8_t leaf = 0;
   };
+  struct Whole {
+    std::uint8_t bits = 0;  // of code and difference; 0: not within kWholeBits
+    std::uint8_t leaf = 0;
+    std::int16_t difference = 0;
+  };
+  std::array<Whole, 1 << kWholeBits> whole{};
   std::array<Entry, 1 << kFastBits> fast{};
   std::array<std::int32_t, 17> firstCode{};  // by length: the first canonical code
   std::array<std::int32_t, 17> endCode{};  // one past the last code of that length
@@ -31,24 +63,12 @@ struct CanonHuffmanSet {
 };
 const CanonHuffmanSet& CanonHuffmanTables(std::uint32_t tableSet);
 
-// The streaming decoder of Canon's lossless CRW compression. Canon's stream:
-// - blocks of 64 values follow one another in the order of the rows, eight
-//   rows at a time; a block's first difference is coded with the first table
-//   of the set, the others with the second, each as a Huffman code followed
-//   by that many bits of difference (a leading 0 bit: negative, as in JPEG);
-// - the first difference of a block adds to the first difference of the
-//   block before it;
-// - each value is its difference added to the value two places before it in
-//   the row (the same colour of the Bayer pattern); each row starts from 512
-//   for both colours;
-// - values are 10 bits; cameras that store low bits add two more from the
-//   record's start;
-// - 0xFF in the stream is followed by a stuffed 0x00.
-//
-// It is fed the file's bytes in order, a cluster at a time, from the file's
-// first byte; it skips what lies before the stream. Its whole state is this
-// value: a copy taken at any byte continues from there, so a candidate next
-// cluster is tried on a copy without decoding from the start again.
+// The streaming decoder of that compression. It is fed the file's bytes in
+// order, a cluster at a time, from the file's first byte, and skips what lies
+// before the stream. Its whole state is this
+// value of about 5.5 KB, no pointer but to the constant tables: a copy taken
+// at any byte continues from there, so a candidate next cluster is tried on a
+// copy without decoding from the start again.
 //
 // For each stretch it says whether the decode stays plausible: every value in
 // the 10-bit range, no row far from the row of the same colours above it, no
@@ -80,6 +100,11 @@ class CanonRawDecoder {
   static constexpr std::uint32_t kGroupWidth = 16;
   static constexpr std::int32_t kMaxRowJump = 256;
   static constexpr int kRowsApartToBreak = 3;
+  // Blocks that another photo's stream, spliced in, decoded before the break,
+  // measured with clusters all through synthetic photos: at most 34 on a
+  // 3,152-value row, 49 on a 512-value row (less drift before each row
+  // starts again from 512). Twice that and more, for the unmeasured.
+  static constexpr int kSpliceReachBlocks = 128;
   // Bytes a record may hold after the stream's last bit: the camera pads its
   // stream to a whole byte, and writers align records.
   static constexpr std::int64_t kMaxTrailingBytes = 16;
@@ -97,11 +122,23 @@ class CanonRawDecoder {
   // byte where the block that broke began; -1 while it holds.
   std::int64_t BrokenAt() const { return brokenAt_; }
   std::int64_t BrokenBlockStart() const { return brokenBlockStart_; }
+  // File offset of the earliest byte of the stream that may be another
+  // file's, the decode having broken: a stretch of another stream decodes
+  // plausibly for a while, but never past kSpliceReachBlocks blocks (nor, for
+  // kRowJump, past the rows that drew apart and the row before them). The
+  // stream's start when the decode broke that close to it; -1 while it holds.
+  std::int64_t EarliestSplice() const;
   // The record has ended with every row decoded, the stream ending at its end.
   bool Complete() const { return complete_; }
   // File offset of the next byte to feed.
   std::int64_t NextOffset() const { return fed_; }
   std::int64_t ValuesDecoded() const { return values_; }
+  std::uint32_t RowsDecoded() const { return row_; }
+  // The averages of kGroupWidth values across one of the last two rows
+  // decoded (row RowsDecoded() - 1 or - 2), as the continuity check keeps them.
+  std::span<const std::uint16_t> RowAverages(std::uint32_t row) const {
+    return std::span(rowsAbove_[row & 1]).first((layout_.width + kGroupWidth - 1) / kGroupWidth);
+  }
   const CanonRawLayout& Layout() const { return layout_; }
 
  private:
@@ -142,6 +179,11 @@ class CanonRawDecoder {
   std::array<std::int32_t, kMaxGroups> rowSums_{};
   std::array<std::array<std::uint16_t, kMaxGroups>, 2> rowsAbove_{};
   int rowsApart_ = 0;
+  // File offsets where the last rows' streams began, by row modulo the size.
+  static constexpr int kRowStartsKept = kRowsApartToBreak + 2;
+  std::array<std::int64_t, kRowStartsKept> rowStarts_{};
+  // File offsets where the last blocks began, by block modulo the size.
+  std::array<std::int64_t, kSpliceReachBlocks> blockStarts_{};
   Fault fault_ = Fault::kNone;
   std::int64_t brokenAt_ = -1;
   std::int64_t brokenBlockStart_ = -1;

@@ -35,4 +35,32 @@ RawDataCheck CheckRawData(std::span<const std::uint8_t> file) {
   return check;
 }
 
+ContinuationVerdict JudgeContinuation(const CanonRawDecoder& from, const CanonRawDecoder& after) {
+  if (after.Broken()) return ContinuationVerdict::Breaks;
+  if (after.Complete() || after.ValuesDecoded() >= from.ValuesDecoded() + 64 * (CanonRawDecoder::kSpliceReachBlocks + 1)) {
+    return ContinuationVerdict::Continues;
+  }
+  return ContinuationVerdict::Undecided;
+}
+
+std::vector<Continuation> TryContinuations(const CanonRawDecoder& before,
+                                           std::span<const std::span<const std::uint8_t>> candidates) {
+  std::vector<Continuation> tried;
+  tried.reserve(candidates.size());
+  for (const std::span<const std::uint8_t> candidate : candidates) {
+    CanonRawDecoder after = before;
+    after.Feed(candidate);
+    tried.push_back({JudgeContinuation(before, after), after});
+  }
+  return tried;
+}
+
+std::vector<std::int64_t> ClusterStartsBeforeBreak(const CanonRawDecoder& broken, std::int64_t clusterSize) {
+  std::vector<std::int64_t> starts;
+  if (!broken.Broken() || clusterSize <= 0) return starts;
+  const std::int64_t first = broken.EarliestSplice() / clusterSize * clusterSize;
+  for (std::int64_t at = first; at <= broken.BrokenAt(); at += clusterSize) starts.push_back(at);
+  return starts;
+}
+
 }  // namespace mendrake

@@ -114,7 +114,7 @@ struct Picture {
   std::vector<std::uint16_t> values;
 };
 
-Picture ReadPgm(const std::string& bytes) {
+[[maybe_unused]] Picture ReadPgm(const std::string& bytes) {
   Picture picture;
   std::istringstream in(bytes);
   std::string magic;
@@ -134,12 +134,15 @@ Picture ReadPgm(const std::string& bytes) {
 }
 
 // Values of the photo that differ from the peer's, the peer's picture being
-// the sensor's from (left, top) on.
-std::size_t Mismatches(const Picture& picture, const SensorImage& image, std::uint32_t left, std::uint32_t top) {
+// the sensor's from (left, top) on. The values past the last stripe's last
+// whole block are not coded: the peer shows them as 0.
+[[maybe_unused]] std::size_t Mismatches(const Picture& picture, const SensorImage& image, std::uint32_t left, std::uint32_t top) {
+  const std::size_t coded = image.values.size() - (image.height % 8) * image.width % 64;
   std::size_t wrong = 0;
   for (std::uint32_t y = 0; y < picture.height; ++y) {
     for (std::uint32_t x = 0; x < picture.width; ++x) {
-      wrong += picture.values[std::size_t{y} * picture.width + x] != image.At(x + left, y + top);
+      const bool isCoded = std::size_t{y + top} * image.width + x + left < coded;
+      wrong += picture.values[std::size_t{y} * picture.width + x] != (isCoded ? image.At(x + left, y + top) : 0);
     }
   }
   return wrong;
@@ -154,12 +157,16 @@ struct PhotoCase {
 // crwmake's photo files decode in dcraw (document mode: the sensor's values
 // as stored) to exactly the values the encoder compressed: with and without
 // low bits, with each table set, in both byte orders; on small sensors whole
-// (files of 16 KiB at least: the peer tests that much for low bits),
-// and on an EOS 300D's sensor inside the margins the peer knows for it.
+// (files of 16 KiB at least: the peer tests that much for low bits), with a
+// last stripe that ends in a part of a block, and on an EOS 300D's sensor
+// inside the margins the peer knows for it.
 TEST_P(BuilderAgainstPeers, DcrawDecodesThePhotoFilesToTheValuesEncoded) {
+#ifndef MENDRAKE_BIN_DIR
+  GTEST_SKIP() << "crwmake is not at hand in this build";
+#else
   if (!Installed("dcraw")) GTEST_SKIP() << "dcraw is not installed";
   ScratchFolder dir;
-  const PhotoCase cases[] = {{512, 160, true, 0}, {520, 240, false, 1}, {384, 100, true, 2},
+  const PhotoCase cases[] = {{512, 160, true, 0}, {520, 240, false, 1}, {384, 100, true, 2}, {1032, 36, false, 0},
                              {3152, 2068, true, GetParam() ? 1u : 0u}};
   std::uint32_t seed = 5;
   for (const PhotoCase& photo : cases) {
@@ -179,6 +186,7 @@ TEST_P(BuilderAgainstPeers, DcrawDecodesThePhotoFilesToTheValuesEncoded) {
     EXPECT_EQ(Mismatches(picture, image, photo.width - picture.width, photo.height - picture.height), 0u) << make;
     ++seed;
   }
+#endif
 }
 
 }  // namespace

@@ -16,7 +16,11 @@ PhotoFile MakePhotoFile(const PhotoFileOptions& options) {
   camera.rawData = EncodeCanonRaw(photo.image, options.tableSet);
   camera.decoderTableSet = static_cast<int>(options.tableSet);
   camera.hasThumbnail = options.hasThumbnail;
-  if (options.hasThumbnail) camera.thumbnail = MakeJpeg(options.thumbnailWidth, options.thumbnailHeight);
+  camera.whiteBalance = options.whiteBalance;
+  if (options.hasThumbnail) {
+    camera.thumbnail = options.thumbnail.empty() ? MakeJpeg(options.thumbnailWidth, options.thumbnailHeight)
+                                                 : options.thumbnail;
+  }
   photo.bytes = MakeCameraFile(camera);
   // The raw data record is the root heap's first, right after the header.
   photo.rawDataStart = 26;

@@ -20,7 +20,9 @@ struct PhotoFileOptions {
   bool lowBits = true;  // 12-bit values whose low two bits lead the record
   std::uint32_t tableSet = 0;
   std::uint32_t seed = 1;
-  bool hasThumbnail = true;  // a real JPEG thumbnail
+  std::uint16_t whiteBalance = 1;
+  bool hasThumbnail = true;  // a real JPEG thumbnail: these bytes, or one made of this size
+  Bytes thumbnail;
   int thumbnailWidth = 160;
   int thumbnailHeight = 120;
 };

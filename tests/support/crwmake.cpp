@@ -29,7 +29,8 @@ int Usage() {
       "  --seed N          seed of random junk (default 1)\n"
       "  --make TEXT, --model TEXT, --white-balance N\n"
       "  --photo           real compressed raw data of a synthetic photo (the size\n"
-      "                    follows from the sensor; the thumbnail is a real JPEG)\n"
+      "                    follows from the sensor, --size does not apply; without\n"
+      "                    --thumbnail, a small JPEG made for it)\n"
       "  --sensor WxH      its sensor (default 3152x2068, an EOS 300D's)\n"
       "  --no-low-bits     10-bit values without the low bits before the stream\n"
       "  --table N         the decoder table set, 0 to 2 (default 0)\n"
@@ -160,7 +161,9 @@ int main(int argc, char** argv) {
   if (output.empty()) return Usage();
   if (wantPhoto) {
     photo.bigEndian = options.bigEndian;
+    photo.whiteBalance = options.whiteBalance;
     if (options.model != CameraFileOptions{}.model) photo.model = options.model;
+    if (options.thumbnail != CameraFileOptions{}.thumbnail) photo.thumbnail = options.thumbnail;
     try {
       Bytes file = mendrake::testing::MakePhotoFile(photo).bytes;
       if (junkSize > 0) mendrake::testing::AppendJunk(file, junkKind, junkSize, static_cast<std::uint32_t>(seed));
