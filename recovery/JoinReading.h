@@ -31,6 +31,10 @@ struct JoinReading {
   enum class Weight { kPasses, kFails, kUnweighed };
   Weight weight = Weight::kUnweighed;
   std::string fault;  // why it fails, or why it was not weighed
+  // How far the weighing went before the fault: the card's word (1), a seam
+  // nothing fixes (2), the joined bytes (3), their raw data (4). A piece's
+  // line gives the fault of its reading that went furthest.
+  int depth = 0;
   RawDataVerdict raw = RawDataVerdict::Unknown;
   std::int64_t brokenAt = -1;  // file offset near where the decode broke, when it did
   CrwEnd end;  // the joined file's own search, when it passes

@@ -146,9 +146,11 @@ void PieceJoiner::TryEnd(const RootEnd& end) {
   for (std::size_t i = 0; i < readings.size(); ++i) {
     Weigh(readings[i]);
     const JoinReading& reading = readings[i];
-    if (reading.weight == JoinReading::Weight::kFails) {
-      waiting_[reading.waiter].rejected =
+    if (Waiter& waiter = waiting_[reading.waiter];
+        reading.weight == JoinReading::Weight::kFails && reading.depth >= waiter.rejectedDepth) {
+      waiter.rejected =
           "the end at " + std::to_string(end.end) + " fits it, but the joined file fails its check: " + reading.fault;
+      waiter.rejectedDepth = reading.depth;
     }
     if (reading.raw == RawDataVerdict::Broken && reading.brokenAt < reading.split) {
       const JoinReading broken = reading;  // readings grows
@@ -284,7 +286,9 @@ std::vector<JoinReading> PieceJoiner::ReadingsOf(const RootEnd& end) {
 // joined bytes' own search, structure and raw data.
 void PieceJoiner::Weigh(JoinReading& reading) {
   reading.weight = JoinReading::Weight::kFails;
+  reading.depth = 1;
   if (reading.fault = CardFault(reading); !reading.fault.empty()) return;
+  reading.depth = 2;
   reading.secondAfterFileEnd = FileEndsBefore(reading.secondFrom);
   // The readings of one end share its records, so where its compressed raw
   // data begins is read once, and a blind seam costs no copy after that.
@@ -306,9 +310,11 @@ void PieceJoiner::Weigh(JoinReading& reading) {
     return;
   }
   if (reading.fault = BlindSeamFault(reading); !reading.fault.empty()) return;
+  reading.depth = 3;
   reading.end = FindCrwEnd(joined_, scratch_, std::min(left - cost, RecoveryLimits::kMaxEntriesPerWindow));
   budget_.Spend(reading.end.entriesVisited);
   if (reading.fault = BytesFault(reading); !reading.fault.empty()) return;
+  reading.depth = 4;
   if (reading.fault = RawDataFault(reading); !reading.fault.empty()) return;
   reading.weight = JoinReading::Weight::kPasses;
 }

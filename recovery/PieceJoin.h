@@ -131,7 +131,8 @@ class PieceJoiner {
     FirstPiece piece;
     std::vector<std::int64_t> splits;  // candidate first-piece lengths, in order
     ClusterGrid splitsGrid;            // the grid the splits were found on
-    std::string rejected;              // why the last end that fitted it did not join
+    std::string rejected;              // why the end that fitted it best did not join
+    int rejectedDepth = 0;             // how far that reading's weighing went
     bool probed = false;               // its own raw data told where it breaks
     int probes = 0;                    // times it was decoded for that
   };
