@@ -233,6 +233,16 @@ class CardScan final : public PieceSink {
       WaitForEnd(end.whyNot + ", " + whyDamaged, atNextHeader);
       return;
     }
+    if (window_.skips.empty() && window_.start % RecoveryLimits::kSectorSize == 0) {
+      if (const std::string broken = BrokenRawData(end); !broken.empty()) {
+        // Not one photo: a first piece whose length another file's end
+        // happens to fit. It waits as a first piece, and that end stays free
+        // for the file it closes.
+        joiner_.NoteNotOwnEnd(window_.start + window_.header.length);
+        WaitForEnd(broken + ", " + whyDamaged, atNextHeader);
+        return;
+      }
+    }
     const auto [runs, skipped] = SkipsBefore(end.trueSize);
     std::string how;
     if (runs > 0) {
@@ -250,6 +260,19 @@ class CardScan final : public PieceSink {
     const CrwEnd end = OwnEnd(window_.bytes, found, scratch_, budget_.ForWindow(summary_.scanned));
     budget_.Spend(end.entriesVisited - found.entriesVisited);
     return end;
+  }
+
+  // A window whose end lines up with its header by arithmetic alone (two
+  // first pieces of one length in holes of one size, the second's end after
+  // the first's piece) holds two photos' raw data: the decode breaks at the
+  // seam. Returns why, or an empty string for one photo's raw data (or raw
+  // data the decoder does not know).
+  std::string BrokenRawData(const CrwEnd& end) const {
+    const RawDataCheck raw =
+        CheckRawData(std::span<const std::uint8_t>(window_.bytes.Data(), static_cast<std::size_t>(end.trueSize)));
+    if (raw.verdict != RawDataVerdict::Broken) return {};
+    return "its end at " + std::to_string(window_.start + end.trueSize) + " closes raw data that breaks at byte " +
+           std::to_string(raw.brokenAt) + " (" + raw.reason + ")";
   }
 
   // Its end may come later on the card, after the files written into the

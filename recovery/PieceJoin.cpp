@@ -292,7 +292,7 @@ void PieceJoiner::Weigh(JoinReading& reading) {
   reading.secondAfterFileEnd = FileEndsBefore(reading.secondFrom);
   // The readings of one end share its records, so where its compressed raw
   // data begins is read once, and a blind seam costs no copy after that.
-  if (endStreamStart_ && reading.split < *endStreamStart_ && !(reading.splitAtHeader && reading.secondAfterFileEnd)) {
+  if (endStreamStart_ && reading.split < *endStreamStart_) {
     reading.fault = LowBitsFault(reading);
     return;
   }
@@ -361,11 +361,11 @@ std::string PieceJoiner::BytesFault(const JoinReading& reading) {
 }
 
 // Nine tenths of a photo is its raw data: decoded across the seam, a foreign
-// cluster breaks it. Where the decode cannot see the seam (raw data of a kind
-// it does not know, or a seam in the low bits stored before the compressed
-// stream), the seam must be fixed by the files around it: a next file's
-// header right after the first piece, and another file's end right before
-// the second.
+// cluster breaks it. A seam in the low bits stored before the compressed
+// stream shows nothing, and is not joined. Raw data of a kind the decoder
+// does not know joins only where the files around fix the seam: a next
+// file's header right after the first piece, and another file's end right
+// before the second.
 std::string PieceJoiner::RawDataFault(JoinReading& reading) {
   const RawDataCheck check =
       CheckRawData(std::span<const std::uint8_t>(joined_.Data(), static_cast<std::size_t>(reading.size)));
@@ -375,28 +375,29 @@ std::string PieceJoiner::RawDataFault(JoinReading& reading) {
     return "its raw data breaks at byte " + std::to_string(check.brokenAt) + " of the file: " + check.reason;
   }
   if (check.verdict == RawDataVerdict::Plausible && reading.split >= check.signalFrom) return {};
+  // Photos of one camera fill holes of one size, and in the low bits the end
+  // of any of them fits: measured on camera cards, neither a next header nor
+  // a file's end before the second piece told the true one.
+  if (check.verdict == RawDataVerdict::Plausible) return LowBitsFault(reading);
+  // Raw data of no kind the decoder knows: the files around the seam must fix it.
   if (reading.splitAtHeader && reading.secondAfterFileEnd) return {};
-  return check.verdict == RawDataVerdict::Plausible ? LowBitsFault(reading)
-                                                    : "its raw data is of no kind the decoder knows, and " +
-                                                          MissingSeamEvidence(reading);
+  return "its raw data is of no kind the decoder knows, and " + MissingSeamEvidence(reading);
 }
 
-// A seam in the low bits needs the files around it to fix it, whatever the
-// decode says; where they do not, neither the search nor the decode is worth
-// its time. The raw data's layout is read from the joined file's records.
+// A seam in the low bits is not joined, whatever the decode says, so neither
+// the search nor the decode is worth its time. The raw data's layout is read
+// from the joined file's records.
 std::string PieceJoiner::BlindSeamFault(const JoinReading& reading) {
   std::string whyNot;
   const auto layout =
       ReadCanonRawLayout(std::span<const std::uint8_t>(joined_.Data(), static_cast<std::size_t>(reading.size)), whyNot);
   // The records lie in the end's own bytes when the split comes before them.
   if (layout && reading.split < layout->StreamStart()) endStreamStart_ = layout->StreamStart();
-  if (reading.splitAtHeader && reading.secondAfterFileEnd) return {};
   return layout && reading.split < layout->StreamStart() ? LowBitsFault(reading) : "";
 }
 
-std::string PieceJoiner::LowBitsFault(const JoinReading& reading) {
-  return "it is cut within the low bits stored before its compressed raw data, which show no seam, and " +
-         MissingSeamEvidence(reading);
+std::string PieceJoiner::LowBitsFault(const JoinReading&) {
+  return "it is cut within the low bits stored before its compressed raw data, which show no seam";
 }
 
 std::string PieceJoiner::MissingSeamEvidence(const JoinReading& reading) {

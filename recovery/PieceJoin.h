@@ -114,6 +114,8 @@ class PieceJoiner {
   }
   // The header whose heap begins at heapStart was written in one piece, which ends at end.
   void NoteOwnEnd(std::int64_t heapStart, std::int64_t end);
+  // The first end of that heap is not its own file's: its raw data breaks.
+  void NoteNotOwnEnd(std::int64_t heapStart) { ownEnds_[heapStart].end = 0; }
   // The scan gathers the bytes of a file from position on; ends found after
   // it are weighed once it has closed and said where its file ends.
   void WindowOpened(std::int64_t position) { openWindow_ = position; }
