@@ -602,5 +602,31 @@ TEST(RawDataJoins, AFirstPieceThatRunsOnIntoOldClustersEndsWhereItsDecodeBreaks)
   EXPECT_EQ(recovery.summary.damaged, 0);
 }
 
+TEST(RawDataJoins, AWindowWhoseEndLinesUpByArithmeticAloneIsNotTakenForOnePhoto) {
+  // Two first pieces of one length: the first photo's last piece follows the
+  // second photo's first piece, so the second's header and the first's end
+  // look like one file in one piece. Its raw data breaks at the seam.
+  ScratchFolder folder;
+  const PhotoFile first = Photo(1), second = Photo(2), whole = Photo(3);
+  const std::size_t piece = 20 * kCluster;
+  ASSERT_GT(piece, first.streamStart);
+  HandCard card;
+  card.Add(Prefix(first.bytes, piece));
+  card.Add(whole.bytes);
+  card.Add(Prefix(second.bytes, piece));
+  card.Add(Suffix(first.bytes, piece));
+  card.Add(Photo(4).bytes);
+  card.Add(Suffix(second.bytes, piece));
+
+  const Recovery recovery = Recover(folder.Write("card.img", card.Finished()), folder / "out");
+  recovery.ExpectNoWrongCrw({first.bytes, second.bytes, whole.bytes, Photo(4).bytes});
+  for (const PhotoFile* photo : {&first, &second}) {
+    const std::string name = recovery.NameOf(photo->bytes);
+    ASSERT_FALSE(name.empty()) << recovery.Log();
+    EXPECT_NE(recovery.LineOf(name).find(", joined from two pieces "), std::string::npos);
+  }
+  EXPECT_EQ(recovery.summary.damaged, 0);
+}
+
 }  // namespace
 }  // namespace mendrake::testing
