@@ -2,7 +2,6 @@
 
 #include "files/Utf8Path.h"
 
-#include "analysis/ByteOrder.h"
 #include "analysis/FileImage.h"
 #include "cardfs/CardFileSystem.h"
 #include "cardfs/ClusterGrid.h"
@@ -11,6 +10,7 @@
 #include "recovery/CrwEnd.h"
 #include "recovery/CrwStructureCheck.h"
 #include "recovery/EndPairing.h"
+#include "recovery/FileSignatures.h"
 #include "recovery/PieceJoin.h"
 #include "recovery/RawDataCheck.h"
 #include "recovery/ReadAhead.h"
@@ -31,27 +31,17 @@ namespace {
 
 // Bytes of a header: byte order (2), header length (4), "HEAPCCDR" (8).
 constexpr std::int64_t kHeaderBytes = 14;
-constexpr std::uint8_t kSignatureBytes[] = {'H', 'E', 'A', 'P', 'C', 'C', 'D', 'R'};
+constexpr std::uint8_t kHeapSignature[] = {'H', 'E', 'A', 'P', 'C', 'C', 'D', 'R'};
 constexpr std::int64_t kSignatureAt = 6;
 
 // The bytes from one header on, gathered as the card streams past into one
 // image whose room for the largest window is reserved once. Where the card's
 // FAT lists files, a deleted file's window passes over their clusters: the
 // camera wrote the file around them.
-// A CRW header's first bytes, read once where the header is met.
-struct HeaderValue {
-  bool bigEndian = false;
-  std::uint32_t length = 0;  // where the root heap begins
-  static HeaderValue At(const std::uint8_t* header) {
-    const bool bigEndian = header[0] == 'M';
-    return {bigEndian, LoadDWord(header + 2, bigEndian)};
-  }
-};
-
 struct Window {
   bool open = false;
   std::int64_t start = 0;
-  HeaderValue header;
+  CrwHeader header;  // the header the window begins with
   FileImage bytes;
   std::int64_t next = 0;          // the card position of the next byte to take
   bool skipsListed = false;       // passes over the clusters the FAT lists
@@ -123,17 +113,16 @@ class CardScan final : public PieceSink {
     const std::uint8_t* from = bytes + kSignatureAt;
     const std::uint8_t* end = bytes + length;
     while (from < end) {
-      const std::uint8_t* hit = FindBytes(from, static_cast<std::size_t>(end - from), kSignatureBytes, 8);
+      const std::uint8_t* hit = FindBytes(from, static_cast<std::size_t>(end - from), kHeapSignature, 8);
       if (!hit) break;
       const std::uint8_t* signature = hit;
       const std::uint8_t* header = signature - kSignatureAt;
-      if ((header[0] == 'I' && header[1] == 'I') || (header[0] == 'M' && header[1] == 'M')) {
+      if (const std::optional<CrwHeader> crw = CrwHeaderAt(header, end - header)) {
         const std::int64_t at = bufferStart + (header - bytes);
-        const HeaderValue value = HeaderValue::At(header);
         headerGrid_.Add(at);
         // Camera files start at cluster starts: only a header there can own
         // an end that a waiting piece might otherwise take.
-        if (at % RecoveryLimits::kSectorSize == 0) joiner_.NoteHeader(at, value.length);
+        if (at % RecoveryLimits::kSectorSize == 0) joiner_.NoteHeader(at, crw->length);
         const bool listed = ListedOnTheCard(at);
         summary_.listed += listed;
         // A listed file inside a deleted file's window is one the camera wrote around.
@@ -141,13 +130,13 @@ class CardScan final : public PieceSink {
           Extend(bytes, bufferStart, at);
           if (window_.open) Close("the next header at " + std::to_string(at) + " comes before its end", true);
         }
-        if (!listed) Open(at, value);
+        if (!listed) Open(at, *crw);
       }
       from = signature + 1;
     }
   }
 
-  void Open(std::int64_t at, const HeaderValue& header) {
+  void Open(std::int64_t at, const CrwHeader& header) {
     window_.open = true;
     window_.start = at;
     window_.header = header;

@@ -1,31 +1,21 @@
 #include "tools/RecoverCommand.h"
 
-#include "files/Utf8Path.h"
-
 #include "devices/AttachedCards.h"
-#include "devices/DeviceReader.h"
-#include "devices/OutputOnCard.h"
+#include "devices/CardRecoveryStart.h"
 #include "devices/RootCommand.h"
 #include "files/FileError.h"
 #include "recovery/CardRecovery.h"
 #include "tools/Console.h"
+#include "tools/ConsoleLog.h"
+#include "tools/CrwlogOptions.h"
 
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace {
-
-class StdoutLog : public mendrake::LogBox {
- public:
-  void Clear() override {}
-  void Append(std::string_view line) override {
-    mendrake::console::Write(stdout, std::string(line) + "\n");
-    std::fflush(stdout);
-  }
-};
 
 // Bytes scanned, files found and time left, rewritten in place about four
 // times a second; only for a person at a terminal.
@@ -51,40 +41,26 @@ class TerminalProgress {
   std::chrono::steady_clock::time_point shown_{};
 };
 
-int Fail(const std::string& message) {
-  std::fflush(stdout);
-  mendrake::console::Write(stderr, "crwlog: " + message + "\n");
-  return 2;
-}
-
 }  // namespace
 
 int RunRecoverCommand(const char* image, const char* outputFolder, bool all) {
+  using mendrake::crwlog::Fail;
+  using mendrake::crwlog::kExitNotCarriedOut;
   try {
-    // Before anything is read or made: no file may be written onto the card.
-    mendrake::RefuseOutputOnCard(image, outputFolder);
-    // The card first: a card that cannot be read leaves no new empty folder.
-    mendrake::DeviceReader card(image);
-    std::error_code error;
-    const std::filesystem::path folder = mendrake::PathFromUtf8(outputFolder);
-    std::filesystem::create_directories(folder, error);
-    if (error || !std::filesystem::is_directory(folder)) {
-      return Fail("cannot use \"" + std::string(outputFolder) + "\" as the output folder: " +
-                  (error ? error.message() : "not a folder"));
-    }
-    StdoutLog log;
+    const std::unique_ptr<mendrake::DeviceReader> card = mendrake::StartCardRecovery(image, outputFolder);
+    mendrake::crwlog::ConsoleLog log(/*flushEachLine=*/true);
     mendrake::RecoveryProgressFn progress;
     if (mendrake::console::IsTerminal(stderr)) progress = TerminalProgress();
     mendrake::RecoveryOptions options;
     options.all = all;
-    const mendrake::RecoverySummary summary = mendrake::RecoverCard(card, outputFolder, log, progress, options);
-    if (summary.outputFull) return 2;
+    const mendrake::RecoverySummary summary = mendrake::RecoverCard(*card, outputFolder, log, progress, options);
+    if (summary.outputFull) return kExitNotCarriedOut;
     // A card from which no CRW came back is a failure, whatever was left on it.
     return summary.recovered > 0 && summary.damaged == 0 ? 0 : 1;
   } catch (const mendrake::CardAccessDenied& failure) {
-    return Fail(std::string(failure.what()) + "\n" + mendrake::ReadAccessAdvice(image, outputFolder));
+    return Fail(std::string(failure.what()) + "\n" + mendrake::ReadAccessAdvice(image, outputFolder), kExitNotCarriedOut);
   } catch (const mendrake::FileError& failure) {
-    return Fail(failure.what());
+    return Fail(failure.what(), kExitNotCarriedOut);
   }
 }
 
