@@ -1,8 +1,9 @@
 #include "recovery/CanonRawLayout.h"
 
 #include "analysis/ByteOrder.h"
-#include "analysis/HeapWalker.h"
-#include "analysis/WalkLimits.h"
+#include "analysis/CiffHeap.h"
+#include "analysis/CiffTag.h"
+#include "recovery/FileSignatures.h"
 
 #include <algorithm>
 
@@ -21,6 +22,13 @@ class StretchView {
     for (const FileStretch& stretch : stretches_) {
       const auto length = static_cast<std::int64_t>(stretch.bytes.size());
       if (at >= stretch.at && at + count <= stretch.at + length) return stretch.bytes.data() + (at - stretch.at);
+    }
+    return nullptr;
+  }
+  // The stretch that holds the byte at at, or null.
+  const FileStretch* Holding(std::int64_t at) const {
+    for (const FileStretch& stretch : stretches_) {
+      if (at >= stretch.at && at - stretch.at < static_cast<std::int64_t>(stretch.bytes.size())) return &stretch;
     }
     return nullptr;
   }
@@ -47,55 +55,33 @@ struct RecordPlace {
 };
 
 // The three records the decode needs, found through the directories from the
-// root heap down; every read checked against the file's end.
-class RawRecordFinder {
- public:
-  RawRecordFinder(const StretchView& file, bool bigEndian) : file_(file), bigEndian_(bigEndian) {}
-
-  void Heap(std::int64_t start, std::int64_t length, int depth) {
-    if (depth > WalkLimits::kMaxHeapDepth || length < 6 || start < 0 || start + length > file_.Size()) return;
-    const std::uint8_t* pointer = file_.Bytes(start + length - 4, 4);
-    if (pointer == nullptr) return;
-    const std::int64_t directory = start + LoadDWord(pointer, bigEndian_);
-    if (directory < start || directory + 2 > start + length) return;
-    const std::uint8_t* count = file_.Bytes(directory, 2);
-    if (count == nullptr) return;
-    const std::int64_t entries = LoadWord(count, bigEndian_);
-    if (entries > kMaxDirectoryEntries || directory + 2 + 10 * entries > start + length) return;
-    const std::uint8_t* table = file_.Bytes(directory + 2, 10 * entries);
-    if (table == nullptr) return;
-    for (std::int64_t k = 0; k < entries; ++k) {
-      if (++entriesVisited_ > WalkLimits::kMaxEntriesPerRootWalk) return;
-      const std::uint8_t* entry = table + 10 * k;
-      const std::uint16_t tag = LoadWord(entry, bigEndian_);
-      if (tag >= CrwTag::kFirstInlineData) continue;
-      const std::int64_t recordSize = LoadDWord(entry + 2, bigEndian_);
-      const std::int64_t at = start + LoadDWord(entry + 6, bigEndian_);
-      if (at + recordSize > start + length) continue;  // outside its heap: not this file's record
-      const auto high = static_cast<std::uint8_t>(tag >> 8);
-      if (high == CrwTag::kSubHeapHigh || high == CrwTag::kSubHeapHighAlt) {
-        if (++subHeaps_ <= WalkLimits::kMaxSubHeapsPerRootWalk) Heap(at, recordSize, depth + 1);
-      } else if (tag == CrwTag::kRawData) {
-        Keep(raw, at, recordSize);
-      } else if (tag == CrwTag::kSensorInfo) {
-        Keep(sensor, at, recordSize);
-      } else if (tag == CrwTag::kDecoderTable) {
-        Keep(decoderTable, at, recordSize);
-      }
-    }
-  }
-
+// root heap down by the CIFF reader, in the stretch that holds the file's
+// end (where the root directory and, in camera files, the records that
+// describe the raw data lie). Places are file offsets.
+struct RawRecords {
   RecordPlace raw, sensor, decoderTable;
 
- private:
-  static void Keep(RecordPlace& place, std::int64_t at, std::int64_t size) {
-    if (place.at < 0) place = {at, size};
+  RawRecords(const FileStretch& end, std::int64_t fileSize, std::int64_t headerLength, bool bigEndian) {
+    // The stretch's bytes as the reader's, so that a place in them is a file
+    // offset less the stretch's start; the raw data record, before the
+    // stretch, is only placed, never read.
+    const CiffBytes bytes(end.bytes, bigEndian);
+    const CiffHeap root(bytes, headerLength - end.at, fileSize - headerLength);
+    VisitCiffEntries(root, [&](const CiffHeap& heap, const CiffEntry& entry) {
+      if (entry.DataInEntry() || entry.IsSubHeap()) return false;
+      const RecordPlace place{heap.RecordAt(entry) + end.at, std::int64_t{entry.size}};
+      if (heap.RecordAt(entry) + place.size > heap.End()) return false;  // outside its heap
+      if (entry.tag == CrwTag::kRawData) Keep(raw, place);
+      if (entry.tag == CrwTag::kSensorInfo) Keep(sensor, place);
+      if (entry.tag == CrwTag::kDecoderTable) Keep(decoderTable, place);
+      return raw.at >= 0 && sensor.at >= 0 && decoderTable.at >= 0;
+    });
   }
 
-  const StretchView& file_;
-  bool bigEndian_;
-  int entriesVisited_ = 0;
-  int subHeaps_ = 0;
+ private:
+  static void Keep(RecordPlace& kept, const RecordPlace& place) {
+    if (kept.at < 0) kept = place;
+  }
 };
 
 // Rows are coded in stripes of eight rows, each a whole number of blocks
@@ -128,19 +114,24 @@ std::optional<CanonRawLayout> ReadCanonRawLayout(std::span<const std::uint8_t> f
 std::optional<CanonRawLayout> ReadCanonRawLayout(std::span<const FileStretch> stretches, std::int64_t fileSize,
                                                  std::string& whyNot) {
   const StretchView file(stretches, fileSize);
-  const std::uint8_t* header = file.Bytes(0, 26);
-  if (header == nullptr || !((header[0] == 'I' && header[1] == 'I') || (header[0] == 'M' && header[1] == 'M'))) {
+  const std::uint8_t* start = file.Bytes(0, kSignatureBytes);
+  const std::optional<CrwHeader> header = start ? CrwHeaderAt(start, kSignatureBytes) : std::nullopt;
+  if (!header) {
     whyNot = "no CRW header";
     return std::nullopt;
   }
-  const bool bigEndian = header[0] == 'M';
-  const std::int64_t headerLength = LoadDWord(header + 2, bigEndian);
+  const bool bigEndian = header->bigEndian;
+  const std::int64_t headerLength = header->length;
   if (headerLength < kHeaderEnd || headerLength >= fileSize) {
     whyNot = "no root heap after the header";
     return std::nullopt;
   }
-  RawRecordFinder finder(file, bigEndian);
-  finder.Heap(headerLength, fileSize - headerLength, 0);
+  const FileStretch* end = file.Holding(fileSize - 4);
+  if (end == nullptr) {
+    whyNot = "no root directory";
+    return std::nullopt;
+  }
+  const RawRecords finder(*end, fileSize, headerLength, bigEndian);
   const std::uint8_t* sensor = file.Bytes(finder.sensor.at, 6);
   const std::uint8_t* decoderTable = file.Bytes(finder.decoderTable.at, 4);
   if (finder.raw.at < 0) {

@@ -78,7 +78,7 @@ struct CameraFileOptions {
   bool hasDecoderTable = true;  // false leaves the decoder table record out
   // Real compressed raw data (see RawEncoder.h) in place of rawDataSize filler
   // bytes, and the table set its decoder-table record names (unset: filler).
-  Bytes rawData;
+  Bytes rawData{};
   int decoderTableSet = -1;
 };
 Bytes MakeCameraFile(const CameraFileOptions& options = {});

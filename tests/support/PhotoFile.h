@@ -22,7 +22,7 @@ struct PhotoFileOptions {
   std::uint32_t seed = 1;
   std::uint16_t whiteBalance = 1;
   bool hasThumbnail = true;  // a real JPEG thumbnail: these bytes, or one made of this size
-  Bytes thumbnail;
+  Bytes thumbnail{};
   int thumbnailWidth = 160;
   int thumbnailHeight = 120;
 };
