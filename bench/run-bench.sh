@@ -269,3 +269,7 @@ MENDRAKE_BENCH_RUNS=$(( runs > 3 ? 3 : runs )) bash "$(dirname "$0")/fragmented-
 # Names, shot times and THM files on a deleted and a quick-formatted FAT16 card.
 echo "== names, dates and THMs"
 bash "$(dirname "$0")/names-bench.sh" "$build_dir"
+# Cards filled as cameras fill them over months, against photorec: photos
+# back by pieces, wrong CRW files written (must be 0), time, memory.
+echo "== camera cards vs photorec"
+bash "$(dirname "$0")/camera-cards-bench.sh" "$build_dir"

@@ -44,7 +44,38 @@ std::optional<FatMap> FatMap::Read(const FatVolume& volume, const std::uint8_t* 
     map.used_[static_cast<std::size_t>(cluster - 2)] = used;
     map.usedCount_ += used;
   }
+  map.FindOwners(fat, entries);
   return map;
+}
+
+void FatMap::FindOwners(const std::uint8_t* fat, std::int64_t entries) {
+  const auto count = static_cast<std::size_t>(entries - 2);
+  std::vector<bool> linkedTo(count);
+  for (std::int64_t cluster = 2; cluster < entries; ++cluster) {
+    const std::uint32_t next = Entry(volume_, fat, cluster);
+    if (next >= 2 && next < entries) linkedTo[next - 2] = true;
+  }
+  owner_.assign(count, 0);
+  // A chain starts at a used cluster that no other links to; each cluster is
+  // given once, so a loop or a link into another chain costs no second walk.
+  for (std::size_t head = 0; head < count; ++head) {
+    if (!used_[head] || linkedTo[head]) continue;
+    for (std::int64_t cluster = static_cast<std::int64_t>(head) + 2; cluster >= 2 && cluster < entries;) {
+      const auto index = static_cast<std::size_t>(cluster - 2);
+      if (!used_[index] || owner_[index] != 0) break;
+      owner_[index] = static_cast<std::uint32_t>(head + 2);
+      cluster = Entry(volume_, fat, cluster);
+    }
+  }
+  for (std::size_t index = 0; index < count; ++index) {
+    if (used_[index] && owner_[index] == 0) owner_[index] = static_cast<std::uint32_t>(index + 2);
+  }
+}
+
+std::uint32_t FatMap::OwnerAt(std::int64_t position) const {
+  if (position < volume_.dataStart) return 0;
+  const std::int64_t index = (position - volume_.dataStart) / volume_.clusterSize;
+  return index < static_cast<std::int64_t>(owner_.size()) ? owner_[static_cast<std::size_t>(index)] : 0;
 }
 
 bool FatMap::UsedAt(std::int64_t position) const {

@@ -25,12 +25,20 @@ class FatMap {
   // The first card byte at or after position whose cluster is free; past the
   // data area, position itself.
   std::int64_t NextFreeAt(std::int64_t position) const;
+  // The file whose clusters hold position: the first cluster of its chain,
+  // or 0 where the cluster is free or outside the data area. Two positions of
+  // one file give one owner; a cluster on a broken chain (a loop, a link into
+  // another chain's middle) is its own owner.
+  std::uint32_t OwnerAt(std::int64_t position) const;
   std::int64_t UsedClusters() const { return usedCount_; }
   const FatVolume& Volume() const { return volume_; }
 
  private:
+  void FindOwners(const std::uint8_t* fat, std::int64_t entries);
+
   FatVolume volume_;
   std::vector<bool> used_;  // index 0 is cluster 2
+  std::vector<std::uint32_t> owner_;  // the first cluster of each cluster's chain; 0 when free
   std::int64_t usedCount_ = 0;
 };
 

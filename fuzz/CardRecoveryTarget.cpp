@@ -83,6 +83,28 @@ void CheckStandsAlone(const fs::path& path) {
   if (!ValidateRecoveredCrw(bytes, state.BigEndian, state.HLen).ok) Broken("a recovered CRW file does not stand alone");
 }
 
+// A file joined from two pieces gap bytes apart is the card's bytes at at up
+// to some split, then the card's bytes gap bytes further on: its prefix that
+// matches at at and its suffix that matches at at + gap cover it.
+bool TwoPiecesOfTheCard(const Bytes& file, const std::uint8_t* data, std::size_t size, std::size_t at,
+                        std::size_t gap) {
+  if (at > size || gap > size || file.size() > size - at || file.size() + gap > size - at) return false;
+  std::size_t prefix = 0;
+  while (prefix < file.size() && file[prefix] == data[at + prefix]) ++prefix;
+  std::size_t suffix = 0;
+  const std::size_t end = at + file.size() + gap;
+  while (suffix < file.size() && file[file.size() - 1 - suffix] == data[end - 1 - suffix]) ++suffix;
+  return prefix + suffix >= file.size();
+}
+
+// "joined from two pieces 12 clusters apart" (or "1 cluster apart"): the clusters, or -1.
+long long ClustersApart(const std::string& line) {
+  const std::string marker = ", joined from two pieces ";
+  const std::size_t at = line.find(marker);
+  if (at == std::string::npos || line.find("the card's FAT lists", at) != std::string::npos) return -1;
+  return std::stoll(line.substr(at + marker.size()));
+}
+
 }  // namespace
 
 void RecoverCardBytes(const std::uint8_t* data, std::size_t size) {
@@ -114,7 +136,15 @@ void RecoverCardBytes(const std::uint8_t* data, std::size_t size) {
     if (!fs::is_regular_file(file)) continue;
     const std::size_t at = std::stoull(line.substr(3, colon - 3));
     const Bytes bytes = ReadWhole(file);
-    if (at > size || bytes.size() > size - at || !std::equal(bytes.begin(), bytes.end(), data + at)) {
+    if (const long long clusters = ClustersApart(line); clusters >= 0) {
+      // Put together from two pieces of the card, on a grid of 512 bytes to 64 KiB.
+      bool found = false;
+      for (std::size_t cluster = 512; !found && cluster <= (64u << 10); cluster *= 2) {
+        found = TwoPiecesOfTheCard(bytes, data, size, at, static_cast<std::size_t>(clusters) * cluster);
+      }
+      if (!found) Broken("a joined file is not two pieces of the card's bytes");
+    } else if (line.find("the card's FAT lists") == std::string::npos &&
+               (at > size || bytes.size() > size - at || !std::equal(bytes.begin(), bytes.end(), data + at))) {
       Broken("an output is not the card's bytes at its place");
     }
     if (file.extension() == ".CRW") CheckStandsAlone(file);

@@ -98,6 +98,19 @@ void WriteCardSeeds(const std::string& dir) {
   Write(dir, "records-outside", RecordsOutsideCard().card);
   Write(dir, "dense-headers", DenseHeadersCard(1024));
   Write(dir, "same-number-files", SameNumberFilesCard(2));
+  // A file in two pieces around a whole one, on sectors: it joins.
+  CameraFileOptions split;
+  split.rawDataSize = 1500;
+  split.thumbnail = MakeJpeg(8, 8, false, 50);
+  const Bytes twoPieces = MakeCameraFile(split);
+  Bytes pieces(512, 0);
+  PlaceAt(pieces, 512, Prefix(twoPieces, 1024));
+  const Bytes whole = SmallCamera(false);
+  PlaceAt(pieces, 1536, whole);
+  const std::size_t tail = 1536 + (whole.size() + 511) / 512 * 512;
+  PlaceAt(pieces, tail, Bytes(twoPieces.begin() + 1024, twoPieces.end()));
+  pieces.resize(pieces.size() + 512, 0);
+  Write(dir, "two-pieces", pieces);
 }
 
 void WritePreviewSeeds(const std::string& dir) {

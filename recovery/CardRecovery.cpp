@@ -16,6 +16,7 @@
 #include "recovery/EndPairing.h"
 #include "recovery/FileSignatures.h"
 #include "recovery/PieceJoin.h"
+#include "recovery/RawDataCheck.h"
 #include "recovery/ReadAhead.h"
 #include "recovery/PhotoName.h"
 #include "recovery/RecoveryOutput.h"
@@ -142,23 +143,24 @@ class CardScan final : public PieceSink {
         // A listed file inside a deleted file's window is one the camera wrote around.
         if (window_.open && !(listed && window_.skipsListed)) {
           Extend(bytes, bufferStart, at);
-          if (window_.open) Close("the next header at " + std::to_string(at) + " comes before its end");
+          if (window_.open) Close("the next header at " + std::to_string(at) + " comes before its end", true);
         }
-        if (listed) {
-          from = signature + 1;
-          continue;
-        }
-        window_.open = true;
-        window_.start = at;
-        window_.header = *crw;
-        window_.next = at;
-        window_.lastTaken = at;
-        window_.skipsListed = !options_.all && fileSystem_.Map();
-        window_.skips.clear();
-        window_.bytes.SetSize(0);
+        if (!listed) Open(at, *crw);
       }
       from = signature + 1;
     }
+  }
+
+  void Open(std::int64_t at, const CrwHeader& header) {
+    window_.open = true;
+    window_.start = at;
+    window_.header = header;
+    window_.next = at;
+    window_.lastTaken = at;
+    window_.skipsListed = !options_.all && fileSystem_.Map();
+    window_.skips.clear();
+    window_.bytes.SetSize(0);
+    joiner_.WindowOpened(at);
   }
 
   // Adds the bytes up to until (within the buffer) to the open window, which
@@ -166,22 +168,12 @@ class CardScan final : public PieceSink {
   void Extend(const std::uint8_t* bytes, std::int64_t bufferStart, std::int64_t until) {
     if (!window_.open) return;
     while (window_.next < until && window_.bytes.Size() < RecoveryLimits::kMaxCrwSize) {
-      std::int64_t take = std::min(until - window_.next, RecoveryLimits::kMaxCrwSize - window_.bytes.Size());
-      if (window_.skipsListed) {
-        const FatMap& map = *fileSystem_.Map();
-        if (map.UsedAt(window_.next)) {
-          const std::int64_t free = std::min(map.NextFreeAt(window_.next), until);
-          if (window_.next == window_.lastTaken || window_.skips.empty()) {
-            window_.skips.emplace_back(window_.bytes.Size(), 0);
-          }
-          window_.skips.back().second += free - window_.next;
-          window_.next = free;
-          continue;
-        }
-        const std::int64_t clusterEnd = map.Volume().dataStart +
-            ((window_.next - map.Volume().dataStart) / map.Volume().clusterSize + 1) * map.Volume().clusterSize;
-        if (window_.next >= map.Volume().dataStart) take = std::min(take, clusterEnd - window_.next);
+      if (window_.skipsListed && fileSystem_.Map()->UsedAt(window_.next)) {
+        PassListedClusters(until);
+        continue;
       }
+      const std::int64_t take = std::min(TakeableFrom(window_.next, until) - window_.next,
+                                         RecoveryLimits::kMaxCrwSize - window_.bytes.Size());
       window_.bytes.Append(bytes + (window_.next - bufferStart), take);
       window_.next += take;
       window_.lastTaken = window_.next;
@@ -189,6 +181,26 @@ class CardScan final : public PieceSink {
     if (window_.bytes.Size() >= RecoveryLimits::kMaxCrwSize) {
       Close("no end within " + std::to_string(RecoveryLimits::kMaxCrwSize >> 20) + " MiB of its header");
     }
+  }
+
+  // Passes over the run of clusters the FAT lists from the window's next
+  // byte on, up to until at most, and notes where in the window it fell.
+  void PassListedClusters(std::int64_t until) {
+    const std::int64_t free = std::min(fileSystem_.Map()->NextFreeAt(window_.next), until);
+    if (window_.next == window_.lastTaken || window_.skips.empty()) window_.skips.emplace_back(window_.bytes.Size(), 0);
+    window_.skips.back().second += free - window_.next;
+    window_.next = free;
+  }
+
+  // The end of the bytes that may be taken at once from position on: up to
+  // until, and where the window passes over listed clusters, one cluster.
+  std::int64_t TakeableFrom(std::int64_t position, std::int64_t until) const {
+    if (!window_.skipsListed) return until;
+    const FatVolume& volume = fileSystem_.Map()->Volume();
+    if (position < volume.dataStart) return until;
+    const std::int64_t clusterEnd =
+        volume.dataStart + ((position - volume.dataStart) / volume.clusterSize + 1) * volume.clusterSize;
+    return std::min(until, clusterEnd);
   }
 
   // Asked after every read and before every file is written.
@@ -200,13 +212,17 @@ class CardScan final : public PieceSink {
     return summary_.cancelled;
   }
 
-  void Close(const std::string& whyDamaged) {
+  // The window's file is settled by what its bytes hold: its true end, or
+  // none (a first piece that may wait for its end), or no CRW at all. Ends
+  // that the joiner found inside it are weighed once it is settled.
+  void Close(const std::string& whyDamaged, bool atNextHeader = false) {
     window_.open = false;
-    if (CheckCancel()) return;
-    const CrwEnd found = FindCrwEnd(window_.bytes, scratch_, budget_.ForWindow(summary_.scanned));
-    budget_.Spend(found.entriesVisited);
-    const CrwEnd end = OwnEnd(window_.bytes, found, scratch_, budget_.ForWindow(summary_.scanned));
-    budget_.Spend(end.entriesVisited - found.entriesVisited);
+    if (!CheckCancel()) SettleWindow(whyDamaged, atNextHeader);
+    joiner_.WindowClosed();
+  }
+
+  void SettleWindow(const std::string& whyDamaged, bool atNextHeader) {
+    const CrwEnd end = EndOfWindow();
     if (!end.isCrw) return;
     // Camera files start at cluster starts, so at sector starts; a header
     // elsewhere is bytes inside something else (a copy, a thumbnail, crafted
@@ -218,41 +234,96 @@ class CardScan final : public PieceSink {
       return;
     }
     if (end.trueSize == 0) {
-      // Its end may come later on the card, after the files written into the
-      // clusters that followed its first piece.
-      FirstPiece piece;
-      piece.start = window_.start;
-      piece.bytes.assign(window_.bytes.Data(), window_.bytes.Data() + window_.bytes.Size());
-      piece.bigEndian = window_.header.bigEndian;
-      piece.headerLength = window_.header.length;
-      piece.whyDamaged = end.whyNot + ", " + whyDamaged;
-      if (fileSystem_.Volume()) LogGrid();
-      piecesWaited_ = true;
-      joiner_.SetGrid(Grid());
-      joiner_.Wait(std::move(piece));
+      WaitForEnd(end.whyNot + ", " + whyDamaged, atNextHeader);
       return;
     }
-    const auto [runs, skipped] = SkipsBefore(end.trueSize);
-    if (runs > 0) {
-      // Put together around the listed clusters: checked as a joined file is.
-      const std::string fault = CrwStructureFault(window_.bytes.Data(), end.trueSize, window_.header.bigEndian,
-                                                  window_.header.length, end.thumbnailStart, end.thumbnailSize, true);
-      if (!fault.empty()) {
-        WriteDamaged(window_.start, window_.bytes.Data(), window_.bytes.Size(),
-                     "put together around the clusters the card's FAT lists, it fails its check: " + fault);
+    if (window_.skips.empty() && window_.start % RecoveryLimits::kSectorSize == 0) {
+      if (const std::string broken = BrokenRawData(end); !broken.empty()) {
+        // Not one photo: a first piece whose length another file's end
+        // happens to fit. It waits as a first piece, and that end stays free
+        // for the file it closes.
+        joiner_.NoteNotOwnEnd(window_.start + window_.header.length);
+        WaitForEnd(broken + ", " + whyDamaged, atNextHeader);
         return;
       }
     }
-    joiner_.NoteOwnEnd(window_.start + window_.header.length,
-                       window_.start + end.trueSize + skipped);
+    const auto [runs, skipped] = SkipsBefore(end.trueSize);
     std::string how;
-    if (runs == 1) {
-      how = ", joined from two pieces " + std::to_string(skipped / fileSystem_.Volume()->clusterSize) +
-            " clusters apart (the card's FAT lists the clusters between)";
-    } else if (runs > 1) {
-      how = ", joined from " + std::to_string(runs + 1) + " pieces around the clusters the card's FAT lists";
+    if (runs > 0) {
+      how = AroundListedClusters(end, runs, skipped);
+      if (how.empty()) return;
     }
+    joiner_.NoteOwnEnd(window_.start + window_.header.length, window_.start + end.trueSize + skipped);
     WriteFile(window_.start, window_.bytes, end, how);
+  }
+
+  // The window's true end, from its own heap first (EndPairing.h).
+  CrwEnd EndOfWindow() {
+    const CrwEnd found = FindCrwEnd(window_.bytes, scratch_, budget_.ForWindow(summary_.scanned));
+    budget_.Spend(found.entriesVisited);
+    const CrwEnd end = OwnEnd(window_.bytes, found, scratch_, budget_.ForWindow(summary_.scanned));
+    budget_.Spend(end.entriesVisited - found.entriesVisited);
+    return end;
+  }
+
+  // A window whose end lines up with its header by arithmetic alone (two
+  // first pieces of one length in holes of one size, the second's end after
+  // the first's piece) holds two photos' raw data: the decode breaks at the
+  // seam. Returns why, or an empty string for one photo's raw data (or raw
+  // data the decoder does not know).
+  std::string BrokenRawData(const CrwEnd& end) const {
+    const RawDataCheck raw =
+        CheckRawData(std::span<const std::uint8_t>(window_.bytes.Data(), static_cast<std::size_t>(end.trueSize)));
+    if (raw.verdict != RawDataVerdict::Broken) return {};
+    return "its end at " + std::to_string(window_.start + end.trueSize) + " closes raw data that breaks at byte " +
+           std::to_string(raw.brokenAt) + " (" + raw.reason + ")";
+  }
+
+  // Its end may come later on the card, after the files written into the
+  // clusters that followed its first piece.
+  void WaitForEnd(const std::string& whyDamaged, bool atNextHeader) {
+    FirstPiece piece;
+    piece.start = window_.start;
+    piece.bytes.assign(window_.bytes.Data(), window_.bytes.Data() + window_.bytes.Size());
+    piece.bigEndian = window_.header.bigEndian;
+    piece.headerLength = window_.header.length;
+    piece.whyDamaged = whyDamaged;
+    piece.closedByHeader = atNextHeader;
+    if (fileSystem_.Volume()) LogGrid();
+    piecesWaited_ = true;
+    joiner_.SetGrid(Grid());
+    joiner_.Wait(std::move(piece));
+  }
+
+  // A file put together around the clusters the FAT lists is checked as a
+  // joined file is; the FAT fixes where its pieces lie. Returns how it was
+  // joined for its line, or an empty string when it was kept as damaged.
+  std::string AroundListedClusters(const CrwEnd& end, int runs, std::int64_t skipped) {
+    const std::string fault = CrwStructureFault(window_.bytes.Data(), end.trueSize, window_.header.bigEndian,
+                                                window_.header.length, end.thumbnailStart, end.thumbnailSize, true);
+    if (!fault.empty()) {
+      WriteDamaged(window_.start, window_.bytes.Data(), window_.bytes.Size(),
+                   "put together around the clusters the card's FAT lists, it fails its check: " + fault);
+      return {};
+    }
+    const RawDataCheck raw =
+        CheckRawData(std::span<const std::uint8_t>(window_.bytes.Data(), static_cast<std::size_t>(end.trueSize)));
+    if (raw.verdict == RawDataVerdict::Broken) {
+      WriteDamaged(window_.start, window_.bytes.Data(), window_.bytes.Size(),
+                   "put together around the clusters the card's FAT lists, its raw data breaks at byte " +
+                       std::to_string(raw.brokenAt) + " of the file: " + raw.reason);
+      return {};
+    }
+    const std::string unchecked = raw.verdict == RawDataVerdict::Unknown ? UncheckedRawData() : "";
+    if (runs == 1) {
+      return ", joined from two pieces " + std::to_string(skipped / fileSystem_.Volume()->clusterSize) +
+             " clusters apart (the card's FAT lists the clusters between)" + unchecked;
+    }
+    return ", joined from " + std::to_string(runs + 1) + " pieces around the clusters the card's FAT lists" + unchecked;
+  }
+
+  static std::string UncheckedRawData() {
+    return "; joined without a raw-data check (its raw data is of no kind the decoder knows)";
   }
 
   // The runs of listed clusters the window passed over before its first
@@ -315,9 +386,12 @@ class CardScan final : public PieceSink {
     return "; its JPEG, " + size + ", written" + (written.jpeg == besideName ? "" : " as " + written.jpeg);
   }
 
-  void Joined(std::int64_t start, const FileImage& bytes, const CrwEnd& end, std::int64_t gapClusters) override {
+  void Joined(const JoinedFile& file) override {
     if (CheckCancel()) return;
-    WriteFile(start, bytes, end, ", joined from two pieces " + std::to_string(gapClusters) + " clusters apart");
+    WriteFile(file.start, file.bytes, file.end,
+              ", joined from two pieces " + std::to_string(file.gapClusters) +
+                  (file.gapClusters == 1 ? " cluster apart" : " clusters apart") +
+                  (file.rawDataChecked ? "" : UncheckedRawData()));
   }
 
   // The file of end.trueSize bytes at the start of bytes, found at start on the card.
@@ -470,6 +544,7 @@ class CardScan final : public PieceSink {
     if (fileSystem_.Settled()) return;
     fileSystem_.Observe(bytes, start, length);
     if (fileSystem_.Settled() && fileSystem_.Volume()) LogGrid();
+    if (fileSystem_.Settled() && fileSystem_.Map()) joiner_.SetMap(&*fileSystem_.Map());
   }
 
   // From the boot sector, else from where the headers found so far lie.

@@ -1,7 +1,11 @@
 #include "recovery/PieceJoin.h"
 
+#include "recovery/CanonRawLayout.h"
 #include "recovery/CrwStructureCheck.h"
+#include "recovery/FileEndMarks.h"
 #include "recovery/FileSignatures.h"
+#include "recovery/JoinDecision.h"
+#include "recovery/RawDataCheck.h"
 #include "recovery/RecoveryLimits.h"
 
 #include <algorithm>
@@ -15,6 +19,9 @@ namespace {
 constexpr std::int64_t kKeptBytes = RecoveryLimits::kMaxCrwSize + EndScanLimits::kMaxDirectoryBytes;
 
 }  // namespace
+
+PieceJoiner::PieceJoiner(PieceSink& sink, FileImage& scratch, WorkBudget& budget)
+    : sink_(sink), budget_(budget), recent_(kKeptBytes), scratch_(scratch) {}
 
 std::vector<std::int64_t> PieceJoiner::SplitsOf(const FirstPiece& piece) const {
   std::vector<std::int64_t> splits;
@@ -34,6 +41,11 @@ const std::vector<std::int64_t>& PieceJoiner::Splits(Waiter& waiter) const {
     waiter.splitsGrid = grid_;
   }
   return waiter.splits;
+}
+
+void PieceJoiner::NoteOwnEnd(std::int64_t heapStart, std::int64_t end) {
+  ownEnds_[heapStart].end = end;
+  fileEnds_.insert(end);
 }
 
 void PieceJoiner::Wait(FirstPiece piece) {
@@ -58,14 +70,12 @@ void PieceJoiner::Wait(FirstPiece piece) {
   for (const RootEnd& end : ends) TryEnd(end);
 }
 
-PieceJoiner::PieceJoiner(PieceSink& sink, FileImage& scratch, WorkBudget& budget)
-    : sink_(sink), budget_(budget), recent_(kKeptBytes), scratch_(scratch) {}
-
 // An end found from here on has its heap within a file's length behind it,
 // and a second piece starts no further back than that: headers before this
 // can own none of them.
 void PieceJoiner::ForgetOwnEndsBefore(std::int64_t position) {
   ownEnds_.erase(ownEnds_.begin(), ownEnds_.lower_bound(position));
+  fileEnds_.erase(fileEnds_.begin(), fileEnds_.lower_bound(position));
 }
 
 void PieceJoiner::Feed(const std::uint8_t* bytes, std::int64_t start, std::int64_t length) {
@@ -82,6 +92,7 @@ void PieceJoiner::Feed(const std::uint8_t* bytes, std::int64_t start, std::int64
 
 void PieceJoiner::Finish() {
   ScanEnds(recent_.End());
+  WindowClosed();
   while (!waiting_.empty()) Settle(0, Unjoined(waiting_[0], "no end on the card joins it"));
   recent_.Clear();
 }
@@ -96,99 +107,340 @@ void PieceJoiner::ScanEnds(std::int64_t to) {
                   FindRootEnds(bytes, length, first - base, last - base, base, RecoveryLimits::kMaxCrwSize, ends);
                 });
   scannedTo_ = to;
-  for (const RootEnd& end : ends) {
-    if (waiting_.empty()) break;
-    TryEnd(end);
-  }
+  for (const RootEnd& end : ends) TakeEnd(end);
 }
 
-// Every waiting piece that the end fits by arithmetic and whose joined bytes
-// pass validation is a reading of the end. One reading is a join; two are a
-// tie that arithmetic and validation cannot settle (files of one size), and
-// both pieces are kept as they are rather than joined by guess.
+// An end inside the window being gathered may be a copy inside that file
+// (its raw data may hold anything): it is weighed once the file's own end is
+// known.
+void PieceJoiner::TakeEnd(const RootEnd& end) {
+  if (openWindow_ >= 0 && end.end > openWindow_ && deferred_.size() < JoinLimits::kMaxDeferredEnds) {
+    deferred_.push_back(end);
+    return;
+  }
+  TryEnd(end);
+}
+
+void PieceJoiner::WindowClosed() {
+  openWindow_ = -1;
+  std::vector<RootEnd> ends;
+  ends.swap(deferred_);
+  for (const RootEnd& end : ends) TryEnd(end);
+}
+
+// Every reading of the end is weighed, and then one decision is taken: one
+// that passes is a join; two are a tie that nothing on the card settles
+// (files of one size, holes of one size), and their pieces are kept as they
+// are rather than joined by guess.
 void PieceJoiner::TryEnd(const RootEnd& end) {
+  if (waiting_.empty()) return;
+  // Found once from the window's own bytes and once from the card's.
+  if (!fileEnds_.insert(end.end).second) return;
   if (const auto own = ownEnds_.find(end.heapStart); own != ownEnds_.end()) {
     if (own->second.end < 0) own->second.end = end.end;
     if (own->second.end >= end.end) return;  // the end of a file in one piece
   }
-  const std::int64_t maxGap = JoinLimits::MaxGap(grid_.clusterSize);
-  std::vector<Reading> readings;
+  endStreamStart_.reset();
+  ProbeFirstPieces(end);
+  std::vector<JoinReading> readings = ReadingsOf(end);
+  for (std::size_t i = 0; i < readings.size(); ++i) {
+    Weigh(readings[i]);
+    const JoinReading& reading = readings[i];
+    if (Waiter& waiter = waiting_[reading.waiter];
+        reading.weight == JoinReading::Weight::kFails && reading.depth >= waiter.rejectedDepth) {
+      waiter.rejected =
+          "the end at " + std::to_string(end.end) + " fits it, but the joined file fails its check: " + reading.fault;
+      waiter.rejectedDepth = reading.depth;
+    }
+    if (reading.raw == RawDataVerdict::Broken && reading.brokenAt < reading.split) {
+      const JoinReading broken = reading;  // readings grows
+      AddDecodedSplits(broken, readings);
+    }
+  }
+  const JoinDecision decision = DecideJoin(readings, end.end);
+  switch (decision.kind) {
+    case JoinDecision::Kind::kJoin:
+      Join(readings[decision.chosen]);
+      return;
+    case JoinDecision::Kind::kTie: {
+      std::vector<std::size_t> tied;
+      for (const JoinReading& reading : readings) {
+        if (reading.weight == JoinReading::Weight::kPasses) tied.push_back(reading.waiter);
+      }
+      std::sort(tied.begin(), tied.end());
+      tied.erase(std::unique(tied.begin(), tied.end()), tied.end());
+      for (std::size_t n = tied.size(); n-- > 0;) {
+        Settle(tied[n], waiting_[tied[n]].piece.whyDamaged + "; " + decision.why);
+      }
+      return;
+    }
+    case JoinDecision::Kind::kNone:
+    case JoinDecision::Kind::kUndecided:
+      return;
+  }
+}
+
+// The first piece's own raw data breaks before the reading's split: the
+// piece ended at a cluster start before the break (the decode breaks within
+// a few blocks of a foreign cluster), where no header says so, and its
+// window ran on into another file's piece. Those cluster starts become
+// splits of the piece, and readings of the same end.
+void PieceJoiner::AddDecodedSplits(const JoinReading& broken, std::vector<JoinReading>& readings) {
+  Waiter& waiter = waiting_[broken.waiter];
+  std::int64_t at = grid_.NextClusterStart(broken.header + broken.brokenAt) - grid_.clusterSize - broken.header;
+  for (int n = 0; n < JoinLimits::kDecodedSplitsPerBreak && at > 0; ++n, at -= grid_.clusterSize) {
+    if (waiter.splits.size() >= JoinLimits::kMaxSplits) return;
+    if (std::find(waiter.splits.begin(), waiter.splits.end(), at) != waiter.splits.end()) continue;
+    waiter.splits.insert(std::lower_bound(waiter.splits.begin(), waiter.splits.end(), at), at);
+    JoinReading reading = broken;
+    reading.split = at;
+    reading.secondFrom = broken.secondTo - (broken.size - at);
+    reading.splitAtHeader = false;
+    reading.secondAfterFileEnd = false;
+    reading.weight = JoinReading::Weight::kUnweighed;
+    reading.fault.clear();
+    reading.raw = RawDataVerdict::Unknown;
+    reading.brokenAt = -1;
+    if (reading.Gap() > 0) readings.push_back(reading);
+  }
+}
+
+// A first piece whose every split lies past the file that an end implies
+// ran on past its own end into clusters of other files, and no header says
+// where. Its own raw data tells: put before the end's last bytes (which hold
+// the records that say how the raw data is coded), it is decoded once, and
+// where the decode breaks the piece ended.
+void PieceJoiner::ProbeFirstPieces(const RootEnd& end) {
+  for (std::size_t i = 0; i < waiting_.size(); ++i) {
+    Waiter& waiter = waiting_[i];
+    const std::int64_t size = end.FileSize(waiter.piece.headerLength);
+    const std::int64_t gap = end.end - size - waiter.piece.start;
+    if (waiter.probed || waiter.probes >= JoinLimits::kMaxProbesPerPiece || waiter.piece.bigEndian != end.bigEndian || size > RecoveryLimits::kMaxCrwSize || gap <= 0 ||
+        gap > JoinLimits::kMaxGapBytes || gap % grid_.clusterSize != 0 || Splits(waiter).front() < size) {
+      continue;
+    }
+    JoinReading probe;
+    probe.waiter = i;
+    probe.header = waiter.piece.start;
+    probe.size = size;
+    probe.split = grid_.NextClusterStart(waiter.piece.start + size - JoinLimits::kProbeTailBytes) -
+                  grid_.clusterSize - waiter.piece.start;
+    probe.secondFrom = end.end - (size - probe.split);
+    probe.secondTo = end.end;
+    if (probe.split <= 0 || !CardFault(probe).empty()) continue;
+    const std::int64_t cost = budget_.EntriesToWeigh(size);
+    if (budget_.Left(fedTo_) <= cost) return;
+    budget_.Spend(cost);
+    if (!Assemble(probe)) continue;
+    ++waiter.probes;
+    const std::span<const std::uint8_t> file(joined_.Data(), static_cast<std::size_t>(size));
+    const RawDataCheck check = CheckRawData(file);
+    // A break at the record's end says the end is another photo's, of
+    // another length, not where the piece ended: another end may tell.
+    std::string whyNot;
+    const auto layout = ReadCanonRawLayout(file, whyNot);
+    if (check.verdict != RawDataVerdict::Broken || !layout || check.brokenAt >= probe.split ||
+        check.brokenAt + grid_.clusterSize >= layout->RecordEnd()) {
+      continue;
+    }
+    waiter.probed = true;
+    probe.brokenAt = check.brokenAt;
+    std::vector<JoinReading> unused;
+    AddDecodedSplits(probe, unused);
+  }
+}
+
+// The readings that arithmetic allows: each waiting piece of the end's byte
+// order, cut at each of its splits, whose second piece would begin a whole
+// number of clusters after it within the bound.
+std::vector<JoinReading> PieceJoiner::ReadingsOf(const RootEnd& end) {
+  std::vector<JoinReading> readings;
   for (std::size_t i = 0; i < waiting_.size(); ++i) {
     Waiter& waiter = waiting_[i];
     if (waiter.piece.bigEndian != end.bigEndian) continue;
     const std::int64_t size = end.FileSize(waiter.piece.headerLength);
     const std::int64_t gap = end.end - size - waiter.piece.start;
-    if (size > RecoveryLimits::kMaxCrwSize || gap <= 0 || gap > maxGap || gap % grid_.clusterSize != 0) continue;
+    if (size > RecoveryLimits::kMaxCrwSize || gap <= 0 || gap > JoinLimits::kMaxGapBytes ||
+        gap % grid_.clusterSize != 0) {
+      continue;
+    }
+    const auto pieceSize = static_cast<std::int64_t>(waiter.piece.bytes.size());
     for (const std::int64_t split : Splits(waiter)) {
       if (split >= size) break;
-      const std::string fault = Assemble(waiter, split, end);
-      if (fault.empty()) {
-        readings.push_back({i, split});
-        break;
-      }
-      waiting_[i].rejected = "the end at " + std::to_string(end.end) + " fits it, but the joined file fails its check: " + fault;
+      JoinReading reading;
+      reading.waiter = i;
+      reading.header = waiter.piece.start;
+      reading.split = split;
+      reading.size = size;
+      reading.secondFrom = end.end - (size - split);
+      reading.secondTo = end.end;
+      reading.splitAtHeader = split < pieceSize || waiter.piece.closedByHeader;
+      readings.push_back(reading);
     }
   }
-  if (readings.empty()) return;
-  if (readings.size() == 1) {
-    const Waiter& waiter = waiting_[readings[0].waiter];
-    // The reading last assembled may be another; assembled again, it may
-    // only fail for want of budget, and then the piece waits on.
-    if (!Assemble(waiter, readings[0].split, end).empty()) return;
-    const std::int64_t gap = end.end - joinedEnd_.trueSize - waiter.piece.start;
-    const std::int64_t start = waiter.piece.start;
-    joinedPieces_.push_back({start, start + readings[0].split, start});
-    joinedPieces_.push_back({start + readings[0].split + gap, end.end, start});
-    sink_.Joined(waiter.piece.start, joined_, joinedEnd_, gap / grid_.clusterSize);
-    waitingBytes_ -= static_cast<std::int64_t>(waiter.piece.bytes.size());
-    waiting_.erase(waiting_.begin() + static_cast<std::ptrdiff_t>(readings[0].waiter));
-    return;
-  }
-  std::string headers;
-  for (const Reading& reading : readings) {
-    headers += (headers.empty() ? "" : " and ") + std::to_string(waiting_[reading.waiter].piece.start);
-  }
-  const std::string tie = "the end at " + std::to_string(end.end) + " fits the headers at " + headers +
-                          " equally, so neither is joined by guess";
-  for (std::size_t n = readings.size(); n-- > 0;) {
-    Settle(readings[n].waiter, waiting_[readings[n].waiter].piece.whyDamaged + "; " + tie);
-  }
+  return readings;
 }
 
-// Puts the first split bytes of the piece and the card bytes up to the end
-// together into joined_ and validates them: the size search's success rule
-// holds at the end, and the structure checks pass. Returns why they are not
-// the file, or an empty string when they are.
-std::string PieceJoiner::Assemble(const Waiter& waiter, std::int64_t split, const RootEnd& end) {
-  const std::int64_t size = end.FileSize(waiter.piece.headerLength);
-  // Its room grows with the largest file joined, not to the largest a file may be.
-  joined_.SetSize(0);
-  joined_.Append(waiter.piece.bytes.data(), split);
-  // Paid from the card's budget: a crafted card whose ends fit every piece
-  // waiting would otherwise copy and walk a file for each.
-  const std::int64_t copied = budget_.EntriesForCopy(size);
-  const std::int64_t left = budget_.Left(fedTo_);
-  if (left <= copied) return "no work of the card's budget was left to try it";
-  if (!CopyCard(waiter, end.end - (size - split), end.end)) return "its second piece is no longer held";
-  joinedEnd_ = FindCrwEnd(joined_, scratch_, std::min(left - copied, RecoveryLimits::kMaxEntriesPerWindow));
-  budget_.Spend(copied + joinedEnd_.entriesVisited);
-  if (!joinedEnd_.isCrw || joinedEnd_.trueSize != size) {
-    return "the size search finds no true end at " + std::to_string(size) + " bytes";
+// The checks in the order of their cost: what the card says of the pieces'
+// clusters, then (paid from the budget before anything is copied) the
+// joined bytes' own search, structure and raw data.
+void PieceJoiner::Weigh(JoinReading& reading) {
+  reading.weight = JoinReading::Weight::kFails;
+  reading.depth = 1;
+  if (reading.fault = CardFault(reading); !reading.fault.empty()) return;
+  reading.depth = 2;
+  reading.secondAfterFileEnd = FileEndsBefore(reading.secondFrom);
+  // The readings of one end share its records, so where its compressed raw
+  // data begins is read once, and a blind seam costs no copy after that.
+  if (endStreamStart_ && reading.split < *endStreamStart_) {
+    reading.fault = LowBitsFault(reading);
+    return;
   }
-  const std::int64_t secondPiece = end.end - (size - split);
-  if (const std::int64_t other = FileFoundWithin(secondPiece, end.end); other >= 0) {
+  const std::int64_t cost = budget_.EntriesToWeigh(reading.size);
+  const std::int64_t left = budget_.Left(fedTo_);
+  if (left <= cost) {
+    reading.weight = JoinReading::Weight::kUnweighed;
+    reading.fault = "no work of the card's budget was left to weigh it";
+    return;
+  }
+  budget_.Spend(cost);
+  if (!Assemble(reading)) {
+    reading.weight = JoinReading::Weight::kUnweighed;
+    reading.fault = "its second piece is no longer held";
+    return;
+  }
+  if (reading.fault = BlindSeamFault(reading); !reading.fault.empty()) return;
+  reading.depth = 3;
+  reading.end = FindCrwEnd(joined_, scratch_, std::min(left - cost, RecoveryLimits::kMaxEntriesPerWindow));
+  budget_.Spend(reading.end.entriesVisited);
+  if (reading.fault = BytesFault(reading); !reading.fault.empty()) return;
+  reading.depth = 4;
+  if (reading.fault = RawDataFault(reading); !reading.fault.empty()) return;
+  reading.weight = JoinReading::Weight::kPasses;
+}
+
+// A piece takes no cluster of a file found on the card, nor one that the
+// card's FAT gives to another file than the one at its header.
+std::string PieceJoiner::CardFault(const JoinReading& reading) const {
+  if (const std::int64_t other = FileFoundWithin(reading.secondFrom, reading.secondTo); other >= 0) {
     return "its second piece would overlap the file at " + std::to_string(other);
   }
-  // A second piece is one run of this file's clusters: where another file
-  // begins inside it, the file had more pieces (or the end is another's).
-  // Raw data has no check of its own, so this is what tells them apart.
-  for (std::int64_t at = split; at < size; at += grid_.clusterSize) {
-    if (at != joinedEnd_.thumbnailStart && CameraFileBeginsAt(joined_.Data() + at, size - at)) {
-      return "another file begins inside its second piece, at " + std::to_string(end.end - size + at);
+  if (!map_) return {};
+  const std::uint32_t owner = map_->OwnerAt(reading.header);
+  const std::int64_t cluster = map_->Volume().clusterSize;
+  const std::pair<std::int64_t, std::int64_t> pieces[] = {{reading.header, reading.header + reading.split},
+                                                          {reading.secondFrom, reading.secondTo}};
+  for (const auto& [from, to] : pieces) {
+    for (std::int64_t at = from; at < to; at += cluster) {
+      if (map_->OwnerAt(at) != owner) {
+        return "its pieces take clusters that the card's FAT gives to another file, at " + std::to_string(at);
+      }
     }
   }
-  return CrwStructureFault(joined_.Data(), size, waiter.piece.bigEndian, waiter.piece.headerLength,
-                           joinedEnd_.thumbnailStart, joinedEnd_.thumbnailSize, true);
+  return {};
+}
+
+// What the joined bytes say of themselves.
+std::string PieceJoiner::BytesFault(const JoinReading& reading) {
+  const CrwEnd& end = reading.end;
+  if (!end.isCrw || end.trueSize != reading.size) {
+    return "the size search finds no true end at " + std::to_string(reading.size) + " bytes";
+  }
+  // The pieces hold this file's clusters only: where another file begins at
+  // a cluster start inside them, the file had more pieces (or the end is
+  // another's).
+  for (std::int64_t at = grid_.clusterSize; at < reading.size; at += grid_.clusterSize) {
+    if (at != end.thumbnailStart && CameraFileBeginsAt(joined_.Data() + at, reading.size - at)) {
+      const std::int64_t card = at < reading.split ? reading.header + at : reading.secondFrom + (at - reading.split);
+      return "another file begins inside its pieces, at " + std::to_string(card);
+    }
+  }
+  const auto& piece = waiting_[reading.waiter].piece;
+  return CrwStructureFault(joined_.Data(), reading.size, piece.bigEndian, piece.headerLength, end.thumbnailStart,
+                           end.thumbnailSize, true);
+}
+
+// Nine tenths of a photo is its raw data: decoded across the seam, a foreign
+// cluster breaks it. A seam in the low bits stored before the compressed
+// stream shows nothing, and is not joined. Raw data of a kind the decoder
+// does not know joins only where the files around fix the seam: a next
+// file's header right after the first piece, and another file's end right
+// before the second.
+std::string PieceJoiner::RawDataFault(JoinReading& reading) {
+  const RawDataCheck check =
+      CheckRawData(std::span<const std::uint8_t>(joined_.Data(), static_cast<std::size_t>(reading.size)));
+  reading.raw = check.verdict;
+  reading.brokenAt = check.brokenAt;
+  if (check.verdict == RawDataVerdict::Broken) {
+    return "its raw data breaks at byte " + std::to_string(check.brokenAt) + " of the file: " + check.reason;
+  }
+  if (check.verdict == RawDataVerdict::Plausible && reading.split >= check.signalFrom) return {};
+  // Photos of one camera fill holes of one size, and in the low bits the end
+  // of any of them fits: measured on camera cards, neither a next header nor
+  // a file's end before the second piece told the true one.
+  if (check.verdict == RawDataVerdict::Plausible) return LowBitsFault(reading);
+  // Raw data of no kind the decoder knows: the files around the seam must fix it.
+  if (reading.splitAtHeader && reading.secondAfterFileEnd) return {};
+  return "its raw data is of no kind the decoder knows, and " + MissingSeamEvidence(reading);
+}
+
+// A seam in the low bits is not joined, whatever the decode says, so neither
+// the search nor the decode is worth its time. The raw data's layout is read
+// from the joined file's records.
+std::string PieceJoiner::BlindSeamFault(const JoinReading& reading) {
+  std::string whyNot;
+  const auto layout =
+      ReadCanonRawLayout(std::span<const std::uint8_t>(joined_.Data(), static_cast<std::size_t>(reading.size)), whyNot);
+  // The records lie in the end's own bytes when the split comes before them.
+  if (layout && reading.split < layout->StreamStart()) endStreamStart_ = layout->StreamStart();
+  return layout && reading.split < layout->StreamStart() ? LowBitsFault(reading) : "";
+}
+
+std::string PieceJoiner::LowBitsFault(const JoinReading&) {
+  return "it is cut within the low bits stored before its compressed raw data, which show no seam";
+}
+
+std::string PieceJoiner::MissingSeamEvidence(const JoinReading& reading) {
+  return reading.splitAtHeader ? "no file ends right before its second piece"
+                               : "no next file's header fixes where its first piece ends";
+}
+
+// Another file ends in the cluster before position: an end of a root
+// directory lies in it, a JPEG's end marker does, or the card's FAT gives it
+// to another file.
+bool PieceJoiner::FileEndsBefore(std::int64_t position) {
+  const std::int64_t from = position - grid_.clusterSize;
+  if (const auto end = fileEnds_.upper_bound(from); end != fileEnds_.end() && *end <= position) return true;
+  if (map_ && map_->OwnerAt(from) != 0 && map_->OwnerAt(from) != map_->OwnerAt(position)) return true;
+  before_.SetSize(0);
+  for (const Waiter& waiter : waiting_) {
+    const std::int64_t pieceEnd = waiter.piece.start + static_cast<std::int64_t>(waiter.piece.bytes.size());
+    if (from >= waiter.piece.start && position <= pieceEnd) {
+      return HoldsJpegEnd(waiter.piece.bytes.data() + (from - waiter.piece.start), grid_.clusterSize);
+    }
+  }
+  return recent_.CopyTo(from, position, before_) && HoldsJpegEnd(before_.Data(), before_.Size());
+}
+
+// Puts the first split bytes of the piece and the card bytes of its second
+// piece together into joined_; false when they are no longer kept.
+bool PieceJoiner::Assemble(const JoinReading& reading) {
+  const Waiter& waiter = waiting_[reading.waiter];
+  // Its room grows with the largest file joined, not to the largest a file may be.
+  joined_.SetSize(0);
+  joined_.Append(waiter.piece.bytes.data(), reading.split);
+  return CopyCard(waiter, reading.secondFrom, reading.secondTo, joined_);
+}
+
+void PieceJoiner::Join(const JoinReading& reading) {
+  if (!Assemble(reading)) return;
+  const std::int64_t start = reading.header;
+  joinedPieces_.push_back({start, start + reading.split, start});
+  joinedPieces_.push_back({reading.secondFrom, reading.secondTo, start});
+  sink_.Joined({start, joined_, reading.end, reading.Gap() / grid_.clusterSize,
+                reading.raw == RawDataVerdict::Plausible});
+  waitingBytes_ -= static_cast<std::int64_t>(waiting_[reading.waiter].piece.bytes.size());
+  waiting_.erase(waiting_.begin() + static_cast<std::ptrdiff_t>(reading.waiter));
 }
 
 std::int64_t PieceJoiner::FileFoundWithin(std::int64_t from, std::int64_t to) const {
@@ -206,16 +458,16 @@ std::string PieceJoiner::Unjoined(const Waiter& waiter, const std::string& why) 
   return waiter.piece.whyDamaged + "; " + (waiter.rejected.empty() ? why : waiter.rejected);
 }
 
-// Appends the card bytes [from, to) to joined_, from the piece's own bytes or
+// Appends the card bytes [from, to) to into, from the piece's own bytes or
 // from what is kept of the card; false when they are no longer kept.
-bool PieceJoiner::CopyCard(const Waiter& waiter, std::int64_t from, std::int64_t to) {
+bool PieceJoiner::CopyCard(const Waiter& waiter, std::int64_t from, std::int64_t to, FileImage& into) const {
   const std::int64_t pieceEnd = waiter.piece.start + static_cast<std::int64_t>(waiter.piece.bytes.size());
   if (from < pieceEnd) {
     const std::int64_t until = std::min(to, pieceEnd);
-    joined_.Append(waiter.piece.bytes.data() + (from - waiter.piece.start), until - from);
+    into.Append(waiter.piece.bytes.data() + (from - waiter.piece.start), until - from);
     from = until;
   }
-  return from == to || recent_.CopyTo(from, to, joined_);
+  return from == to || recent_.CopyTo(from, to, into);
 }
 
 void PieceJoiner::Settle(std::size_t waiter, const std::string& reason) {
@@ -227,13 +479,11 @@ void PieceJoiner::Settle(std::size_t waiter, const std::string& reason) {
 
 // A piece whose end can no longer come: its file and the largest gap lie behind.
 void PieceJoiner::Expire(std::int64_t now) {
-  const std::int64_t reach = RecoveryLimits::kMaxCrwSize + JoinLimits::MaxGap(grid_.clusterSize) +
-                             EndScanLimits::kMaxDirectoryBytes;
+  const std::int64_t reach = RecoveryLimits::kMaxCrwSize + JoinLimits::kMaxGapBytes + EndScanLimits::kMaxDirectoryBytes;
   for (std::size_t i = waiting_.size(); i-- > 0;) {
     if (now > waiting_[i].piece.start + reach) {
-      Settle(i, Unjoined(waiting_[i], "no end within " +
-                                          std::to_string(JoinLimits::MaxGap(grid_.clusterSize) / grid_.clusterSize) +
-                                          " clusters after it joins it"));
+      Settle(i, Unjoined(waiting_[i], "no end within " + std::to_string(JoinLimits::kMaxGapBytes >> 20) +
+                                          " MiB after it joins it"));
     }
   }
 }

@@ -2,13 +2,17 @@
 
 #include "analysis/FileImage.h"
 #include "cardfs/ClusterGrid.h"
+#include "cardfs/FatMap.h"
 #include "recovery/CrwEnd.h"
 #include "recovery/EndScan.h"
+#include "recovery/JoinReading.h"
 #include "recovery/RecentBytes.h"
 #include "recovery/WorkBudget.h"
 
 #include <cstdint>
 #include <map>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -16,12 +20,12 @@ namespace mendrake {
 
 // Bounds of the join of two pieces, each with its reason.
 struct JoinLimits {
-  // The clusters between two pieces of one file: published practice puts the
-  // useful gap under about 1,000 clusters; 4,096 clusters or 64 MiB,
-  // whichever is smaller, leaves room past that while a first piece waits
-  // only a bounded stretch of the card for its end.
-  static constexpr std::int64_t kMaxGapClusters = 4096;
-  static constexpr std::int64_t kMaxGapBytes = std::int64_t{64} << 20;
+  // The bytes between two pieces of one file. A camera continues a file at
+  // the next free cluster, after every file written since its hole opened:
+  // on a card used for months, hundreds of photos. The bound is in bytes, as
+  // the photos are, whatever the cluster size; a waiting piece holds only
+  // its own bytes (within kMaxWaitingBytes) while the card streams past.
+  static constexpr std::int64_t kMaxGapBytes = std::int64_t{1} << 30;
   // First pieces held in memory while they wait for their ends; past this the
   // oldest gives up and is kept as damaged. Cameras leave a few holes at a
   // time, each smaller than one photo.
@@ -32,10 +36,22 @@ struct JoinLimits {
   // Cluster starts tried as the end of a first piece: where another file
   // begins, then the next CRW header.
   static constexpr std::size_t kMaxSplits = 8;
-
-  static std::int64_t MaxGap(std::int64_t clusterSize) {
-    return kMaxGapClusters * clusterSize < kMaxGapBytes ? kMaxGapClusters * clusterSize : kMaxGapBytes;
-  }
+  // Cluster starts before a break of a first piece's own decode tried as its
+  // end: the decode breaks within about a hundred values of a foreign
+  // cluster, so the seam lies in the cluster of the break or the one before.
+  static constexpr int kDecodedSplitsPerBreak = 2;
+  // A first piece decoded for where it breaks is put before this many of an
+  // end's last bytes: they hold the root directory and the properties that
+  // say how the raw data is coded.
+  static constexpr std::int64_t kProbeTailBytes = 16 << 10;
+  // Ends a first piece is decoded against before it gives up asking: an end
+  // of a photo of another length says nothing of where the piece ended.
+  static constexpr int kMaxProbesPerPiece = 4;
+  // Ends found inside an open window wait until it closes, so that a file
+  // that holds one (a copy of a directory in its raw data) is known first; a
+  // camera file's window holds a few chance ends, a crafted one thousands,
+  // past which the later ones are weighed at once.
+  static constexpr std::size_t kMaxDeferredEnds = 4096;
 };
 
 // The bytes from a CRW header on, up to where its window closed, when no true
@@ -46,35 +62,49 @@ struct FirstPiece {
   bool bigEndian = false;
   std::uint32_t headerLength = 26;
   std::string whyDamaged;  // how its window closed, for the line when no join is found
+  // Its window closed at the next CRW header: a file begins right after it.
+  bool closedByHeader = false;
+};
+
+// A file put together from two pieces, with what proved it.
+struct JoinedFile {
+  std::int64_t start = 0;
+  const FileImage& bytes;  // the whole file, end.trueSize bytes
+  const CrwEnd& end;
+  std::int64_t gapClusters = 0;  // the second piece began this many clusters after the first ended
+  // Its raw data decoded plausibly across the seam; false when the decoder
+  // knows no such raw data and the structure alone decided.
+  bool rawDataChecked = false;
 };
 
 // Where the joiner's results go, in the order they are settled.
 class PieceSink {
  public:
   virtual ~PieceSink() = default;
-  // bytes hold the whole joined file (end.trueSize bytes), which passed
-  // validation; the second piece began gapClusters clusters after the first ended.
-  virtual void Joined(std::int64_t start, const FileImage& bytes, const CrwEnd& end, std::int64_t gapClusters) = 0;
+  virtual void Joined(const JoinedFile& file) = 0;
   // No end joins the piece, or two readings tie; reason says which.
   virtual void Unjoined(const FirstPiece& piece, const std::string& reason) = 0;
 };
 
 // Joins files written in two pieces, in the one pass over the card. A first
-// piece waits for an end that no header claims (an end without a start);
-// they are one file when the end lies after the header, the gap (end minus
-// header minus the file's length) is a positive whole number of clusters
-// within JoinLimits, and the joined bytes pass validation. While a piece
-// waits, the last stretch of the card that a second piece may span is kept,
-// so that nothing is read twice.
+// piece waits for an end that no header claims (an end without a start).
+// Every reading of such an end (each waiting piece it fits by arithmetic,
+// each split of that piece) is weighed first, and then one decision is taken
+// (JoinDecision.h): exactly one reading that passes every check is joined;
+// two are a tie and neither is. While a piece waits, the last stretch of the
+// card that a second piece may span is kept, so that nothing is read twice.
 class PieceJoiner {
  public:
   // scratch is the size search's cut of a window, shared with the scan so
   // that its room is held once. Joins are tried only while the card's work
-  // budget lasts, and spend from it.
+  // budget lasts, and spend from it before each copy.
   PieceJoiner(PieceSink& sink, FileImage& scratch, WorkBudget& budget);
 
   // The grid may change while pieces wait, as it is inferred from more headers.
   void SetGrid(const ClusterGrid& grid) { grid_ = grid; }
+  // The card's FAT, where it survives: a piece never takes clusters that it
+  // gives to another file.
+  void SetMap(const FatMap* map) { map_ = map; }
   // A CRW header at position: the first end of the heap that begins
   // headerLength bytes on belongs to that header's own file, not to a
   // waiting piece; a later end that lines up with it too (files of one size)
@@ -83,7 +113,13 @@ class PieceJoiner {
     ownEnds_.emplace(position + headerLength, OwnFile{position, -1});
   }
   // The header whose heap begins at heapStart was written in one piece, which ends at end.
-  void NoteOwnEnd(std::int64_t heapStart, std::int64_t end) { ownEnds_[heapStart].end = end; }
+  void NoteOwnEnd(std::int64_t heapStart, std::int64_t end);
+  // The first end of that heap is not its own file's: its raw data breaks.
+  void NoteNotOwnEnd(std::int64_t heapStart) { ownEnds_[heapStart].end = 0; }
+  // The scan gathers the bytes of a file from position on; ends found after
+  // it are weighed once it has closed and said where its file ends.
+  void WindowOpened(std::int64_t position) { openWindow_ = position; }
+  void WindowClosed();
   // Takes a first piece; its own bytes may already hold its second piece.
   void Wait(FirstPiece piece);
   // The card's next block, in card order.
@@ -97,18 +133,30 @@ class PieceJoiner {
     FirstPiece piece;
     std::vector<std::int64_t> splits;  // candidate first-piece lengths, in order
     ClusterGrid splitsGrid;            // the grid the splits were found on
-    std::string rejected;              // why the last end that fitted it did not join
-  };
-  struct Reading {
-    std::size_t waiter;
-    std::int64_t split;
+    std::string rejected;              // why the end that fitted it best did not join
+    int rejectedDepth = 0;             // how far that reading's weighing went
+    bool probed = false;               // its own raw data told where it breaks
+    int probes = 0;                    // times it was decoded for that
   };
   std::vector<std::int64_t> SplitsOf(const FirstPiece& piece) const;
   const std::vector<std::int64_t>& Splits(Waiter& waiter) const;
   void ScanEnds(std::int64_t to);
+  void TakeEnd(const RootEnd& end);
   void TryEnd(const RootEnd& end);
-  std::string Assemble(const Waiter& waiter, std::int64_t split, const RootEnd& end);
-  bool CopyCard(const Waiter& waiter, std::int64_t from, std::int64_t to);
+  std::vector<JoinReading> ReadingsOf(const RootEnd& end);
+  void ProbeFirstPieces(const RootEnd& end);
+  void AddDecodedSplits(const JoinReading& broken, std::vector<JoinReading>& readings);
+  void Weigh(JoinReading& reading);
+  std::string CardFault(const JoinReading& reading) const;
+  std::string BytesFault(const JoinReading& reading);
+  std::string BlindSeamFault(const JoinReading& reading);
+  std::string RawDataFault(JoinReading& reading);
+  static std::string LowBitsFault(const JoinReading& reading);
+  static std::string MissingSeamEvidence(const JoinReading& reading);
+  bool Assemble(const JoinReading& reading);
+  void Join(const JoinReading& reading);
+  bool FileEndsBefore(std::int64_t position);
+  bool CopyCard(const Waiter& waiter, std::int64_t from, std::int64_t to, FileImage& into) const;
   void Settle(std::size_t waiter, const std::string& reason);
   std::string Unjoined(const Waiter& waiter, const std::string& why) const;
   void Expire(std::int64_t now);
@@ -116,12 +164,16 @@ class PieceJoiner {
 
   PieceSink& sink_;
   ClusterGrid grid_;
+  const FatMap* map_ = nullptr;
   // The end of each header's own file by the header's heap start; -1 until known.
   struct OwnFile {
     std::int64_t header = 0;
     std::int64_t end = -1;
   };
   std::map<std::int64_t, OwnFile> ownEnds_;
+  // Where files found on the card end (ends of root directories), to tell
+  // whether another file ends right before a second piece.
+  std::set<std::int64_t> fileEnds_;
   // The pieces of the files joined so far: [from, to) and the file's start.
   struct JoinedPiece {
     std::int64_t from, to, file;
@@ -130,6 +182,8 @@ class PieceJoiner {
   // The start of a file already found (in one piece or joined) that the card
   // bytes [from, to) overlap, or -1.
   std::int64_t FileFoundWithin(std::int64_t from, std::int64_t to) const;
+  std::int64_t openWindow_ = -1;     // the header of the window being gathered, or -1
+  std::vector<RootEnd> deferred_;    // ends found inside it
   std::vector<Waiter> waiting_;
   std::int64_t waitingBytes_ = 0;
   std::int64_t fedTo_ = 0;  // the card bytes fed so far, which earned the budget
@@ -138,8 +192,9 @@ class PieceJoiner {
   RecentBytes recent_;
   std::int64_t scannedTo_ = 0;  // directories before this were looked at
   FileImage joined_;
+  FileImage before_;  // the cluster before a second piece
+  std::optional<std::int64_t> endStreamStart_;  // where the end being weighed says its compressed raw data begins
   FileImage& scratch_;
-  CrwEnd joinedEnd_;
 };
 
 }  // namespace mendrake

@@ -1,16 +1,35 @@
 #include "recovery/RecentBytes.h"
 
+#include "recovery/RecoveryLimits.h"
+
 #include <algorithm>
 
 namespace mendrake {
 
 void RecentBytes::Add(const std::uint8_t* bytes, std::int64_t start, std::int64_t length) {
-  if (!blocks_.empty() && End() != start) blocks_.clear();
-  blocks_.push_back({start, std::vector<std::uint8_t>(bytes, bytes + length)});
-  while (!blocks_.empty() && blocks_.front().start + Size(blocks_.front()) <= End() - keep_) blocks_.pop_front();
+  if (!blocks_.empty() && End() != start) Clear();
+  // A dropped block's room is taken again: fresh room for every block read
+  // cost as much in page faults as the copy itself.
+  Block block{start, {}};
+  if (!spare_.empty()) {
+    block.bytes.swap(spare_.back());
+    spare_.pop_back();
+  }
+  block.bytes.assign(bytes, bytes + length);
+  blocks_.push_back(std::move(block));
+  while (!blocks_.empty() && blocks_.front().start + Size(blocks_.front()) <= End() - keep_) {
+    spare_.push_back(std::move(blocks_.front().bytes));
+    blocks_.pop_front();
+  }
 }
 
-void RecentBytes::Clear() { blocks_.clear(); }
+void RecentBytes::Clear() {
+  for (Block& block : blocks_) spare_.push_back(std::move(block.bytes));
+  blocks_.clear();
+  // The room of one full record stays; a card's blocks are of one size.
+  const std::size_t kept = static_cast<std::size_t>(keep_ / RecoveryLimits::kReadSize + 2);
+  if (spare_.size() > kept) spare_.resize(kept);
+}
 
 bool RecentBytes::CopyTo(std::int64_t from, std::int64_t to, FileImage& into) const {
   if (from < Start() || to > End()) return false;

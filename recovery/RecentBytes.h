@@ -44,6 +44,7 @@ class RecentBytes {
 
   std::int64_t keep_;
   std::deque<Block> blocks_;
+  std::vector<std::vector<std::uint8_t>> spare_;  // the room of dropped blocks
 };
 
 }  // namespace mendrake

@@ -36,6 +36,12 @@ class WorkBudget {
   // whose ends fit every waiting piece stops being copied at that.
   static constexpr std::int64_t kCopiesPerByteRead = 16;
   std::int64_t EntriesForCopy(std::int64_t bytes) const { return bytes / (bytesPerEntry_ * kCopiesPerByteRead); }
+  // Weighing a reading of a joined file copies it, decodes its thumbnail and
+  // decodes its raw data (the slowest, paid twice): each is paid as a copy of
+  // the file, before any of them begins, so that a card whose ends fit every
+  // waiting piece stops being weighed where its bytes stop paying.
+  static constexpr std::int64_t kPassesToWeigh = 4;
+  std::int64_t EntriesToWeigh(std::int64_t bytes) const { return kPassesToWeigh * EntriesForCopy(bytes); }
   void Spend(std::int64_t entries) { spent_ += entries; }
   std::int64_t Spent() const { return spent_; }
 

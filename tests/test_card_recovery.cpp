@@ -5,6 +5,7 @@
 #include "recovery/CrwEnd.h"
 #include "recovery/FileSignatures.h"
 #include "tests/support/CrwBuilder.h"
+#include "tests/support/FatCard.h"
 #include "tests/support/JpegMaker.h"
 #include "tests/support/ScratchFolder.h"
 
@@ -209,6 +210,10 @@ TEST(CardRecovery, CrwlogExitsZeroWhenAllWereRecoveredOneWhenSomeWereNotTwoWhenT
   EXPECT_EQ(Recover(folder.Write("cut.img", Prefix(whole.bytes, kCluster + 5000)), folder / "cut"), 1);
   EXPECT_EQ(Recover(folder.Write("empty.img", Bytes(kCluster, 0)), folder / "none"), 1);
   EXPECT_EQ(Recover(folder / "missing.img", folder / "missing"), 2);
+  // No CRW came back: the one on the card is still listed, and left there.
+  FatCard listed(folder / "listed.img", folder.path().string(), 16, 4);
+  listed.Write("IMG_0001.CRW", CameraFile(false, 10000));
+  EXPECT_EQ(Recover(listed.Path(), folder / "listed"), 1);
   // A file where the folder should be is no output folder.
   EXPECT_EQ(Recover(folder / "whole.img", folder.Write("taken", Bytes(1, 0))), 2);
 }

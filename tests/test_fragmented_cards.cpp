@@ -7,6 +7,7 @@
 #include "tests/support/CrwBuilder.h"
 #include "tests/support/FatCard.h"
 #include "tests/support/JpegMaker.h"
+#include "tests/support/PhotoFile.h"
 #include "tests/support/ScratchFolder.h"
 
 #include <gtest/gtest.h>
@@ -14,6 +15,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <set>
 
 namespace mendrake::testing {
 namespace {
@@ -32,10 +34,40 @@ Bytes Shot(std::uint16_t number, std::size_t rawSize, bool bigEndian = false) {
   return MakeCameraFile(options);
 }
 
+// A shot whose raw data is its own: every cluster of it differs from every
+// other shot's, so that a file glued from two shots' pieces differs from both.
+// No byte is zero (no directory count) or FF (no marker).
+Bytes OwnRawShot(std::uint16_t number, std::size_t rawSize, bool bigEndian = false) {
+  Bytes shot = Shot(number, rawSize, bigEndian);
+  constexpr std::size_t kRawDataAt = 26;  // the raw data is the root's first record
+  for (std::size_t i = 0; i < rawSize; ++i) {
+    shot[kRawDataAt + i] = static_cast<std::uint8_t>(0x21 + (number * 37 + i / 512 + i % 7) % 0xD0);
+  }
+  return shot;
+}
+
+// Two small shots a cluster apart, at the start of a hand-built card: the
+// grid inferred from the headers is then the cluster, wherever the rest lie.
+std::vector<Bytes> GridMarks() { return {Shot(98, 500), Shot(99, 500)}; }
+
 struct Recovery {
   RecoverySummary summary;
   LogLines log;
   std::map<std::string, Bytes> files;  // by name, as written
+  // Every CRW written is one of the shots placed: none is put together from
+  // the pieces of two.
+  void ExpectNoWrongCrw(const std::vector<Bytes>& placed) const {
+    std::set<Bytes> shots(placed.begin(), placed.end());
+    for (const Bytes& mark : GridMarks()) shots.insert(mark);
+    for (const auto& [name, content] : files) {
+      if (name.ends_with(".CRW")) EXPECT_TRUE(shots.count(content)) << name << " is no photo of the card: " << LineOf(name);
+    }
+  }
+  std::string Log() const {
+    std::string text;
+    for (const std::string& line : log.Lines()) text += line + "\n";
+    return text;
+  }
   // The line that names file, or an empty string.
   std::string LineOf(const std::string& file) const {
     for (const std::string& line : log.Lines()) {
@@ -267,6 +299,333 @@ TEST(FragmentedCards, AJoinThatFailsValidationStaysDamagedWithTheReason) {
                                        "start-of-image marker"),
             std::string::npos)
       << recovery.LineOf(name);
+}
+
+// Readings that arithmetic and structure allow but that are no photo of the
+// card. Their raw data is of no kind the decoder knows, so the files around
+// each seam must fix it; every one must stay damaged or come back as placed.
+
+// A hand-built card: the pieces placed one after another on whole clusters.
+struct HandCard {
+  Bytes bytes = Bytes(4 * kCluster, 0);
+  HandCard() {
+    for (const Bytes& mark : GridMarks()) Add(mark);
+  }
+  // Places bytes at the next cluster start and returns where.
+  std::size_t Add(const Bytes& piece) {
+    const std::size_t at = bytes.size();
+    PlaceAt(bytes, at, piece);
+    bytes.resize(at + Clusters(piece.size()) * kCluster, 0);
+    return at;
+  }
+  Bytes Finished() const {
+    Bytes card = bytes;
+    card.resize(card.size() + 8 * kCluster, 0);
+    return card;
+  }
+};
+
+Bytes Suffix(const Bytes& bytes, std::size_t from) { return Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(from), bytes.end()); }
+
+TEST(FoolingJoins, TwoFirstPiecesInHolesOfOneSizeAreATieNotASwap) {
+  // Two photos of different lengths, each begun in a hole of ten clusters and
+  // continued later: the end of either fits both first pieces, and the
+  // structure of both readings holds.
+  ScratchFolder folder;
+  const Bytes a = OwnRawShot(1, 70000), b = OwnRawShot(2, 50000);
+  const Bytes whole1 = OwnRawShot(3, 30000), whole2 = OwnRawShot(4, 30000);
+  const std::size_t piece = 10 * kCluster;
+  HandCard card;
+  const std::size_t aAt = card.Add(Prefix(a, piece));
+  card.Add(whole1);
+  const std::size_t bAt = card.Add(Prefix(b, piece));
+  card.Add(whole2);
+  card.Add(Suffix(a, piece));
+  card.Add(Suffix(b, piece));
+
+  const Recovery recovery = Recover(folder.Write("card.img", card.Finished()), folder / "out");
+  recovery.ExpectNoWrongCrw({a, b, whole1, whole2});
+  EXPECT_FALSE(recovery.NameOf(whole1).empty());
+  EXPECT_FALSE(recovery.NameOf(whole2).empty());
+  EXPECT_EQ(recovery.summary.joined, 0);
+  EXPECT_EQ(recovery.summary.damaged, 2);
+  EXPECT_NE(recovery.LineOf("CRW_at_" + std::to_string(aAt) + ".damaged")
+                .find("fits the headers at " + std::to_string(aAt) + " and " + std::to_string(bAt) + " equally"),
+            std::string::npos)
+      << recovery.LineOf("CRW_at_" + std::to_string(aAt) + ".damaged");
+  EXPECT_FALSE(recovery.LineOf("CRW_at_" + std::to_string(bAt) + ".damaged").empty());
+}
+
+TEST(FoolingJoins, TheEndOfAnOverwrittenPhotoIsNotGluedToAWaitingFirstPiece) {
+  // The first piece's own end is gone; a photo whose start a smaller one
+  // overwrote still ends further on, and its heap fits the first piece.
+  ScratchFolder folder;
+  const Bytes a = OwnRawShot(1, 60000), overwritten = OwnRawShot(5, 80000);
+  const Bytes before = OwnRawShot(2, 20000), next = OwnRawShot(3, 20000), small = OwnRawShot(6, 8000);
+  HandCard card;
+  card.Add(before);
+  const std::size_t aAt = card.Add(Prefix(a, 10 * kCluster));
+  card.Add(next);
+  const std::size_t smallAt = card.Add(small);
+  card.bytes.resize(smallAt);
+  PlaceAt(card.bytes, smallAt, overwritten);
+  PlaceAt(card.bytes, smallAt, small);
+  card.bytes.resize(smallAt + Clusters(overwritten.size()) * kCluster);
+  card.Add(OwnRawShot(4, 20000));
+
+  const Recovery recovery = Recover(folder.Write("card.img", card.Finished()), folder / "out");
+  recovery.ExpectNoWrongCrw({a, before, next, small, overwritten, OwnRawShot(4, 20000)});
+  EXPECT_FALSE(recovery.NameOf(small).empty());
+  EXPECT_EQ(recovery.summary.joined, 0);
+  const std::string line = recovery.LineOf("CRW_at_" + std::to_string(aAt) + ".damaged");
+  EXPECT_NE(line.find("no file ends right before its second piece"), std::string::npos) << line;
+}
+
+TEST(FoolingJoins, AFileInThreePiecesIsNotJoinedFromTwoWithoutItsMiddle) {
+  // First piece, a photo, a middle piece of three clusters, a JPEG, the last
+  // piece: the two-piece reading's second piece is the JPEG's last clusters
+  // and the last piece.
+  ScratchFolder folder;
+  const Bytes a = OwnRawShot(1, 120000);
+  Bytes jpeg = MakeJpeg(24, 16);
+  jpeg.insert(jpeg.end() - 2, 12 * kCluster, 0x33);
+  const Bytes first = OwnRawShot(2, 20000), between = OwnRawShot(3, 20000), last = OwnRawShot(4, 20000);
+  const std::size_t piece1 = 30 * kCluster, piece2 = 3 * kCluster;
+  HandCard card;
+  card.Add(first);
+  const std::size_t aAt = card.Add(Prefix(a, piece1));
+  card.Add(between);
+  card.Add(Bytes(a.begin() + piece1, a.begin() + piece1 + piece2));
+  card.Add(jpeg);
+  card.Add(Suffix(a, piece1 + piece2));
+  card.Add(last);
+
+  const Recovery recovery = Recover(folder.Write("card.img", card.Finished()), folder / "out");
+  recovery.ExpectNoWrongCrw({a, first, between, last});
+  EXPECT_EQ(recovery.summary.recovered, 3 + 2);
+  EXPECT_EQ(recovery.summary.joined, 0);
+  EXPECT_FALSE(recovery.LineOf("CRW_at_" + std::to_string(aAt) + ".damaged").empty());
+}
+
+TEST(FoolingJoins, ACopyOfAnEndInsideAnotherFilesRawDataIsNotTaken) {
+  // A photo's raw data holds, on a cluster start, the last bytes of a shot of
+  // the first piece's length and size: its end fits the first piece before
+  // the first piece's own end comes.
+  ScratchFolder folder;
+  const Bytes a = OwnRawShot(1, 60000), twin = OwnRawShot(9, 60000);
+  Bytes holder = OwnRawShot(3, 120000);
+  const std::size_t piece = 10 * kCluster;
+  const Bytes copied = Suffix(twin, piece);
+  HandCard card;
+  card.Add(OwnRawShot(2, 20000));
+  const std::size_t aAt = card.Add(Prefix(a, piece));
+  const std::size_t holderAt = card.bytes.size();
+  // On a cluster start inside the raw data, ending before the holder's thumbnail.
+  std::copy(copied.begin(), copied.end(), holder.begin() + 2 * kCluster);
+  ASSERT_LT(2 * kCluster + copied.size(), 26 + 120000u);
+  ASSERT_EQ(card.Add(holder), holderAt);
+  card.Add(Suffix(a, piece));
+  card.Add(OwnRawShot(4, 20000));
+
+  const Recovery recovery = Recover(folder.Write("card.img", card.Finished()), folder / "out");
+  recovery.ExpectNoWrongCrw({a, holder, OwnRawShot(2, 20000), OwnRawShot(4, 20000)});
+  EXPECT_FALSE(recovery.NameOf(holder).empty());
+  const std::string name = recovery.NameOf(a);
+  ASSERT_FALSE(name.empty()) << recovery.LineOf("CRW_at_" + std::to_string(aAt) + ".damaged");
+  EXPECT_NE(recovery.LineOf(name).find(", joined from two pieces " + std::to_string(Clusters(holder.size())) +
+                                       " clusters apart; joined without a raw-data check"),
+            std::string::npos)
+      << recovery.LineOf(name);
+}
+
+TEST(FoolingJoins, ClustersThatTheFatGivesToAnotherFileAreNotTaken) {
+  // mtools fills the first free clusters: a photo takes a hole of ten
+  // clusters, one of five, and goes on after a file of no camera's kind; the
+  // two-piece reading of its end takes that file's last clusters.
+  ScratchFolder folder;
+  FatCard card(folder / "card.img", folder.path().string(), kCardMiB, kSectorsPerCluster);
+  const Bytes a = OwnRawShot(7, 60000);
+  card.Write("IMG_1.CRW", Shot(1, 40000));
+  card.Write("HOLE_1.BIN", Bytes(10 * kCluster, 0x33));
+  card.Write("IMG_2.CRW", Shot(2, 40000));
+  card.Write("HOLE_2.BIN", Bytes(5 * kCluster, 0x33));
+  card.Write("DATA.BIN", Bytes(10 * kCluster, 0x44));
+  card.Delete("HOLE_1.BIN");
+  card.Delete("HOLE_2.BIN");
+  card.Write("IMG_3.CRW", a);
+  ASSERT_EQ(card.Runs("IMG_3.CRW").size(), 3u);
+  card.Delete("IMG_3.CRW");
+  const std::int64_t aAt = card.ClusterStart(card.Runs("IMG_1.CRW")[0].second + 1);
+
+  // The deleted photo's window passes over the listed clusters: the FAT fixes its pieces.
+  const Recovery deleted = Recover(card.Path(), folder / "deleted");
+  EXPECT_NE(deleted.LineOf(deleted.NameOf(a)).find(", joined from 3 pieces around the clusters the card's FAT lists"),
+            std::string::npos);
+
+  // Every file's window, the listed ones' too: the photo's first piece waits.
+  const Recovery all = Recover(card.Path(), folder / "all", true);
+  all.ExpectNoWrongCrw({a, Shot(1, 40000), Shot(2, 40000)});
+  const std::string line = all.LineOf("CRW_at_" + std::to_string(aAt) + ".damaged");
+  EXPECT_NE(line.find("its pieces take clusters that the card's FAT gives to another file"), std::string::npos)
+      << line;
+
+  card.QuickFormat();
+  const Recovery formatted = Recover(card.Path(), folder / "formatted");
+  formatted.ExpectNoWrongCrw({a, Shot(1, 40000), Shot(2, 40000)});
+  EXPECT_EQ(formatted.summary.joined, 0);
+  EXPECT_FALSE(formatted.LineOf("CRW_at_" + std::to_string(aAt) + ".damaged").empty());
+}
+
+// Photos whose raw data is compressed as cameras compress it: the decode
+// across each seam decides. A small sensor keeps them near 100 KB: 19,200
+// bytes of low bits, then the compressed stream.
+PhotoFile Photo(std::uint32_t seed) {
+  PhotoFileOptions options;
+  options.width = 320;
+  options.height = 240;
+  options.seed = seed;
+  options.thumbnailWidth = 32;
+  options.thumbnailHeight = 24;
+  return MakePhotoFile(options);
+}
+
+TEST(RawDataJoins, TwoFirstPiecesInHolesOfOneSizeAreEachJoinedToTheirOwnEnd) {
+  ScratchFolder folder;
+  const PhotoFile a = Photo(1), b = Photo(2), whole1 = Photo(3), whole2 = Photo(4);
+  const std::size_t piece = 16 * kCluster;
+  ASSERT_GT(piece, a.streamStart + 2 * kCluster);
+  HandCard card;
+  const std::size_t aAt = card.Add(Prefix(a.bytes, piece));
+  card.Add(whole1.bytes);
+  card.Add(Prefix(b.bytes, piece));
+  card.Add(whole2.bytes);
+  const std::size_t aTail = card.Add(Suffix(a.bytes, piece));
+  card.Add(Suffix(b.bytes, piece));
+
+  const Recovery recovery = Recover(folder.Write("card.img", card.Finished()), folder / "out");
+  recovery.ExpectNoWrongCrw({a.bytes, b.bytes, whole1.bytes, whole2.bytes});
+  for (const PhotoFile* photo : {&a, &b, &whole1, &whole2}) EXPECT_FALSE(recovery.NameOf(photo->bytes).empty());
+  EXPECT_EQ(recovery.summary.joined, 2) << recovery.Log();
+  EXPECT_EQ(recovery.summary.damaged, 0);
+  const std::string line = recovery.LineOf(recovery.NameOf(a.bytes));
+  EXPECT_NE(line.find(", joined from two pieces " + std::to_string((aTail - aAt - piece) / kCluster) +
+                      " clusters apart"),
+            std::string::npos)
+      << line;
+  EXPECT_EQ(line.find("without a raw-data check"), std::string::npos) << line;
+}
+
+TEST(RawDataJoins, TheEndOfAnOverwrittenPhotoBreaksTheDecodeOfAWaitingFirstPiece) {
+  ScratchFolder folder;
+  const PhotoFile a = Photo(1), overwritten = Photo(5), before = Photo(2), next = Photo(3);
+  const Bytes small = Shot(6, 8000);
+  HandCard card;
+  card.Add(before.bytes);
+  const std::size_t aAt = card.Add(Prefix(a.bytes, 40 * kCluster));
+  card.Add(next.bytes);
+  const std::size_t smallAt = card.bytes.size();
+  PlaceAt(card.bytes, smallAt, overwritten.bytes);
+  PlaceAt(card.bytes, smallAt, small);
+  card.bytes.resize(smallAt + Clusters(overwritten.bytes.size()) * kCluster);
+  card.Add(Photo(4).bytes);
+
+  const Recovery recovery = Recover(folder.Write("card.img", card.Finished()), folder / "out");
+  recovery.ExpectNoWrongCrw({a.bytes, before.bytes, next.bytes, small, Photo(4).bytes});
+  EXPECT_FALSE(recovery.NameOf(small).empty());
+  EXPECT_EQ(recovery.summary.joined, 0);
+  const std::string line = recovery.LineOf("CRW_at_" + std::to_string(aAt) + ".damaged");
+  EXPECT_NE(line.find("its raw data breaks at byte"), std::string::npos) << line;
+}
+
+TEST(RawDataJoins, ASplitInTheLowBitsIsNotJoinedEvenWhereTheFilesAroundSeemToFixIt) {
+  // Cut after four clusters, inside the low bits that lead the raw data: the
+  // decode sees no seam. On camera cards photos of one camera fill holes of
+  // one size, and a next file's header after the first piece and another
+  // file's end before the second lined up with wrong ends too; so neither
+  // photo is joined, whether its second piece follows a file's end or old
+  // bytes.
+  ScratchFolder folder;
+  const PhotoFile a = Photo(1), b = Photo(2), whole = Photo(3), last = Photo(4);
+  const std::size_t piece = 4 * kCluster;
+  ASSERT_LT(piece, a.streamStart);
+  HandCard card;
+  card.Add(Photo(5).bytes);
+  const std::size_t aAt = card.Add(Prefix(a.bytes, piece));
+  card.Add(whole.bytes);
+  card.Add(Suffix(a.bytes, piece));
+  const std::size_t bAt = card.Add(Prefix(b.bytes, piece));
+  card.Add(last.bytes);
+  card.Add(Bytes(3 * kCluster, 0x33));
+  card.Add(Suffix(b.bytes, piece));
+
+  const Recovery recovery = Recover(folder.Write("card.img", card.Finished()), folder / "out");
+  recovery.ExpectNoWrongCrw({a.bytes, b.bytes, whole.bytes, last.bytes, Photo(5).bytes});
+  EXPECT_EQ(recovery.summary.joined, 0);
+  EXPECT_EQ(recovery.summary.damaged, 2);
+  for (const std::size_t at : {aAt, bAt}) {
+    const std::string line = recovery.LineOf("CRW_at_" + std::to_string(at) + ".damaged");
+    EXPECT_NE(line.find("it is cut within the low bits stored before its compressed raw data, which show no seam"),
+              std::string::npos)
+        << line;
+  }
+}
+
+TEST(RawDataJoins, AFirstPieceThatRunsOnIntoOldClustersEndsWhereItsDecodeBreaks) {
+  // No header follows either first piece: old clusters of a deleted photo's
+  // compressed data do, a few (the window stays shorter than the file) or
+  // many (it grows longer). Where the piece's raw data stops decoding, it
+  // ended.
+  ScratchFolder folder;
+  const PhotoFile a = Photo(1), b = Photo(2), old = Photo(7), whole = Photo(3);
+  const std::size_t piece = 20 * kCluster;
+  ASSERT_GT(piece, a.streamStart);
+  const Bytes oldClusters = Bytes(old.bytes.begin() + 30 * kCluster, old.bytes.begin() + 40 * kCluster);
+  HandCard card;
+  card.Add(Photo(5).bytes);
+  card.Add(Prefix(a.bytes, piece));
+  card.Add(Prefix(oldClusters, 6 * kCluster));
+  const std::size_t bAt = card.Add(Prefix(b.bytes, piece));
+  for (int i = 0; i < 6; ++i) card.Add(oldClusters);
+  card.Add(whole.bytes);
+  card.Add(Suffix(a.bytes, piece));
+  card.Add(Suffix(b.bytes, piece));
+  ASSERT_GT(card.bytes.size() - bAt, b.bytes.size());
+
+  const Recovery recovery = Recover(folder.Write("card.img", card.Finished()), folder / "out");
+  recovery.ExpectNoWrongCrw({a.bytes, b.bytes, whole.bytes, Photo(5).bytes});
+  for (const PhotoFile* photo : {&a, &b}) {
+    const std::string name = recovery.NameOf(photo->bytes);
+    ASSERT_FALSE(name.empty()) << recovery.Log();
+    EXPECT_NE(recovery.LineOf(name).find(", joined from two pieces "), std::string::npos);
+    EXPECT_EQ(recovery.LineOf(name).find("without a raw-data check"), std::string::npos);
+  }
+  EXPECT_EQ(recovery.summary.damaged, 0);
+}
+
+TEST(RawDataJoins, AWindowWhoseEndLinesUpByArithmeticAloneIsNotTakenForOnePhoto) {
+  // Two first pieces of one length: the first photo's last piece follows the
+  // second photo's first piece, so the second's header and the first's end
+  // look like one file in one piece. Its raw data breaks at the seam.
+  ScratchFolder folder;
+  const PhotoFile first = Photo(1), second = Photo(2), whole = Photo(3);
+  const std::size_t piece = 20 * kCluster;
+  ASSERT_GT(piece, first.streamStart);
+  HandCard card;
+  card.Add(Prefix(first.bytes, piece));
+  card.Add(whole.bytes);
+  card.Add(Prefix(second.bytes, piece));
+  card.Add(Suffix(first.bytes, piece));
+  card.Add(Photo(4).bytes);
+  card.Add(Suffix(second.bytes, piece));
+
+  const Recovery recovery = Recover(folder.Write("card.img", card.Finished()), folder / "out");
+  recovery.ExpectNoWrongCrw({first.bytes, second.bytes, whole.bytes, Photo(4).bytes});
+  for (const PhotoFile* photo : {&first, &second}) {
+    const std::string name = recovery.NameOf(photo->bytes);
+    ASSERT_FALSE(name.empty()) << recovery.Log();
+    EXPECT_NE(recovery.LineOf(name).find(", joined from two pieces "), std::string::npos);
+  }
+  EXPECT_EQ(recovery.summary.damaged, 0);
 }
 
 }  // namespace

@@ -55,7 +55,8 @@ int RunRecoverCommand(const char* image, const char* outputFolder, bool all) {
     options.all = all;
     const mendrake::RecoverySummary summary = mendrake::RecoverCard(*card, outputFolder, log, progress, options);
     if (summary.outputFull) return kExitNotCarriedOut;
-    return summary.recovered + summary.listed > 0 && summary.damaged == 0 ? 0 : 1;
+    // A card from which no CRW came back is a failure, whatever was left on it.
+    return summary.recovered > 0 && summary.damaged == 0 ? 0 : 1;
   } catch (const mendrake::CardAccessDenied& failure) {
     return Fail(std::string(failure.what()) + "\n" + mendrake::ReadAccessAdvice(image, outputFolder), kExitNotCarriedOut);
   } catch (const mendrake::FileError& failure) {

@@ -86,6 +86,38 @@ Bytes RootCopiesOfSize(std::size_t size) {
 
 }  // namespace
 
+Bytes EndsForWaitingPiecesCard(std::size_t size) {
+  constexpr std::size_t kPieces = 8;
+  constexpr std::size_t kPiece = 2 << 20;
+  constexpr std::size_t kHeap = 1 << 20;  // what each crafted end says its file's heap holds
+  Bytes card(kCluster, 0);
+  for (std::size_t i = 0; i < kPieces; ++i) {
+    const Bytes header = Header(false);
+    card.insert(card.end(), header.begin(), header.end());
+    card.resize(card.size() + kPiece, 0x5A);
+    card.resize(RoundUp(card.size(), kCluster), 0);
+  }
+  CameraFileOptions options;
+  options.rawDataSize = 2000;
+  const Bytes whole = MakeCameraFile(options);
+  card.insert(card.end(), whole.begin(), whole.end());
+  card.resize(RoundUp(card.size(), kCluster) + kHeap, 0x5A);
+  // One end a cluster: a directory of one record, whose pointer puts its
+  // heap's start just after a header's length past a cluster start, so that
+  // it lies a whole number of clusters after every waiting piece.
+  while (card.size() + kCluster <= size) {
+    const std::size_t directory = card.size() + kCluster - 16;
+    const std::size_t heapStart = directory - kHeap - (directory - kHeap) % kCluster + kHeaderLength;
+    card.resize(directory, 0x5A);
+    Put16(card, 1, false);
+    Put16(card, 0x2005, false);
+    Put32(card, 16, false);
+    Put32(card, 0, false);
+    Put32(card, static_cast<std::uint32_t>(directory - heapStart), false);
+  }
+  return card;
+}
+
 Bytes FanOutWindowsCard(std::size_t size) {
   constexpr bool kBig = true;
   constexpr std::size_t kWindow = 300 * 1024;
@@ -222,6 +254,7 @@ const std::vector<HostileCardKind>& HostileCardKinds() {
       {"dense-headers", DenseHeadersCard},
       {"stray-thumbnails", StrayThumbnailsOfSize},
       {"root-copies", RootCopiesOfSize},
+      {"ends-for-waiting-pieces", EndsForWaitingPiecesCard},
   };
   return kinds;
 }

@@ -22,6 +22,11 @@ Bytes FanOutWindowsCard(std::size_t size);
 // (CRW_0001) and one thumbnail, each with other raw data.
 Bytes SameNumberFilesCard(int count);
 
+// Eight first pieces of 2 MiB without an end, then an end in every cluster
+// whose heap fits every piece by arithmetic: each end asks for eight joins
+// of a file of 1 MiB to be weighed.
+Bytes EndsForWaitingPiecesCard(std::size_t size);
+
 // CRW headers 16 bytes apart.
 Bytes DenseHeadersCard(std::size_t size);
 
