@@ -5,6 +5,7 @@
 #include "files/FileError.h"
 #include "recovery/AttachedCards.h"
 #include "recovery/CardRecovery.h"
+#include "recovery/ImageOnCard.h"
 #include "recovery/OutputOnCard.h"
 #include "recovery/RootCommand.h"
 #include "tools/Console.h"
@@ -58,26 +59,41 @@ int Fail(const std::string& message) {
 
 }  // namespace
 
-int RunRecoverCommand(const char* image, const char* outputFolder, bool all) {
+int RunRecoverCommand(const RecoverRequest& request) {
+  const std::string& image = request.image;
+  const std::string& outputFolder = request.outputFolder;
   try {
     // Before anything is read or made: no file may be written onto the card.
     mendrake::RefuseOutputOnCard(image, outputFolder);
+    if (!request.saveImage.empty()) mendrake::RefuseImageOnCard(image, request.saveImage);
     // The card first: a card that cannot be read leaves no new empty folder.
     mendrake::DeviceReader card(image);
+    if (request.start && *request.start >= card.Size()) {
+      return Fail("--start " + std::to_string(*request.start) + " is not before the card's end (" +
+                  std::to_string(card.Size()) + " bytes)");
+    }
     std::error_code error;
+    // Refused before the folder is made; the image itself is made without replacing.
+    if (!request.saveImage.empty() && !request.start &&
+        std::filesystem::exists(mendrake::PathFromUtf8(request.saveImage), error)) {
+      return Fail("\"" + request.saveImage + "\": already exists, and is not replaced (--start fills an image further)");
+    }
     const std::filesystem::path folder = mendrake::PathFromUtf8(outputFolder);
     std::filesystem::create_directories(folder, error);
     if (error || !std::filesystem::is_directory(folder)) {
-      return Fail("cannot use \"" + std::string(outputFolder) + "\" as the output folder: " +
+      return Fail("cannot use \"" + outputFolder + "\" as the output folder: " +
                   (error ? error.message() : "not a folder"));
     }
     StdoutLog log;
     mendrake::RecoveryProgressFn progress;
     if (mendrake::console::IsTerminal(stderr)) progress = TerminalProgress();
     mendrake::RecoveryOptions options;
-    options.all = all;
+    options.all = request.all;
+    options.imagePath = request.saveImage;
+    options.start = request.start;
     const mendrake::RecoverySummary summary = mendrake::RecoverCard(card, outputFolder, log, progress, options);
     if (summary.outputFull) return 2;
+    if (summary.stopped != mendrake::RecoverySummary::Stop::kNone) return 1;
     return summary.recovered + summary.listed > 0 && summary.damaged == 0 ? 0 : 1;
   } catch (const mendrake::CardAccessDenied& failure) {
     return Fail(std::string(failure.what()) + "\n" + mendrake::ReadAccessAdvice(image, outputFolder));
