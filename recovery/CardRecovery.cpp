@@ -408,6 +408,10 @@ class CardScan final : public PieceSink {
   }
 
   RecoverySummary Finish() {
+    // The last progress counts every file written.
+    if (progress_ && !summary_.cancelled) {
+      progress_({summary_.scanned, card_.Size(), summary_.recovered + summary_.damaged, summary_.start});
+    }
     if (summary_.listed > 0) log_.Append(ListedFilesLine(summary_.listed));
     summary_.entriesVisited = budget_.Spent();
     summary_.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begun_).count();

@@ -9,46 +9,30 @@
 #include "recovery/OutputOnCard.h"
 #include "recovery/RootCommand.h"
 #include "tools/Console.h"
+#include "tools/TerminalProgress.h"
 
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace {
 
+// The log on standard output; when a progress line is on the same
+// terminal, it is wiped first and drawn again below the log's line.
 class StdoutLog : public mendrake::LogBox {
  public:
+  explicit StdoutLog(TerminalProgress* progress) : progress_(progress) {}
   void Clear() override {}
   void Append(std::string_view line) override {
+    if (progress_ != nullptr) progress_->Clear();
     mendrake::console::Write(stdout, std::string(line) + "\n");
     std::fflush(stdout);
   }
-};
-
-// Bytes scanned, files found and time left, rewritten in place about four
-// times a second; only for a person at a terminal.
-class TerminalProgress {
- public:
-  bool operator()(const mendrake::RecoveryProgress& progress) {
-    const auto now = std::chrono::steady_clock::now();
-    if (now - shown_ < std::chrono::milliseconds(250) && progress.scanned < progress.total) return true;
-    shown_ = now;
-    const double elapsed = std::chrono::duration<double>(now - begun_).count();
-    const double left = progress.scanned > 0
-                            ? elapsed * static_cast<double>(progress.total - progress.scanned) / progress.scanned
-                            : 0;
-    std::fprintf(stderr, "\r%lld of %lld MiB scanned, %d files found, %.0f s left   ",
-                 static_cast<long long>(progress.scanned >> 20), static_cast<long long>(progress.total >> 20),
-                 progress.filesFound, left);
-    if (progress.scanned >= progress.total) std::fputc('\n', stderr);
-    return true;
-  }
 
  private:
-  std::chrono::steady_clock::time_point begun_ = std::chrono::steady_clock::now();
-  std::chrono::steady_clock::time_point shown_{};
+  TerminalProgress* progress_;
 };
 
 int Fail(const std::string& message) {
@@ -84,14 +68,19 @@ int RunRecoverCommand(const RecoverRequest& request) {
       return Fail("cannot use \"" + outputFolder + "\" as the output folder: " +
                   (error ? error.message() : "not a folder"));
     }
-    StdoutLog log;
+    // Only a person at a terminal is shown the progress; a script's standard error stays for errors.
+    std::optional<TerminalProgress> terminal;
+    if (mendrake::console::IsTerminal(stderr)) terminal.emplace(stderr);
+    const bool sameTerminal = terminal && mendrake::console::IsTerminal(stdout);
+    StdoutLog log(sameTerminal ? &*terminal : nullptr);
     mendrake::RecoveryProgressFn progress;
-    if (mendrake::console::IsTerminal(stderr)) progress = TerminalProgress();
+    if (terminal) progress = [&terminal](const mendrake::RecoveryProgress& done) { return terminal->Show(done); };
     mendrake::RecoveryOptions options;
     options.all = request.all;
     options.imagePath = request.saveImage;
     options.start = request.start;
     const mendrake::RecoverySummary summary = mendrake::RecoverCard(card, outputFolder, log, progress, options);
+    if (terminal) terminal->End();
     if (summary.outputFull) return 2;
     if (summary.stopped != mendrake::RecoverySummary::Stop::kNone) return 1;
     return summary.recovered + summary.listed > 0 && summary.damaged == 0 ? 0 : 1;
