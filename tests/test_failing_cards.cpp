@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <ostream>
@@ -171,6 +172,42 @@ TEST(FailingCards, ALongUnreadableStretchStopsAtItsBoundButBadSpotsDoNot) {
       << log.Lines().back();
 }
 
+// A reader that cannot keep what it read (an image on a disk gone bad, say).
+class ThrowingReader final : public CardReader {
+ public:
+  ThrowingReader(CardReader& card, std::int64_t throwAt) : card_(card), throwAt_(throwAt) {}
+  std::int64_t Size() const override { return card_.Size(); }
+  std::int64_t ReadAt(std::int64_t offset, std::uint8_t* buffer, std::int64_t count) override {
+    if (offset + count > throwAt_) throw FileError("card.img", "cannot be written: Input/output error");
+    return card_.ReadAt(offset, buffer, count);
+  }
+
+ private:
+  CardReader& card_;
+  std::int64_t throwAt_;
+};
+
+TEST(FailingCards, WhatTheReadingThreadThrowsReachesTheCallerAfterTheFilesReadBefore) {
+  ScratchFolder folder;
+  const FourPhotoCard card;
+  MemoryCardReader memory(card.bytes);
+  ThrowingReader reader(memory, 4 * kMiB + 1);
+  LogLines log;
+  try {
+    RecoverCard(reader, folder.path().string(), log);
+    ADD_FAILURE() << "nothing was thrown";
+  } catch (const FileError& failure) {
+    EXPECT_EQ(failure.reason(), "cannot be written: Input/output error");
+  }
+  // The photo closed before was written whole; the one whose bytes were still
+  // being gathered is not written at all.
+  std::set<Bytes> written;
+  for (const std::string& name : folder.Entries()) {
+    if (name.ends_with(".CRW") || name.ends_with(".damaged")) written.insert(ReadFile(folder / name));
+  }
+  EXPECT_EQ(written, (std::set<Bytes>{card.photos[0]}));
+}
+
 TEST(FailingCards, StartGoesOnWhereAScanStoppedAndFillsTheSameImageAndMapfile) {
   ScratchFolder folder;
   const FourPhotoCard card;
@@ -233,6 +270,12 @@ TEST(FailingCards, DdrescueGoesBackForTheBadSectorsOnlyAndRecoveryRunsOnTheImage
                                 {junkBad, 512, '-'},
                                 {junkBad + 512, 8 * kMiB - junkBad - 512, '+'}};
   EXPECT_EQ(MapOf(options.imagePath + ".map", 8 * kMiB).Areas(), areas);
+  // The photo with unread sectors is kept as damaged, not as the photo.
+  EXPECT_TRUE(std::any_of(log.Lines().begin(), log.Lines().end(), [&](const std::string& line) {
+    return line.starts_with("At 3145728: CRW_at_3145728.damaged, ") &&
+           line.ends_with("damaged: its end was found, but bytes " + std::to_string(photoBad) + " to " +
+                          std::to_string(photoBad + 1023) + " could not be read and are zeros in it");
+  }));
   Bytes image = ReadFile(options.imagePath);
   EXPECT_EQ(image[photoBad], 0);  // a hole
   // A mark in a rescued area shows that ddrescue leaves those alone.

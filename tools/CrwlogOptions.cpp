@@ -42,9 +42,9 @@ constexpr OptionRule kRules[] = {
        options.recoverImage = operands[0];
        options.recoverFolder = operands[1];
      }},
-    {"--save-image", "", "IMAGE",
-     "with --recover: also keep every byte read in IMAGE, unreadable sectors as holes, and a GNU ddrescue "
-     "mapfile IMAGE.map beside it",
+    {"--save-image", "", "CARD-IMAGE",
+     "with --recover: also keep every byte read in CARD-IMAGE, unreadable sectors as holes, and a GNU ddrescue "
+     "mapfile CARD-IMAGE.map beside it",
      [](Options& options, std::span<const std::string> operands) { options.saveImage = operands[0]; }},
     {"--start", "", "BYTES", "with --recover: begin at byte BYTES, where a scan stopped (fills its --save-image further)",
      [](Options& options, std::span<const std::string> operands) { options.start = ByteCount(operands[0]); }},
