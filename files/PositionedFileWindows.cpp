@@ -4,6 +4,7 @@
 #include "files/WideText.h"
 
 #include <windows.h>
+#include <winioctl.h>
 
 #include <algorithm>
 

@@ -72,9 +72,26 @@ void ReadAhead::ReadBlock(Block& block) {
     stop_ = Stop::kCardGone;
     stoppedAt_ = block.start;
     block.count = 0;
+  } else if (unreadableRun_ >= kMaxRunReadBySector) {
+    std::memset(block.bytes, 0, static_cast<std::size_t>(block.count));
+    block.badRanges.emplace_back(block.start, block.start + block.count);
+    Unreadable(block, 0, block.count);
   } else {
     ReadSectors(block);
   }
+}
+
+// Counts count unread bytes at block offset at into the run; true, with the
+// block cut after them, when the run has reached its bound.
+bool ReadAhead::Unreadable(Block& block, std::int64_t at, std::int64_t count) {
+  unreadableRun_ += count;
+  if (unreadableRun_ < reading_.maxUnreadableRun) return false;
+  // A card that fails every read is gone in all but name: reading on would
+  // only give zeros, one failed read at a time, to its end.
+  stop_ = Stop::kUnreadable;
+  stoppedAt_ = block.start + at + count;
+  block.count = at + count;
+  return true;
 }
 
 void ReadAhead::ReadSectors(Block& block) {
@@ -93,14 +110,7 @@ void ReadAhead::ReadSectors(Block& block) {
     if (!good) std::memset(block.bytes + at, 0, static_cast<std::size_t>(n));
     if (!good && badFrom < 0) badFrom = block.start + at;
     if (good && badFrom >= 0) block.badRanges.emplace_back(badFrom, block.start + at), badFrom = -1;
-    if (!good && (unreadableRun_ += n) >= reading_.maxUnreadableRun) {
-      // A card that fails every read is gone in all but name: reading on
-      // would only give zeros, one failed sector at a time, to its end.
-      stop_ = Stop::kUnreadable;
-      stoppedAt_ = block.start + at + n;
-      block.count = at + n;
-      break;
-    }
+    if (!good && Unreadable(block, at, n)) break;
   }
   if (badFrom >= 0) block.badRanges.emplace_back(badFrom, block.start + block.count);
 }

@@ -30,6 +30,13 @@ struct CardReading {
 // blocks read before are still given.
 class ReadAhead {
  public:
+  // Past this many bytes in a row that could not be read, a block whose read
+  // fails is not read again sector by sector: a card failing over such a
+  // stretch fails every sector read, each of which may take the reader
+  // seconds. Its good sectors, if any, are left for ddrescue, which the
+  // image's mapfile tells that the block was not tried sector by sector.
+  static constexpr std::int64_t kMaxRunReadBySector = std::int64_t{1} << 20;
+
   struct Block {
     std::int64_t start = 0;
     std::int64_t count = 0;
@@ -75,6 +82,7 @@ class ReadAhead {
   void ReadAll();
   void ReadBlock(Block& block);
   void ReadSectors(Block& block);
+  bool Unreadable(Block& block, std::int64_t at, std::int64_t count);
 
   CardReader& card_;
   const std::int64_t blockSize_;

@@ -170,6 +170,22 @@ TEST(FailingCards, ALongUnreadableStretchStopsAtItsBoundButBadSpotsDoNot) {
                                      0),
             0u)
       << log.Lines().back();
+
+  // Past ReadAhead::kMaxRunReadBySector of failed sectors, a failed block is
+  // not read again sector by sector: 3 MiB of failures take two sector passes
+  // at most, not six thousand sector reads.
+  FlakyCardReader dying(card.bytes);
+  dying.FailBetween(2 * kMiB + 1536, 8 * kMiB);
+  options.bounds.maxUnreadableRun = 3 * kMiB;
+  LogLines dyingLog;
+  std::filesystem::create_directories(folder / "dying");
+  const RecoverySummary died = RecoverCard(dying, folder / "dying", dyingLog, {}, options);
+  EXPECT_EQ(died.stopped, RecoverySummary::Stop::kUnreadable);
+  EXPECT_EQ(died.stoppedAt, 6 * kMiB);
+  EXPECT_EQ(dying.reads, 1 + 1 + 4096 + 1);  // a block, a block sector by sector, a block given up whole
+  EXPECT_NE(std::find(dyingLog.Lines().begin(), dyingLog.Lines().end(),
+                      "Read error at bytes 4194304 to 6291455: skipped, read as zeros"),
+            dyingLog.Lines().end());
 }
 
 // A reader that cannot keep what it read (an image on a disk gone bad, say).
