@@ -1,12 +1,13 @@
 #pragma once
 
-#include "output/Bitmap.h"
-
 #include <cstdint>
 #include <optional>
 #include <string>
 
 namespace mendrake {
+
+// A decoded picture (output/Bitmap.h): the engine only hands it on to the window.
+struct RgbBitmap;
 
 // What the engine needs from a window: processing pending events during a long
 // search, the busy cursor, the save dialog and the picture view. This base

@@ -1,7 +1,7 @@
 #include "app/CardChooser.h"
 
-#include "recovery/OutputOnCard.h"
-#include "recovery/RecoveredFolder.h"
+#include "app/RecoveredFolder.h"
+#include "devices/OutputOnCard.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>

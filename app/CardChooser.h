@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/Dialogs.h"
-#include "recovery/AttachedCards.h"
+#include "devices/AttachedCards.h"
 
 #include <QDialog>
 #include <QString>

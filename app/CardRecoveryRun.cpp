@@ -1,14 +1,14 @@
 #include "app/CardRecoveryRun.h"
 
+#include "app/RecoveredFolder.h"
 #include "app/UDisksClient.h"
+#include "devices/OutputOnCard.h"
+#include "devices/RootCommand.h"
 #include "files/ControlBytes.h"
 #include "files/FileError.h"
 #include "output/JpegDecoder.h"
 #include "recovery/CardRecovery.h"
-#include "recovery/OutputOnCard.h"
 #include "recovery/ProgressLine.h"
-#include "recovery/RecoveredFolder.h"
-#include "recovery/RootCommand.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -3,6 +3,7 @@
 #include "analysis/LogBox.h"
 #include "analysis/Platform.h"
 #include "app/Dialogs.h"
+#include "devices/DeviceReader.h"
 #include "recovery/CardRecovery.h"
 
 #include <QDBusConnection>

@@ -1,7 +1,7 @@
 #include "app/QtDialogs.h"
 
 #include "app/CardChooser.h"
-#include "recovery/AttachedCards.h"
+#include "devices/AttachedCards.h"
 
 #include <QApplication>
 #include <QDate>

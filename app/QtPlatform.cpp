@@ -1,6 +1,7 @@
 #include "app/QtPlatform.h"
 
 #include "app/PictureView.h"
+#include "output/Bitmap.h"
 
 #include <QApplication>
 #include <QCursor>

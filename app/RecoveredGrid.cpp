@@ -1,6 +1,6 @@
 #include "app/RecoveredGrid.h"
 
-#include "recovery/AttachedCards.h"
+#include "devices/AttachedCards.h"
 
 #include <QFile>
 #include <QFileInfo>

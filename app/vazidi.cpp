@@ -1,11 +1,9 @@
 #include "app/vazidi.h"
 
-#include "files/FileError.h"
-#include "analysis/RepairRun.h"
 #include "app/Artwork.h"
 #include "app/Banner.h"
-#include "app/CommandError.h"
 #include "app/CardRecoveryRun.h"
+#include "app/CommandError.h"
 #include "app/Dialogs.h"
 #include "app/FileDrop.h"
 #include "app/LogMemo.h"
@@ -13,7 +11,9 @@
 #include "app/PictureView.h"
 #include "app/QtPlatform.h"
 #include "app/RecoveredGrid.h"
-#include "output/SaveCommands.h"
+#include "files/FileError.h"
+#include "repair/RepairRun.h"
+#include "repair/SaveCommands.h"
 
 #include <QAction>
 #include <QCloseEvent>

@@ -4,9 +4,9 @@
 #include "analysis/FileImage.h"
 #include "analysis/LogBox.h"
 #include "analysis/Platform.h"
-#include "analysis/RepairRun.h"
 #include "output/JpegDecoder.h"
 #include "output/Preview.h"
+#include "repair/RepairRun.h"
 #include "tests/support/CrwBuilder.h"
 #include "tests/support/JpegMaker.h"
 

@@ -3,11 +3,11 @@
 #include "analysis/LogBox.h"
 #include "analysis/Platform.h"
 #include "analysis/SizeSearch.h"
+#include "files/MemoryCardReader.h"
 #include "fuzz/FuzzTargets.h"
 #include "fuzz/Invariant.h"
 #include "recovery/CardRecovery.h"
 #include "recovery/CrwValidation.h"
-#include "recovery/MemoryCardReader.h"
 
 #include <algorithm>
 #include <filesystem>

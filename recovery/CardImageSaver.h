@@ -1,7 +1,7 @@
 #pragma once
 
 #include "files/PositionedFile.h"
-#include "recovery/CardReader.h"
+#include "files/CardReader.h"
 #include "recovery/RescueMap.h"
 
 #include <cstdint>

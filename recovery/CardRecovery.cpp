@@ -2,13 +2,13 @@
 
 #include "files/Utf8Path.h"
 
-#include "analysis/FileImage.h"
 #include "analysis/ByteOrder.h"
+#include "analysis/FileImage.h"
+#include "cardfs/CardFileSystem.h"
+#include "cardfs/ClusterGrid.h"
 #include "files/ByteSearch.h"
 #include "files/FileError.h"
-#include "recovery/CardFileSystem.h"
 #include "recovery/CardImageSaver.h"
-#include "recovery/ClusterGrid.h"
 #include "recovery/CrwEnd.h"
 #include "recovery/CrwStructureCheck.h"
 #include "recovery/EndPairing.h"

@@ -1,8 +1,8 @@
 #include "recovery/EndPairing.h"
 
 #include "analysis/ByteOrder.h"
-#include "recovery/CardRecovery.h"
 #include "recovery/EndScan.h"
+#include "recovery/RecoveryLimits.h"
 
 #include <vector>
 

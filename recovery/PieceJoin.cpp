@@ -1,8 +1,8 @@
 #include "recovery/PieceJoin.h"
 
-#include "recovery/CardRecovery.h"
 #include "recovery/CrwStructureCheck.h"
 #include "recovery/FileSignatures.h"
+#include "recovery/RecoveryLimits.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "analysis/FileImage.h"
-#include "recovery/ClusterGrid.h"
+#include "cardfs/ClusterGrid.h"
 #include "recovery/CrwEnd.h"
 #include "recovery/EndScan.h"
 #include "recovery/RecentBytes.h"

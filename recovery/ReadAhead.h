@@ -1,6 +1,6 @@
 #pragma once
 
-#include "recovery/CardReader.h"
+#include "files/CardReader.h"
 
 #include <condition_variable>
 #include <cstdint>

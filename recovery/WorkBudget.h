@@ -1,6 +1,6 @@
 #pragma once
 
-#include "recovery/CardRecovery.h"
+#include "recovery/RecoveryLimits.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -5,9 +5,10 @@
 // is missing. The list is also read from a device tree built in a folder,
 // which needs neither.
 #include "analysis/LogBox.h"
-#include "recovery/AttachedCards.h"
+#include "devices/AttachedCards.h"
+#include "devices/DeviceReader.h"
+#include "devices/OutputOnCard.h"
 #include "recovery/CardRecovery.h"
-#include "recovery/OutputOnCard.h"
 #include "tests/support/BlockDeviceFixtures.h"
 #include "tests/support/CardImage.h"
 #include "tests/support/CrwBuilder.h"

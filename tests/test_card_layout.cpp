@@ -1,9 +1,9 @@
 // The parts a card scan stands on: the boot sector's grid at the card's start
 // or its first partition's, the FAT's map of listed clusters, ends found
 // without their start, and reading ahead in card order.
-#include "recovery/BootSector.h"
-#include "recovery/CardFileSystem.h"
-#include "recovery/ClusterGrid.h"
+#include "cardfs/BootSector.h"
+#include "cardfs/CardFileSystem.h"
+#include "cardfs/ClusterGrid.h"
 #include "recovery/CrwEnd.h"
 #include "recovery/CrwStructureCheck.h"
 #include "recovery/EndScan.h"

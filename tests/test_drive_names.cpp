@@ -1,6 +1,6 @@
 // Windows drive names, read the same on every system: what the user types
 // for a card ("E:") and what the system opens ("\\.\E:").
-#include "recovery/DriveNames.h"
+#include "devices/DriveNames.h"
 
 #include <gtest/gtest.h>
 

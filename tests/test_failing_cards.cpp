@@ -1,9 +1,10 @@
 // A failing card read once: every byte read kept in an image with a GNU
 // ddrescue mapfile, a card that drops out or stops reading ends the scan
 // where it stands, and a scan goes on from there with --start.
+#include "devices/DeviceReader.h"
 #include "recovery/CardImageSaver.h"
 #include "recovery/CardRecovery.h"
-#include "recovery/MemoryCardReader.h"
+#include "files/MemoryCardReader.h"
 #include "recovery/RescueMap.h"
 #include "tests/support/CrwBuilder.h"
 #include "tests/support/FlakyCardReader.h"
@@ -309,11 +310,10 @@ TEST(FailingCards, DdrescueGoesBackForTheBadSectorsOnlyAndRecoveryRunsOnTheImage
   EXPECT_EQ(MapOf(options.imagePath + ".map", 8 * kMiB).Areas(), (std::vector<Area>{{0, 8 * kMiB, '+'}}));
 
   // Recovery runs again from the image, the whole second photo now there.
-  const DeviceReader fromImage(options.imagePath);
+  DeviceReader fromImage(options.imagePath);
   LogLines again;
   std::filesystem::create_directories(folder / "from-image");
-  const RecoverySummary recovered =
-      RecoverCard(const_cast<DeviceReader&>(fromImage), folder / "from-image", again);
+  const RecoverySummary recovered = RecoverCard(fromImage, folder / "from-image", again);
   EXPECT_EQ(PhotosWritten(recovered), (std::set<Bytes>(card.photos.begin(), card.photos.end())));
 }
 

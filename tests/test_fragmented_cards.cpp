@@ -2,6 +2,7 @@
 // mtools, which gives a file the first free clusters as cameras do, and on
 // cards built by hand for the cases mtools does not make. Each joined file's
 // line says so; what cannot be joined surely stays damaged, with the reason.
+#include "devices/DeviceReader.h"
 #include "recovery/CardRecovery.h"
 #include "tests/support/CrwBuilder.h"
 #include "tests/support/FatCard.h"

@@ -5,9 +5,9 @@
 // its own make and model.
 #include "files/FileError.h"
 #include "files/FreeNames.h"
+#include "files/MemoryCardReader.h"
 #include "recovery/CardRecovery.h"
 #include "recovery/CrwValidation.h"
-#include "recovery/MemoryCardReader.h"
 #include "tests/support/AnalysisHarness.h"
 #include "tests/support/HostileCards.h"
 #include "tests/support/ScratchFolder.h"

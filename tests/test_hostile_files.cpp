@@ -1,12 +1,12 @@
 // Files made to hurt the analysis. Each must end with a complete log and no
 // crash, both in-process and through crwlog; the crwlog run's time and peak
 // memory are printed, for the record (`ctest -R Hostile -V`).
-#include "files/FileError.h"
 #include "analysis/FileImage.h"
 #include "analysis/LogBox.h"
-#include "analysis/RepairRun.h"
 #include "analysis/SizeSearch.h"
 #include "analysis/WalkLimits.h"
+#include "files/FileError.h"
+#include "repair/RepairRun.h"
 #include "tests/support/HostileFiles.h"
 #include "tests/support/ScratchFolder.h"
 

@@ -1,5 +1,5 @@
 #include "files/FileError.h"
-#include "analysis/RepairRun.h"
+#include "repair/RepairRun.h"
 #include "tests/support/HostileCards.h"
 #include "tests/support/RunFixture.h"
 

@@ -2,9 +2,9 @@
 // run and Save. Each must end with an error that names the file and the
 // reason, leave no partial output and keep an existing file of the output name.
 #include "files/FileError.h"
-#include "analysis/RepairRun.h"
-#include "output/SaveCommands.h"
 #include "output/Writers.h"
+#include "repair/RepairRun.h"
+#include "repair/SaveCommands.h"
 #include "tests/support/RunFixture.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "files/FileError.h"
-#include "output/SaveCommands.h"
 #include "output/Writers.h"
+#include "repair/SaveCommands.h"
 #include "tests/support/RunFixture.h"
 
 #include <csignal>

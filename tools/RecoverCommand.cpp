@@ -2,12 +2,13 @@
 
 #include "files/Utf8Path.h"
 
+#include "devices/AttachedCards.h"
+#include "devices/DeviceReader.h"
+#include "devices/ImageOnCard.h"
+#include "devices/OutputOnCard.h"
+#include "devices/RootCommand.h"
 #include "files/FileError.h"
-#include "recovery/AttachedCards.h"
 #include "recovery/CardRecovery.h"
-#include "recovery/ImageOnCard.h"
-#include "recovery/OutputOnCard.h"
-#include "recovery/RootCommand.h"
 #include "tools/Console.h"
 #include "tools/TerminalProgress.h"
 

@@ -3,14 +3,15 @@
 // and, with two or more files, writes the repaired copies and thumbnails next
 // to them. --preview-ppm FILE also writes the last preview shown as binary PPM.
 // The exit status says what happened (crwlog --help).
+#include "analysis/LogBox.h"
+#include "analysis/Platform.h"
+#include "output/Bitmap.h"
+#include "crash/CrashHandler.h"
 #include "files/ControlBytes.h"
 #include "files/FileError.h"
 #include "files/FileIo.h"
 #include "files/Utf8Path.h"
-#include "analysis/LogBox.h"
-#include "analysis/Platform.h"
-#include "analysis/RepairRun.h"
-#include "crash/CrashHandler.h"
+#include "repair/RepairRun.h"
 #include "tools/Console.h"
 #include "tools/CrwlogOptions.h"
 #include "tools/RecoverCommand.h"

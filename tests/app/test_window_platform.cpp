@@ -4,6 +4,7 @@
 #include "app/PictureView.h"
 #include "app/QtDialogs.h"
 #include "app/QtPlatform.h"
+#include "output/Bitmap.h"
 #include "tests/app/WindowFixture.h"
 #include "tests/app/WindowTestMain.h"
 

@@ -1,6 +1,6 @@
 #include "tests/support/FatCard.h"
 
-#include "recovery/BootSector.h"
+#include "cardfs/BootSector.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -2,11 +2,11 @@
 // placing without replacing, identities, files past 4 GiB and card images
 // read past 2 and 4 GiB.
 #include "analysis/FileImage.h"
+#include "devices/DeviceReader.h"
 #include "files/FileError.h"
 #include "files/FileIo.h"
 #include "files/LargeBuffer.h"
 #include "files/WideText.h"
-#include "recovery/CardReader.h"
 #include "tests/support/ScratchFolder.h"
 
 #include <gtest/gtest.h>

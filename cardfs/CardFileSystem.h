@@ -1,7 +1,7 @@
 #pragma once
 
-#include "recovery/BootSector.h"
-#include "recovery/FatMap.h"
+#include "cardfs/BootSector.h"
+#include "cardfs/FatMap.h"
 
 #include <cstdint>
 #include <optional>

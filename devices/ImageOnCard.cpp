@@ -1,9 +1,9 @@
-#include "recovery/ImageOnCard.h"
+#include "devices/ImageOnCard.h"
 
 #include "files/ControlBytes.h"
 #include "files/FileError.h"
 #include "files/FileIo.h"
-#include "recovery/OutputOnCard.h"
+#include "devices/OutputOnCard.h"
 
 #include <optional>
 

@@ -1,6 +1,6 @@
-#include "recovery/MountTable.h"
+#include "devices/MountTable.h"
 
-#include "recovery/BlockDevices.h"
+#include "devices/BlockDevices.h"
 
 #include <fstream>
 #include <sstream>

@@ -1,4 +1,4 @@
-#include "recovery/BlockDevices.h"
+#include "devices/BlockDevices.h"
 
 #include <filesystem>
 #include <fstream>

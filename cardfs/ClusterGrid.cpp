@@ -1,4 +1,4 @@
-#include "recovery/ClusterGrid.h"
+#include "cardfs/ClusterGrid.h"
 
 #include <algorithm>
 #include <bit>

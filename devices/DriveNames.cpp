@@ -1,4 +1,4 @@
-#include "recovery/DriveNames.h"
+#include "devices/DriveNames.h"
 
 #include <cctype>
 

@@ -1,4 +1,4 @@
-#include "recovery/FatMap.h"
+#include "cardfs/FatMap.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "recovery/BootSector.h"
+#include "cardfs/BootSector.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,7 +1,7 @@
-#include "recovery/AttachedCards.h"
+#include "devices/AttachedCards.h"
 
-#include "recovery/BlockDevices.h"
-#include "recovery/MountTable.h"
+#include "devices/BlockDevices.h"
+#include "devices/MountTable.h"
 
 #include <blkid.h>
 

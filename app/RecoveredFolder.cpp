@@ -1,4 +1,4 @@
-#include "recovery/RecoveredFolder.h"
+#include "app/RecoveredFolder.h"
 
 #include "files/FileIo.h"
 #include "files/Utf8Path.h"

@@ -1,9 +1,9 @@
-#include "analysis/RepairRun.h"
+#include "repair/RepairRun.h"
 
-#include "files/ControlBytes.h"
-#include "files/FileError.h"
 #include "analysis/FileImage.h"
 #include "analysis/SizeSearch.h"
+#include "files/ControlBytes.h"
+#include "files/FileError.h"
 #include "output/Preview.h"
 #include "output/Writers.h"
 

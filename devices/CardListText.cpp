@@ -1,5 +1,5 @@
 // The list of attached cards as text, the same on every system.
-#include "recovery/AttachedCards.h"
+#include "devices/AttachedCards.h"
 
 #include <algorithm>
 #include <cstdio>

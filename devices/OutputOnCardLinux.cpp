@@ -1,9 +1,9 @@
-#include "recovery/OutputOnCard.h"
+#include "devices/OutputOnCard.h"
 
+#include "devices/BlockDevices.h"
+#include "devices/MountTable.h"
 #include "files/ControlBytes.h"
 #include "files/FileError.h"
-#include "recovery/BlockDevices.h"
-#include "recovery/MountTable.h"
 
 #include <algorithm>
 #include <filesystem>

@@ -2,7 +2,7 @@
 // readers, USB sticks) and, with allDrives, the fixed ones. Each with its
 // label, file system and length as the drive itself reports them; a drive
 // without a medium (an empty card reader) is left out.
-#include "recovery/AttachedCards.h"
+#include "devices/AttachedCards.h"
 
 #include "files/WideText.h"
 

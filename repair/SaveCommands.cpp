@@ -1,4 +1,4 @@
-#include "output/SaveCommands.h"
+#include "repair/SaveCommands.h"
 
 #include "output/Writers.h"
 

@@ -1,4 +1,4 @@
-#include "recovery/RootCommand.h"
+#include "devices/RootCommand.h"
 
 namespace mendrake {
 namespace {

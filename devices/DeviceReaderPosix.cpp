@@ -1,4 +1,4 @@
-#include "recovery/CardReader.h"
+#include "devices/DeviceReader.h"
 
 #include "files/FileError.h"
 

@@ -4,12 +4,12 @@
 // handle itself in its descriptor field (HandleToLong: Windows handles carry
 // 32 significant bits), as the C runtime refuses descriptors for drives
 // whose handle is of no file type it knows.
-#include "recovery/CardReader.h"
+#include "devices/DeviceReader.h"
 
+#include "devices/DriveNames.h"
 #include "files/FileError.h"
 #include "files/HandleRead.h"
 #include "files/WideText.h"
-#include "recovery/DriveNames.h"
 
 #include <windows.h>
 #include <winioctl.h>

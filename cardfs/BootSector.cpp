@@ -1,4 +1,4 @@
-#include "recovery/BootSector.h"
+#include "cardfs/BootSector.h"
 
 #include <bit>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "recovery/CardFileSystem.h"
+#include "cardfs/CardFileSystem.h"
 
 #include <algorithm>
 #include <cstring>

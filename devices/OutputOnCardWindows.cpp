@@ -2,12 +2,12 @@
 // or a physical drive ("\\.\PhysicalDrive1"); the folder is on it when the
 // volume that holds the folder is that drive, or lies on that disk. An image
 // file is a file like any other: writing next to it overwrites nothing.
-#include "recovery/OutputOnCard.h"
+#include "devices/OutputOnCard.h"
 
+#include "devices/DriveNames.h"
 #include "files/ControlBytes.h"
 #include "files/FileError.h"
 #include "files/WideText.h"
-#include "recovery/DriveNames.h"
 
 #include <windows.h>
 #include <winioctl.h>
