@@ -126,7 +126,8 @@ bool RescueMap::Parse(std::string_view text, std::int64_t size, RescueMap& map, 
       why = "its areas do not follow one another from the card's start";
       return false;
     }
-    if (position + length > size) {
+    // position is the end of the areas before it, so no more than size: no overflow.
+    if (length > size - position) {
       why = "it describes a larger card than this one";
       return false;
     }

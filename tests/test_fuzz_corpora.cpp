@@ -41,6 +41,7 @@ TEST(FuzzCorpus, AnalysisInputsAreHarmless) { Replay("analysis", fuzz::AnalyseFi
 TEST(FuzzCorpus, CardInputsAreHarmless) { Replay("card", fuzz::RecoverCardBytes); }
 TEST(FuzzCorpus, PreviewInputsAreHarmless) { Replay("preview", fuzz::DecodePreviewBytes); }
 TEST(FuzzCorpus, OutputNameInputsKeepTheRules) { Replay("output_names", fuzz::CheckOutputNames); }
+TEST(FuzzCorpus, MapfileInputsKeepTheRules) { Replay("mapfile", fuzz::ParseMapfileBytes); }
 
 }  // namespace
 }  // namespace mendrake::testing
