@@ -63,9 +63,10 @@ std::int64_t CardImageSaver::ReadAt(std::int64_t offset, std::uint8_t* buffer, s
     }
     map_.Mark(offset, offset + n, RescueMap::kFinished);
   } else if (n == kReadFailed) {
-    // A card gone from its reader says nothing of its sectors: they stay not tried.
-    map_.Mark(offset, offset + count, count > sectorSize_ ? RescueMap::kNonTrimmed : RescueMap::kBadSector);
+    map_.MarkUnlessFinished(offset, offset + count,
+                            count > sectorSize_ ? RescueMap::kNonTrimmed : RescueMap::kBadSector);
   }
+  // A card gone from its reader says nothing of its sectors: they stay as they were.
   const std::int64_t reached = offset + std::max<std::int64_t>(n, 0);
   if (reached - mappedAt_ >= kMapfileInterval) WriteMapfile(reached);
   return n;

@@ -80,6 +80,16 @@ void RescueMap::Mark(std::int64_t from, std::int64_t to, Status status) {
   }
 }
 
+void RescueMap::MarkUnlessFinished(std::int64_t from, std::int64_t to, Status status) {
+  std::vector<std::pair<std::int64_t, std::int64_t>> open;
+  for (const Area& area : areas_) {
+    const std::int64_t start = std::max(from, area.position);
+    const std::int64_t end = std::min(to, area.position + area.size);
+    if (start < end && area.status != kFinished) open.emplace_back(start, end);
+  }
+  for (const auto& [start, end] : open) Mark(start, end, status);
+}
+
 std::int64_t RescueMap::Bytes(Status status) const {
   std::int64_t bytes = 0;
   for (const Area& area : areas_) bytes += area.status == status ? area.size : 0;

@@ -34,6 +34,9 @@ class RescueMap {
 
   // Gives [from, to) the status; the part past the card's end is ignored.
   void Mark(std::int64_t from, std::int64_t to, Status status);
+  // The same, except over areas already finished: bytes an earlier read put
+  // in the image stay there when a later read of them fails.
+  void MarkUnlessFinished(std::int64_t from, std::int64_t to, Status status);
   const std::vector<Area>& Areas() const { return areas_; }
   std::int64_t Size() const { return size_; }
   // Bytes of the card with the status.
