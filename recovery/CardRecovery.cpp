@@ -70,7 +70,6 @@ class CardScan final : public PieceSink {
     ScanCard(image_ ? static_cast<CardReader&>(*image_) : card_);
     if (image_) {
       image_->Finish(summary_.stopped != RecoverySummary::Stop::kNone ? summary_.stoppedAt : summary_.scanned);
-      LogImage(*image_);
     }
     if (window_.open && !summary_.cancelled) {
       Close(summary_.stopped != RecoverySummary::Stop::kNone ? "cut where reading stopped" : "cut by the end of the card");
@@ -79,6 +78,8 @@ class CardScan final : public PieceSink {
     // Without a boot sector the grid is inferred as headers are met; the
     // one it came to is logged once the card has been read.
     if (piecesWaited_) LogGrid();
+    // Next to the summary, which says where to go on.
+    if (image_) LogImage(*image_);
     return Finish();
   }
 
