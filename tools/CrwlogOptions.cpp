@@ -43,10 +43,9 @@ constexpr OptionRule kRules[] = {
        options.recoverFolder = operands[1];
      }},
     {"--save-image", "", "CARD-IMAGE",
-     "with --recover: also keep every byte read in CARD-IMAGE, unreadable sectors as holes, and a GNU ddrescue "
-     "mapfile CARD-IMAGE.map beside it",
+     "with --recover: also keep what is read in CARD-IMAGE, with a ddrescue mapfile CARD-IMAGE.map",
      [](Options& options, std::span<const std::string> operands) { options.saveImage = operands[0]; }},
-    {"--start", "", "BYTES", "with --recover: begin at byte BYTES, where a scan stopped (fills its --save-image further)",
+    {"--start", "", "BYTES", "with --recover: begin at byte BYTES, where a scan stopped",
      [](Options& options, std::span<const std::string> operands) { options.start = ByteCount(operands[0]); }},
     {"--list-cards", "", "", "list the cards and removable drives attached",
      [](Options& options, std::span<const std::string>) { options.action = Options::Action::kListCards; }},
@@ -158,10 +157,10 @@ std::string HelpText() {
       "card's end, 2 the card, the folder or the image could not be used, or the\n"
       "output disk filled up. Files the card's FAT still lists are counted, not\n"
       "copied, unless --all is given; a file written in two pieces is joined, and\n"
-      "its line says so. A scan stops where the card is gone from\n"
-      "its reader or 64 MiB in a row cannot be read; its last line gives the\n"
-      "--start that goes on from there. With --list-cards: 0, also when no card is\n"
-      "attached.\n";
+      "its line says so. A scan stops where the card is gone from its reader or\n"
+      "64 MiB in a row cannot be read; its last line gives the --start that goes\n"
+      "on from there, into the same --save-image. With --list-cards: 0, also when\n"
+      "no card is attached.\n";
   return text;
 }
 
