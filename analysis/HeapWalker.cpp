@@ -17,11 +17,6 @@ enum FoundFlag : std::uint8_t {
   kJpeg = 16,
 };
 
-bool IsSubHeap(std::uint16_t tag) {
-  const auto high = static_cast<std::uint8_t>(tag >> 8);
-  return high == CrwTag::kSubHeapHigh || high == CrwTag::kSubHeapHighAlt;
-}
-
 std::string ShownName(std::string_view raw) {
   if (raw.size() <= WalkLimits::kMaxNameShown) return EscapeControlBytes(Windows1252ToUtf8(raw));
   return EscapeControlBytes(Windows1252ToUtf8(raw.substr(0, WalkLimits::kMaxNameShown))) + "\u2026";
@@ -76,23 +71,20 @@ bool HeapWalker::WalkRoot(std::int64_t candidateSize, std::int64_t directory) {
 
 void HeapWalker::Walk(std::int64_t start, std::int64_t length, int depth) {
   state_.FFilesize = 0;
-  const bool bigEndian = state_.BigEndian;
   const std::int64_t imageSize = image_.Size();
+  const CiffBytes bytes(std::span(image_.Data(), static_cast<std::size_t>(imageSize)), state_.BigEndian);
+  const CiffHeap heap(bytes, start, length);
 
-  const std::int64_t pointerAt = start + length - 4;
-  if (pointerAt <= kHeaderEnd || pointerAt >= imageSize) return;
-  image_.SetPosition(pointerAt);
-  std::uint32_t directoryOffset = 0;
-  if (!ReadDWord(image_, directoryOffset, bigEndian)) return;
-
-  const std::int64_t directory = start + std::int64_t{directoryOffset};
-  if (directory <= kHeaderEnd || directory >= imageSize) return;
-  image_.SetPosition(directory);
-  std::uint16_t entryCount = 0;
-  if (!ReadWord(image_, entryCount, bigEndian) || entryCount == 0 || entryCount > kMaxDirectoryEntries) return;
+  // The pointer and the directory it leads to lie past the header and inside
+  // the image, whatever the candidate's size.
+  if (heap.PointerAt() <= kHeaderEnd) return;
+  const std::optional<std::int64_t> directoryAt = heap.DirectoryAt();
+  if (!directoryAt || *directoryAt <= kHeaderEnd) return;
+  const std::optional<CiffDirectory> directory = heap.Directory();
+  if (!directory || directory->Count() == 0 || directory->Count() > kMaxDirectoryEntries) return;
 
   HeapLocals locals;
-  for (std::uint16_t k = 0; k < entryCount; ++k) {
+  for (std::uint16_t k = 0; k < directory->Count(); ++k) {
     if (entriesVisited_ >= maxEntries_) {
       budgetExhausted_ = true;
       return;
@@ -103,30 +95,24 @@ void HeapWalker::Walk(std::int64_t start, std::int64_t length, int depth) {
     ++entriesThisRootWalk_;
     platform_.NoteWork();
 
-    std::uint16_t tag = 0;
-    if (!ReadWord(image_, tag, bigEndian)) return;
+    const std::optional<CiffEntry> entry = directory->Entry(k);
+    if (!entry) return;
     std::uint32_t dataSize = 0;
     std::uint32_t dataAt = 0;
-    if (tag < CrwTag::kFirstInlineData) {
-      std::uint32_t dataOffset = 0;
-      if (!ReadDWord(image_, dataSize, bigEndian) || dataSize == 0) return;
-      if (!ReadDWord(image_, dataOffset, bigEndian)) return;
+    if (!entry->DataInEntry()) {
+      if (entry->size == 0) return;
+      dataSize = entry->size;
       // Offsets are relative to the heap, added in 32 bits as the format's readers do.
-      dataAt = dataOffset + static_cast<std::uint32_t>(start);
+      dataAt = entry->offset + static_cast<std::uint32_t>(start);
       if (dataAt <= kHeaderEnd || dataAt >= imageSize) return;
-    } else {
-      std::uint32_t inlineData = 0;
-      if (!ReadDWord(image_, inlineData, bigEndian) || !ReadDWord(image_, inlineData, bigEndian)) return;
     }
-
-    const std::int64_t afterEntry = image_.Position();
-    if (!ActOn(tag, dataAt, dataSize, depth, locals)) return;
-    image_.SetPosition(afterEntry);
+    if (!ActOn(*entry, dataAt, dataSize, depth, locals)) return;
   }
 }
 
-bool HeapWalker::ActOn(std::uint16_t tag, std::uint32_t dataAt, std::uint32_t dataSize, int depth, HeapLocals& locals) {
-  switch (tag) {
+bool HeapWalker::ActOn(const CiffEntry& entry, std::uint32_t dataAt, std::uint32_t dataSize, int depth,
+                       HeapLocals& locals) {
+  switch (entry.tag) {
     case CrwTag::kMakeModel:
       return ReportMakeAndModel(dataAt);
     case CrwTag::kShotInfo:
@@ -146,7 +132,7 @@ bool HeapWalker::ActOn(std::uint16_t tag, std::uint32_t dataAt, std::uint32_t da
       ReportThumbnail(dataAt, dataSize);
       return true;
     default:
-      if (IsSubHeap(tag)) EnterSubHeap(dataAt, dataSize, depth);
+      if (entry.IsSubHeap()) EnterSubHeap(dataAt, dataSize, depth);
       return true;
   }
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "analysis/ByteOrder.h"
+#include "analysis/CiffHeap.h"
 #include "analysis/FileImage.h"
 #include "analysis/LogBox.h"
 #include "analysis/RepairContext.h"
@@ -12,26 +13,6 @@
 #include <vector>
 
 namespace mendrake {
-
-// Record tags the walker acts on.
-namespace CrwTag {
-constexpr std::uint16_t kMakeModel = 0x080A;
-constexpr std::uint16_t kShotInfo = 0x102A;
-constexpr std::uint16_t kSensorInfo = 0x1031;
-constexpr std::uint16_t kDecoderTable = 0x1835;
-constexpr std::uint16_t kRawData = 0x2005;
-constexpr std::uint16_t kJpegThumbnail = 0x2007;
-// Tags from here on hold their data in the entry itself.
-constexpr std::uint16_t kFirstInlineData = 0x4000;
-// High bytes of the tags that describe a sub-heap.
-constexpr std::uint8_t kSubHeapHigh = 0x28;
-constexpr std::uint8_t kSubHeapHighAlt = 0x30;
-}  // namespace CrwTag
-
-// A position at or below this lies inside the 14 bytes every header has.
-constexpr std::int64_t kHeaderEnd = 14;
-// Entries one directory may list.
-constexpr std::uint16_t kMaxDirectoryEntries = 256;
 
 // Steps 2 to 5 of a root walk read straight from memory: where the directory of
 // the root heap at start, cut at candidateSize, lies, or -1 when the walk would
@@ -104,7 +85,7 @@ class HeapWalker {
 
   void Walk(std::int64_t start, std::int64_t length, int depth);
   // False when the walk of the heap must stop.
-  bool ActOn(std::uint16_t tag, std::uint32_t dataAt, std::uint32_t dataSize, int depth, HeapLocals& locals);
+  bool ActOn(const CiffEntry& entry, std::uint32_t dataAt, std::uint32_t dataSize, int depth, HeapLocals& locals);
   bool ReportMakeAndModel(std::uint32_t dataAt);
   void ReportWhiteBalance(std::uint32_t dataAt, HeapLocals& locals);
   void ReportSensorSize(std::uint32_t dataAt, HeapLocals& locals);

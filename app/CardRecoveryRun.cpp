@@ -2,7 +2,7 @@
 
 #include "app/RecoveredFolder.h"
 #include "app/UDisksClient.h"
-#include "devices/OutputOnCard.h"
+#include "devices/CardRecoveryStart.h"
 #include "devices/RootCommand.h"
 #include "files/ControlBytes.h"
 #include "files/FileError.h"
@@ -15,7 +15,6 @@
 #include <QProgressDialog>
 
 #include <chrono>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <vector>
@@ -52,12 +51,8 @@ RecoverySummary RunCardRecovery(QWidget* parent, const Dialogs::CardRecoveryChoi
   const QString& source = choice.source;
   const std::string sourcePath = QFile::encodeName(source).toStdString();
   const std::string folderPath = QFile::encodeName(choice.outputFolder).toStdString();
-  RefuseOutputOnCard(sourcePath, folderPath);
-  // The card first: a card that cannot be read leaves no new folder.
-  const std::unique_ptr<DeviceReader> card = OpenCardForReading(sourcePath, folderPath, bus);
-  std::error_code error;
-  std::filesystem::create_directories(folderPath, error);
-  if (error) throw FileError(folderPath, "cannot be used as the output folder: " + error.message());
+  const std::unique_ptr<DeviceReader> card = StartCardRecovery(
+      sourcePath, folderPath, [&](const std::string& path) { return OpenCardForReading(path, folderPath, bus); });
 
   // The bar counts in thousandths, so cards past 2 GiB fit its int range.
   QProgressDialog progress(QStringLiteral("Recovering CRW files from %1").arg(source), QStringLiteral("Cancel"), 0,

@@ -229,6 +229,16 @@ if [ -s "$json" ]; then
   row "decode 1536x1024 in process vs plain libjpeg" "$(awk -v t="$ours_cpu" 'BEGIN { printf "%.2f ms", t }')" \
     "$(awk -v t="$plain_cpu" 'BEGIN { printf "%.2f ms", t }')" "$(ratio "$ours_cpu" "$plain_cpu")" "<= 1.10"
 fi
+json=$results/bench_raw_data.json
+if [ -s "$json" ]; then
+  rate=$(gbench_median "$json" CheckCameraRawData bytes_per_second)
+  whole=$(gbench_median "$json" CheckCameraRawData real_time)
+  [ -n "$rate" ] && row "raw data decode, EOS 300D photo (stream)" "$(awk -v r="$rate" 'BEGIN { printf "%.0f MB/s", r / 1e6 }')" \
+    "" "" "$(awk -v t="$whole" 'BEGIN { printf "%.0f ms a photo", t }')"
+  tried=$(gbench_median "$json" TryCandidateCluster/32768 real_time)
+  [ -n "$tried" ] && row "raw data, one 32 KiB candidate from a saved state" "$(awk -v t="$tried" 'BEGIN { printf "%.0f us", t }')" \
+    "" "" "copy + cluster only"
+fi
 if [ $have_preview = 1 ]; then
   row "preview 1536x1024 vs djpeg -ppm" "$(seconds "$results/preview.ours")" "$(seconds "$results/preview.peer")" \
     "$(ratio "$(cat "$results/preview.ours")" "$(cat "$results/preview.peer")")" "<= 1.10"

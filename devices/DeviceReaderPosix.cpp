@@ -29,11 +29,6 @@ DeviceReader::DeviceReader(const std::string& path) {
   Adopt(path);
 }
 
-DeviceReader::DeviceReader(int fd, const std::string& path) : fd_(fd) {
-  if (fd_ < 0) throw FileError(path, "cannot be read: no descriptor was given");
-  Adopt(path);
-}
-
 void DeviceReader::Adopt(const std::string& path) {
   struct stat info {};
   if (::fstat(fd_, &info) != 0) {

@@ -2,8 +2,6 @@
 
 #include "devices/BlockDevices.h"
 #include "devices/MountTable.h"
-#include "files/ControlBytes.h"
-#include "files/FileError.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -88,13 +86,6 @@ std::optional<std::string> OutputFolderOnCard(const std::string& source, const s
   const std::optional<dev_t> device = CardDeviceUnder(ExistingFolder(outputFolder), card, ReadMountTable(), 0);
   if (!device) return std::nullopt;
   return "/dev/" + DeviceName(*device);
-}
-
-void RefuseOutputOnCard(const std::string& source, const std::string& outputFolder) {
-  if (const std::optional<std::string> device = OutputFolderOnCard(source, outputFolder)) {
-    throw FileError(outputFolder, kOutputOnCardMessage,
-                    "The folder is on " + *device + ", which belongs to \"" + EscapeControlBytes(source) + "\".");
-  }
 }
 
 }  // namespace mendrake

@@ -5,8 +5,6 @@
 #include "devices/OutputOnCard.h"
 
 #include "devices/DriveNames.h"
-#include "files/ControlBytes.h"
-#include "files/FileError.h"
 #include "files/WideText.h"
 
 #include <windows.h>
@@ -80,13 +78,6 @@ std::optional<std::string> OutputFolderOnCard(const std::string& source, const s
     }
   }
   return std::nullopt;
-}
-
-void RefuseOutputOnCard(const std::string& source, const std::string& outputFolder) {
-  if (const std::optional<std::string> device = OutputFolderOnCard(source, outputFolder)) {
-    throw FileError(outputFolder, kOutputOnCardMessage,
-                    "The folder is on " + *device + ", which belongs to \"" + EscapeControlBytes(source) + "\".");
-  }
 }
 
 }  // namespace mendrake

@@ -1,12 +1,15 @@
 // make_fuzz_seeds CORPUS: writes the made seed inputs of the fuzz targets into
 // CORPUS/analysis (CRW files from the test builder), CORPUS/card (card images
 // holding them), CORPUS/preview (JPEGs from the test maker) and
-// CORPUS/output_names (paths). Small on purpose: libFuzzer mutates them byte
+// CORPUS/output_names (paths) and CORPUS/raw_data (CRW files with compressed
+// raw data of small synthetic photos). Small on purpose: libFuzzer mutates them byte
 // by byte.
 #include "tests/support/CrwBuilder.h"
 #include "tests/support/HostileCards.h"
 #include "tests/support/JpegMaker.h"
+#include "tests/support/PhotoFile.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -118,6 +121,29 @@ void WriteOutputNameSeeds(const std::string& dir) {
   }
 }
 
+Bytes SmallPhoto(std::uint32_t width, std::uint32_t height, bool lowBits, std::uint32_t table, bool bigEndian) {
+  PhotoFileOptions options;
+  options.width = width;
+  options.height = height;
+  options.lowBits = lowBits;
+  options.tableSet = table;
+  options.bigEndian = bigEndian;
+  options.hasThumbnail = false;
+  options.model = "Canon EOS 300D DIGITAL";
+  return MakePhotoFile(options).bytes;
+}
+
+void WriteRawDataSeeds(const std::string& dir) {
+  Write(dir, "photo-64x16-table0", SmallPhoto(64, 16, false, 0, false));
+  Write(dir, "photo-64x24-table1-mm", SmallPhoto(64, 24, false, 1, true));
+  Write(dir, "photo-96x16-table2", SmallPhoto(96, 16, false, 2, false));
+  Write(dir, "photo-128x64-low-bits", SmallPhoto(128, 64, true, 0, false));
+  Bytes spliced = SmallPhoto(64, 16, false, 0, false);
+  std::fill(spliced.begin() + 700, spliced.begin() + 764, 0x3C);
+  Write(dir, "photo-64x16-stream-spliced", spliced);
+  Write(dir, "camera-dummy-raw-data", SmallCamera(false));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -130,5 +156,6 @@ int main(int argc, char** argv) {
   WriteCardSeeds(corpus + "/card");
   WritePreviewSeeds(corpus + "/preview");
   WriteOutputNameSeeds(corpus + "/output_names");
+  WriteRawDataSeeds(corpus + "/raw_data");
   return 0;
 }

@@ -2,7 +2,6 @@
 
 #include "files/Utf8Path.h"
 
-#include "analysis/ByteOrder.h"
 #include "analysis/FileImage.h"
 #include "cardfs/CardFileSystem.h"
 #include "cardfs/ClusterGrid.h"
@@ -12,6 +11,7 @@
 #include "recovery/CrwEnd.h"
 #include "recovery/CrwStructureCheck.h"
 #include "recovery/EndPairing.h"
+#include "recovery/FileSignatures.h"
 #include "recovery/PieceJoin.h"
 #include "recovery/ReadAhead.h"
 #include "recovery/RecoveryOutput.h"
@@ -32,7 +32,7 @@ namespace {
 
 // Bytes of a header: byte order (2), header length (4), "HEAPCCDR" (8).
 constexpr std::int64_t kHeaderBytes = 14;
-constexpr std::uint8_t kSignatureBytes[] = {'H', 'E', 'A', 'P', 'C', 'C', 'D', 'R'};
+constexpr std::uint8_t kHeapSignature[] = {'H', 'E', 'A', 'P', 'C', 'C', 'D', 'R'};
 constexpr std::int64_t kSignatureAt = 6;
 
 // The bytes from one header on, gathered as the card streams past into one
@@ -42,6 +42,7 @@ constexpr std::int64_t kSignatureAt = 6;
 struct Window {
   bool open = false;
   std::int64_t start = 0;
+  CrwHeader header;  // the header the window begins with
   FileImage bytes;
   std::int64_t next = 0;          // the card position of the next byte to take
   bool skipsListed = false;       // passes over the clusters the FAT lists
@@ -171,16 +172,16 @@ class CardScan final : public PieceSink {
     const std::uint8_t* from = bytes + kSignatureAt;
     const std::uint8_t* end = bytes + length;
     while (from < end) {
-      const std::uint8_t* hit = FindBytes(from, static_cast<std::size_t>(end - from), kSignatureBytes, 8);
+      const std::uint8_t* hit = FindBytes(from, static_cast<std::size_t>(end - from), kHeapSignature, 8);
       if (!hit) break;
       const std::uint8_t* signature = hit;
       const std::uint8_t* header = signature - kSignatureAt;
-      if ((header[0] == 'I' && header[1] == 'I') || (header[0] == 'M' && header[1] == 'M')) {
+      if (const std::optional<CrwHeader> crw = CrwHeaderAt(header, end - header)) {
         const std::int64_t at = bufferStart + (header - bytes);
         headerGrid_.Add(at);
         // Camera files start at cluster starts: only a header there can own
         // an end that a waiting piece might otherwise take.
-        if (at % RecoveryLimits::kSectorSize == 0) joiner_.NoteHeader(at, LoadDWord(header + 2, header[0] == 'M'));
+        if (at % RecoveryLimits::kSectorSize == 0) joiner_.NoteHeader(at, crw->length);
         const bool listed = ListedOnTheCard(at);
         summary_.listed += listed;
         // A listed file inside a deleted file's window is one the camera wrote around.
@@ -194,6 +195,7 @@ class CardScan final : public PieceSink {
         }
         window_.open = true;
         window_.start = at;
+        window_.header = *crw;
         window_.next = at;
         window_.lastTaken = at;
         window_.skipsListed = !options_.all && fileSystem_.Map();
@@ -266,8 +268,8 @@ class CardScan final : public PieceSink {
       FirstPiece piece;
       piece.start = window_.start;
       piece.bytes.assign(window_.bytes.Data(), window_.bytes.Data() + window_.bytes.Size());
-      piece.bigEndian = window_.bytes.Data()[0] == 'M';
-      piece.headerLength = LoadDWord(window_.bytes.Data() + 2, piece.bigEndian);
+      piece.bigEndian = window_.header.bigEndian;
+      piece.headerLength = window_.header.length;
       piece.whyDamaged = end.whyNot + ", " + whyDamaged;
       if (fileSystem_.Volume()) LogGrid();
       piecesWaited_ = true;
@@ -278,16 +280,15 @@ class CardScan final : public PieceSink {
     const auto [runs, skipped] = SkipsBefore(end.trueSize);
     if (runs > 0) {
       // Put together around the listed clusters: checked as a joined file is.
-      const std::string fault = CrwStructureFault(window_.bytes.Data(), end.trueSize, window_.bytes.Data()[0] == 'M',
-                                                  LoadDWord(window_.bytes.Data() + 2, window_.bytes.Data()[0] == 'M'),
-                                                  end.thumbnailStart, end.thumbnailSize, true);
+      const std::string fault = CrwStructureFault(window_.bytes.Data(), end.trueSize, window_.header.bigEndian,
+                                                  window_.header.length, end.thumbnailStart, end.thumbnailSize, true);
       if (!fault.empty()) {
         WriteDamaged(window_.start, window_.bytes.Data(), window_.bytes.Size(),
                      "put together around the clusters the card's FAT lists, it fails its check: " + fault);
         return;
       }
     }
-    joiner_.NoteOwnEnd(window_.start + LoadDWord(window_.bytes.Data() + 2, window_.bytes.Data()[0] == 'M'),
+    joiner_.NoteOwnEnd(window_.start + window_.header.length,
                        window_.start + end.trueSize + skipped);
     std::string how;
     if (runs == 1) {

@@ -2,6 +2,7 @@
 
 #include "analysis/AnalysisState.h"
 #include "analysis/ByteOrder.h"
+#include "analysis/CiffHeap.h"
 #include "analysis/HeaderCheck.h"
 #include "analysis/HeapWalker.h"
 #include "analysis/Platform.h"
@@ -14,52 +15,20 @@
 namespace mendrake {
 namespace {
 
-// The camera's file counter (folder number times 10000 plus the photo's
-// number), stored in the image properties heap.
-constexpr std::uint16_t kFileNumberTag = 0x1817;
-
-std::uint32_t FindFileNumber(const std::uint8_t* data, std::int64_t start, std::int64_t length, bool bigEndian,
-                             int depth) {
-  if (depth > WalkLimits::kMaxHeapDepth || length < 6) return 0;
-  const std::int64_t end = start + length;
-  const std::int64_t directory = start + LoadDWord(data + end - 4, bigEndian);
-  if (directory < start || directory + 2 > end - 4) return 0;
-  const std::uint16_t entries = LoadWord(data + directory, bigEndian);
-  if (entries > kMaxDirectoryEntries || directory + 2 + std::int64_t{entries} * 10 > end - 4) return 0;
-  for (std::uint16_t i = 0; i < entries; ++i) {
-    const std::uint8_t* entry = data + directory + 2 + i * 10;
-    const std::uint16_t tag = LoadWord(entry, bigEndian);
-    const std::int64_t size = LoadDWord(entry + 2, bigEndian);
-    const std::int64_t at = start + LoadDWord(entry + 6, bigEndian);
-    // Cameras store the file number in the entry itself (tag 0x5817).
-    const bool inlineData = (tag & 0xC000) == CrwTag::kFirstInlineData;
-    if ((tag & 0x3FFF) == kFileNumberTag && inlineData) return LoadDWord(entry + 2, bigEndian);
-    if (tag >= CrwTag::kFirstInlineData) continue;
-    if (at < start || size > length || at + size > end) continue;
-    const std::uint8_t kind = static_cast<std::uint8_t>(tag >> 8) & 0x38;
-    if (kind == CrwTag::kSubHeapHigh || kind == CrwTag::kSubHeapHighAlt) {
-      if (const std::uint32_t number = FindFileNumber(data, at, size, bigEndian, depth + 1)) return number;
-    } else if ((tag & 0x3FFF) == kFileNumberTag && size >= 4) {
-      return LoadDWord(data + at, bigEndian);
+// The camera's file counter, from a record in the heap or (as cameras store
+// it, tag 0x5817) from the entry itself; 0 when the file holds none.
+std::uint32_t FindFileNumber(const CiffHeap& root) {
+  std::uint32_t number = 0;
+  VisitCiffEntries(root, [&](const CiffHeap& heap, const CiffEntry& entry) {
+    if ((entry.tag & 0x3FFF) != CrwTag::kFileNumber) return false;
+    if ((entry.tag & 0xC000) == CrwTag::kFirstInlineData) {
+      number = entry.size;
+    } else if (!entry.DataInEntry() && entry.size >= 4 && heap.RecordAt(entry) + entry.size <= heap.End()) {
+      number = heap.Bytes().DWord(heap.RecordAt(entry)).value_or(0);
     }
-  }
-  return 0;
-}
-
-// The first size from `from` on, counted from the header, at which a root
-// directory ends exactly where its pointer begins, or -1. A camera file's heap
-// ends so, and every end the size search takes lies at such a size or at most
-// a trailer's length past one (RootHeapEnd.h); in random bytes a position
-// passes with a chance of about 1 in 10^11.
-std::int64_t NextClosedRootEnd(const FileImage& window, bool bigEndian, std::uint32_t headerLength, std::int64_t from) {
-  const std::uint8_t* data = window.Data();
-  for (std::int64_t size = std::max(from, std::int64_t{headerLength} + 16); size <= window.Size(); ++size) {
-    const std::int64_t directory = std::int64_t{headerLength} + LoadDWord(data + size - 4, bigEndian);
-    const std::int64_t listed = size - 4 - directory - 2;
-    if (listed < 10 || listed > 10 * kMaxDirectoryEntries || listed % 10 != 0) continue;
-    if (LoadWord(data + directory, bigEndian) == listed / 10) return size;
-  }
-  return -1;
+    return number != 0;
+  });
+  return number;
 }
 
 // Each search takes the candidates from a closed root end to a trailer's
@@ -76,6 +45,19 @@ class UnshownLines final : public LogBox {
 };
 
 }  // namespace
+
+// A loop over every position of a window: raw loads, each inside by the
+// bounds of the loop.
+std::int64_t NextClosedRootEnd(const FileImage& window, bool bigEndian, std::uint32_t headerLength, std::int64_t from) {
+  const std::uint8_t* data = window.Data();
+  for (std::int64_t size = std::max(from, std::int64_t{headerLength} + 16); size <= window.Size(); ++size) {
+    const std::int64_t directory = std::int64_t{headerLength} + LoadDWord(data + size - 4, bigEndian);
+    const std::int64_t listed = size - 4 - directory - 2;
+    if (listed < 10 || listed > 10 * kMaxDirectoryEntries || listed % 10 != 0) continue;
+    if (LoadWord(data + directory, bigEndian) == listed / 10) return size;
+  }
+  return -1;
+}
 
 CrwEnd FindCrwEnd(FileImage& window, FileImage& scratch, std::int64_t maxEntries) {
   CrwEnd end;
@@ -138,7 +120,8 @@ CrwEnd FindCrwEnd(FileImage& window, FileImage& scratch, std::int64_t maxEntries
   end.thumbnailStart = taken.thumbnailStart;
   end.thumbnailSize = taken.thumbnailSize;
   end.makeAndModel = taken.makeAndModel;
-  end.fileNumber = FindFileNumber(window.Data(), state.HLen, end.trueSize - state.HLen, state.BigEndian, 0);
+  const CiffBytes file(std::span(window.Data(), static_cast<std::size_t>(end.trueSize)), state.BigEndian);
+  end.fileNumber = FindFileNumber(CiffHeap(file, state.HLen, end.trueSize - state.HLen));
   return end;
 }
 

@@ -37,4 +37,12 @@ struct CrwEnd {
 // window after window so that its room is allocated once.
 CrwEnd FindCrwEnd(FileImage& window, FileImage& scratch, std::int64_t maxEntries = WalkLimits::kMaxEntriesPerFile);
 
+// The first size from `from` on, counted from the header, at which a root
+// directory of 1 to kMaxDirectoryEntries entries ends exactly where its
+// pointer begins, or -1. A camera file's heap ends so, and every end the size
+// search takes lies at such a size or at most a trailer's length past one
+// (RootHeapEnd.h); in random bytes a position passes with a chance of about 1
+// in 10^11.
+std::int64_t NextClosedRootEnd(const FileImage& window, bool bigEndian, std::uint32_t headerLength, std::int64_t from);
+
 }  // namespace mendrake

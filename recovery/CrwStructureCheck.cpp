@@ -1,43 +1,41 @@
 #include "recovery/CrwStructureCheck.h"
 
-#include "analysis/ByteOrder.h"
-#include "analysis/HeapWalker.h"
+#include "analysis/CiffHeap.h"
 #include "analysis/WalkLimits.h"
 #include "output/JpegDecoder.h"
 
 namespace mendrake {
 namespace {
 
+// Every heap a walk would enter, checked as a camera writes it: the
+// directory inside its heap, closing at the heap's pointer (the root may carry
+// a trailer after it: the size search has judged that), every record before
+// the directory.
 struct HeapCheck {
-  const std::uint8_t* file;
-  bool bigEndian;
+  int subHeaps = 0;
 
-  // The heap of length bytes at start; the root may carry a trailer after its
-  // directory (the size search has judged that), a sub-heap may not.
-  std::string Fault(std::int64_t start, std::int64_t length, bool root, int depth) const {
+  std::string Fault(const CiffHeap& heap, bool root, int depth) {
     if (depth > WalkLimits::kMaxHeapDepth) return "its heaps nest too deep";
-    const std::int64_t end = start + length;
-    if (length < 6) return "a heap at " + std::to_string(start) + " is too short for a directory";
-    const std::int64_t directory = start + LoadDWord(file + end - 4, bigEndian);
-    if (directory < start || directory + 2 > end - 4) {
-      return "the directory pointer of the heap at " + std::to_string(start) + " leads outside it";
+    const std::string where = std::to_string(heap.Start());
+    if (heap.Length() < 6) return "a heap at " + where + " is too short for a directory";
+    const std::optional<CiffDirectory> directory = heap.Directory();
+    if (!directory || directory->At() < heap.Start() || directory->At() + 2 > heap.PointerAt()) {
+      return "the directory pointer of the heap at " + where + " leads outside it";
     }
-    const std::int64_t entries = LoadWord(file + directory, bigEndian);
-    const std::int64_t closes = directory + 2 + 10 * entries + 4;
-    if (closes > end || (!root && closes != end)) {
-      return "the directory of the heap at " + std::to_string(start) + " does not close at its pointer";
+    if (directory->End() + 4 > heap.End() || (!root && directory->End() + 4 != heap.End())) {
+      return "the directory of the heap at " + where + " does not close at its pointer";
     }
-    for (std::int64_t i = 0; i < entries; ++i) {
-      const std::uint8_t* entry = file + directory + 2 + 10 * i;
-      const std::uint16_t tag = LoadWord(entry, bigEndian);
-      if (tag >= CrwTag::kFirstInlineData) continue;
-      const std::int64_t size = LoadDWord(entry + 2, bigEndian);
-      const std::int64_t at = start + LoadDWord(entry + 6, bigEndian);
-      if (at + size > directory) return "a record at " + std::to_string(at) + " lies outside its heap";
-      const std::uint8_t kind = static_cast<std::uint8_t>(tag >> 8) & 0x38;
-      if (kind == CrwTag::kSubHeapHigh || kind == CrwTag::kSubHeapHighAlt) {
-        if (std::string fault = Fault(at, size, false, depth + 1); !fault.empty()) return fault;
-      }
+    for (std::uint16_t i = 0; i < directory->Count(); ++i) {
+      const std::optional<CiffEntry> entry = directory->Entry(i);
+      if (!entry) return "the directory of the heap at " + where + " does not close at its pointer";
+      if (entry->DataInEntry()) continue;
+      const std::int64_t at = heap.RecordAt(*entry);
+      if (at + entry->size > directory->At()) return "a record at " + std::to_string(at) + " lies outside its heap";
+      if (!entry->IsSubHeap()) continue;
+      // A directory of sub-heaps naming one heap over and over, a few levels
+      // down, would be checked times without end; a walk enters no more.
+      if (++subHeaps > WalkLimits::kMaxSubHeapsPerRootWalk) return "its heaps hold too many sub-heaps";
+      if (std::string fault = Fault(heap.SubHeap(*entry), false, depth + 1); !fault.empty()) return fault;
     }
     return {};
   }
@@ -49,7 +47,8 @@ std::string CrwStructureFault(const std::uint8_t* file, std::int64_t size, bool 
                               std::uint32_t headerLength, std::uint32_t thumbnailStart, std::uint32_t thumbnailSize,
                               bool decodeThumbnail) {
   if (size <= headerLength) return "no heap after the header";
-  if (std::string fault = HeapCheck{file, bigEndian}.Fault(headerLength, size - headerLength, true, 0);
+  const CiffBytes bytes(std::span(file, static_cast<std::size_t>(size)), bigEndian);
+  if (std::string fault = HeapCheck{}.Fault(CiffHeap(bytes, headerLength, size - headerLength), true, 0);
       !fault.empty()) {
     return fault;
   }

@@ -3,9 +3,8 @@
 #include "recovery/CameraName.h"
 
 #include "analysis/AnalysisState.h"
-#include "analysis/ByteOrder.h"
+#include "analysis/CiffHeap.h"
 #include "analysis/HeaderCheck.h"
-#include "analysis/HeapWalker.h"
 #include "analysis/LogBox.h"
 #include "analysis/Platform.h"
 #include "analysis/SizeSearch.h"
@@ -23,39 +22,35 @@ namespace {
 // within the same bounds, so that it costs no more than one walk.
 class RecordPlaces {
  public:
-  RecordPlaces(std::span<const std::uint8_t> bytes, bool bigEndian) : bytes_(bytes), bigEndian_(bigEndian) {}
+  RecordPlaces(std::span<const std::uint8_t> bytes, bool bigEndian) : bytes_(bytes, bigEndian) {}
 
   // An empty reason when every record lies inside.
   std::string CheckHeap(std::int64_t start, std::int64_t length, int depth) {
-    const std::int64_t size = static_cast<std::int64_t>(bytes_.size());
-    const std::int64_t pointerAt = start + length - 4;
-    if (pointerAt <= kHeaderEnd || pointerAt + 4 > size) return {};
-    const std::int64_t directory = start + LoadDWord(bytes_.data() + pointerAt, bigEndian_);
-    if (directory <= kHeaderEnd || directory + 2 > size) return {};
-    const std::uint16_t entries = LoadWord(bytes_.data() + directory, bigEndian_);
-    if (entries == 0 || entries > kMaxDirectoryEntries) return {};
-    if (directory + 2 + 10 * std::int64_t{entries} > size) {
-      return "its directory at " + std::to_string(directory) + " runs past its end";
+    const CiffHeap heap(bytes_, start, length);
+    if (heap.PointerAt() <= kHeaderEnd || !heap.DirectoryAt()) return {};
+    const std::int64_t directoryAt = *heap.DirectoryAt();
+    const std::optional<CiffDirectory> directory = heap.Directory();
+    if (directoryAt <= kHeaderEnd || !directory) return {};
+    if (directory->Count() == 0 || directory->Count() > kMaxDirectoryEntries) return {};
+    if (directory->End() > bytes_.Size()) {
+      return "its directory at " + std::to_string(directoryAt) + " runs past its end";
     }
-    for (std::uint16_t k = 0; k < entries; ++k) {
+    for (std::uint16_t k = 0; k < directory->Count(); ++k) {
       if (entriesVisited_++ >= WalkLimits::kMaxEntriesPerRootWalk) return {};
-      const std::uint8_t* entry = bytes_.data() + directory + 2 + 10 * std::int64_t{k};
-      const std::uint16_t tag = LoadWord(entry, bigEndian_);
-      if (tag >= CrwTag::kFirstInlineData) continue;
-      const std::uint32_t recordSize = LoadDWord(entry + 2, bigEndian_);
-      if (recordSize == 0) return {};  // the walk stops here
+      const CiffEntry entry = *directory->Entry(k);
+      if (entry.DataInEntry()) continue;
+      if (entry.size == 0) return {};  // the walk stops here
       // As the walker adds them: in 32 bits.
-      const std::uint32_t at = LoadDWord(entry + 6, bigEndian_) + static_cast<std::uint32_t>(start);
+      const std::uint32_t at = entry.offset + static_cast<std::uint32_t>(start);
       if (at <= kHeaderEnd) return {};  // the walk stops here
-      if (std::int64_t{at} + recordSize > size) {
-        return "a record (tag " + Hex(tag) + ", " + std::to_string(recordSize) + " bytes at " + std::to_string(at) +
-               ") lies past its end";
+      if (!bytes_.Holds(at, entry.size)) {
+        return "a record (tag " + Hex(entry.tag) + ", " + std::to_string(entry.size) + " bytes at " +
+               std::to_string(at) + ") lies past its end";
       }
-      const auto high = static_cast<std::uint8_t>(tag >> 8);
-      const bool subHeap = high == CrwTag::kSubHeapHigh || high == CrwTag::kSubHeapHighAlt;
-      if (subHeap && depth + 1 <= WalkLimits::kMaxHeapDepth && subHeaps_ < WalkLimits::kMaxSubHeapsPerRootWalk) {
+      if (entry.IsSubHeap() && depth + 1 <= WalkLimits::kMaxHeapDepth &&
+          subHeaps_ < WalkLimits::kMaxSubHeapsPerRootWalk) {
         ++subHeaps_;
-        std::string reason = CheckHeap(at, recordSize, depth + 1);
+        std::string reason = CheckHeap(at, entry.size, depth + 1);
         if (!reason.empty()) return reason;
       }
     }
@@ -69,8 +64,7 @@ class RecordPlaces {
     return text;
   }
 
-  std::span<const std::uint8_t> bytes_;
-  bool bigEndian_;
+  CiffBytes bytes_;
   int entriesVisited_ = 0;
   int subHeaps_ = 0;
 };

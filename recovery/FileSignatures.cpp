@@ -1,12 +1,16 @@
 #include "recovery/FileSignatures.h"
 
+#include "analysis/ByteOrder.h"
+
 #include <cstring>
 
 namespace mendrake {
 
-bool CrwHeaderAt(const std::uint8_t* bytes, std::int64_t available) {
-  return available >= kSignatureBytes && bytes[0] == bytes[1] && (bytes[0] == 'I' || bytes[0] == 'M') &&
-         std::memcmp(bytes + 6, "HEAPCCDR", 8) == 0;
+std::optional<CrwHeader> CrwHeaderAt(const std::uint8_t* bytes, std::int64_t available) {
+  if (available < kSignatureBytes || bytes[0] != bytes[1] || (bytes[0] != 'I' && bytes[0] != 'M')) return std::nullopt;
+  if (std::memcmp(bytes + 6, "HEAPCCDR", 8) != 0) return std::nullopt;
+  const bool bigEndian = bytes[0] == 'M';
+  return CrwHeader{bigEndian, LoadDWord(bytes + 2, bigEndian)};
 }
 
 bool CameraFileBeginsAt(const std::uint8_t* bytes, std::int64_t available) {

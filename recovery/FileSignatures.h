@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 namespace mendrake {
 
@@ -14,7 +15,14 @@ constexpr std::int64_t kSignatureBytes = 14;
 // that waits for its end is cut at the first cluster where one of these lies.
 bool CameraFileBeginsAt(const std::uint8_t* bytes, std::int64_t available);
 
-// Whether bytes begin a CRW header: "II" or "MM", four bytes, "HEAPCCDR".
-bool CrwHeaderAt(const std::uint8_t* bytes, std::int64_t available);
+// A CRW file's first bytes, decoded: "II" (little-endian) or "MM"
+// (big-endian), the header's length in that order, "HEAPCCDR".
+struct CrwHeader {
+  bool bigEndian = false;
+  std::uint32_t length = 0;  // where the root heap begins
+};
+
+// The CRW header that bytes begin, or nothing: the one test for it.
+std::optional<CrwHeader> CrwHeaderAt(const std::uint8_t* bytes, std::int64_t available);
 
 }  // namespace mendrake

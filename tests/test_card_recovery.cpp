@@ -3,6 +3,7 @@
 // recovered is kept as damaged; read errors are skipped.
 #include "recovery/CardRecovery.h"
 #include "recovery/CrwEnd.h"
+#include "recovery/FileSignatures.h"
 #include "tests/support/CrwBuilder.h"
 #include "tests/support/JpegMaker.h"
 #include "tests/support/ScratchFolder.h"
@@ -208,6 +209,30 @@ TEST(CardRecovery, CrwlogExitsZeroWhenAllWereRecoveredOneWhenSomeWereNotTwoWhenT
   EXPECT_EQ(Recover(folder.Write("cut.img", Prefix(whole.bytes, kCluster + 5000)), folder / "cut"), 1);
   EXPECT_EQ(Recover(folder.Write("empty.img", Bytes(kCluster, 0)), folder / "none"), 1);
   EXPECT_EQ(Recover(folder / "missing.img", folder / "missing"), 2);
+  // A file where the folder should be is no output folder.
+  EXPECT_EQ(Recover(folder / "whole.img", folder.Write("taken", Bytes(1, 0))), 2);
+}
+
+TEST(CardRecovery, AHeaderIsRecognisedAndDecodedInOnePlace) {
+  for (const bool big : {false, true}) {
+    CrwFile file;
+    file.bigEndian = big;
+    file.headerLength = 32;
+    file.root.Record(0x2005, Filler(16, 1));
+    const Bytes bytes = file.Build();
+    const std::optional<CrwHeader> header = CrwHeaderAt(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+    ASSERT_TRUE(header);
+    EXPECT_EQ(header->bigEndian, big);
+    EXPECT_EQ(header->length, 32u);
+    EXPECT_TRUE(CameraFileBeginsAt(bytes.data(), static_cast<std::int64_t>(bytes.size())));
+    EXPECT_FALSE(CrwHeaderAt(bytes.data(), kSignatureBytes - 1));
+    Bytes mixed = bytes;
+    mixed[1] = big ? 'I' : 'M';
+    EXPECT_FALSE(CrwHeaderAt(mixed.data(), static_cast<std::int64_t>(mixed.size())));
+    Bytes other = bytes;
+    other[13] = 'X';
+    EXPECT_FALSE(CrwHeaderAt(other.data(), static_cast<std::int64_t>(other.size())));
+  }
 }
 
 }  // namespace

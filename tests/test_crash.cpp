@@ -2,7 +2,10 @@
 // what happened and where; reports are kept, pruned and split into sections.
 #include "crash/CrashHandler.h"
 #include "crash/ReportStore.h"
+#include "tests/support/CrwBuilder.h"
 
+#include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -109,6 +112,68 @@ TEST(CrashHandler, AnAbortIsReportedAndStillEndsTheProcessWithSigabrt) {
   const std::string report = ReportOfChildThat([] { std::abort(); }, SIGABRT, state.Path());
   EXPECT_NE(SectionText(report, "Summary").find("SIGABRT"), std::string::npos) << report;
   EXPECT_NE(SectionText(report, "Call stack").find("abort"), std::string::npos);
+}
+
+// A card image of photos one after another, each from a sector start.
+std::string WriteCardOfPhotos(const fs::path& folder, int photos) {
+  testing::Bytes card;
+  for (int i = 0; i < photos; ++i) {
+    testing::Bytes photo = testing::MakeCameraFile({.rawDataSize = 2048});
+    photo.resize((photo.size() + 511) / 512 * 512, 0);
+    card.insert(card.end(), photo.begin(), photo.end());
+  }
+  const fs::path path = folder / "card.img";
+  testing::WriteFile(path.string(), card);
+  return path.string();
+}
+
+TEST(CrashHandler, ACrashDuringACardRecoveryReportsTheRecoverysLastLogLines) {
+  if (!CrashHandlerBuiltIn()) GTEST_SKIP() << "this build leaves fatal signals to the sanitizers";
+  TempFolder state;
+  const std::string card = WriteCardOfPhotos(state.Path(), 200);
+  const std::string output = (state.Path() / "recovered").string();
+  const std::string crwlog = std::string(MENDRAKE_BIN_DIR) + "/crwlog";
+
+  // The log goes into a pipe of one page that is not read: the recovery's
+  // two hundred lines cannot all go in, so crwlog is still at work when its
+  // first lines have arrived, and is killed there.
+  int pipeEnds[2];
+  ASSERT_EQ(pipe(pipeEnds), 0);
+  const int pipeSize = fcntl(pipeEnds[1], F_SETPIPE_SZ, 4096);
+  ASSERT_GT(pipeSize, 0);
+  const pid_t child = fork();
+  if (child == 0) {
+    setenv("XDG_STATE_HOME", state.Path().c_str(), 1);
+    dup2(pipeEnds[1], STDOUT_FILENO);
+    const int quiet = open("/dev/null", O_WRONLY);
+    dup2(quiet, STDERR_FILENO);
+    close(pipeEnds[0]);
+    execl(crwlog.c_str(), "crwlog", "--recover", card.c_str(), output.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(pipeEnds[1]);
+  int held = 0;
+  int status = 0;
+  // Each look is a condition, not a deadline: half a pipe of lines, or crwlog ended.
+  while (held < pipeSize / 2 && waitpid(child, &status, WNOHANG) == 0) {
+    usleep(1000);
+    ASSERT_EQ(ioctl(pipeEnds[0], FIONREAD, &held), 0);
+  }
+  ASSERT_GE(held, pipeSize / 2) << "crwlog ended before its log filled half the pipe";
+  kill(child, SIGSEGV);
+  waitpid(child, &status, 0);
+  close(pipeEnds[0]);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGSEGV) << "status " << status;
+
+  const fs::path folder = state.Path() / "mendrake" / "crash-reports";
+  std::vector<fs::path> reports;
+  for (const auto& entry : fs::directory_iterator(folder)) reports.push_back(entry.path());
+  ASSERT_EQ(reports.size(), 1u);
+  const std::string summary = SectionText(ReadText(reports.front()), "Summary");
+  EXPECT_NE(summary.find("CurrentFilename:  " + card), std::string::npos) << summary;
+  // Lines of photos written, as the log showed them.
+  EXPECT_NE(summary.find("  At 0: "), std::string::npos) << summary;
+  EXPECT_NE(summary.find(".CRW, "), std::string::npos) << summary;
 }
 
 TEST(ReportStore, KeepsTheNewestReportsAndRemembersWhichWereShown) {

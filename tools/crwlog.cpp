@@ -13,6 +13,7 @@
 #include "files/Utf8Path.h"
 #include "repair/RepairRun.h"
 #include "tools/Console.h"
+#include "tools/ConsoleLog.h"
 #include "tools/CrwlogOptions.h"
 #include "tools/RecoverCommand.h"
 
@@ -28,15 +29,6 @@
 namespace {
 
 using namespace mendrake::crwlog;
-
-class StdoutLog : public mendrake::LogBox {
- public:
-  void Clear() override {}
-  void Append(std::string_view line) override {
-    mendrake::crash::Notes().AppendLogLine(line);
-    mendrake::console::Write(stdout, std::string(line) + "\n");
-  }
-};
 
 // No window: the picture view is a slot that keeps the last picture shown.
 class PictureKeepingPlatform : public mendrake::Platform {
@@ -77,12 +69,6 @@ int Print(const std::string& text) {
   return kExitAllRepaired;
 }
 
-int Fail(const std::string& message, int status) {
-  std::fflush(stdout);
-  mendrake::console::Write(stderr, "crwlog: " + message + "\n");
-  return status;
-}
-
 int Repair(const Options& options) {
   std::vector<std::string> paths;
   // Full paths, as the open dialog gives them; links are kept as named.
@@ -90,7 +76,7 @@ int Repair(const Options& options) {
 
   mendrake::AnalysisState state;
   mendrake::crash::InstallCrashHandler({.program = "crwlog", .announce = true}, &state.CurrentFilename);
-  StdoutLog log;
+  ConsoleLog log;
   PictureKeepingPlatform platform;
   mendrake::RepairContext context{state, log, platform};
   const mendrake::RunOutcome outcome = mendrake::RepairRun(context, paths);

@@ -134,11 +134,22 @@ Bytes SensorInfoRecord(std::uint16_t width, std::uint16_t height, bool bigEndian
 
 Bytes Filler(std::size_t count, std::uint8_t value) { return Bytes(count, value); }
 
+Bytes DecoderTableRecord(std::uint32_t tableSet, bool bigEndian) {
+  Bytes record;
+  Put32(record, tableSet, bigEndian);
+  for (int i = 0; i < 3; ++i) Put32(record, 0, bigEndian);
+  return record;
+}
+
 Bytes MakeCameraFile(const CameraFileOptions& options) {
   HeapBuilder exif;
   exif.Record(0x102A, ShotInfoRecord(options.whiteBalance, options.bigEndian))
       .Record(0x1031, SensorInfoRecord(options.width, options.height, options.bigEndian));
-  if (options.hasDecoderTable) exif.Record(0x1835, Filler(64, 0x44));
+  if (options.hasDecoderTable) {
+    exif.Record(0x1835, options.decoderTableSet >= 0
+                            ? DecoderTableRecord(static_cast<std::uint32_t>(options.decoderTableSet), options.bigEndian)
+                            : Filler(64, 0x44));
+  }
   HeapBuilder camera;
   camera.Record(0x080A, MakeModelRecord(options.make, options.model)).Inline(0x5817, 1, 2);
   HeapBuilder properties;
@@ -146,7 +157,7 @@ Bytes MakeCameraFile(const CameraFileOptions& options) {
 
   CrwFile file;
   file.bigEndian = options.bigEndian;
-  file.root.Record(0x2005, Filler(options.rawDataSize, 0x5A));
+  file.root.Record(0x2005, options.rawData.empty() ? Filler(options.rawDataSize, 0x5A) : options.rawData);
   if (options.hasThumbnail) file.root.Record(0x2007, options.thumbnail);
   file.root.SubHeap(0x300A, properties);
   return file.Build();

@@ -58,6 +58,9 @@ Bytes MakeModelRecord(const std::string& make, const std::string& model);
 Bytes ShotInfoRecord(std::uint16_t whiteBalance, bool bigEndian);
 Bytes SensorInfoRecord(std::uint16_t width, std::uint16_t height, bool bigEndian);
 Bytes Filler(std::size_t count, std::uint8_t value);
+// The decoder-table record as cameras write it: the table set, then three
+// words the decode does not use.
+Bytes DecoderTableRecord(std::uint32_t tableSet, bool bigEndian);
 
 // A file shaped like a camera's: the root holds the raw data and the thumbnail
 // and a properties sub-heap, which holds the make/model, shot and sensor
@@ -73,6 +76,10 @@ struct CameraFileOptions {
   Bytes thumbnail = Filler(512, 0xD8);
   bool hasThumbnail = true;  // false leaves the thumbnail record out
   bool hasDecoderTable = true;  // false leaves the decoder table record out
+  // Real compressed raw data (see RawEncoder.h) in place of rawDataSize filler
+  // bytes, and the table set its decoder-table record names (unset: filler).
+  Bytes rawData;
+  int decoderTableSet = -1;
 };
 Bytes MakeCameraFile(const CameraFileOptions& options = {});
 

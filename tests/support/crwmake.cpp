@@ -1,7 +1,9 @@
 // crwmake: writes a camera-like CRW file of a chosen size, optionally with a
-// JPEG thumbnail and junk after its true end, for benchmarks, screenshots and
-// fuzz seeds.
+// JPEG thumbnail and junk after its true end, or with --photo a camera's file
+// whose raw data is a synthetic photo compressed as the camera does, for
+// benchmarks, screenshots, fuzz seeds and the comparison with other readers.
 #include "tests/support/CrwBuilder.h"
+#include "tests/support/PhotoFile.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -26,6 +28,14 @@ int Usage() {
       "  --junk-size N     bytes of junk to append (default 0)\n"
       "  --seed N          seed of random junk (default 1)\n"
       "  --make TEXT, --model TEXT, --white-balance N\n"
+      "  --photo           real compressed raw data of a synthetic photo (the size\n"
+      "                    follows from the sensor, --size does not apply; without\n"
+      "                    --thumbnail, a small JPEG made for it)\n"
+      "  --sensor WxH      its sensor (default 3152x2068, an EOS 300D's)\n"
+      "  --no-low-bits     10-bit values without the low bits before the stream\n"
+      "  --table N         the decoder table set, 0 to 2 (default 0)\n"
+      "  --photo-seed N    which photo (default 1)\n"
+      "  --no-thumbnail    leave the thumbnail record out\n"
       "Sizes take a suffix: K, M, G (powers of 1000) or KiB, MiB, GiB.\n",
       stderr);
   return 2;
@@ -77,8 +87,22 @@ bool FitRawDataToSize(CameraFileOptions& options, std::uint64_t targetSize) {
 
 }  // namespace
 
+bool ParseSensor(std::string_view text, mendrake::testing::PhotoFileOptions& photo) {
+  const std::size_t x = text.find('x');
+  if (x == std::string_view::npos) return false;
+  std::uint64_t width = 0;
+  std::uint64_t height = 0;
+  if (!ParseSize(text.substr(0, x), width) || !ParseSize(text.substr(x + 1), height)) return false;
+  if (width == 0 || height == 0 || width > 0xFFFF || height > 0xFFFF) return false;
+  photo.width = static_cast<std::uint32_t>(width);
+  photo.height = static_cast<std::uint32_t>(height);
+  return true;
+}
+
 int main(int argc, char** argv) {
   CameraFileOptions options;
+  mendrake::testing::PhotoFileOptions photo;
+  bool wantPhoto = false;
   std::uint64_t size = 7 * 1024 * 1024;
   std::uint64_t junkSize = 0;
   std::uint64_t seed = 1;
@@ -105,6 +129,23 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "crwmake: %s\n", error.what());
         return 1;
       }
+    } else if (arg == "--photo") {
+      wantPhoto = true;
+    } else if (arg == "--sensor" && hasValue) {
+      if (!ParseSensor(argv[++i], photo)) return Usage();
+    } else if (arg == "--no-low-bits") {
+      photo.lowBits = false;
+    } else if (arg == "--table" && hasValue) {
+      std::uint64_t table = 0;
+      if (!ParseSize(argv[++i], table) || table > 2) return Usage();
+      photo.tableSet = static_cast<std::uint32_t>(table);
+    } else if (arg == "--photo-seed" && hasValue) {
+      std::uint64_t photoSeed = 0;
+      if (!ParseSize(argv[++i], photoSeed)) return Usage();
+      photo.seed = static_cast<std::uint32_t>(photoSeed);
+    } else if (arg == "--no-thumbnail") {
+      photo.hasThumbnail = false;
+      options.hasThumbnail = false;
     } else if (arg == "--make" && hasValue) {
       options.make = argv[++i];
     } else if (arg == "--model" && hasValue) {
@@ -118,6 +159,21 @@ int main(int argc, char** argv) {
     }
   }
   if (output.empty()) return Usage();
+  if (wantPhoto) {
+    photo.bigEndian = options.bigEndian;
+    photo.whiteBalance = options.whiteBalance;
+    if (options.model != CameraFileOptions{}.model) photo.model = options.model;
+    if (options.thumbnail != CameraFileOptions{}.thumbnail) photo.thumbnail = options.thumbnail;
+    try {
+      Bytes file = mendrake::testing::MakePhotoFile(photo).bytes;
+      if (junkSize > 0) mendrake::testing::AppendJunk(file, junkKind, junkSize, static_cast<std::uint32_t>(seed));
+      mendrake::testing::WriteFile(output, file);
+    } catch (const std::exception& error) {
+      std::fprintf(stderr, "crwmake: %s\n", error.what());
+      return 1;
+    }
+    return 0;
+  }
   // Offsets inside a CRW file are 32-bit.
   if (size + junkSize > 0x7FFFFFFFu) {
     std::fputs("crwmake: the file would be 2 GiB or larger\n", stderr);

@@ -1,0 +1,303 @@
+#include "recovery/CanonRawDecoder.h"
+
+#include "recovery/CanonRawTables.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <type_traits>
+
+namespace mendrake {
+namespace {
+
+// The 10 bits every camera codes in the stream.
+constexpr std::int32_t kMaxValue = 1023;
+constexpr std::int32_t kRowStart = 512;
+// A Huffman code and its difference take at most 16 + 15 bits.
+constexpr int kLongestSymbol = 32;
+
+// Bits of difference that follow a leaf's code.
+int DifferenceSize(std::uint8_t leaf) { return leaf == CanonRawTables::kSkipValue ? 0 : leaf & 15; }
+
+// A difference of size bits as the stream holds it: a leading 0 bit means a
+// negative one, as in JPEG.
+std::int32_t Difference(std::int32_t magnitude, int size) {
+  return (magnitude & (1 << (size - 1))) ? magnitude : magnitude - ((1 << size) - 1);
+}
+
+template <std::size_t N>
+CanonHuffmanTable BuildTable(const std::array<std::uint8_t, N>& source) {
+  CanonHuffmanTable table;
+  std::int32_t code = 0;
+  std::int32_t leaf = 0;
+  for (int length = 1; length <= CanonRawTables::kCountLengths; ++length) {
+    table.firstCode[length] = code;
+    table.firstLeaf[length] = leaf;
+    for (int k = 0; k < source[length - 1] && 16 + leaf < static_cast<std::int32_t>(N); ++k, ++code, ++leaf) {
+      table.leaves[leaf] = source[16 + leaf];
+      const int size = DifferenceSize(source[16 + leaf]);
+      if (length + size <= CanonHuffmanTable::kWholeBits) {
+        const int spread = CanonHuffmanTable::kWholeBits - length;
+        for (int j = 0; j < (1 << spread); ++j) {
+          const std::int32_t magnitude = size == 0 ? 0 : j >> (spread - size);
+          table.whole[(code << spread) + j] = {static_cast<std::uint8_t>(length + size), source[16 + leaf],
+                                               static_cast<std::int16_t>(size == 0 ? 0 : Difference(magnitude, size))};
+        }
+      }
+      if (length > CanonHuffmanTable::kFastBits) continue;
+      const int spread = CanonHuffmanTable::kFastBits - length;
+      for (int j = 0; j < (1 << spread); ++j) {
+        table.fast[(code << spread) + j] = {static_cast<std::uint8_t>(length), source[16 + leaf]};
+      }
+    }
+    table.endCode[length] = code;
+    code <<= 1;
+  }
+  return table;
+}
+
+}  // namespace
+
+const CanonHuffmanSet& CanonHuffmanTables(std::uint32_t tableSet) {
+  static const std::array<CanonHuffmanSet, CanonRawTables::kTableSets> sets = [] {
+    std::array<CanonHuffmanSet, CanonRawTables::kTableSets> built;
+    for (int set = 0; set < CanonRawTables::kTableSets; ++set) {
+      built[set].first = BuildTable(CanonRawTables::kFirstValueTables[set]);
+      built[set].other = BuildTable(CanonRawTables::kOtherValueTables[set]);
+    }
+    return built;
+  }();
+  return sets[std::min<std::uint32_t>(tableSet, CanonRawTables::kTableSets - 1)];
+}
+
+static_assert(std::is_trivially_copyable_v<CanonRawDecoder>, "a decoder's state is copied at cluster boundaries");
+
+CanonRawDecoder::CanonRawDecoder(const CanonRawLayout& layout)
+    : layout_(layout), tables_(&CanonHuffmanTables(layout.tableSet)) {
+  blockStart_ = layout_.StreamStart();
+  rowStarts_.fill(layout_.StreamStart());
+  blockStarts_.fill(layout_.StreamStart());
+  if (layout_.width == 0 || layout_.width > CanonRawLimits::kMaxWidth || layout_.height == 0 ||
+      layout_.height > CanonRawLimits::kMaxHeight || layout_.recordStart < 0 || layout_.recordSize < 0) {
+    fault_ = Fault::kPastRecordEnd;
+    brokenAt_ = layout_.StreamStart();
+    brokenBlockStart_ = layout_.StreamStart();
+  }
+}
+
+std::string_view CanonRawDecoder::FaultText(Fault fault) {
+  switch (fault) {
+    case Fault::kNone: return "decodes";
+    case Fault::kOutOfRange: return "a value outside the sensor's range";
+    case Fault::kRowJump: return "a row that does not continue the rows above it";
+    case Fault::kInvalidCode: return "a code that the decoder table does not hold";
+    case Fault::kRunPastBlock: return "a difference past its block's end";
+    case Fault::kMarker: return "a marker inside the compressed stream";
+    case Fault::kPastRecordEnd: return "the record ends before every row is decoded";
+    case Fault::kEndsEarly: return "every row is decoded well before the record's end";
+  }
+  return "?";
+}
+
+void CanonRawDecoder::Feed(std::span<const std::uint8_t> bytes) {
+  const std::int64_t streamStart = layout_.StreamStart();
+  const std::int64_t recordEnd = layout_.RecordEnd();
+  std::size_t at = 0;
+  while (at < bytes.size()) {
+    if (Broken() || fed_ >= recordEnd || allRows_) {
+      // Nothing more to decode: what follows only moves the offset on (and
+      // the record's end, reached, settles the length check).
+      const std::int64_t before = fed_;
+      fed_ += static_cast<std::int64_t>(bytes.size() - at);
+      if (!Broken() && before < recordEnd && fed_ >= recordEnd) {
+        fed_ = recordEnd;
+        FinishRecord();
+        fed_ = before + static_cast<std::int64_t>(bytes.size() - at);
+      }
+      return;
+    }
+    if (fed_ < streamStart) {
+      const auto skip = static_cast<std::size_t>(
+          std::min<std::int64_t>(std::min(streamStart, recordEnd) - fed_, static_cast<std::int64_t>(bytes.size() - at)));
+      at += skip;
+      fed_ += static_cast<std::int64_t>(skip);
+    } else {
+      // The stream's bytes up to the record's end, until the decode stops.
+      const auto count = static_cast<std::size_t>(
+          std::min<std::int64_t>(recordEnd - fed_, static_cast<std::int64_t>(bytes.size() - at)));
+      const std::uint8_t* next = bytes.data() + at;
+      const std::uint8_t* const end = next + count;
+      while (next < end && !Broken() && !allRows_) {
+        ++fed_;
+        PushStreamByte(*next++);
+      }
+      at = static_cast<std::size_t>(next - bytes.data());
+    }
+    if (fed_ == recordEnd && !Broken()) FinishRecord();
+  }
+}
+
+void CanonRawDecoder::PushStreamByte(std::uint8_t byte) {
+  if (afterFF_) {
+    afterFF_ = false;
+    if (byte == 0x00) return;  // the stuffed byte
+    fault_ = Fault::kMarker;
+    brokenAt_ = fed_ - 2;
+    brokenBlockStart_ = blockStart_;
+    return;
+  }
+  buffer_ = (buffer_ << 8) | byte;
+  bits_ += 8;
+  afterFF_ = byte == 0xFF;
+  while (bits_ >= kLongestSymbol && !Broken() && !allRows_) DecodeOne();
+}
+
+std::uint32_t CanonRawDecoder::Peek(int count) const {
+  return static_cast<std::uint32_t>(buffer_ >> (bits_ - count)) & ((1u << count) - 1);
+}
+
+std::int64_t CanonRawDecoder::BitOffset() const { return fed_ - (bits_ - padBits_) / 8; }
+
+void CanonRawDecoder::DecodeOne() {
+  const CanonHuffmanTable& table = coefficient_ == 0 ? tables_->first : tables_->other;
+  const std::uint32_t window = Peek(16);
+  const CanonHuffmanTable::Whole whole = table.whole[window >> (16 - CanonHuffmanTable::kWholeBits)];
+  std::uint8_t leaf = whole.leaf;
+  std::int32_t difference = whole.difference;
+  if (whole.bits != 0) {
+    bits_ -= whole.bits;
+  } else {
+    const CanonHuffmanTable::Entry fast = table.fast[window >> (16 - CanonHuffmanTable::kFastBits)];
+    int length = fast.length;
+    leaf = fast.leaf;
+    if (length == 0) {
+      for (int candidate = CanonHuffmanTable::kFastBits + 1; candidate <= 16; ++candidate) {
+        const auto code = static_cast<std::int32_t>(window >> (16 - candidate));
+        if (code < table.endCode[candidate]) {
+          length = candidate;
+          leaf = table.leaves[table.firstLeaf[candidate] + code - table.firstCode[candidate]];
+          break;
+        }
+      }
+      if (length == 0) return Break(Fault::kInvalidCode);
+    }
+    bits_ -= length;
+    const int size = DifferenceSize(leaf);
+    difference = 0;
+    if (size > 0) {
+      difference = Difference(static_cast<std::int32_t>(Peek(size)), size);
+      bits_ -= size;
+    }
+  }
+  if (coefficient_ > 0 && leaf == CanonRawTables::kEndOfBlock) return EndBlock();
+  if (leaf == CanonRawTables::kSkipValue) {
+    ++coefficient_;
+  } else {
+    coefficient_ += leaf >> 4;
+    if ((leaf & 15) > 0) {
+      if (coefficient_ >= 64) return Break(Fault::kRunPastBlock);
+      differences_[coefficient_] = difference;
+    }
+    ++coefficient_;
+  }
+  if (coefficient_ >= 64) EndBlock();
+}
+
+void CanonRawDecoder::EndBlock() {
+  blockStarts_[(values_ / 64) % kSpliceReachBlocks] = blockStart_;
+  differences_[0] += carry_;
+  carry_ = differences_[0];
+  // The block's values in runs that end with the block or the row.
+  for (int i = 0; i < 64;) {
+    if (column_ == 0) base_ = {kRowStart, kRowStart};
+    const int runStart = i;
+    const int runEnd = i + static_cast<int>(std::min<std::uint32_t>(64 - i, layout_.width - column_));
+    for (; i < runEnd; ++i) {
+      const std::int32_t value = base_[i & 1] += differences_[i];
+      if (value < 0 || value > kMaxValue) {
+        values_ += i - runStart;
+        return Break(Fault::kOutOfRange);
+      }
+      rowSums_[column_++ / kGroupWidth] += value;
+    }
+    values_ += runEnd - runStart;
+    if (column_ == layout_.width) {
+      EndRow();
+      if (Broken()) return;
+    }
+  }
+  differences_.fill(0);
+  coefficient_ = 0;
+  blockStart_ = BitOffset();
+  if (values_ >= layout_.CodedValues()) {
+    allRows_ = true;
+    streamEnd_ = BitOffset();
+    if (layout_.RecordEnd() - streamEnd_ > kMaxTrailingBytes) {
+      fault_ = Fault::kEndsEarly;
+      brokenAt_ = streamEnd_;
+      brokenBlockStart_ = streamEnd_;
+    }
+  }
+}
+
+void CanonRawDecoder::EndRow() {
+  const std::uint32_t groups = (layout_.width + kGroupWidth - 1) / kGroupWidth;
+  std::array<std::uint16_t, kMaxGroups>& above = rowsAbove_[row_ & 1];
+  std::int64_t distance = 0;
+  for (std::uint32_t g = 0; g < groups; ++g) {
+    const std::uint32_t count = std::min(kGroupWidth, layout_.width - g * kGroupWidth);
+    const auto average = static_cast<std::uint16_t>(rowSums_[g] / static_cast<std::int32_t>(count));
+    distance += std::abs(std::int32_t{average} - std::int32_t{above[g]});
+    above[g] = average;
+    rowSums_[g] = 0;
+  }
+  if (row_ >= 2 && distance > std::int64_t{kMaxRowJump} * groups) {
+    if (++rowsApart_ >= kRowsApartToBreak) return Break(Fault::kRowJump);
+  } else {
+    rowsApart_ = 0;
+  }
+  ++row_;
+  column_ = 0;
+  rowStarts_[row_ % kRowStartsKept] = BitOffset();
+}
+
+std::int64_t CanonRawDecoder::EarliestSplice() const {
+  if (!Broken()) return -1;
+  if (fault_ == Fault::kEndsEarly || fault_ == Fault::kPastRecordEnd) return layout_.StreamStart();
+  // The oldest block kept: the ring holds the block that broke and the
+  // kSpliceReachBlocks - 1 before it.
+  const std::int64_t block = values_ / 64;
+  std::int64_t earliest = layout_.StreamStart();
+  if (block >= kSpliceReachBlocks) earliest = blockStarts_[(block + 1) % kSpliceReachBlocks];
+  if (fault_ == Fault::kRowJump) {
+    const std::uint32_t back = kRowsApartToBreak + 1;
+    earliest = std::min(earliest, row_ < back ? layout_.StreamStart() : rowStarts_[(row_ - back) % kRowStartsKept]);
+  }
+  return earliest;
+}
+
+void CanonRawDecoder::FinishRecord() {
+  if (!allRows_) {
+    // The last symbols lie in the bits still buffered: decode them with zero
+    // bits after the record's end, and refuse a symbol that reaches into those.
+    padBits_ = kLongestSymbol;
+    buffer_ <<= padBits_;
+    bits_ += padBits_;
+    while (bits_ > padBits_ && !Broken() && !allRows_) DecodeOne();
+    if (Broken()) return;
+    if (!allRows_ || bits_ < padBits_) {
+      fault_ = Fault::kPastRecordEnd;
+      brokenAt_ = layout_.RecordEnd();
+      brokenBlockStart_ = blockStart_;
+      return;
+    }
+  }
+  complete_ = true;
+}
+
+void CanonRawDecoder::Break(Fault fault) {
+  fault_ = fault;
+  brokenAt_ = std::max(layout_.StreamStart(), BitOffset() - 1);
+  brokenBlockStart_ = blockStart_;
+}
+
+}  // namespace mendrake

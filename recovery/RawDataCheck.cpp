@@ -1,0 +1,66 @@
+#include "recovery/RawDataCheck.h"
+
+#include "recovery/CanonRawDecoder.h"
+#include "recovery/CanonRawLayout.h"
+
+namespace mendrake {
+
+RawDataCheck CheckRawData(std::span<const std::uint8_t> file) {
+  RawDataCheck check;
+  std::string whyNot;
+  const std::optional<CanonRawLayout> layout = ReadCanonRawLayout(file, whyNot);
+  if (!layout) {
+    check.reason = "no compressed raw data to decode: " + whyNot;
+    return check;
+  }
+  check.signalFrom = layout->StreamStart();
+  CanonRawDecoder decoder(*layout);
+  decoder.Feed(file.first(static_cast<std::size_t>(layout->RecordEnd())));
+  if (decoder.Broken()) {
+    check.verdict = RawDataVerdict::Broken;
+    check.brokenAt = decoder.BrokenAt();
+    check.reason = "the raw data breaks near byte " + std::to_string(decoder.BrokenAt()) + ": " +
+                   std::string(CanonRawDecoder::FaultText(decoder.FaultFound()));
+    return check;
+  }
+  if (!decoder.Complete()) {
+    check.verdict = RawDataVerdict::Broken;
+    check.brokenAt = layout->RecordEnd();
+    check.reason = "the raw data stops before its record's end";
+    return check;
+  }
+  check.verdict = RawDataVerdict::Plausible;
+  check.reason = "the raw data decodes (" + std::to_string(layout->width) + "x" + std::to_string(layout->height) +
+                 (layout->lowBits ? ", with low bits" : "") + ")";
+  return check;
+}
+
+ContinuationVerdict JudgeContinuation(const CanonRawDecoder& from, const CanonRawDecoder& after) {
+  if (after.Broken()) return ContinuationVerdict::Breaks;
+  if (after.Complete() || after.ValuesDecoded() >= from.ValuesDecoded() + 64 * (CanonRawDecoder::kSpliceReachBlocks + 1)) {
+    return ContinuationVerdict::Continues;
+  }
+  return ContinuationVerdict::Undecided;
+}
+
+std::vector<Continuation> TryContinuations(const CanonRawDecoder& before,
+                                           std::span<const std::span<const std::uint8_t>> candidates) {
+  std::vector<Continuation> tried;
+  tried.reserve(candidates.size());
+  for (const std::span<const std::uint8_t> candidate : candidates) {
+    CanonRawDecoder after = before;
+    after.Feed(candidate);
+    tried.push_back({JudgeContinuation(before, after), after});
+  }
+  return tried;
+}
+
+std::vector<std::int64_t> ClusterStartsBeforeBreak(const CanonRawDecoder& broken, std::int64_t clusterSize) {
+  std::vector<std::int64_t> starts;
+  if (!broken.Broken() || clusterSize <= 0) return starts;
+  const std::int64_t first = broken.EarliestSplice() / clusterSize * clusterSize;
+  for (std::int64_t at = first; at <= broken.BrokenAt(); at += clusterSize) starts.push_back(at);
+  return starts;
+}
+
+}  // namespace mendrake

@@ -1,0 +1,60 @@
+#pragma once
+#include "recovery/CanonRawDecoder.h"
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+namespace mendrake {
+// What the raw data of one whole candidate CRW file says about it.
+enum class RawDataVerdict {
+  Plausible,  // decodes within the sensor's range, rows continuous, ends at the record's end
+  Broken,     // a stretch decodes implausibly: these bytes are not one photo's
+  Unknown,    // no compressed raw data this decoder knows (another layout, uncompressed, dummy payload)
+};
+struct RawDataCheck {
+  RawDataVerdict verdict = RawDataVerdict::Unknown;
+  std::int64_t signalFrom = -1;  // file offset where the compressed stream begins; bytes before it (low bits, table) carry no signal
+  std::int64_t brokenAt = -1;    // file offset near where the decode first broke (Broken only)
+  std::string reason;            // for the log line
+};
+// file: a whole candidate CRW file from its header on.
+RawDataCheck CheckRawData(std::span<const std::uint8_t> file);
+
+// For a search of pieces, a cluster at a time: the decode of the pieces so far
+// is a CanonRawDecoder (recovery/CanonRawDecoder.h), started from the layout
+// that the file's records give (recovery/CanonRawLayout.h) and fed the file's
+// bytes from its first on; a copy of it tries a candidate.
+
+// Whether a candidate stretch continues the decode. Another stream's bytes
+// decode plausibly for a while before they break it, so a candidate is taken
+// only once the decode has gone CanonRawDecoder::kSpliceReachBlocks blocks
+// past the candidate's start (or the record has ended with the decode
+// complete); until then, the bytes that would follow it decide.
+enum class ContinuationVerdict {
+  Continues,  // the decode went the splice reach past the candidate's start, or completed
+  Breaks,     // the decode broke: not this photo's next bytes (or not after these)
+  Undecided,  // too few values to tell: feed what would follow to `after`, and judge again
+};
+struct Continuation {
+  ContinuationVerdict verdict = ContinuationVerdict::Undecided;
+  CanonRawDecoder after;  // the decode with the candidate's bytes fed
+};
+// Each candidate tried on a copy of before; before is not changed.
+std::vector<Continuation> TryContinuations(const CanonRawDecoder& before,
+                                           std::span<const std::span<const std::uint8_t>> candidates);
+// The verdict on a decode that was at from before its candidate was fed, and
+// is now at after (also after more bytes that follow the candidate).
+ContinuationVerdict JudgeContinuation(const CanonRawDecoder& from, const CanonRawDecoder& after);
+
+
+// The cluster starts (clusters of clusterSize bytes counted from the file's
+// first byte, as a file lies on a card) at which the bytes that broke the
+// decode may begin, so that a piece ends at one of them: from the start of
+// the cluster that holds EarliestSplice() to BrokenAt(). When EarliestSplice()
+// is the stream's start, the piece may as well end anywhere before the
+// stream, in bytes that carry no signal (see RawDataCheck::signalFrom). Empty
+// while the decode holds.
+std::vector<std::int64_t> ClusterStartsBeforeBreak(const CanonRawDecoder& broken, std::int64_t clusterSize);
+
+}  // namespace mendrake
