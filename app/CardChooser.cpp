@@ -115,6 +115,12 @@ CardChooser::CardChooser(Dialogs& dialogs, CardSource cards, const QString& pict
   // recovered after a computer's delete may want them all the same.
   RecoverListed = new QCheckBox(QStringLiteral("Also recover the photos the card still &lists"));
   RecoverListed->setObjectName(QStringLiteral("RecoverListed"));
+  // A failing card is read once: what it gave is kept for ddrescue and for
+  // another recovery from the image.
+  SaveImage = new QCheckBox(QStringLiteral("Also save an &image of the card"));
+  SaveImage->setObjectName(QStringLiteral("SaveImage"));
+  SaveImage->setToolTip(QStringLiteral("Every byte read goes into card.img in the folder above, with a GNU ddrescue "
+                                       "mapfile beside it that lists what could not be read"));
 
   auto* buttons = new QDialogButtonBox;
   RecoverButton = buttons->addButton(QStringLiteral("&Recover"), QDialogButtonBox::AcceptRole);
@@ -132,6 +138,7 @@ CardChooser::CardChooser(Dialogs& dialogs, CardSource cards, const QString& pict
   layout->addLayout(folderRow);
   layout->addWidget(FolderWarning);
   layout->addWidget(RecoverListed);
+  layout->addWidget(SaveImage);
   layout->addWidget(buttons);
 
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
@@ -271,7 +278,8 @@ void CardChooser::UpdateState() {
 
 std::optional<Dialogs::CardRecoveryChoice> CardChooser::Choice() const {
   if (!RecoverButton->isEnabled()) return std::nullopt;
-  return Dialogs::CardRecoveryChoice{SelectedSource(), OutputFolder->text().trimmed(), RecoverListed->isChecked()};
+  return Dialogs::CardRecoveryChoice{SelectedSource(), OutputFolder->text().trimmed(), RecoverListed->isChecked(),
+                                     SaveImage->isChecked()};
 }
 
 }  // namespace mendrake

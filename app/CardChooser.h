@@ -61,6 +61,7 @@ class CardChooser : public QDialog {
   QPushButton* ChangeFolderButton = nullptr;
   QLabel* FolderWarning = nullptr;
   QCheckBox* RecoverListed = nullptr;
+  QCheckBox* SaveImage = nullptr;
   QPushButton* RecoverButton = nullptr;
   QTimer* RefreshTimer = nullptr;
 

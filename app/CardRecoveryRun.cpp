@@ -1,5 +1,6 @@
 #include "app/CardRecoveryRun.h"
 
+#include "app/RecoveredFolder.h"
 #include "app/UDisksClient.h"
 #include "devices/CardRecoveryStart.h"
 #include "devices/RootCommand.h"
@@ -7,11 +8,13 @@
 #include "files/FileError.h"
 #include "output/JpegDecoder.h"
 #include "recovery/CardRecovery.h"
+#include "recovery/ProgressLine.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QProgressDialog>
 
+#include <chrono>
 #include <fstream>
 #include <iterator>
 #include <vector>
@@ -43,10 +46,11 @@ std::unique_ptr<DeviceReader> OpenCardForReading(const std::string& source, cons
   }
 }
 
-RecoverySummary RunCardRecovery(QWidget* parent, const QString& source, const QString& folder, LogBox& log,
-                                Platform& platform, bool all, const QDBusConnection& bus) {
+RecoverySummary RunCardRecovery(QWidget* parent, const Dialogs::CardRecoveryChoice& choice, LogBox& log,
+                                Platform& platform, const QDBusConnection& bus) {
+  const QString& source = choice.source;
   const std::string sourcePath = QFile::encodeName(source).toStdString();
-  const std::string folderPath = QFile::encodeName(folder).toStdString();
+  const std::string folderPath = QFile::encodeName(choice.outputFolder).toStdString();
   const std::unique_ptr<DeviceReader> card = StartCardRecovery(
       sourcePath, folderPath, [&](const std::string& path) { return OpenCardForReading(path, folderPath, bus); });
 
@@ -57,18 +61,20 @@ RecoverySummary RunCardRecovery(QWidget* parent, const QString& source, const QS
   progress.setWindowModality(Qt::WindowModal);
   progress.setMinimumDuration(0);
   progress.setValue(0);
-  const RecoveryProgressFn update = [&progress](const RecoveryProgress& done) {
+  const auto begun = std::chrono::steady_clock::now();
+  const RecoveryProgressFn update = [&progress, &source, begun](const RecoveryProgress& done) {
     if (done.total > 0) progress.setValue(static_cast<int>(done.scanned * 1000 / done.total));
-    progress.setLabelText(QStringLiteral("%1 of %2 MiB scanned, %3 files found")
-                              .arg(done.scanned >> 20)
-                              .arg(done.total >> 20)
-                              .arg(done.filesFound));
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begun).count();
+    progress.setLabelText(QStringLiteral("Recovering CRW files from %1\n%2")
+                              .arg(source, QString::fromStdString(RecoveryProgressLine(done, seconds))));
     QCoreApplication::processEvents();
     return !progress.wasCanceled();
   };
   log.Clear();
   RecoveryOptions options;
-  options.all = all;
+  options.all = choice.all;
+  // In the folder made above, which is not on the card.
+  if (choice.saveImage) options.imagePath = CardImagePathIn(folderPath);
   const RecoverySummary summary = RecoverCard(*card, folderPath, log, update, options);
   progress.reset();
   if (!summary.lastThumbnail.empty()) ShowThumbnail(summary.lastThumbnail, platform);

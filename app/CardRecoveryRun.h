@@ -2,6 +2,7 @@
 
 #include "analysis/LogBox.h"
 #include "analysis/Platform.h"
+#include "app/Dialogs.h"
 #include "devices/DeviceReader.h"
 #include "recovery/CardRecovery.h"
 
@@ -24,13 +25,14 @@ std::unique_ptr<DeviceReader> OpenCardForReading(const std::string& source, cons
 
 // Recovers the CRW files of a card image or device into folder (created when
 // missing) behind a progress dialog whose Cancel stops the scan between files,
-// so nothing half-written remains. A folder on the card itself is refused
-// before anything is read or made. Reports in log, shows the last thumbnail
-// written through platform, and returns what was written. With all, the files
-// the card's FAT still lists are recovered too. Throws FileError when the card
-// or folder cannot be used.
-RecoverySummary RunCardRecovery(QWidget* parent, const QString& source, const QString& folder, LogBox& log,
-                                Platform& platform, bool all = false,
-                                const QDBusConnection& bus = QDBusConnection::systemBus());
+// so nothing half-written remains; the progress says what was read, the
+// pace and the time left. A folder on the card itself is refused before
+// anything is read or made. Reports in log, shows the last thumbnail written
+// through platform, and returns what was written. With choice.all, the files
+// the card's FAT still lists are recovered too; with choice.saveImage, every
+// byte read is kept in an image in the folder (CardImagePathIn). Throws
+// FileError when the card, the folder or the image cannot be used.
+RecoverySummary RunCardRecovery(QWidget* parent, const Dialogs::CardRecoveryChoice& choice, LogBox& log,
+                                Platform& platform, const QDBusConnection& bus = QDBusConnection::systemBus());
 
 }  // namespace mendrake

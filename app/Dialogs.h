@@ -35,6 +35,7 @@ class Dialogs {
     QString source;        // a card's device or a card image file
     QString outputFolder;  // made when missing
     bool all = false;      // the files the card's FAT still lists are recovered too
+    bool saveImage = false;  // every byte read is kept in an image of the card, in the output folder
   };
   // The card chooser: the attached cards, or an image file, and the output
   // folder; nothing when the user cancelled. Not every host offers card

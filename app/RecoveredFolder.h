@@ -12,4 +12,9 @@ namespace mendrake {
 std::string DefaultRecoveredFolder(const std::string& picturesFolder, const std::string& cardName,
                                    const std::string& date);
 
+// Where the window saves the card's image: "card.img" in the output folder
+// beside the photos, or the first of "card (2).img", "card (3).img", ...
+// that is free together with its mapfile, as an image is never replaced.
+std::string CardImagePathIn(const std::string& folder);
+
 }  // namespace mendrake

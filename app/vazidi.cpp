@@ -284,10 +284,11 @@ void TForm1::actRecoverExecute() {
   actRecover->setEnabled(false);
   RunCommand([&] {
     const RecoverySummary summary =
-        RunCardRecovery(this, choice->source, choice->outputFolder, *Memo1, *platform_, choice->all);
+        RunCardRecovery(this, *choice, *Memo1, *platform_);
     Grid1->ShowFiles(summary.files);
     ShowRecoveredGrid(!summary.files.empty());
-    if (summary.outputFull) {
+    // A scan that ended early says so where it cannot be missed: the log's last line says how to go on.
+    if (summary.outputFull || summary.stopped != RecoverySummary::Stop::kNone) {
       dialogs_.ShowError(this, QStringLiteral("Mendrake"), QString::fromStdString(RecoverySummaryLine(summary)));
     }
   });

@@ -252,7 +252,7 @@ fi
 [ $have_hyperfine = 1 ] && echo "(whole processes timed with hyperfine, $runs runs, batch $batch_runs)" ||
   echo "(whole processes timed with a median loop, $runs runs, batch $batch_runs)"
 
-# Card recovery against photorec on a card image of over 1 GiB (its own script,
+# Card recovery against a plain read and photorec on a 3 GiB card image (its own script,
 # as it builds and fills its own image).
 echo "== card recovery vs photorec"
 MENDRAKE_BENCH_RUNS=$(( runs > 3 ? 3 : runs )) bash "$(dirname "$0")/recover-bench.sh" "$build_dir"

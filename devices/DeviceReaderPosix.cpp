@@ -69,7 +69,7 @@ std::int64_t DeviceReader::ReadAt(std::int64_t offset, std::uint8_t* buffer, std
     const ssize_t n = ::pread(fd_, buffer + done, static_cast<std::size_t>(count - done), offset + done);
     if (n < 0) {
       if (errno == EINTR) continue;
-      return -1;
+      return errno == ENODEV || errno == ENXIO || errno == ENOMEDIUM ? kCardGone : kReadFailed;
     }
     if (n == 0) break;
     done += n;

@@ -25,13 +25,20 @@ constexpr std::int64_t kSectorUnit = 4096;
 
 HANDLE HandleOf(int fd) { return LongToHandle(fd); }
 
-// Reads count bytes at offset: the count read, short only at the end; -1
-// when the medium reports an error.
+// The errors of a drive taken out, or of its reader unplugged.
+bool IsGoneError(DWORD error) {
+  return error == ERROR_DEVICE_NOT_CONNECTED || error == ERROR_NOT_READY || error == ERROR_NO_MEDIA_IN_DRIVE ||
+         error == ERROR_DEV_NOT_EXIST || error == ERROR_BAD_UNIT || error == ERROR_FILE_INVALID ||
+         error == ERROR_MEDIA_CHANGED;
+}
+
+// Reads count bytes at offset: the count read, short only at the end;
+// kReadFailed when the medium reports an error, kCardGone when the drive is gone.
 std::int64_t ReadFully(HANDLE handle, std::int64_t offset, std::uint8_t* buffer, std::int64_t count) {
   std::int64_t done = 0;
   while (done < count) {
     const std::int64_t n = ReadHandleAt(handle, offset + done, buffer + done, count - done);
-    if (n < 0) return -1;
+    if (n < 0) return IsGoneError(::GetLastError()) ? CardReader::kCardGone : CardReader::kReadFailed;
     if (n == 0) break;
     done += n;
   }
@@ -104,7 +111,7 @@ std::int64_t DeviceReader::ReadAt(std::int64_t offset, std::uint8_t* buffer, std
     const std::int64_t length = (offset + count - first + readUnit_ - 1) / readUnit_ * readUnit_;
     const auto sectors = std::make_unique<std::uint8_t[]>(static_cast<std::size_t>(length));
     const std::int64_t got = ReadFully(handle, first, sectors.get(), length);
-    if (got < 0) return -1;
+    if (got < 0) return got;
     const std::int64_t useful = std::clamp<std::int64_t>(got - (offset - first), 0, count);
     std::copy_n(sectors.get() + (offset - first), useful, buffer);
     return useful;

@@ -10,9 +10,17 @@ namespace mendrake {
 class CardReader {
  public:
   virtual ~CardReader() = default;
+  // What ReadAt returns when the medium reports an error (EIO): the sectors
+  // may read another time, or be bad.
+  static constexpr std::int64_t kReadFailed = -1;
+  // What ReadAt returns when the card is gone: taken out, its reader
+  // unplugged or dropped off the bus (ENODEV, ENXIO, ENOMEDIUM). No read
+  // that follows can succeed.
+  static constexpr std::int64_t kCardGone = -2;
+
   virtual std::int64_t Size() const = 0;
   // Reads count bytes at offset into buffer; returns the count read (short
-  // only at the end), or -1 when the medium reports an error (EIO).
+  // only at the end), kReadFailed or kCardGone.
   virtual std::int64_t ReadAt(std::int64_t offset, std::uint8_t* buffer, std::int64_t count) = 0;
 };
 

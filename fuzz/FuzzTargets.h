@@ -26,4 +26,8 @@ void CheckRawDataBytes(const std::uint8_t* data, std::size_t size);
 // path styles.
 void CheckOutputNames(const std::uint8_t* data, std::size_t size);
 
+// The bytes as a ddrescue mapfile beside a card's image: read, it covers the
+// card in areas that follow one another, and what it writes reads back alike.
+void ParseMapfileBytes(const std::uint8_t* data, std::size_t size);
+
 }  // namespace mendrake::fuzz

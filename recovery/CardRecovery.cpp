@@ -9,6 +9,7 @@
 #include "cardfs/ClusterGrid.h"
 #include "files/ByteSearch.h"
 #include "files/FileError.h"
+#include "recovery/CardImageSaver.h"
 #include "recovery/CrwEnd.h"
 #include "recovery/CrwStructureCheck.h"
 #include "output/JpegDecoder.h"
@@ -32,6 +33,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -71,10 +73,55 @@ class CardScan final : public PieceSink {
   }
 
   RecoverySummary Run() {
+    summary_.start = options_.start.value_or(0) / RecoveryLimits::kSectorSize * RecoveryLimits::kSectorSize;
+    summary_.size = card_.Size();
+    summary_.scanned = summary_.start;
+    if (!options_.imagePath.empty()) {
+      image_.emplace(card_, options_.imagePath, options_.start.has_value(), RecoveryLimits::kSectorSize);
+    }
+    ScanCard(image_ ? static_cast<CardReader&>(*image_) : card_);
+    if (image_) {
+      image_->Finish(summary_.stopped != RecoverySummary::Stop::kNone ? summary_.stoppedAt : summary_.scanned);
+    }
+    if (window_.open && !summary_.cancelled) {
+      Close(summary_.stopped != RecoverySummary::Stop::kNone ? "cut where reading stopped" : "cut by the end of the card");
+    }
+    if (!summary_.cancelled) joiner_.Finish();
+    // Without a boot sector the grid is inferred as headers are met; the
+    // one it came to is logged once the card has been read.
+    if (piecesWaited_) LogGrid();
+    thms_.Finish();
+    WriteThms();
+    if (!summary_.cancelled) ReportNamedNotRecovered();
+    // Next to the summary, which says where to go on.
+    if (image_) LogImage(*image_);
+    return Finish();
+  }
+
+  // The file being written when the output disk filled is gone with its
+  // pending file; those written before it stay complete.
+  RecoverySummary StopOnFullOutput() {
+    summary_.outputFull = true;
+    // The image keeps what was read, and its mapfile says so, where its own disk has room.
+    if (image_) {
+      try {
+        image_->Finish(summary_.scanned);
+      } catch (const FileError& failure) {
+        log_.Append(std::string("The image of the card is incomplete: ") + failure.what());
+      }
+    }
+    return Finish();
+  }
+
+ private:
+  // Reads the card once, from the start on, and scans it block by block.
+  // The reading thread has stopped when this returns, so the card (and its
+  // image) are no longer read.
+  void ScanCard(CardReader& card) {
     // Each block has room before it for the header bytes carried over from
     // the one before, so a header across two reads is found once.
-    ReadAhead reader(card_, RecoveryLimits::kReadSize, RecoveryLimits::kSectorSize, kHeaderBytes,
-                     RecoveryLimits::kReadAheadBlocks);
+    ReadAhead reader(card, RecoveryLimits::kReadSize, RecoveryLimits::kSectorSize, kHeaderBytes,
+                     RecoveryLimits::kReadAheadBlocks, {summary_.start, options_.bounds.maxUnreadableRun});
     std::uint8_t carried[kHeaderBytes];
     std::int64_t carry = 0;
     ReadAhead::Block block;
@@ -98,30 +145,43 @@ class CardScan final : public PieceSink {
       std::memcpy(carried, bytes + length - carry, static_cast<std::size_t>(carry));
       CheckCancel();
     }
-    if (window_.open && !summary_.cancelled) Close("cut by the end of the card");
-    if (!summary_.cancelled) joiner_.Finish();
-    // Without a boot sector the grid is inferred as headers are met; the
-    // one it came to is logged once the card has been read.
-    if (piecesWaited_) LogGrid();
-    thms_.Finish();
-    WriteThms();
-    if (!summary_.cancelled) ReportNamedNotRecovered();
-    return Finish();
+    if (summary_.cancelled) return;
+    if (reader.Stopped() == ReadAhead::Stop::kCardGone) summary_.stopped = RecoverySummary::Stop::kCardGone;
+    if (reader.Stopped() == ReadAhead::Stop::kUnreadable) summary_.stopped = RecoverySummary::Stop::kUnreadable;
+    if (summary_.stopped != RecoverySummary::Stop::kNone) summary_.stoppedAt = reader.StoppedAt();
+    summary_.unreadableRun = options_.bounds.maxUnreadableRun;
   }
 
-  // The file being written when the output disk filled is gone with its
-  // pending file; those written before it stay complete.
-  RecoverySummary StopOnFullOutput() {
-    summary_.outputFull = true;
-    return Finish();
+  // What the image holds, and how to fill it where it does not.
+  void LogImage(const CardImageSaver& image) {
+    const RescueMap& map = image.Map();
+    const std::int64_t read = map.Bytes(RescueMap::kFinished);
+    const std::int64_t unread = map.Size() - read;
+    std::string line = "Image of the card: " + image.ImagePath() + ", " + std::to_string(read) + " bytes read into it";
+    if (unread > 0) {
+      line += ", " + std::to_string(unread) + " not (holes, listed in " + image.MapfilePath() +
+              "); \"ddrescue -r3 CARD " + image.ImagePath() + " " + image.MapfilePath() +
+              "\" reads those again, and recovery can then run on the image";
+    } else {
+      line += ", the whole card; its mapfile is " + image.MapfilePath();
+    }
+    log_.Append(line);
   }
 
- private:
   // Sectors that failed to read are zeros in the stream and one line in the
   // log for each run of them.
   void ReportBadRange(std::int64_t from, std::int64_t to) {
     log_.Append("Read error at bytes " + std::to_string(from) + " to " + std::to_string(to - 1) +
                 ": skipped, read as zeros");
+    unread_.emplace_back(from, to);
+  }
+
+  // The last run of unread sectors in [from, to), if any.
+  std::optional<std::pair<std::int64_t, std::int64_t>> UnreadBetween(std::int64_t from, std::int64_t to) const {
+    for (auto run = unread_.rbegin(); run != unread_.rend() && run->second > from; ++run) {
+      if (run->first < to) return *run;
+    }
+    return std::nullopt;
   }
 
   void FindHeaders(const std::uint8_t* bytes, std::int64_t bufferStart, std::int64_t length) {
@@ -206,7 +266,7 @@ class CardScan final : public PieceSink {
   // Asked after every read and before every file is written.
   bool CheckCancel() {
     if (!summary_.cancelled && progress_ &&
-        !progress_({summary_.scanned, card_.Size(), summary_.recovered + summary_.damaged})) {
+        !progress_({summary_.scanned, card_.Size(), summary_.recovered + summary_.damaged, summary_.start})) {
       summary_.cancelled = true;
     }
     return summary_.cancelled;
@@ -254,7 +314,7 @@ class CardScan final : public PieceSink {
       if (how.empty()) return;
     }
     joiner_.NoteOwnEnd(window_.start + window_.header.length, window_.start + end.trueSize + skipped);
-    WriteFile(window_.start, window_.bytes, end, how);
+    WriteFile(window_.start, window_.bytes, end, how, window_.start + end.trueSize + skipped);
   }
 
   // The window's true end, from its own heap first (EndPairing.h).
@@ -388,14 +448,26 @@ class CardScan final : public PieceSink {
 
   void Joined(const JoinedFile& file) override {
     if (CheckCancel()) return;
+    // Its second piece lies somewhere before the scan's position.
     WriteFile(file.start, file.bytes, file.end,
               ", joined from two pieces " + std::to_string(file.gapClusters) +
                   (file.gapClusters == 1 ? " cluster apart" : " clusters apart") +
-                  (file.rawDataChecked ? "" : UncheckedRawData()));
+                  (file.rawDataChecked ? "" : UncheckedRawData()),
+              summary_.scanned);
   }
 
   // The file of end.trueSize bytes at the start of bytes, found at start on the card.
-  void WriteFile(std::int64_t start, const FileImage& bytes, const CrwEnd& end, const std::string& how) {
+  // Its bytes lie on the card between start and cardEnd.
+  void WriteFile(std::int64_t start, const FileImage& bytes, const CrwEnd& end, const std::string& how,
+                 std::int64_t cardEnd) {
+    // Sectors that could not be read are zeros in it: its heap may still
+    // close, but the photo is not all there.
+    if (const auto bad = UnreadBetween(start, cardEnd)) {
+      WriteDamaged(start, bytes.Data(), end.trueSize,
+                   "its end was found, but bytes " + std::to_string(bad->first) + " to " +
+                       std::to_string(bad->second - 1) + " could not be read and are zeros in it" + how);
+      return;
+    }
     const std::string at = "At " + std::to_string(start) + ": ";
     const std::span<const std::uint8_t> file(bytes.Data(), static_cast<std::size_t>(end.trueSize));
     const std::optional<CrwHeader> header = CrwHeaderAt(bytes.Data(), end.trueSize);
@@ -566,6 +638,10 @@ class CardScan final : public PieceSink {
   }
 
   RecoverySummary Finish() {
+    // The last progress counts every file written.
+    if (progress_ && !summary_.cancelled) {
+      progress_({summary_.scanned, card_.Size(), summary_.recovered + summary_.damaged, summary_.start});
+    }
     if (summary_.listed > 0) log_.Append(ListedFilesLine(summary_.listed));
     summary_.entriesVisited = budget_.Spent();
     summary_.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begun_).count();
@@ -584,6 +660,8 @@ class CardScan final : public PieceSink {
   HeaderGrid headerGrid_;
   bool gridLogged_ = false;
   bool piecesWaited_ = false;
+  std::optional<CardImageSaver> image_;
+  std::vector<std::pair<std::int64_t, std::int64_t>> unread_;  // the runs of sectors read as zeros, in card order
   Window window_;
   // The CRW files written, for their THMs: where each stands in summary_.files,
   // the name it took, the name it was meant to take, and its records.
@@ -646,19 +724,30 @@ std::string RecoverySummaryLine(const RecoverySummary& summary) {
   std::snprintf(seconds, sizeof seconds, "%.1f s", summary.seconds);
   const std::string joined =
       summary.joined > 0 ? " (" + std::to_string(summary.joined) + " joined from two pieces)" : "";
-  return std::string(summary.cancelled ? "Cancelled: recovered " : "Recovered ") + std::to_string(summary.recovered) +
-         (summary.recovered == 1 ? " CRW file" : " CRW files") + joined + ", " + std::to_string(summary.damaged) +
-         " damaged, from " + ShownBytes(summary.scanned) + " in " + seconds +
-         (summary.damagedNotWritten > 0
-              ? "; " + std::to_string(summary.damagedNotWritten) + " damaged pieces counted, not written"
-              : "") +
-         (summary.thms > 0 ? "; " + std::to_string(summary.thms) + (summary.thms == 1 ? " THM file" : " THM files") +
-                                 " written beside " + (summary.thms == 1 ? "its CRW file" : "their CRW files")
-                           : "") +
-         (summary.thmsUnmatched > 0 ? "; " + std::to_string(summary.thmsUnmatched) +
-                                          (summary.thmsUnmatched == 1 ? " THM file matches" : " THM files match") +
-                                          " no CRW file written, not written"
-                                    : "");
+  const std::string counts =
+      std::to_string(summary.recovered) + (summary.recovered == 1 ? " CRW file" : " CRW files") + joined + ", " +
+      std::to_string(summary.damaged) + " damaged, from " + ShownBytes(summary.scanned - summary.start) + " in " +
+      seconds +
+      (summary.damagedNotWritten > 0
+           ? "; " + std::to_string(summary.damagedNotWritten) + " damaged pieces counted, not written"
+           : "") +
+      (summary.thms > 0 ? "; " + std::to_string(summary.thms) + (summary.thms == 1 ? " THM file" : " THM files") +
+                              " written beside " + (summary.thms == 1 ? "its CRW file" : "their CRW files")
+                        : "") +
+      (summary.thmsUnmatched > 0 ? "; " + std::to_string(summary.thmsUnmatched) +
+                                       (summary.thmsUnmatched == 1 ? " THM file matches" : " THM files match") +
+                                       " no CRW file written, not written"
+                                 : "");
+  if (summary.stopped != RecoverySummary::Stop::kNone && !summary.cancelled) {
+    const std::string at = std::to_string(summary.stoppedAt);
+    return "Stopped at byte " + at + " of " + std::to_string(summary.size) + ": " +
+           (summary.stopped == RecoverySummary::Stop::kCardGone
+                ? std::string("the card is gone from its reader")
+                : ShownBytes(summary.unreadableRun) + " in a row could not be read") +
+           ". Recovered " + counts + ". To go on from there: crwlog --recover with --start " + at +
+           " (and the same --save-image to fill the same image and mapfile).";
+  }
+  return std::string(summary.cancelled ? "Cancelled: recovered " : "Recovered ") + counts;
 }
 
 std::string ListedFilesLine(int listed) {

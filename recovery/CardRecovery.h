@@ -13,9 +13,10 @@
 namespace mendrake {
 
 struct RecoveryProgress {
-  std::int64_t scanned = 0;
-  std::int64_t total = 0;
+  std::int64_t scanned = 0;  // the card position reached
+  std::int64_t total = 0;    // the card's size
   int filesFound = 0;
+  std::int64_t start = 0;    // where this scan began (RecoveryOptions::start)
 };
 
 // Called after every read; returning false cancels the scan between files, so
@@ -41,6 +42,16 @@ struct RecoveryOptions {
   // only counted, being on the card as they are.
   bool all = false;
   RecoveryBounds bounds;
+  // Where the scan begins, to go on from where an earlier one stopped
+  // (rounded down to a sector start); given, an image of imagePath made by
+  // that run is filled further, with its mapfile, instead of being refused.
+  // The card's file system lies at its start: a scan begun later has no FAT
+  // and recovers the files it still lists too.
+  std::optional<std::int64_t> start;
+  // Where every byte read goes, in an image of the card with a GNU ddrescue
+  // mapfile beside it (see CardImageSaver.h); empty for none. The caller
+  // refuses an image on the card itself (RefuseImageOnCard).
+  std::string imagePath;
 };
 
 struct RecoverySummary {
@@ -68,6 +79,16 @@ struct RecoverySummary {
   std::string lastThumbnail;
   // Every file written, in card order; a photo found twice is listed once.
   std::vector<RecoveredFile> files;
+  std::int64_t start = 0;  // where the scan began
+  std::int64_t size = 0;   // the card's
+  // Reading ended before the card's end: the card is gone, or too much in a
+  // row could not be read (RecoveryLimits::kMaxUnreadableRun). The files found
+  // before stay; stoppedAt is the first byte not read, where a scan with
+  // RecoveryOptions::start goes on.
+  enum class Stop { kNone, kCardGone, kUnreadable };
+  Stop stopped = Stop::kNone;
+  std::int64_t stoppedAt = 0;
+  std::int64_t unreadableRun = 0;  // the bound kUnreadable met
 };
 
 // Scans the card from start to end for CRW headers, finds each file's true
@@ -89,6 +110,11 @@ RecoverySummary RecoverCard(CardReader& card, const std::string& outputFolder, L
 // "Recovered 11 CRW files, 0 damaged, from 3.0 GiB in 1.4 s"; with joins
 // "Recovered 14 CRW files (4 joined from two pieces), 0 damaged, ...", and
 // "; 5 damaged pieces counted, not written" when some were past the bound.
+// A scan that stopped early says so first, then where to go on:
+// "Stopped at byte 1048576 of 3221225472: the card is gone from its reader.
+// Recovered 2 CRW files, 0 damaged, from 1.0 MiB in 0.2 s. To go on from
+// there: crwlog --recover with --start 1048576 (and the same --save-image to
+// fill the same image and mapfile)."
 std::string RecoverySummaryLine(const RecoverySummary& summary);
 
 // "12 CRW files that the card's FAT still lists were left on the card; recovering all files copies them too"

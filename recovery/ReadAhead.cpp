@@ -5,8 +5,14 @@
 
 namespace mendrake {
 
-ReadAhead::ReadAhead(CardReader& card, std::int64_t blockSize, std::int64_t sectorSize, std::int64_t room, int depth)
-    : card_(card), blockSize_(blockSize), sectorSize_(sectorSize), room_(room), slots_(static_cast<std::size_t>(depth)) {
+ReadAhead::ReadAhead(CardReader& card, std::int64_t blockSize, std::int64_t sectorSize, std::int64_t room, int depth,
+                     CardReading reading)
+    : card_(card),
+      blockSize_(blockSize),
+      sectorSize_(sectorSize),
+      room_(room),
+      reading_(reading),
+      slots_(static_cast<std::size_t>(depth)) {
   for (Slot& slot : slots_) {
     slot.buffer = std::make_unique_for_overwrite<std::uint8_t[]>(static_cast<std::size_t>(room + blockSize));
   }
@@ -25,24 +31,31 @@ ReadAhead::~ReadAhead() {
 void ReadAhead::ReadAll() {
   const std::int64_t size = card_.Size();
   std::size_t next = 0;
-  for (std::int64_t position = 0; position < size; position += blockSize_) {
-    Slot& slot = slots_[next];
-    {
-      std::unique_lock lock(mutex_);
-      changed_.wait(lock, [&] { return stopping_ || !slot.filled; });
-      if (stopping_) return;
+  try {
+    for (std::int64_t position = reading_.start; position < size && stop_ == Stop::kNone; position += blockSize_) {
+      Slot& slot = slots_[next];
+      {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return stopping_ || !slot.filled; });
+        if (stopping_) return;
+      }
+      slot.block.start = position;
+      slot.block.count = std::min(blockSize_, size - position);
+      slot.block.bytes = slot.buffer.get() + room_;
+      slot.block.badRanges.clear();
+      ReadBlock(slot.block);
+      // A block cut by a stop is given up to the stop, when anything of it was read.
+      if (slot.block.count == 0) break;
+      {
+        std::lock_guard lock(mutex_);
+        slot.filled = true;
+      }
+      changed_.notify_all();
+      next = (next + 1) % slots_.size();
     }
-    slot.block.start = position;
-    slot.block.count = std::min(blockSize_, size - position);
-    slot.block.bytes = slot.buffer.get() + room_;
-    slot.block.badRanges.clear();
-    ReadBlock(slot.block);
-    {
-      std::lock_guard lock(mutex_);
-      slot.filled = true;
-    }
-    changed_.notify_all();
-    next = (next + 1) % slots_.size();
+    if (stop_ == Stop::kNone) stoppedAt_ = size;
+  } catch (...) {
+    failure_ = std::current_exception();
   }
   {
     std::lock_guard lock(mutex_);
@@ -52,14 +65,52 @@ void ReadAhead::ReadAll() {
 }
 
 void ReadAhead::ReadBlock(Block& block) {
-  if (card_.ReadAt(block.start, block.bytes, block.count) == block.count) return;
+  const std::int64_t n = card_.ReadAt(block.start, block.bytes, block.count);
+  if (n == block.count) {
+    unreadableRun_ = 0;
+  } else if (n == CardReader::kCardGone) {
+    stop_ = Stop::kCardGone;
+    stoppedAt_ = block.start;
+    block.count = 0;
+  } else if (unreadableRun_ >= kMaxRunReadBySector) {
+    std::memset(block.bytes, 0, static_cast<std::size_t>(block.count));
+    block.badRanges.emplace_back(block.start, block.start + block.count);
+    Unreadable(block, 0, block.count);
+  } else {
+    ReadSectors(block);
+  }
+}
+
+// Counts count unread bytes at block offset at into the run; true, with the
+// block cut after them, when the run has reached its bound.
+bool ReadAhead::Unreadable(Block& block, std::int64_t at, std::int64_t count) {
+  unreadableRun_ += count;
+  if (unreadableRun_ < reading_.maxUnreadableRun) return false;
+  // A card that fails every read is gone in all but name: reading on would
+  // only give zeros, one failed read at a time, to its end.
+  stop_ = Stop::kUnreadable;
+  stoppedAt_ = block.start + at + count;
+  block.count = at + count;
+  return true;
+}
+
+void ReadAhead::ReadSectors(Block& block) {
   std::int64_t badFrom = -1;
   for (std::int64_t at = 0; at < block.count; at += sectorSize_) {
     const std::int64_t n = std::min(sectorSize_, block.count - at);
-    const bool good = card_.ReadAt(block.start + at, block.bytes + at, n) == n;
+    const std::int64_t got = card_.ReadAt(block.start + at, block.bytes + at, n);
+    if (got == CardReader::kCardGone) {
+      stop_ = Stop::kCardGone;
+      stoppedAt_ = block.start + at;
+      block.count = at;
+      break;
+    }
+    const bool good = got == n;
+    if (good) unreadableRun_ = 0;
     if (!good) std::memset(block.bytes + at, 0, static_cast<std::size_t>(n));
     if (!good && badFrom < 0) badFrom = block.start + at;
     if (good && badFrom >= 0) block.badRanges.emplace_back(badFrom, block.start + at), badFrom = -1;
+    if (!good && Unreadable(block, at, n)) break;
   }
   if (badFrom >= 0) block.badRanges.emplace_back(badFrom, block.start + block.count);
 }
@@ -73,7 +124,10 @@ bool ReadAhead::Next(Block& block) {
   }
   Slot& slot = slots_[nextToScan_];
   changed_.wait(lock, [&] { return slot.filled || ended_; });
-  if (!slot.filled) return false;
+  if (!slot.filled) {
+    if (failure_) std::rethrow_exception(std::exchange(failure_, nullptr));
+    return false;
+  }
   block = slot.block;
   nextToScan_ = (nextToScan_ + 1) % slots_.size();
   holding_ = true;

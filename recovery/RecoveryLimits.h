@@ -21,6 +21,14 @@ struct RecoveryLimits {
   // Reads held at once by the reading thread and the scan: one being read,
   // one being scanned, and two to even out their paces, 8 MiB in all.
   static constexpr int kReadAheadBlocks = 4;
+  // Bytes in a row that may fail to read before the scan stops. A card with
+  // bad spots fails in runs of sectors to a few MiB; a card that has dropped
+  // out of its reader, or a reader that has failed, fails every read to the
+  // card's end. No photo spans more than kMaxCrwSize, so past 64 MiB of
+  // unreadable bytes no file still open can be saved, and the user is better
+  // served told where to go on (after a few seconds of failed reads) than by
+  // a scan of zeros to the end.
+  static constexpr std::int64_t kMaxUnreadableRun = std::int64_t{64} << 20;
 
   // Directory entries the size searches of one window may visit (see
   // WorkBudget.h). A camera file's walk visits about fifty, and the search of
@@ -49,6 +57,7 @@ struct RecoveryBounds {
   std::int64_t maxEntriesPerWindow = RecoveryLimits::kMaxEntriesPerWindow;
   std::int64_t cardBytesPerEntry = RecoveryLimits::kCardBytesPerEntry;
   int maxDamagedFiles = RecoveryLimits::kMaxDamagedFiles;
+  std::int64_t maxUnreadableRun = RecoveryLimits::kMaxUnreadableRun;
 };
 
 }  // namespace mendrake

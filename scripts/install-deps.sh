@@ -10,6 +10,8 @@ packages=(
   clang libclang-rt-14-dev
   dcraw libimage-exiftool-perl libjpeg-turbo-progs hyperfine time
   testdisk dosfstools mtools e2fsprogs mount util-linux dbus-daemon
+  # GNU ddrescue: the tests hand it the image and mapfile of a failing card.
+  gddrescue
   xvfb xauth xdotool imagemagick
   dpkg-dev file desktop-file-utils appstream lintian cmark
   # make windows and make test-windows: the MinGW-w64 cross compiler, nasm for

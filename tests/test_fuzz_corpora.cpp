@@ -42,6 +42,7 @@ TEST(FuzzCorpus, CardInputsAreHarmless) { Replay("card", fuzz::RecoverCardBytes)
 TEST(FuzzCorpus, PreviewInputsAreHarmless) { Replay("preview", fuzz::DecodePreviewBytes); }
 TEST(FuzzCorpus, RawDataInputsAreHarmless) { Replay("raw_data", fuzz::CheckRawDataBytes); }
 TEST(FuzzCorpus, OutputNameInputsKeepTheRules) { Replay("output_names", fuzz::CheckOutputNames); }
+TEST(FuzzCorpus, MapfileInputsKeepTheRules) { Replay("mapfile", fuzz::ParseMapfileBytes); }
 
 }  // namespace
 }  // namespace mendrake::testing

@@ -2,6 +2,7 @@
 
 #include "files/ControlBytes.h"
 
+#include <cstdint>
 #include <string_view>
 
 #ifndef MENDRAKE_VERSION
@@ -10,6 +11,18 @@
 
 namespace mendrake::crwlog {
 namespace {
+
+// A byte position as a decimal number.
+std::int64_t ByteCount(const std::string& text) {
+  std::int64_t value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9' || value > (INT64_MAX - 9) / 10) {
+      throw UsageError{"--start takes a number of bytes, not \"" + EscapeControlBytes(text) + "\""};
+    }
+    value = value * 10 + (c - '0');
+  }
+  return value;
+}
 
 // One row per option: a new option is a row here and a field in Options.
 struct OptionRule {
@@ -29,6 +42,11 @@ constexpr OptionRule kRules[] = {
        options.recoverImage = operands[0];
        options.recoverFolder = operands[1];
      }},
+    {"--save-image", "", "CARD-IMAGE",
+     "with --recover: also keep what is read in CARD-IMAGE, with a ddrescue mapfile CARD-IMAGE.map",
+     [](Options& options, std::span<const std::string> operands) { options.saveImage = operands[0]; }},
+    {"--start", "", "BYTES", "with --recover: begin at byte BYTES, where a scan stopped",
+     [](Options& options, std::span<const std::string> operands) { options.start = ByteCount(operands[0]); }},
     {"--list-cards", "", "", "list the cards and removable drives attached",
      [](Options& options, std::span<const std::string>) { options.action = Options::Action::kListCards; }},
     {"--all-drives", "", "", "with --list-cards: list the fixed disks too",
@@ -100,6 +118,8 @@ Options ParseOptions(std::span<const char* const> arguments) {
     }
   }
   if (options.recoverAll && options.action != Options::Action::kRecover) throw UsageError{"--all goes with --recover; usage: crwlog --recover IMAGE OUTDIR --all"};
+  if (!options.saveImage.empty() && options.action != Options::Action::kRecover) throw UsageError{"--save-image goes with --recover; usage: crwlog --recover IMAGE OUTDIR --save-image CARD-IMAGE"};
+  if (options.start && options.action != Options::Action::kRecover) throw UsageError{"--start goes with --recover; usage: crwlog --recover IMAGE OUTDIR --start BYTES"};
   if (options.action == Options::Action::kRecover && !options.files.empty()) throw UsageError{"--recover takes no CRW file; usage: crwlog --recover IMAGE OUTDIR"};
   if (options.action == Options::Action::kListCards && !options.files.empty()) throw UsageError{"--list-cards takes no CRW file"};
   if (options.allDrives && options.action != Options::Action::kListCards) throw UsageError{"--all-drives goes with --list-cards"};
@@ -132,12 +152,15 @@ std::string HelpText() {
       "  2  the run could not be carried out: a usage error, a file that cannot be\n"
       "     read, an output that cannot be written (the --preview-ppm picture too,\n"
       "     when no preview was shown)\n"
-      "With --recover: 0 every file found was recovered, 1 some were damaged or no\n"
-      "CRW came back (also when every one is still listed on the card), 2 the card\n"
-      "or the folder could not be used, or the output disk filled up. Files the\n"
-      "card's FAT still lists are counted, not copied, unless --all is given; a file\n"
-      "written in two pieces is joined only where one reading alone passes every\n"
-      "check, and its line says so. With --list-cards: 0, also when no card is\n"
+      "With --recover: 0 every file found was recovered, 1 some were damaged, no CRW\n"
+      "came back (also when every one is still listed on the card) or the scan\n"
+      "stopped before the card's end, 2 the card, the folder or the image could not\n"
+      "be used, or the output disk filled up. Files the card's FAT still lists are\n"
+      "counted, not copied, unless --all is given; a file written in two pieces is\n"
+      "joined only where one reading alone passes every check, and its line says\n"
+      "so. A scan stops where the card is gone from its reader or 64 MiB in a row\n"
+      "cannot be read; its last line gives the --start that goes on from there,\n"
+      "into the same --save-image. With --list-cards: 0, also when no card is\n"
       "attached.\n"
       "\n"
       "Names and times of recovered files (--recover):\n"

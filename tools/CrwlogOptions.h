@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -22,6 +24,8 @@ struct Options {
   std::string recoverFolder;       // --recover: where the files found go
   bool allDrives = false;          // --all-drives: --list-cards lists fixed disks too
   bool recoverAll = false;         // --all: also the files the card still lists
+  std::string saveImage;           // --save-image: where the card's image goes, or empty
+  std::optional<std::int64_t> start;  // --start: where the scan begins
 };
 
 // A command line that crwlog cannot carry out; the message says why in one line.

@@ -2,59 +2,89 @@
 
 #include "devices/AttachedCards.h"
 #include "devices/CardRecoveryStart.h"
+#include "devices/ImageOnCard.h"
 #include "devices/RootCommand.h"
 #include "files/FileError.h"
+#include "files/Utf8Path.h"
 #include "recovery/CardRecovery.h"
 #include "tools/Console.h"
 #include "tools/ConsoleLog.h"
 #include "tools/CrwlogOptions.h"
+#include "tools/TerminalProgress.h"
 
-#include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace {
 
-// Bytes scanned, files found and time left, rewritten in place about four
-// times a second; only for a person at a terminal.
-class TerminalProgress {
+// The run's log; when a progress line is on the same terminal, it is wiped
+// first and drawn again below the log's line.
+class LogBelowProgress : public mendrake::LogBox {
  public:
-  bool operator()(const mendrake::RecoveryProgress& progress) {
-    const auto now = std::chrono::steady_clock::now();
-    if (now - shown_ < std::chrono::milliseconds(250) && progress.scanned < progress.total) return true;
-    shown_ = now;
-    const double elapsed = std::chrono::duration<double>(now - begun_).count();
-    const double left = progress.scanned > 0
-                            ? elapsed * static_cast<double>(progress.total - progress.scanned) / progress.scanned
-                            : 0;
-    std::fprintf(stderr, "\r%lld of %lld MiB scanned, %d files found, %.0f s left   ",
-                 static_cast<long long>(progress.scanned >> 20), static_cast<long long>(progress.total >> 20),
-                 progress.filesFound, left);
-    if (progress.scanned >= progress.total) std::fputc('\n', stderr);
-    return true;
+  LogBelowProgress(mendrake::LogBox& log, TerminalProgress* progress) : log_(log), progress_(progress) {}
+  void Clear() override { log_.Clear(); }
+  void Append(std::string_view line) override {
+    if (progress_ != nullptr) progress_->Clear();
+    log_.Append(line);
   }
 
  private:
-  std::chrono::steady_clock::time_point begun_ = std::chrono::steady_clock::now();
-  std::chrono::steady_clock::time_point shown_{};
+  mendrake::LogBox& log_;
+  TerminalProgress* progress_;
 };
+
+// Before the folder is made: an image that would land on the card, or
+// replace a file, is refused as the folder on the card is. The image itself
+// is made without replacing.
+void RefuseImage(const RecoverRequest& request) {
+  if (request.saveImage.empty()) return;
+  mendrake::RefuseImageOnCard(request.image, request.saveImage);
+  std::error_code error;
+  if (!request.start && std::filesystem::exists(mendrake::PathFromUtf8(request.saveImage), error)) {
+    throw mendrake::FileError(request.saveImage, "already exists, and is not replaced (--start fills an image further)");
+  }
+}
 
 }  // namespace
 
-int RunRecoverCommand(const char* image, const char* outputFolder, bool all) {
+int RunRecoverCommand(const RecoverRequest& request) {
   using mendrake::crwlog::Fail;
   using mendrake::crwlog::kExitNotCarriedOut;
+  const std::string& image = request.image;
+  const std::string& outputFolder = request.outputFolder;
   try {
-    const std::unique_ptr<mendrake::DeviceReader> card = mendrake::StartCardRecovery(image, outputFolder);
-    mendrake::crwlog::ConsoleLog log(/*flushEachLine=*/true);
+    RefuseImage(request);
+    // A start past the card's end is refused before the folder is made.
+    const auto open = [&request](const std::string& source) {
+      auto card = std::make_unique<mendrake::DeviceReader>(source);
+      if (request.start && *request.start >= card->Size()) {
+        throw mendrake::FileError(source, "--start " + std::to_string(*request.start) +
+                                              " is not before the card's end (" + std::to_string(card->Size()) +
+                                              " bytes)");
+      }
+      return card;
+    };
+    const std::unique_ptr<mendrake::DeviceReader> card = mendrake::StartCardRecovery(image, outputFolder, open);
+    // Only a person at a terminal is shown the progress; a script's standard error stays for errors.
+    std::optional<TerminalProgress> terminal;
+    if (mendrake::console::IsTerminal(stderr)) terminal.emplace(stderr);
+    const bool sameTerminal = terminal && mendrake::console::IsTerminal(stdout);
+    mendrake::crwlog::ConsoleLog console(/*flushEachLine=*/true);
+    LogBelowProgress log(console, sameTerminal ? &*terminal : nullptr);
     mendrake::RecoveryProgressFn progress;
-    if (mendrake::console::IsTerminal(stderr)) progress = TerminalProgress();
+    if (terminal) progress = [&terminal](const mendrake::RecoveryProgress& done) { return terminal->Show(done); };
     mendrake::RecoveryOptions options;
-    options.all = all;
+    options.all = request.all;
+    options.imagePath = request.saveImage;
+    options.start = request.start;
     const mendrake::RecoverySummary summary = mendrake::RecoverCard(*card, outputFolder, log, progress, options);
+    if (terminal) terminal->End();
     if (summary.outputFull) return kExitNotCarriedOut;
+    if (summary.stopped != mendrake::RecoverySummary::Stop::kNone) return 1;
     // A card from which no CRW came back is a failure, whatever was left on it.
     return summary.recovered > 0 && summary.damaged == 0 ? 0 : 1;
   } catch (const mendrake::CardAccessDenied& failure) {

@@ -92,7 +92,13 @@ int Repair(const Options& options) {
 // A crash during a card scan names the image in its report.
 int Recover(const Options& options) {
   mendrake::crash::InstallCrashHandler({.program = "crwlog", .announce = true}, &options.recoverImage);
-  return RunRecoverCommand(options.recoverImage.c_str(), options.recoverFolder.c_str(), options.recoverAll);
+  RecoverRequest request;
+  request.image = options.recoverImage;
+  request.outputFolder = options.recoverFolder;
+  request.all = options.recoverAll;
+  request.saveImage = options.saveImage;
+  request.start = options.start;
+  return RunRecoverCommand(request);
 }
 
 int Run(std::span<const char* const> arguments) {

@@ -47,6 +47,7 @@ class ScriptedDialogs : public Dialogs {
   std::optional<QString> cardAnswer;
   std::optional<QString> folderAnswer;
   bool allAnswer = false;  // "Also recover the photos the card still lists"
+  bool saveImageAnswer = false;  // "Also save an image of the card"
   std::optional<QString> imageFileAnswer;
   std::vector<QString> folderProposals;  // what "Change..." was asked to start at
 
@@ -62,7 +63,7 @@ class ScriptedDialogs : public Dialogs {
                                          const QStringList& nameFilters) override;
   std::optional<CardRecoveryChoice> AskCardRecovery(QWidget*) override {
     if (!cardAnswer || !folderAnswer) return std::nullopt;
-    return CardRecoveryChoice{*cardAnswer, *folderAnswer, allAnswer};
+    return CardRecoveryChoice{*cardAnswer, *folderAnswer, allAnswer, saveImageAnswer};
   }
   std::optional<QString> AskCardImageFile(QWidget*) override { return imageFileAnswer; }
   std::optional<QString> AskOutputFolder(QWidget*, const QString& proposed) override {

@@ -169,6 +169,11 @@ TEST_F(CardChooserTest, AnImageFileAndAnotherFolderAreChosenThroughTheirDialogs)
   EXPECT_FALSE(chooser.Choice()->all);
   chooser.RecoverListed->click();
   EXPECT_TRUE(chooser.Choice()->all);
+  // No image is made unless asked for.
+  EXPECT_EQ(chooser.SaveImage->text(), "Also save an &image of the card");
+  EXPECT_FALSE(chooser.Choice()->saveImage);
+  chooser.SaveImage->click();
+  EXPECT_TRUE(chooser.Choice()->saveImage);
 }
 
 TEST_F(CardChooserTest, AFolderOnTheChosenCardIsRefusedInTheChooserAlready) {
@@ -319,6 +324,31 @@ TEST_F(WindowCards, PhotosTheCardStillListsAreCountedAndCopiedOnlyWhenAskedFor) 
   dialogs_.folderAnswer = PathIn(QStringLiteral("all"));
   form_->actRecover->trigger();
   EXPECT_EQ(ReadFile(QFile::encodeName(*dialogs_.folderAnswer + QStringLiteral("/CRW_0001.CRW")).toStdString()), photo);
+}
+
+TEST_F(WindowCards, AnImageOfTheCardIsSavedBesideThePhotosWhenAskedForAndNeverReplaced) {
+  Bytes card;
+  AppendJunk(card, JunkKind::kRandom, 12 * 32768, 3);
+  const Bytes photo = Photo(Qt::blue);
+  std::copy(photo.begin(), photo.end(), card.begin() + 32768);
+  dialogs_.cardAnswer = WriteTestFile(QStringLiteral("card.img"), card);
+  dialogs_.folderAnswer = PathIn(QStringLiteral("with image"));
+  dialogs_.saveImageAnswer = true;
+  form_->actRecover->trigger();
+  ASSERT_TRUE(dialogs_.errors.empty()) << dialogs_.errors.front().toStdString();
+  const std::string folder = QFile::encodeName(*dialogs_.folderAnswer).toStdString();
+  EXPECT_EQ(ReadFile(folder + "/card.img"), card);
+  const Bytes map = ReadFile(folder + "/card.img.map");
+  EXPECT_NE(std::string(map.begin(), map.end()).find("\n0x00000000  0x00060000  +\n"), std::string::npos);
+  EXPECT_TRUE(LogLines().join('\n').contains(QStringLiteral("Image of the card: %1/card.img, 393216 bytes read into it")
+                                                  .arg(*dialogs_.folderAnswer)))
+      << LogLines().join('\n').toStdString();
+  EXPECT_EQ(ReadFile(folder + "/CRW_0001.CRW"), photo);
+
+  // Into the same folder again: a second image beside the first.
+  form_->actRecover->trigger();
+  EXPECT_EQ(ReadFile(folder + "/card (2).img"), card);
+  EXPECT_EQ(ReadFile(folder + "/card.img"), card);
 }
 
 TEST_F(WindowCards, AFullOutputDiskIsToldAndWhatWasWrittenIsShown) {

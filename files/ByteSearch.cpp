@@ -1,0 +1,84 @@
+#include "files/ByteSearch.h"
+
+#include <bit>
+#include <cstring>
+
+#if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
+#define MENDRAKE_HAVE_SSE2 1
+#include <emmintrin.h>
+#endif
+
+namespace mendrake {
+
+const std::uint8_t* FindBytesPortable(const std::uint8_t* haystack, std::size_t length, const std::uint8_t* needle,
+                                      std::size_t needleLength) {
+  if (needleLength == 0) return haystack;
+  const std::uint8_t* end = haystack + length;
+  for (const std::uint8_t* at = haystack; static_cast<std::size_t>(end - at) >= needleLength;) {
+    const void* first = std::memchr(at, needle[0], static_cast<std::size_t>(end - at) - needleLength + 1);
+    if (first == nullptr) return nullptr;
+    at = static_cast<const std::uint8_t*>(first);
+    if (std::memcmp(at + 1, needle + 1, needleLength - 1) == 0) return at;
+    ++at;
+  }
+  return nullptr;
+}
+
+#ifdef MENDRAKE_HAVE_SSE2
+
+namespace {
+
+// Bit i set where a place of the 16 from at holds the first byte and, needle
+// length - 1 further on, the last.
+inline unsigned EndBytesMatch(const std::uint8_t* at, std::size_t lastOffset, __m128i first, __m128i last) {
+  const __m128i starts = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)), first);
+  const __m128i ends = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at + lastOffset)), last);
+  return static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(starts, ends)));
+}
+
+// The first of the places marked in mask (from at) where the needle's middle
+// bytes stand too.
+inline const std::uint8_t* CheckMarked(const std::uint8_t* at, unsigned mask, const std::uint8_t* needle,
+                                       std::size_t needleLength) {
+  for (; mask != 0; mask &= mask - 1) {
+    const std::uint8_t* place = at + std::countr_zero(mask);
+    if (std::memcmp(place + 1, needle + 1, needleLength - 2) == 0) return place;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+const std::uint8_t* FindBytes(const std::uint8_t* haystack, std::size_t length, const std::uint8_t* needle,
+                              std::size_t needleLength) {
+  if (needleLength < 2 || length < needleLength) return FindBytesPortable(haystack, length, needle, needleLength);
+  const __m128i first = _mm_set1_epi8(static_cast<char>(needle[0]));
+  const __m128i last = _mm_set1_epi8(static_cast<char>(needle[needleLength - 1]));
+  const std::size_t lastOffset = needleLength - 1;
+  // Places whose 16 loads, first bytes and last bytes, stay inside the haystack.
+  const std::size_t places = length - lastOffset;
+  std::size_t at = 0;
+  // Two vectors a turn: one branch for 32 places, as matches are rare.
+  for (; at + 32 <= places; at += 32) {
+    const unsigned low = EndBytesMatch(haystack + at, lastOffset, first, last);
+    const unsigned high = EndBytesMatch(haystack + at + 16, lastOffset, first, last);
+    if ((low | high) == 0) continue;
+    if (const std::uint8_t* found = CheckMarked(haystack + at, low | (high << 16), needle, needleLength)) return found;
+  }
+  for (; at + 16 <= places; at += 16) {
+    const unsigned mask = EndBytesMatch(haystack + at, lastOffset, first, last);
+    if (const std::uint8_t* found = CheckMarked(haystack + at, mask, needle, needleLength)) return found;
+  }
+  return FindBytesPortable(haystack + at, length - at, needle, needleLength);
+}
+
+#else
+
+const std::uint8_t* FindBytes(const std::uint8_t* haystack, std::size_t length, const std::uint8_t* needle,
+                              std::size_t needleLength) {
+  return FindBytesPortable(haystack, length, needle, needleLength);
+}
+
+#endif
+
+}  // namespace mendrake
