@@ -127,7 +127,8 @@ void ExpectCompleteLog(std::vector<std::string> lines, const std::string& path) 
 class HostileFile : public ::testing::TestWithParam<HostileCase> {
  protected:
   void SetUp() override {
-    path_ = ::testing::TempDir() + "hostile-" + GetParam().name + ".crw";
+    // Named for this process too: another clone's run of the same case may share the folder.
+    path_ = ::testing::TempDir() + "hostile-" + std::to_string(::getpid()) + "-" + GetParam().name + ".crw";
     WriteFile(path_, GetParam().build());
   }
   void TearDown() override { ::unlink(path_.c_str()); }
@@ -170,7 +171,7 @@ const HostileCase& Case(const std::string& name) {
 
 Analysis AnalyseCase(const std::string& name) {
   // Apart from the parameterised runs of the same case, which may run alongside.
-  const std::string path = ::testing::TempDir() + "hostile-expect-" + name + ".crw";
+  const std::string path = ::testing::TempDir() + "hostile-expect-" + std::to_string(::getpid()) + "-" + name + ".crw";
   WriteFile(path, Case(name).build());
   Analysis analysis = AnalyseInProcess(path);
   ::unlink(path.c_str());
