@@ -158,8 +158,10 @@ TEST(RawData, ForeignClusterInTheStreamBreaksTheDecodeNearIt) {
   const Bytes jpeg = MakeJpeg(1600, 1200);
   for (const std::size_t cluster : {2048u, 32768u}) {
     const SpliceDistances raw = Splices(photo, cluster, 200003, [&](std::size_t at) {
-      return Bytes(other.bytes.begin() + static_cast<std::ptrdiff_t>(at + 3 * cluster),
-                   other.bytes.begin() + static_cast<std::ptrdiff_t>(at + 4 * cluster));
+      // A cluster of the other photo's stream, three clusters on, or back near its end.
+      const std::size_t from = at + 4 * cluster <= other.rawDataEnd ? at + 3 * cluster : at - 3 * cluster;
+      return Bytes(other.bytes.begin() + static_cast<std::ptrdiff_t>(from),
+                   other.bytes.begin() + static_cast<std::ptrdiff_t>(from + cluster));
     });
     const SpliceDistances picture = Splices(photo, cluster, 200003, [&](std::size_t at) {
       const std::size_t from = ImageDataStart(jpeg) + at % 50000;
