@@ -28,6 +28,7 @@ void CardFileSystem::Observe(const std::uint8_t* bytes, std::int64_t start, std:
       BootSectorGathered();
     } else {
       map_ = FatMap::Read(*volume_, gathering_.bytes.data());
+      if (map_) free_ = FreeClusters::Of(*map_);
       gathering_.bytes = {};
       step_ = Step::kDone;
     }

@@ -2,6 +2,7 @@
 
 #include "cardfs/BootSector.h"
 #include "cardfs/FatMap.h"
+#include "cardfs/FreeClusters.h"
 
 #include <cstdint>
 #include <optional>
@@ -29,6 +30,8 @@ class CardFileSystem {
   bool Settled() const { return step_ == Step::kDone; }
   const std::optional<FatVolume>& Volume() const { return volume_; }
   const std::optional<FatMap>& Map() const { return map_; }
+  // The map's free clusters, given to the scan as runs; none without a map.
+  const std::optional<FreeClusters>& Free() const { return free_; }
 
  private:
   enum class Step { kBootSector, kTable, kDone };
@@ -48,6 +51,7 @@ class CardFileSystem {
   Gathering gathering_;
   std::optional<FatVolume> volume_;
   std::optional<FatMap> map_;
+  std::optional<FreeClusters> free_;
 
  public:
   CardFileSystem() { gathering_.Start(0, kBootSectorBytes); }

@@ -78,18 +78,4 @@ std::uint32_t FatMap::OwnerAt(std::int64_t position) const {
   return index < static_cast<std::int64_t>(owner_.size()) ? owner_[static_cast<std::size_t>(index)] : 0;
 }
 
-bool FatMap::UsedAt(std::int64_t position) const {
-  if (position < volume_.dataStart) return false;
-  const std::int64_t index = (position - volume_.dataStart) / volume_.clusterSize;
-  return index < static_cast<std::int64_t>(used_.size()) && used_[static_cast<std::size_t>(index)];
-}
-
-std::int64_t FatMap::NextFreeAt(std::int64_t position) const {
-  if (position < volume_.dataStart) return position;
-  std::int64_t index = (position - volume_.dataStart) / volume_.clusterSize;
-  if (index >= static_cast<std::int64_t>(used_.size()) || !used_[static_cast<std::size_t>(index)]) return position;
-  while (index < static_cast<std::int64_t>(used_.size()) && used_[static_cast<std::size_t>(index)]) ++index;
-  return volume_.dataStart + index * volume_.clusterSize;
-}
-
 }  // namespace mendrake

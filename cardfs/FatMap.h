@@ -9,7 +9,7 @@
 namespace mendrake {
 
 // The clusters that a FAT volume's allocation table still gives to files.
-// The scan consults it and never follows it: a card whose table is gone or
+// The scan is given its free clusters (FreeClusters.h) and never follows it: a card whose table is gone or
 // cleared by a quick format is scanned the same way, only without the map.
 class FatMap {
  public:
@@ -19,12 +19,10 @@ class FatMap {
   // only fragmented files.
   static std::optional<FatMap> Read(const FatVolume& volume, const std::uint8_t* fat);
 
-  // Whether the cluster holding the card byte at position belongs to a file
-  // the table lists; false outside the data area.
-  bool UsedAt(std::int64_t position) const;
-  // The first card byte at or after position whose cluster is free; past the
-  // data area, position itself.
-  std::int64_t NextFreeAt(std::int64_t position) const;
+  // The data clusters the table has entries for, and whether the one at
+  // index (cluster index + 2) belongs to a file the table lists.
+  std::int64_t Clusters() const { return static_cast<std::int64_t>(used_.size()); }
+  bool UsedCluster(std::int64_t index) const { return used_[static_cast<std::size_t>(index)]; }
   // The file whose clusters hold position: the first cluster of its chain,
   // or 0 where the cluster is free or outside the data area. Two positions of
   // one file give one owner; a cluster on a broken chain (a loop, a link into

@@ -41,10 +41,8 @@
 namespace mendrake {
 namespace {
 
-// Bytes of a header: byte order (2), header length (4), "HEAPCCDR" (8).
-constexpr std::int64_t kHeaderBytes = 14;
-constexpr std::uint8_t kHeapSignature[] = {'H', 'E', 'A', 'P', 'C', 'C', 'D', 'R'};
-constexpr std::int64_t kSignatureAt = 6;
+// Bytes of a header: byte order (2), header length (4), its signature (8).
+constexpr std::int64_t kHeaderBytes = kCrwSignatureAt + sizeof kCrwSignature;
 
 // The bytes from one header on, gathered as the card streams past into one
 // image whose room for the largest window is reserved once. Where the card's
@@ -56,7 +54,9 @@ struct Window {
   CrwHeader header;  // the header the window begins with
   FileImage bytes;
   std::int64_t next = 0;          // the card position of the next byte to take
-  bool skipsListed = false;       // passes over the clusters the FAT lists
+  // The card's free clusters, where the window passes over the clusters the
+  // FAT lists; null where it takes every byte.
+  const FreeClusters* free = nullptr;
   // Each run of listed clusters passed over: where in bytes it fell, and its length.
   std::vector<std::pair<std::int64_t, std::int64_t>> skips;
   std::int64_t lastTaken = 0;     // just past the last byte taken
@@ -185,13 +185,13 @@ class CardScan final : public PieceSink {
   }
 
   void FindHeaders(const std::uint8_t* bytes, std::int64_t bufferStart, std::int64_t length) {
-    const std::uint8_t* from = bytes + kSignatureAt;
+    const std::uint8_t* from = bytes + kCrwSignatureAt;
     const std::uint8_t* end = bytes + length;
     while (from < end) {
-      const std::uint8_t* hit = FindBytes(from, static_cast<std::size_t>(end - from), kHeapSignature, 8);
+      const std::uint8_t* hit = FindBytes(from, static_cast<std::size_t>(end - from), kCrwSignature, sizeof kCrwSignature);
       if (!hit) break;
       const std::uint8_t* signature = hit;
-      const std::uint8_t* header = signature - kSignatureAt;
+      const std::uint8_t* header = signature - kCrwSignatureAt;
       if (const std::optional<CrwHeader> crw = CrwHeaderAt(header, end - header)) {
         const std::int64_t at = bufferStart + (header - bytes);
         headerGrid_.Add(at);
@@ -201,7 +201,7 @@ class CardScan final : public PieceSink {
         const bool listed = ListedOnTheCard(at);
         summary_.listed += listed;
         // A listed file inside a deleted file's window is one the camera wrote around.
-        if (window_.open && !(listed && window_.skipsListed)) {
+        if (window_.open && !(listed && window_.free)) {
           Extend(bytes, bufferStart, at);
           if (window_.open) Close("the next header at " + std::to_string(at) + " comes before its end", true);
         }
@@ -217,50 +217,44 @@ class CardScan final : public PieceSink {
     window_.header = header;
     window_.next = at;
     window_.lastTaken = at;
-    window_.skipsListed = !options_.all && fileSystem_.Map();
+    window_.free = options_.all || !fileSystem_.Free() ? nullptr : &*fileSystem_.Free();
     window_.skips.clear();
     window_.bytes.SetSize(0);
     joiner_.WindowOpened(at);
   }
 
   // Adds the bytes up to until (within the buffer) to the open window, which
-  // closes when it reaches the size bound.
+  // closes when it reaches the size bound. A deleted file's window takes the
+  // card's free clusters and passes over the runs the FAT lists.
   void Extend(const std::uint8_t* bytes, std::int64_t bufferStart, std::int64_t until) {
     if (!window_.open) return;
     while (window_.next < until && window_.bytes.Size() < RecoveryLimits::kMaxCrwSize) {
-      if (window_.skipsListed && fileSystem_.Map()->UsedAt(window_.next)) {
-        PassListedClusters(until);
-        continue;
+      if (window_.free && window_.free->ListedAt(window_.next)) {
+        PassListedClusters(std::min(window_.free->NextFreeAt(window_.next), until));
+      } else {
+        TakeUpTo(bytes, bufferStart, window_.free ? std::min(window_.free->FreeUntil(window_.next), until) : until);
       }
-      const std::int64_t take = std::min(TakeableFrom(window_.next, until) - window_.next,
-                                         RecoveryLimits::kMaxCrwSize - window_.bytes.Size());
-      window_.bytes.Append(bytes + (window_.next - bufferStart), take);
-      window_.next += take;
-      window_.lastTaken = window_.next;
     }
     if (window_.bytes.Size() >= RecoveryLimits::kMaxCrwSize) {
       Close("no end within " + std::to_string(RecoveryLimits::kMaxCrwSize >> 20) + " MiB of its header");
     }
   }
 
-  // Passes over the run of clusters the FAT lists from the window's next
-  // byte on, up to until at most, and notes where in the window it fell.
-  void PassListedClusters(std::int64_t until) {
-    const std::int64_t free = std::min(fileSystem_.Map()->NextFreeAt(window_.next), until);
-    if (window_.next == window_.lastTaken || window_.skips.empty()) window_.skips.emplace_back(window_.bytes.Size(), 0);
-    window_.skips.back().second += free - window_.next;
-    window_.next = free;
+  // Takes the card bytes from the window's next byte up to to, within the size bound.
+  void TakeUpTo(const std::uint8_t* bytes, std::int64_t bufferStart, std::int64_t to) {
+    const std::int64_t take = std::min(to - window_.next, RecoveryLimits::kMaxCrwSize - window_.bytes.Size());
+    window_.bytes.Append(bytes + (window_.next - bufferStart), take);
+    window_.next += take;
+    window_.lastTaken = window_.next;
   }
 
-  // The end of the bytes that may be taken at once from position on: up to
-  // until, and where the window passes over listed clusters, one cluster.
-  std::int64_t TakeableFrom(std::int64_t position, std::int64_t until) const {
-    if (!window_.skipsListed) return until;
-    const FatVolume& volume = fileSystem_.Map()->Volume();
-    if (position < volume.dataStart) return until;
-    const std::int64_t clusterEnd =
-        volume.dataStart + ((position - volume.dataStart) / volume.clusterSize + 1) * volume.clusterSize;
-    return std::min(until, clusterEnd);
+  // Passes over the listed clusters from the window's next byte up to to,
+  // and notes where in the window they fell: one run of listed clusters is
+  // one skip, across reads.
+  void PassListedClusters(std::int64_t to) {
+    if (window_.next == window_.lastTaken || window_.skips.empty()) window_.skips.emplace_back(window_.bytes.Size(), 0);
+    window_.skips.back().second += to - window_.next;
+    window_.next = to;
   }
 
   // Asked after every read and before every file is written.
@@ -634,7 +628,7 @@ class CardScan final : public PieceSink {
   // Whether the header at position begins a file that the card's FAT still
   // lists, to be left alone.
   bool ListedOnTheCard(std::int64_t position) const {
-    return !options_.all && fileSystem_.Map() && fileSystem_.Map()->UsedAt(position);
+    return !options_.all && fileSystem_.Free() && fileSystem_.Free()->ListedAt(position);
   }
 
   RecoverySummary Finish() {

@@ -8,7 +8,7 @@ namespace mendrake {
 
 std::optional<CrwHeader> CrwHeaderAt(const std::uint8_t* bytes, std::int64_t available) {
   if (available < kSignatureBytes || bytes[0] != bytes[1] || (bytes[0] != 'I' && bytes[0] != 'M')) return std::nullopt;
-  if (std::memcmp(bytes + 6, "HEAPCCDR", 8) != 0) return std::nullopt;
+  if (std::memcmp(bytes + kCrwSignatureAt, kCrwSignature, sizeof kCrwSignature) != 0) return std::nullopt;
   const bool bigEndian = bytes[0] == 'M';
   return CrwHeader{bigEndian, LoadDWord(bytes + 2, bigEndian)};
 }

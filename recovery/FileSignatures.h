@@ -22,6 +22,11 @@ struct CrwHeader {
   std::uint32_t length = 0;  // where the root heap begins
 };
 
+// What the card scan searches for: a CRW header's signature, and where in
+// the header it lies.
+inline constexpr std::uint8_t kCrwSignature[] = {'H', 'E', 'A', 'P', 'C', 'C', 'D', 'R'};
+constexpr std::int64_t kCrwSignatureAt = 6;
+
 // The CRW header that bytes begin, or nothing: the one test for it.
 std::optional<CrwHeader> CrwHeaderAt(const std::uint8_t* bytes, std::int64_t available);
 

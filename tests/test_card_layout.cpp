@@ -1,6 +1,7 @@
 // The parts a card scan stands on: the boot sector's grid at the card's start
 // or its first partition's, the FAT's map of listed clusters, ends found
-// without their start, and reading ahead in card order.
+// without their start, and reading ahead in card order; the FAT's free
+// clusters as runs.
 #include "cardfs/BootSector.h"
 #include "cardfs/CardFileSystem.h"
 #include "cardfs/ClusterGrid.h"
@@ -20,6 +21,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <limits>
 
 namespace mendrake::testing {
 namespace {
@@ -84,6 +86,34 @@ TEST(CardLayout, TheGridComesFromFat12Fat16AndFat32BootSectorsAtTheStartOrInTheF
     EXPECT_EQ(partitioned.Volume()->dataStart, read->dataStart + (1 << 20));
     EXPECT_TRUE(partitioned.Map());
   }
+}
+
+TEST(CardLayout, TheFatGivesTheScanItsFreeClustersAsRunsAroundTheListedOnes) {
+  ScratchFolder folder;
+  Bytes volume = Formatted(folder, "-F 16 -s 4", 16384);
+  const auto read = ReadBootSector(volume.data(), 0);
+  ASSERT_TRUE(read);
+  // A file in clusters 2 to 4 and one in cluster 7: entries of 16 bits.
+  auto list = [&](std::uint16_t cluster, std::uint16_t next) {
+    std::memcpy(&volume[static_cast<std::size_t>(read->fatStart) + cluster * 2u], &next, 2);
+  };
+  list(2, 3), list(3, 4), list(4, 0xFFFF), list(7, 0xFFFF);
+  const CardFileSystem fileSystem = Observed(volume, 4096);
+  ASSERT_TRUE(fileSystem.Free());
+  const FreeClusters& free = *fileSystem.Free();
+  const std::int64_t data = read->dataStart, cluster = read->clusterSize;
+  EXPECT_EQ(free.Runs(), 2u);
+  // Before the data area every byte is free, up to the first listed cluster.
+  EXPECT_FALSE(free.ListedAt(0));
+  EXPECT_EQ(free.FreeUntil(0), data);
+  EXPECT_TRUE(free.ListedAt(data));
+  EXPECT_TRUE(free.ListedAt(data + 3 * cluster - 1));
+  EXPECT_EQ(free.NextFreeAt(data + 100), data + 3 * cluster);
+  EXPECT_EQ(free.FreeUntil(data + 3 * cluster + 7), data + 5 * cluster);
+  EXPECT_EQ(free.NextFreeAt(data + 5 * cluster + 7), data + 6 * cluster);
+  // The last run reaches past the data area, where nothing is listed.
+  EXPECT_EQ(free.FreeUntil(data + 6 * cluster), std::numeric_limits<std::int64_t>::max());
+  EXPECT_FALSE(free.ListedAt(data + (read->clusterCount + 10) * cluster));
 }
 
 TEST(CardLayout, AnExFatBootSectorGivesItsGridAndNoMap) {
