@@ -573,17 +573,30 @@ class CardScan final : public PieceSink {
 
   // One line for each CRW file the card's directories name that did not come
   // back, neither whole nor damaged, and that is not on the card as it is.
+  // Those that begin where reading had stopped were not looked for: one
+  // line counts them.
   void ReportNamedNotRecovered() {
     const std::optional<FatVolume>& volume = fileSystem_.Volume();
     if (!volume) return;
+    const bool stopped = summary_.stopped != RecoverySummary::Stop::kNone;
+    int notRead = 0;
     for (const NamedFile& named : directories_.Files()) {
       if (!NamesCrwFile(named.name)) continue;
       const std::int64_t at = volume->dataStart + (std::int64_t{named.firstCluster} - 2) * volume->clusterSize;
       if (filesAt_.count(at) > 0 || (!named.deleted && ListedOnTheCard(at))) continue;
+      if (stopped && at >= summary_.stoppedAt) {
+        ++notRead;
+        continue;
+      }
       ++summary_.namedNotRecovered;
       log_.Append(named.name + ", " + GroupedDigits(named.size) + " bytes, " +
                   (named.deleted ? "deleted" : "named in a directory the card's FAT no longer backs") +
                   ": not recovered, no CRW file came back from its first cluster (byte " + GroupedDigits(at) + ")");
+    }
+    if (notRead > 0) {
+      log_.Append(std::to_string(notRead) + (notRead == 1 ? " CRW file" : " CRW files") +
+                  " that the card's directories name " + (notRead == 1 ? "begins" : "begin") + " past byte " +
+                  GroupedDigits(summary_.stoppedAt) + ", where reading stopped: not looked for");
     }
   }
 

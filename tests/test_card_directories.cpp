@@ -4,9 +4,11 @@
 // that did not come back.
 #include "cardfs/CardDirectories.h"
 #include "files/MemoryCardReader.h"
+#include "files/Utf8Path.h"
 #include "recovery/CardRecovery.h"
 #include "tests/support/CardImage.h"
 #include "tests/support/CrwBuilder.h"
+#include "tests/support/FlakyCardReader.h"
 #include "tests/support/JpegMaker.h"
 #include "tests/support/ScratchFolder.h"
 
@@ -199,6 +201,34 @@ TEST(CardDirectories, PhotosDeletedOnAComputerThatDidNotComeBackHaveALineEach) {
                                  [](const std::string& text) { return text.starts_with("?RW_0002.CRW, "); });
   ASSERT_NE(line, run.log.Lines().end()) << ::testing::PrintToString(run.log.Lines());
   EXPECT_NE(line->find(" bytes, deleted: not recovered, "), std::string::npos) << *line;
+}
+
+TEST(CardDirectories, PhotosNamedPastWhereReadingStoppedAreCountedNotCalledLost) {
+  ScratchFolder folder;
+  CardImageOptions options;
+  const Bytes early = NamelessPhoto(40000);
+  Bytes filler(6 << 20);
+  for (std::size_t i = 0; i < filler.size(); ++i) filler[i] = static_cast<std::uint8_t>(i * 2654435761u >> 24);
+  options.files = {{"CRW_0001.CRW", early}, {"FILLER.BIN", filler}, {"CRW_0002.CRW", NamelessPhoto(50000)},
+                   {"CRW_0003.CRW", NamelessPhoto(45000)}};
+  options.deleted = true;
+  const std::string image = folder / "card.img";
+  std::string why;
+  if (!MakeFatCardImage(image, options, &why)) GTEST_SKIP() << why;
+  const Bytes card = ReadFile(image);
+  FlakyCardReader reader(card);
+  reader.VanishAt(3 << 20);
+  LogLines log;
+  std::filesystem::create_directory(PathFromUtf8(folder / "out"));
+  const RecoverySummary summary = RecoverCard(reader, folder / "out", log);
+
+  ASSERT_EQ(summary.stopped, RecoverySummary::Stop::kCardGone);
+  EXPECT_EQ(summary.recovered, 1);
+  EXPECT_EQ(summary.namedNotRecovered, 0);
+  EXPECT_TRUE(std::find(log.Lines().begin(), log.Lines().end(),
+                        "2 CRW files that the card's directories name begin past byte 2,097,152, where reading "
+                        "stopped: not looked for") != log.Lines().end())
+      << ::testing::PrintToString(log.Lines());
 }
 
 TEST(CardDirectories, ABurstsThmsWithoutFileNumbersGoBesideTheirPhotosByTheirDirectoryNames) {
