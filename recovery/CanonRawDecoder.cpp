@@ -24,6 +24,39 @@ std::int32_t Difference(std::int32_t magnitude, int size) {
   return (magnitude & (1 << (size - 1))) ? magnitude : magnitude - ((1 << size) - 1);
 }
 
+// One symbol at the front of the buffered bits: its leaf, its difference and
+// the bits of code and difference it takes; no bits for a code the table
+// does not hold. At least 32 bits are buffered, so every code fits.
+struct Symbol {
+  std::uint8_t leaf = 0;
+  std::int32_t difference = 0;
+  int bits = 0;
+};
+
+inline Symbol ReadSymbol(const CanonHuffmanTable& table, std::uint64_t buffer, int bits) {
+  const auto window = static_cast<std::uint32_t>(buffer >> (bits - 16)) & 0xFFFF;
+  const CanonHuffmanTable::Whole whole = table.whole[window >> (16 - CanonHuffmanTable::kWholeBits)];
+  if (whole.bits != 0) return {whole.leaf, whole.difference, whole.bits};
+  const CanonHuffmanTable::Entry fast = table.fast[window >> (16 - CanonHuffmanTable::kFastBits)];
+  int length = fast.length;
+  std::uint8_t leaf = fast.leaf;
+  if (length == 0) {
+    for (int candidate = CanonHuffmanTable::kFastBits + 1; candidate <= 16; ++candidate) {
+      const auto code = static_cast<std::int32_t>(window >> (16 - candidate));
+      if (code < table.endCode[candidate]) {
+        length = candidate;
+        leaf = table.leaves[table.firstLeaf[candidate] + code - table.firstCode[candidate]];
+        break;
+      }
+    }
+    if (length == 0) return {};
+  }
+  const int size = DifferenceSize(leaf);
+  if (size == 0) return {leaf, 0, length};
+  const auto magnitude = static_cast<std::int32_t>(buffer >> (bits - length - size)) & ((1 << size) - 1);
+  return {leaf, Difference(magnitude, size), length + size};
+}
+
 template <std::size_t N>
 CanonHuffmanTable BuildTable(const std::array<std::uint8_t, N>& source) {
   CanonHuffmanTable table;
@@ -148,58 +181,50 @@ void CanonRawDecoder::PushStreamByte(std::uint8_t byte) {
   buffer_ = (buffer_ << 8) | byte;
   bits_ += 8;
   afterFF_ = byte == 0xFF;
-  while (bits_ >= kLongestSymbol && !Broken() && !allRows_) DecodeOne();
-}
-
-std::uint32_t CanonRawDecoder::Peek(int count) const {
-  return static_cast<std::uint32_t>(buffer_ >> (bits_ - count)) & ((1u << count) - 1);
+  if (bits_ >= kLongestSymbol) DecodeWhileBuffered(kLongestSymbol - 1);
 }
 
 std::int64_t CanonRawDecoder::BitOffset() const { return fed_ - (bits_ - padBits_) / 8; }
 
-void CanonRawDecoder::DecodeOne() {
-  const CanonHuffmanTable& table = coefficient_ == 0 ? tables_->first : tables_->other;
-  const std::uint32_t window = Peek(16);
-  const CanonHuffmanTable::Whole whole = table.whole[window >> (16 - CanonHuffmanTable::kWholeBits)];
-  std::uint8_t leaf = whole.leaf;
-  std::int32_t difference = whole.difference;
-  if (whole.bits != 0) {
-    bits_ -= whole.bits;
-  } else {
-    const CanonHuffmanTable::Entry fast = table.fast[window >> (16 - CanonHuffmanTable::kFastBits)];
-    int length = fast.length;
-    leaf = fast.leaf;
-    if (length == 0) {
-      for (int candidate = CanonHuffmanTable::kFastBits + 1; candidate <= 16; ++candidate) {
-        const auto code = static_cast<std::int32_t>(window >> (16 - candidate));
-        if (code < table.endCode[candidate]) {
-          length = candidate;
-          leaf = table.leaves[table.firstLeaf[candidate] + code - table.firstCode[candidate]];
-          break;
+// Decodes symbols while more than reserve bits are buffered. The bit count
+// and the block's place are kept in locals, and written back before a block
+// ends or the decode breaks, which read them.
+void CanonRawDecoder::DecodeWhileBuffered(int reserve) {
+  const std::uint64_t buffer = buffer_;
+  int bits = bits_;
+  int coefficient = coefficient_;
+  while (bits > reserve) {
+    const Symbol symbol = ReadSymbol(coefficient == 0 ? tables_->first : tables_->other, buffer, bits);
+    if (symbol.bits == 0) {
+      bits_ = bits, coefficient_ = coefficient;
+      return Break(Fault::kInvalidCode);
+    }
+    bits -= symbol.bits;
+    bool blockEnds = coefficient > 0 && symbol.leaf == CanonRawTables::kEndOfBlock;
+    if (!blockEnds) {
+      if (symbol.leaf == CanonRawTables::kSkipValue) {
+        ++coefficient;
+      } else {
+        coefficient += symbol.leaf >> 4;
+        if ((symbol.leaf & 15) > 0) {
+          if (coefficient >= 64) {
+            bits_ = bits, coefficient_ = coefficient;
+            return Break(Fault::kRunPastBlock);
+          }
+          differences_[coefficient] = symbol.difference;
         }
+        ++coefficient;
       }
-      if (length == 0) return Break(Fault::kInvalidCode);
+      blockEnds = coefficient >= 64;
     }
-    bits_ -= length;
-    const int size = DifferenceSize(leaf);
-    difference = 0;
-    if (size > 0) {
-      difference = Difference(static_cast<std::int32_t>(Peek(size)), size);
-      bits_ -= size;
+    if (blockEnds) {
+      bits_ = bits, coefficient_ = coefficient;
+      EndBlock();
+      if (Broken() || allRows_) return;
+      coefficient = 0;
     }
   }
-  if (coefficient_ > 0 && leaf == CanonRawTables::kEndOfBlock) return EndBlock();
-  if (leaf == CanonRawTables::kSkipValue) {
-    ++coefficient_;
-  } else {
-    coefficient_ += leaf >> 4;
-    if ((leaf & 15) > 0) {
-      if (coefficient_ >= 64) return Break(Fault::kRunPastBlock);
-      differences_[coefficient_] = difference;
-    }
-    ++coefficient_;
-  }
-  if (coefficient_ >= 64) EndBlock();
+  bits_ = bits, coefficient_ = coefficient;
 }
 
 void CanonRawDecoder::EndBlock() {
@@ -211,14 +236,18 @@ void CanonRawDecoder::EndBlock() {
     if (column_ == 0) base_ = {kRowStart, kRowStart};
     const int runStart = i;
     const int runEnd = i + static_cast<int>(std::min<std::uint32_t>(64 - i, layout_.width - column_));
+    std::array<std::int32_t, 2> base = base_;
+    std::uint32_t column = column_;
     for (; i < runEnd; ++i) {
-      const std::int32_t value = base_[i & 1] += differences_[i];
+      const std::int32_t value = base[i & 1] += differences_[i];
       if (value < 0 || value > kMaxValue) {
+        base_ = base, column_ = column;
         values_ += i - runStart;
         return Break(Fault::kOutOfRange);
       }
-      rowSums_[column_++ / kGroupWidth] += value;
+      rowSums_[column++ / kGroupWidth] += value;
     }
+    base_ = base, column_ = column;
     values_ += runEnd - runStart;
     if (column_ == layout_.width) {
       EndRow();
@@ -282,7 +311,7 @@ void CanonRawDecoder::FinishRecord() {
     padBits_ = kLongestSymbol;
     buffer_ <<= padBits_;
     bits_ += padBits_;
-    while (bits_ > padBits_ && !Broken() && !allRows_) DecodeOne();
+    DecodeWhileBuffered(padBits_);
     if (Broken()) return;
     if (!allRows_ || bits_ < padBits_) {
       fault_ = Fault::kPastRecordEnd;

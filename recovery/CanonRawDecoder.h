@@ -146,12 +146,10 @@ class CanonRawDecoder {
 
   void PushStreamByte(std::uint8_t byte);
   void DecodeWhileBuffered(int reserve);
-  void DecodeOne();
   void EndBlock();
   void EndRow();
   void FinishRecord();
   void Break(Fault fault);
-  std::uint32_t Peek(int count) const;
   std::int64_t BitOffset() const;
 
   CanonRawLayout layout_;
