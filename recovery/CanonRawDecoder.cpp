@@ -57,6 +57,25 @@ inline Symbol ReadSymbol(const CanonHuffmanTable& table, std::uint64_t buffer, i
   return {leaf, Difference(magnitude, size), length + size};
 }
 
+// What one symbol does to the block being decoded: places a difference (or
+// a run of zero ones), ends the block, or places a difference past its end.
+enum class SymbolStep { kPlaced, kBlockEnds, kRunPastBlock };
+
+inline SymbolStep Place(const Symbol& symbol, int& coefficient, std::array<std::int32_t, 64>& differences) {
+  if (coefficient > 0 && symbol.leaf == CanonRawTables::kEndOfBlock) return SymbolStep::kBlockEnds;
+  if (symbol.leaf == CanonRawTables::kSkipValue) {
+    ++coefficient;
+  } else {
+    coefficient += symbol.leaf >> 4;
+    if ((symbol.leaf & 15) > 0) {
+      if (coefficient >= 64) return SymbolStep::kRunPastBlock;
+      differences[coefficient] = symbol.difference;
+    }
+    ++coefficient;
+  }
+  return coefficient >= 64 ? SymbolStep::kBlockEnds : SymbolStep::kPlaced;
+}
+
 template <std::size_t N>
 CanonHuffmanTable BuildTable(const std::array<std::uint8_t, N>& source) {
   CanonHuffmanTable table;
@@ -157,38 +176,69 @@ void CanonRawDecoder::Feed(std::span<const std::uint8_t> bytes) {
       // The stream's bytes up to the record's end, until the decode stops.
       const auto count = static_cast<std::size_t>(
           std::min<std::int64_t>(recordEnd - fed_, static_cast<std::int64_t>(bytes.size() - at)));
-      const std::uint8_t* next = bytes.data() + at;
-      const std::uint8_t* const end = next + count;
-      while (next < end && !Broken() && !allRows_) {
-        ++fed_;
-        PushStreamByte(*next++);
-      }
+      const std::uint8_t* next = DecodeStream(bytes.data() + at, bytes.data() + at + count);
       at = static_cast<std::size_t>(next - bytes.data());
     }
     if (fed_ == recordEnd && !Broken()) FinishRecord();
   }
 }
 
-void CanonRawDecoder::PushStreamByte(std::uint8_t byte) {
-  if (afterFF_) {
-    afterFF_ = false;
-    if (byte == 0x00) return;  // the stuffed byte
-    fault_ = Fault::kMarker;
-    brokenAt_ = fed_ - 2;
-    brokenBlockStart_ = blockStart_;
-    return;
+// Takes the stream's bytes from next up to end, unstuffing them, and decodes
+// a symbol whenever the longest one is buffered, until the decode breaks or
+// every row is decoded; returns just past the last byte taken. The bit
+// reader and the block's place live in locals, written back before a block
+// ends or the decode breaks, which read them.
+const std::uint8_t* CanonRawDecoder::DecodeStream(const std::uint8_t* next, const std::uint8_t* end) {
+  const CanonHuffmanSet& tables = *tables_;
+  std::int64_t fed = fed_;
+  std::uint64_t buffer = buffer_;
+  int bits = bits_;
+  bool afterFF = afterFF_;
+  int coefficient = coefficient_;
+  const auto store = [&] { fed_ = fed, buffer_ = buffer, bits_ = bits, afterFF_ = afterFF, coefficient_ = coefficient; };
+  while (next < end) {
+    const std::uint8_t byte = *next++;
+    ++fed;
+    if (afterFF) {
+      afterFF = false;
+      if (byte == 0x00) continue;  // the stuffed byte
+      store();
+      fault_ = Fault::kMarker;
+      brokenAt_ = fed_ - 2;
+      brokenBlockStart_ = blockStart_;
+      return next;
+    }
+    buffer = (buffer << 8) | byte;
+    bits += 8;
+    afterFF = byte == 0xFF;
+    while (bits >= kLongestSymbol) {
+      const Symbol symbol = ReadSymbol(coefficient == 0 ? tables.first : tables.other, buffer, bits);
+      if (symbol.bits == 0) {
+        store();
+        Break(Fault::kInvalidCode);
+        return next;
+      }
+      bits -= symbol.bits;
+      const SymbolStep step = Place(symbol, coefficient, differences_);
+      if (step == SymbolStep::kPlaced) continue;
+      store();
+      if (step == SymbolStep::kRunPastBlock) {
+        Break(Fault::kRunPastBlock);
+        return next;
+      }
+      EndBlock();
+      if (Broken() || allRows_) return next;
+      coefficient = 0;
+    }
   }
-  buffer_ = (buffer_ << 8) | byte;
-  bits_ += 8;
-  afterFF_ = byte == 0xFF;
-  if (bits_ >= kLongestSymbol) DecodeWhileBuffered(kLongestSymbol - 1);
+  store();
+  return next;
 }
 
 std::int64_t CanonRawDecoder::BitOffset() const { return fed_ - (bits_ - padBits_) / 8; }
 
-// Decodes symbols while more than reserve bits are buffered. The bit count
-// and the block's place are kept in locals, and written back before a block
-// ends or the decode breaks, which read them.
+// Decodes the symbols that the bits buffered at the record's end hold, while
+// more than reserve of them are left.
 void CanonRawDecoder::DecodeWhileBuffered(int reserve) {
   const std::uint64_t buffer = buffer_;
   int bits = bits_;
@@ -200,29 +250,13 @@ void CanonRawDecoder::DecodeWhileBuffered(int reserve) {
       return Break(Fault::kInvalidCode);
     }
     bits -= symbol.bits;
-    bool blockEnds = coefficient > 0 && symbol.leaf == CanonRawTables::kEndOfBlock;
-    if (!blockEnds) {
-      if (symbol.leaf == CanonRawTables::kSkipValue) {
-        ++coefficient;
-      } else {
-        coefficient += symbol.leaf >> 4;
-        if ((symbol.leaf & 15) > 0) {
-          if (coefficient >= 64) {
-            bits_ = bits, coefficient_ = coefficient;
-            return Break(Fault::kRunPastBlock);
-          }
-          differences_[coefficient] = symbol.difference;
-        }
-        ++coefficient;
-      }
-      blockEnds = coefficient >= 64;
-    }
-    if (blockEnds) {
-      bits_ = bits, coefficient_ = coefficient;
-      EndBlock();
-      if (Broken() || allRows_) return;
-      coefficient = 0;
-    }
+    const SymbolStep step = Place(symbol, coefficient, differences_);
+    if (step == SymbolStep::kPlaced) continue;
+    bits_ = bits, coefficient_ = coefficient;
+    if (step == SymbolStep::kRunPastBlock) return Break(Fault::kRunPastBlock);
+    EndBlock();
+    if (Broken() || allRows_) return;
+    coefficient = 0;
   }
   bits_ = bits, coefficient_ = coefficient;
 }
@@ -238,6 +272,20 @@ void CanonRawDecoder::EndBlock() {
     const int runEnd = i + static_cast<int>(std::min<std::uint32_t>(64 - i, layout_.width - column_));
     std::array<std::int32_t, 2> base = base_;
     std::uint32_t column = column_;
+    // A row of even width starts at an even place of the block: two values
+    // at a time, one of each colour, fall in one group. A pair with a value
+    // out of range is left to the loop below, which breaks at that value.
+    if ((layout_.width & 1) == 0 && (i & 1) == 0 && (column & 1) == 0) {
+      std::int32_t even = base[0], odd = base[1];
+      for (; i + 1 < runEnd; i += 2) {
+        const std::int32_t first = even + differences_[i], second = odd + differences_[i + 1];
+        if (static_cast<std::uint32_t>(first) > kMaxValue || static_cast<std::uint32_t>(second) > kMaxValue) break;
+        even = first, odd = second;
+        rowSums_[column / kGroupWidth] += first + second;
+        column += 2;
+      }
+      base = {even, odd};
+    }
     for (; i < runEnd; ++i) {
       const std::int32_t value = base[i & 1] += differences_[i];
       if (value < 0 || value > kMaxValue) {

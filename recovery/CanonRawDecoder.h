@@ -144,7 +144,7 @@ class CanonRawDecoder {
  private:
   static constexpr std::uint32_t kMaxGroups = CanonRawLimits::kMaxWidth / kGroupWidth;
 
-  void PushStreamByte(std::uint8_t byte);
+  const std::uint8_t* DecodeStream(const std::uint8_t* next, const std::uint8_t* end);
   void DecodeWhileBuffered(int reserve);
   void EndBlock();
   void EndRow();
