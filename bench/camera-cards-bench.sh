@@ -7,7 +7,8 @@
 # For each card and tool: the photos on the card given back byte for byte, by
 # the number of pieces they were written in; WRONG CRW files written (no
 # photo ever shot on the card: the figure that must be 0); damaged pieces
-# kept; time against a plain read of the image; peak memory.
+# kept; photos under the camera's name and with their THM; time against a
+# plain read of the image; peak memory.
 #
 # usage: bench/camera-cards-bench.sh BUILD_DIR
 # MENDRAKE_BENCH_CARDS=quick makes the first card only.
@@ -58,8 +59,25 @@ score() {
   echo "$e1 $e2 $e3 $t1 $t2 $t3 $wrong $written"
 }
 
-row() { printf '%-30s %-9s %9s %9s %9s %7s %8s %8s %7s %9s\n' "$@"; }
-row "card" "tool" "1 piece" "2 pieces" "3+" "WRONG" "damaged" "time" "x read" "peak MiB"
+# Prints "named thms exact" for crwlog's folder $1: of the photos given back
+# byte for byte, those under the camera's own name, and those with the THM
+# the camera wrote beside them.
+names() {
+  local out=$1 truth=$2 named=0 thms=0 exact=0 name sum
+  while read -r name _ where _; do
+    [ "$where" = live ] || continue
+    sum=$(md5sum "$truth/live/$name" | cut -d' ' -f1)
+    grep -qx "$sum" "$work/written.md5" || continue
+    exact=$((exact + 1))
+    [ -f "$out/$name" ] && [ "$(md5sum "$out/$name" | cut -d' ' -f1)" = "$sum" ] || continue
+    named=$((named + 1))
+    [ -f "$out/${name%.CRW}.THM" ] && thms=$((thms + 1))
+  done < "$truth/pieces.txt"
+  echo "$named $thms $exact"
+}
+
+row() { printf '%-30s %-9s %9s %9s %9s %7s %8s %9s %9s %8s %7s %9s\n' "$@"; }
+row "card" "tool" "1 piece" "2 pieces" "3+" "WRONG" "damaged" "named" "THM" "time" "x read" "peak MiB"
 for card in "${cards[@]}"; do
   read -r name options <<<"$card"
   image=$work/$name.img
@@ -82,12 +100,18 @@ for card in "${cards[@]}"; do
       damaged=-
     fi
     read -r e1 e2 e3 t1 t2 t3 wrong written < <(score "out-$tool" "$truth")
+    named=- thms=-
+    if [ $tool = crwlog ]; then
+      read -r n h x < <(names "$out" "$truth")
+      named=$n/$x thms=$h/$x
+    fi
     t=$(seconds_of "$work/time.txt")
-    row "$name" "$tool" "$e1/$t1" "$e2/$t2" "$e3/$t3" "$wrong" "$damaged" "${t} s" \
+    row "$name" "$tool" "$e1/$t1" "$e2/$t2" "$e3/$t3" "$wrong" "$damaged" "$named" "$thms" "${t} s" \
       "$(awk -v a="$t" -v b="$plain" 'BEGIN { if (b > 0) printf "%.1f", a / b; else print "-" }')" \
       "$(awk -v k="$(kib_of "$work/time.txt")" 'BEGIN { printf "%.1f", k / 1024 }')"
   done
   rm -rf "$image" "$truth" "$work"/out-*
 done
 echo "(photos on the card given back byte for byte, of those written in that many pieces; WRONG: CRW files written"
-echo " that are no photo ever shot on the card; time against a plain read of the image from the page cache)"
+echo " that are no photo ever shot on the card; named: of those given back, under the camera's name; THM: with"
+echo " the camera's THM beside them; time against a plain read of the image from the page cache)"

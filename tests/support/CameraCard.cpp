@@ -1,5 +1,6 @@
 #include "tests/support/CameraCard.h"
 
+#include "recovery/ShotTime.h"
 #include "tests/support/JpegMaker.h"
 #include "tests/support/PhotoFile.h"
 
@@ -219,22 +220,33 @@ CameraCard MakeCameraCard(const CameraCardOptions& options) {
   Card card(options);
   CameraCard made;
   std::mt19937 random(options.seed);
-  const Bytes thm = MakeJpeg(160, 120);
   int number = 0;
+  // Each round a day of its own from 10 November 2003 on, its shots some
+  // seconds apart, as the camera's clock records them.
+  const std::int64_t firstDay = SecondsOf({2003, 11, 10, 9, 0, 0});
   for (int round = 0; round < options.rounds; ++round) {
+    std::int64_t clock = firstDay + std::int64_t{round} * 86400;
     for (int shot = 0; shot < options.shotsPerRound; ++shot) {
       ++number;
+      clock += 5 + static_cast<std::int64_t>(random() % 90);
       PhotoFileOptions photo;
       photo.width = options.width;
       photo.height = options.height;
       photo.seed = options.seed * 1000 + static_cast<std::uint32_t>(number);
       photo.thumbnailWidth = 160;
       photo.thumbnailHeight = 120;
-      CameraCardPhoto taken{Numbered("CRW_", number, "CRW"), MakePhotoFile(photo).bytes, 0, {}, false};
+      // Canon's file number: the folder's number (100) and the photo's.
+      photo.fileNumber = 1000000 + static_cast<std::uint32_t>(number % 10000);
+      photo.originalFileName = Numbered("CRW_", number, "CRW");
+      photo.thumbnailFileName = Numbered("CRW_", number, "THM");
+      photo.timeStamp = static_cast<std::uint32_t>(clock);
+      CameraCardPhoto taken{photo.originalFileName, MakePhotoFile(photo).bytes, 0, {}, false};
       taken.runs = card.Write(taken.name, taken.bytes);
       taken.pieces = static_cast<int>(taken.runs.size());
       if (taken.pieces == 0) break;  // the card is full
-      card.Write(Numbered("CRW_", number, "THM"), thm);
+      std::string exifTime = ShotTimeText(clock);
+      exifTime[4] = exifTime[7] = ':';
+      card.Write(photo.thumbnailFileName, MakeThm(exifTime, photo.fileNumber));
       if (static_cast<int>(random() % 100) < options.jpgPercent) {
         card.Write(Numbered("IMG_", number, "JPG"), MakeJpeg(640 + static_cast<int>(random() % 320), 480));
       }

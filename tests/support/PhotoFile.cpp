@@ -17,6 +17,10 @@ PhotoFile MakePhotoFile(const PhotoFileOptions& options) {
   camera.decoderTableSet = static_cast<int>(options.tableSet);
   camera.hasThumbnail = options.hasThumbnail;
   camera.whiteBalance = options.whiteBalance;
+  camera.fileNumber = options.fileNumber;
+  camera.originalFileName = options.originalFileName;
+  camera.thumbnailFileName = options.thumbnailFileName;
+  camera.timeStamp = options.timeStamp;
   if (options.hasThumbnail) {
     camera.thumbnail = options.thumbnail.empty() ? MakeJpeg(options.thumbnailWidth, options.thumbnailHeight)
                                                  : options.thumbnail;

@@ -4,6 +4,7 @@
 #include "tests/support/SyntheticPhoto.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace mendrake::testing {
@@ -25,6 +26,11 @@ struct PhotoFileOptions {
   Bytes thumbnail{};
   int thumbnailWidth = 160;
   int thumbnailHeight = 120;
+  // The records that say which photo it is, as CameraFileOptions has them.
+  std::uint32_t fileNumber = 1;
+  std::string originalFileName;
+  std::string thumbnailFileName;
+  std::optional<std::uint32_t> timeStamp;
 };
 
 struct PhotoFile {
