@@ -39,6 +39,8 @@ int CameraCardCommand(int argc, char** argv) {
     else if (arg == "--rounds" && value) options.rounds = std::atoi(argv[++i]);
     else if (arg == "--shots" && value) options.shotsPerRound = std::atoi(argv[++i]);
     else if (arg == "--seed" && value) options.seed = static_cast<std::uint32_t>(std::atoi(argv[++i]));
+    else if (arg == "--deleted-percent" && value) options.deletePercent = std::atoi(argv[++i]);
+    else if (arg == "--jpg-percent" && value) options.jpgPercent = std::atoi(argv[++i]);
     else if (arg == "--sensor" && value && std::sscanf(argv[++i], "%ux%u", &options.width, &options.height) == 2) {}
     else {
       std::fprintf(stderr, "cardmake camera: unknown option %s\n", arg.c_str());
