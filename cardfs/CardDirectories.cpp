@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 
 namespace mendrake {
 namespace {
@@ -25,11 +26,11 @@ bool ShortNameByte(std::uint8_t c) {
 
 enum class Slot { kNotAnEntry, kFree, kLongPart, kFile, kOther };
 
+constexpr std::uint8_t kNoEntry[kEntry] = {};
+
 Slot Classify(const std::uint8_t* entry) {
   const std::uint8_t first = entry[0];
-  if (first == 0x00) {
-    return std::all_of(entry, entry + kEntry, [](std::uint8_t b) { return b == 0; }) ? Slot::kFree : Slot::kNotAnEntry;
-  }
+  if (first == 0x00) return std::memcmp(entry, kNoEntry, kEntry) == 0 ? Slot::kFree : Slot::kNotAnEntry;
   const std::uint8_t attributes = entry[11];
   if (attributes == kLongName) {
     // The type byte and the first cluster of a long-name part are always zero.
@@ -92,6 +93,17 @@ std::string Utf8OfLongName(const std::u16string& name) {
   return text;
 }
 
+// Whether no entry of the sector sets either of the two attribute bits that
+// no entry has (a free entry's attributes are zero too). Every sector of the
+// card comes here; three in four of random bytes or raw data fail at the
+// first entry, and nearly all the rest at the next few.
+bool AttributesMayBeEntries(const std::uint8_t* sector) {
+  for (std::size_t at = 11; at < static_cast<std::size_t>(kSector); at += kEntry) {
+    if (sector[at] & 0xC0) return false;
+  }
+  return true;
+}
+
 // The thirteen characters of one long-name part, up to its end mark.
 std::u16string LongPart(const std::uint8_t* entry) {
   static constexpr std::array<int, 13> kAt = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
@@ -112,6 +124,10 @@ void CardDirectories::Observe(const std::uint8_t* bytes, std::int64_t start, std
 }
 
 void CardDirectories::ReadSector(const std::uint8_t* sector, std::int64_t at) {
+  if (!AttributesMayBeEntries(sector)) {
+    longParts_.clear();
+    return;
+  }
   std::array<Slot, kSector / kEntry> slots;
   bool namesFile = false;
   for (std::size_t i = 0; i < slots.size(); ++i) {

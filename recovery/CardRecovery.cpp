@@ -44,7 +44,11 @@ namespace {
 // Bytes of a header: byte order (2), header length (4), "HEAPCCDR" (8).
 constexpr std::int64_t kHeaderBytes = 14;
 constexpr std::uint8_t kHeapSignature[] = {'H', 'E', 'A', 'P', 'C', 'C', 'D', 'R'};
+constexpr std::int64_t kSignatureBytes = sizeof kHeapSignature;
 constexpr std::int64_t kSignatureAt = 6;
+// A piece of a block that the scans of its bytes go over in turn: it stays
+// in the processor's second-level cache from the first scan to the last.
+constexpr std::int64_t kScanPiece = std::int64_t{64} << 10;
 
 // The bytes from one header on, gathered as the card streams past into one
 // image whose room for the largest window is reserved once. Where the card's
@@ -135,8 +139,7 @@ class CardScan final : public PieceSink {
       // Scanned so far, for the work budget the block's windows may spend.
       summary_.scanned = blockEnd;
       ObserveFileSystem(block.bytes, block.start, block.count);
-      thms_.Observe(block.bytes, block.start, block.count);
-      directories_.Observe(block.bytes, block.start, block.count);
+      ObservePieces(bytes, carry, length, block.start);
       FindHeaders(bytes, bufferStart, length);
       Extend(bytes, bufferStart, blockEnd);
       if (joiner_.Waiting() && !fileSystem_.Volume()) joiner_.SetGrid(Grid());
@@ -184,13 +187,38 @@ class CardScan final : public PieceSink {
     return std::nullopt;
   }
 
+  // Goes over the block (at carry in the length bytes of the buffer, the
+  // bytes carried from the block before in front of it) in pieces that stay
+  // in the processor's nearest caches while the THM and directory scans look
+  // at each piece's sectors and the header search reads every byte of it:
+  // over the whole block at once, each of the three read it from memory.
+  // Where each header signature stands is kept for FindHeaders, which opens
+  // and closes windows once the whole block has been seen, as the names of
+  // the files it writes may come from directory sectors further on in it.
+  void ObservePieces(const std::uint8_t* bytes, std::int64_t carry, std::int64_t length, std::int64_t blockStart) {
+    signatures_.clear();
+    std::int64_t searched = kSignatureAt;  // signatures starting before this were searched for
+    for (std::int64_t piece = carry; piece < length; piece += kScanPiece) {
+      const std::int64_t pieceEnd = std::min(length, piece + kScanPiece);
+      // Each signature that starts before the piece's end, found once.
+      const std::int64_t searchEnd = std::min(length, pieceEnd + kSignatureBytes - 1);
+      for (std::int64_t from = searched; from < searchEnd;) {
+        const std::uint8_t* hit = FindBytes(bytes + from, static_cast<std::size_t>(searchEnd - from), kHeapSignature,
+                                            kSignatureBytes);
+        if (!hit) break;
+        signatures_.push_back(hit - bytes);
+        from = hit - bytes + 1;
+      }
+      searched = std::max(searched, pieceEnd);
+      thms_.Observe(bytes + piece, blockStart + (piece - carry), pieceEnd - piece);
+      directories_.Observe(bytes + piece, blockStart + (piece - carry), pieceEnd - piece);
+    }
+  }
+
   void FindHeaders(const std::uint8_t* bytes, std::int64_t bufferStart, std::int64_t length) {
-    const std::uint8_t* from = bytes + kSignatureAt;
     const std::uint8_t* end = bytes + length;
-    while (from < end) {
-      const std::uint8_t* hit = FindBytes(from, static_cast<std::size_t>(end - from), kHeapSignature, 8);
-      if (!hit) break;
-      const std::uint8_t* signature = hit;
+    for (const std::int64_t signatureAt : signatures_) {
+      const std::uint8_t* signature = bytes + signatureAt;
       const std::uint8_t* header = signature - kSignatureAt;
       if (const std::optional<CrwHeader> crw = CrwHeaderAt(header, end - header)) {
         const std::int64_t at = bufferStart + (header - bytes);
@@ -207,7 +235,6 @@ class CardScan final : public PieceSink {
         }
         if (!listed) Open(at, *crw);
       }
-      from = signature + 1;
     }
   }
 
@@ -663,6 +690,7 @@ class CardScan final : public PieceSink {
   std::optional<CardImageSaver> image_;
   std::vector<std::pair<std::int64_t, std::int64_t>> unread_;  // the runs of sectors read as zeros, in card order
   Window window_;
+  std::vector<std::int64_t> signatures_;  // where each header signature of the block being scanned starts, in its buffer
   // The CRW files written, for their THMs: where each stands in summary_.files,
   // the name it took, the name it was meant to take, and its records.
   struct WrittenPhoto {
