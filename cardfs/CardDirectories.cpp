@@ -95,13 +95,16 @@ std::string Utf8OfLongName(const std::u16string& name) {
 
 // Whether no entry of the sector sets either of the two attribute bits that
 // no entry has (a free entry's attributes are zero too). Every sector of the
-// card comes here; three in four of random bytes or raw data fail at the
-// first entry, and nearly all the rest at the next few.
-bool AttributesMayBeEntries(const std::uint8_t* sector) {
-  for (std::size_t at = 11; at < static_cast<std::size_t>(kSector); at += kEntry) {
-    if (sector[at] & 0xC0) return false;
-  }
-  return true;
+// card comes here, and random bytes or raw data fail at once: fifteen in
+// sixteen at the first two entries, the rest nearly all at the next
+// fourteen, taken together with no branch to mispredict for each. Only the
+// sectors that pass are read entry by entry.
+inline bool AttributesMayBeEntries(const std::uint8_t* sector) {
+  constexpr std::uint8_t kNeverSet = 0xC0;
+  if ((sector[11] | sector[kEntry + 11]) & kNeverSet) return false;
+  std::uint8_t attributes = 0;
+  for (std::size_t at = 2 * kEntry + 11; at < static_cast<std::size_t>(kSector); at += kEntry) attributes |= sector[at];
+  return (attributes & kNeverSet) == 0;
 }
 
 // The thirteen characters of one long-name part, up to its end mark.
@@ -120,14 +123,17 @@ std::u16string LongPart(const std::uint8_t* entry) {
 
 void CardDirectories::Observe(const std::uint8_t* bytes, std::int64_t start, std::int64_t length) {
   const std::int64_t first = (start + kSector - 1) / kSector * kSector;
-  for (std::int64_t at = first; at + kSector <= start + length; at += kSector) ReadSector(bytes + (at - start), at);
+  for (std::int64_t at = first; at + kSector <= start + length; at += kSector) {
+    const std::uint8_t* sector = bytes + (at - start);
+    if (AttributesMayBeEntries(sector)) {
+      ReadSector(sector, at);
+    } else {
+      longParts_.clear();
+    }
+  }
 }
 
 void CardDirectories::ReadSector(const std::uint8_t* sector, std::int64_t at) {
-  if (!AttributesMayBeEntries(sector)) {
-    longParts_.clear();
-    return;
-  }
   std::array<Slot, kSector / kEntry> slots;
   bool namesFile = false;
   for (std::size_t i = 0; i < slots.size(); ++i) {
