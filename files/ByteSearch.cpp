@@ -43,6 +43,15 @@ inline unsigned EndBytesMatch(const std::uint8_t* at, std::size_t lastOffset, __
   return static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(starts, ends)));
 }
 
+// Asks for the bytes a few turns ahead: a card scan searches blocks that the
+// reading thread has just written on another core, and the search waited on
+// each cache line as it came (a fifth of its time). A prefetch is only a
+// hint: past the haystack's end it reads nothing and cannot fault.
+inline void PrefetchAhead(const std::uint8_t* at) {
+  constexpr std::uintptr_t kAhead = 2048;
+  _mm_prefetch(reinterpret_cast<const char*>(reinterpret_cast<std::uintptr_t>(at) + kAhead), _MM_HINT_T0);
+}
+
 // The first of the places marked in mask (from at) where the needle's middle
 // bytes stand too.
 inline const std::uint8_t* CheckMarked(const std::uint8_t* at, std::uint64_t mask, const std::uint8_t* needle,
@@ -67,6 +76,7 @@ const std::uint8_t* FindBytesSse2(const std::uint8_t* haystack, std::size_t leng
   std::size_t at = 0;
   // Two vectors a turn: one branch for 32 places, as matches are rare.
   for (; at + 32 <= places; at += 32) {
+    PrefetchAhead(haystack + at);
     const unsigned low = EndBytesMatch(haystack + at, lastOffset, first, last);
     const unsigned high = EndBytesMatch(haystack + at + 16, lastOffset, first, last);
     if ((low | high) == 0) continue;
@@ -120,6 +130,7 @@ __attribute__((target("avx2"))) const std::uint8_t* FindBytesAvx2(const std::uin
   const std::size_t places = length - lastOffset;
   std::size_t at = 0;
   for (; at + 64 <= places; at += 64) {
+    PrefetchAhead(haystack + at);
     const std::uint32_t low = EndBytesMatch32(haystack + at, lastOffset, first, last);
     const std::uint32_t high = EndBytesMatch32(haystack + at + 32, lastOffset, first, last);
     if ((low | high) == 0) continue;
