@@ -139,7 +139,11 @@ class CardScan final : public PieceSink {
       // Scanned so far, for the work budget the block's windows may spend.
       summary_.scanned = blockEnd;
       ObserveFileSystem(block.bytes, block.start, block.count);
-      ObservePieces(bytes, carry, length, block.start);
+      // A THM may run on past a piece's end: it is read from the whole block,
+      // where a sector of it begins as one does.
+      if (ObservePieces(bytes, carry, length, block.start) || thms_.Waiting()) {
+        thms_.Observe(block.bytes, block.start, block.count);
+      }
       FindHeaders(bytes, bufferStart, length);
       Extend(bytes, bufferStart, blockEnd);
       if (joiner_.Waiting() && !fileSystem_.Volume()) joiner_.SetGrid(Grid());
@@ -189,14 +193,16 @@ class CardScan final : public PieceSink {
 
   // Goes over the block (at carry in the length bytes of the buffer, the
   // bytes carried from the block before in front of it) in pieces that stay
-  // in the processor's nearest caches while the THM and directory scans look
-  // at each piece's sectors and the header search reads every byte of it:
+  // in the processor's nearest caches from the header search, which reads
+  // every byte of a piece, to the directory and THM tests of its sectors:
   // over the whole block at once, each of the three read it from memory.
   // Where each header signature stands is kept for FindHeaders, which opens
   // and closes windows once the whole block has been seen, as the names of
   // the files it writes may come from directory sectors further on in it.
-  void ObservePieces(const std::uint8_t* bytes, std::int64_t carry, std::int64_t length, std::int64_t blockStart) {
+  // Returns whether a sector of the block begins as a THM does.
+  bool ObservePieces(const std::uint8_t* bytes, std::int64_t carry, std::int64_t length, std::int64_t blockStart) {
     signatures_.clear();
+    bool thmStarts = false;
     std::int64_t searched = kSignatureAt;  // signatures starting before this were searched for
     for (std::int64_t piece = carry; piece < length; piece += kScanPiece) {
       const std::int64_t pieceEnd = std::min(length, piece + kScanPiece);
@@ -210,9 +216,10 @@ class CardScan final : public PieceSink {
         from = hit - bytes + 1;
       }
       searched = std::max(searched, pieceEnd);
-      thms_.Observe(bytes + piece, blockStart + (piece - carry), pieceEnd - piece);
       directories_.Observe(bytes + piece, blockStart + (piece - carry), pieceEnd - piece);
+      thmStarts = thmStarts || ThmScan::AnyStartLikeThm(bytes + piece, blockStart + (piece - carry), pieceEnd - piece);
     }
+    return thmStarts;
   }
 
   void FindHeaders(const std::uint8_t* bytes, std::int64_t bufferStart, std::int64_t length) {
