@@ -43,6 +43,9 @@ namespace {
 
 // Bytes of a header: byte order (2), header length (4), its signature (8).
 constexpr std::int64_t kHeaderBytes = kCrwSignatureAt + sizeof kCrwSignature;
+// A piece of a block that the scans of its bytes go over in turn: it stays
+// in the processor's second-level cache from the first scan to the last.
+constexpr std::int64_t kScanPiece = std::int64_t{64} << 10;
 
 // The bytes from one header on, gathered as the card streams past into one
 // image whose room for the largest window is reserved once. Where the card's
@@ -135,8 +138,11 @@ class CardScan final : public PieceSink {
       // Scanned so far, for the work budget the block's windows may spend.
       summary_.scanned = blockEnd;
       ObserveFileSystem(block.bytes, block.start, block.count);
-      thms_.Observe(block.bytes, block.start, block.count);
-      directories_.Observe(block.bytes, block.start, block.count);
+      // A THM may run on past a piece's end: it is read from the whole block,
+      // where a sector of it begins as one does.
+      if (ObservePieces(bytes, carry, length, block.start) || thms_.Waiting()) {
+        thms_.Observe(block.bytes, block.start, block.count);
+      }
       FindHeaders(bytes, bufferStart, length);
       Extend(bytes, bufferStart, blockEnd);
       if (joiner_.Waiting() && !fileSystem_.Volume()) joiner_.SetGrid(Grid());
@@ -184,13 +190,41 @@ class CardScan final : public PieceSink {
     return std::nullopt;
   }
 
+  // Goes over the block (at carry in the length bytes of the buffer, the
+  // bytes carried from the block before in front of it) in pieces that stay
+  // in the processor's nearest caches from the header search, which reads
+  // every byte of a piece, to the directory and THM tests of its sectors:
+  // over the whole block at once, each of the three read it from memory.
+  // Where each header signature stands is kept for FindHeaders, which opens
+  // and closes windows once the whole block has been seen, as the names of
+  // the files it writes may come from directory sectors further on in it.
+  // Returns whether a sector of the block begins as a THM does.
+  bool ObservePieces(const std::uint8_t* bytes, std::int64_t carry, std::int64_t length, std::int64_t blockStart) {
+    signatures_.clear();
+    bool thmStarts = false;
+    std::int64_t searched = kCrwSignatureAt;  // signatures starting before this were searched for
+    for (std::int64_t piece = carry; piece < length; piece += kScanPiece) {
+      const std::int64_t pieceEnd = std::min(length, piece + kScanPiece);
+      // Each signature that starts before the piece's end, found once.
+      const std::int64_t searchEnd = std::min(length, pieceEnd + static_cast<std::int64_t>(sizeof kCrwSignature) - 1);
+      for (std::int64_t from = searched; from < searchEnd;) {
+        const std::uint8_t* hit = FindBytes(bytes + from, static_cast<std::size_t>(searchEnd - from), kCrwSignature,
+                                            sizeof kCrwSignature);
+        if (!hit) break;
+        signatures_.push_back(hit - bytes);
+        from = hit - bytes + 1;
+      }
+      searched = std::max(searched, pieceEnd);
+      directories_.Observe(bytes + piece, blockStart + (piece - carry), pieceEnd - piece);
+      thmStarts = thmStarts || ThmScan::AnyStartLikeThm(bytes + piece, blockStart + (piece - carry), pieceEnd - piece);
+    }
+    return thmStarts;
+  }
+
   void FindHeaders(const std::uint8_t* bytes, std::int64_t bufferStart, std::int64_t length) {
-    const std::uint8_t* from = bytes + kCrwSignatureAt;
     const std::uint8_t* end = bytes + length;
-    while (from < end) {
-      const std::uint8_t* hit = FindBytes(from, static_cast<std::size_t>(end - from), kCrwSignature, sizeof kCrwSignature);
-      if (!hit) break;
-      const std::uint8_t* signature = hit;
+    for (const std::int64_t signatureAt : signatures_) {
+      const std::uint8_t* signature = bytes + signatureAt;
       const std::uint8_t* header = signature - kCrwSignatureAt;
       if (const std::optional<CrwHeader> crw = CrwHeaderAt(header, end - header)) {
         const std::int64_t at = bufferStart + (header - bytes);
@@ -207,7 +241,6 @@ class CardScan final : public PieceSink {
         }
         if (!listed) Open(at, *crw);
       }
-      from = signature + 1;
     }
   }
 
@@ -670,6 +703,7 @@ class CardScan final : public PieceSink {
   std::optional<CardImageSaver> image_;
   std::vector<std::pair<std::int64_t, std::int64_t>> unread_;  // the runs of sectors read as zeros, in card order
   Window window_;
+  std::vector<std::int64_t> signatures_;  // where each header signature of the block being scanned starts, in its buffer
   // The CRW files written, for their THMs: where each stands in summary_.files,
   // the name it took, the name it was meant to take, and its records.
   struct WrittenPhoto {

@@ -12,10 +12,8 @@ ReadAhead::ReadAhead(CardReader& card, std::int64_t blockSize, std::int64_t sect
       sectorSize_(sectorSize),
       room_(room),
       reading_(reading),
+      buffers_(static_cast<std::size_t>(depth * (room + blockSize))),
       slots_(static_cast<std::size_t>(depth)) {
-  for (Slot& slot : slots_) {
-    slot.buffer = std::make_unique_for_overwrite<std::uint8_t[]>(static_cast<std::size_t>(room + blockSize));
-  }
   reader_ = std::thread([this] { ReadAll(); });
 }
 
@@ -41,7 +39,7 @@ void ReadAhead::ReadAll() {
       }
       slot.block.start = position;
       slot.block.count = std::min(blockSize_, size - position);
-      slot.block.bytes = slot.buffer.get() + room_;
+      slot.block.bytes = buffers_.data() + static_cast<std::ptrdiff_t>(next) * (room_ + blockSize_) + room_;
       slot.block.badRanges.clear();
       ReadBlock(slot.block);
       // A block cut by a stop is given up to the stop, when anything of it was read.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "files/CardReader.h"
+#include "files/LargeBuffer.h"
 
 #include <condition_variable>
 #include <cstdint>
@@ -75,7 +76,6 @@ class ReadAhead {
 
  private:
   struct Slot {
-    std::unique_ptr<std::uint8_t[]> buffer;
     Block block;
     bool filled = false;
   };
@@ -89,6 +89,10 @@ class ReadAhead {
   const std::int64_t sectorSize_;
   const std::int64_t room_;
   const CardReading reading_;
+  // The slots' bytes, one after another in one mapping of huge pages: in
+  // small pages the first read into each 4 KiB costs a page fault, which on
+  // a virtual machine took as long as reading a megabyte.
+  std::vector<std::uint8_t, LargeBufferAllocator<std::uint8_t>> buffers_;
   std::vector<Slot> slots_;
   std::mutex mutex_;
   std::condition_variable changed_;

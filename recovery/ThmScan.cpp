@@ -26,6 +26,32 @@ void ThmScan::Finish() {
   partial_.clear();
 }
 
+namespace {
+
+// Each sector start at which a THM may begin among the count bytes at start.
+template <typename Visit>
+void VisitSectorStarts(std::int64_t start, std::int64_t count, Visit visit) {
+  const std::int64_t first = (start + ThmScanLimits::kSectorSize - 1) / ThmScanLimits::kSectorSize *
+                             ThmScanLimits::kSectorSize;
+  for (std::int64_t at = first; at + 12 <= start + count; at += ThmScanLimits::kSectorSize) {
+    if (!visit(at)) return;
+  }
+}
+
+}  // namespace
+
+bool ThmScan::AnyStartLikeThm(const std::uint8_t* bytes, std::int64_t start, std::int64_t count) {
+  bool any = false;
+  VisitSectorStarts(start, count, [&](std::int64_t at) {
+    // Every sector of the card comes here: a JPEG's first byte alone turns
+    // away all but one in 256 of random bytes.
+    any = bytes[at - start] == 0xFF &&
+          StartsLikeThm(std::span(bytes + (at - start), static_cast<std::size_t>(start + count - at)));
+    return !any;
+  });
+  return any;
+}
+
 void ThmScan::Observe(const std::uint8_t* bytes, std::int64_t start, std::int64_t count) {
   const auto wanted = static_cast<std::int64_t>(ThmLimits::kMaxThmSize);
   // Those the last block cut off go on in this one when it follows on.
@@ -44,17 +70,16 @@ void ThmScan::Observe(const std::uint8_t* bytes, std::int64_t start, std::int64_
     Take(partial.bytes, partial.position);
   }
   end_ = start + count;
-  const std::int64_t first = (start + ThmScanLimits::kSectorSize - 1) / ThmScanLimits::kSectorSize *
-                             ThmScanLimits::kSectorSize;
-  for (std::int64_t at = first; at + 12 <= start + count; at += ThmScanLimits::kSectorSize) {
+  VisitSectorStarts(start, count, [&](std::int64_t at) {
     const std::span<const std::uint8_t> from(bytes + (at - start), static_cast<std::size_t>(start + count - at));
-    if (!StartsLikeThm(from) || (skip_ && skip_(at))) continue;
+    if (bytes[at - start] != 0xFF || !StartsLikeThm(from) || (skip_ && skip_(at))) return true;
     if (static_cast<std::int64_t>(from.size()) >= wanted) {
       Take(from.first(static_cast<std::size_t>(wanted)), at);
     } else {
       partial_.push_back({at, std::vector<std::uint8_t>(from.begin(), from.end())});
     }
-  }
+    return true;
+  });
 }
 
 }  // namespace mendrake

@@ -27,6 +27,11 @@ class ThmScan {
   explicit ThmScan(std::function<bool(std::int64_t)> skip = {}) : skip_(std::move(skip)) {}
 
   void Observe(const std::uint8_t* bytes, std::int64_t start, std::int64_t count);
+  // Whether a THM begun in the bytes seen so far waits for the next ones.
+  bool Waiting() const { return !partial_.empty(); }
+  // Whether a sector among the count bytes at start begins as a THM does:
+  // bytes where none does, given while none waits, leave Observe nothing to do.
+  static bool AnyStartLikeThm(const std::uint8_t* bytes, std::int64_t start, std::int64_t count);
   // After the card's last block: a THM that its end cut off is what was read of it.
   void Finish();
 

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace mendrake::testing {
@@ -32,19 +33,22 @@ std::ptrdiff_t Offset(Search search, const std::uint8_t* haystack, std::size_t l
 // Every search agrees with the plain one on haystack[from, from + length).
 void ExpectPlainAnswers(const Bytes& haystack, std::size_t from, std::size_t length, const Bytes& needle) {
   const std::ptrdiff_t plain = PlainSearch(haystack.data() + from, length, needle);
-  for (Search search : {&FindBytes, &FindBytesPortable}) {
+  const std::pair<Search, const char*> searches[] = {{&FindBytes, "FindBytes"},
+                                                     {&FindBytesAvx2, "FindBytesAvx2"},
+                                                     {&FindBytesSse2, "FindBytesSse2"},
+                                                     {&FindBytesPortable, "FindBytesPortable"}};
+  for (const auto& [search, name] : searches) {
     ASSERT_EQ(Offset(search, haystack.data() + from, length, needle), plain)
-        << "from " << from << ", length " << length << ", needle of " << needle.size()
-        << (search == &FindBytes ? " (FindBytes)" : " (FindBytesPortable)");
+        << "from " << from << ", length " << length << ", needle of " << needle.size() << " (" << name << ")";
   }
 }
 
 TEST(ByteSearch, FindsTheSignatureAtEveryPlaceOfAnyBuffer) {
-  // Every placement in buffers of 0 to 80 bytes, from every alignment of 16:
-  // the ends of the 32- and 16-byte turns and the bytes after them.
-  Bytes haystack(128 + 16, '.');
+  // Every placement in buffers of 0 to 144 bytes, from every alignment of 16:
+  // the ends of the 64-, 32- and 16-byte turns and the bytes after them.
+  Bytes haystack(144 + 16, '.');
   for (std::size_t from = 0; from < 16; ++from) {
-    for (std::size_t length = 0; length <= 80; ++length) {
+    for (std::size_t length = 0; length <= 144; ++length) {
       ExpectPlainAnswers(haystack, from, length, kSignature);
       for (std::size_t at = 0; at + kSignature.size() <= length; ++at) {
         std::copy(kSignature.begin(), kSignature.end(), haystack.begin() + from + at);

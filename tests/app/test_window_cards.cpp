@@ -6,6 +6,7 @@
 #include "devices/OutputOnCard.h"
 #include "recovery/ShotTime.h"
 #include "recovery/CardRecovery.h"
+#include "recovery/RecoveryLimits.h"
 #include "tests/app/WindowFixture.h"
 #include "tests/app/WindowTestMain.h"
 #include "tests/support/BlockDeviceFixtures.h"
@@ -15,7 +16,9 @@
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressDialog>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QStackedLayout>
 #include <QTest>
 #include <QTimer>
@@ -251,6 +254,74 @@ TEST_F(WindowCards, TheRecoveredPhotosAreShownAsAGridUntilTheNextCommand) {
   form_->actRecover->trigger();
   EXPECT_FALSE(grid.isVisible());
   EXPECT_TRUE(LogLines().last().startsWith("Recovered 0 CRW files, 0 damaged"));
+}
+
+// The progress dialog's label each time the window handled its events
+// during a card recovery: a call posted before the run looks at the label
+// and posts itself again, so it runs at each round of events the recovery
+// lets the window have, and each text shown is seen in order (a text seen
+// again in a row is kept once). No timer is involved.
+class ProgressLabels {
+ public:
+  explicit ProgressLabels(TForm1& form) : form_(form) { Post(); }
+  const QStringList& Seen() const { return seen_; }
+
+ private:
+  void Post() {
+    QMetaObject::invokeMethod(&form_, [this] { Look(); }, Qt::QueuedConnection);
+  }
+  void Look() {
+    const auto* dialog = form_.findChild<QProgressDialog*>(QStringLiteral("RecoveryProgress"));
+    const bool shown = dialog && dialog->isVisible() && form_.RunInProgress();
+    if (shown && (seen_.isEmpty() || seen_.last() != dialog->labelText())) seen_ << dialog->labelText();
+    if (form_.RunInProgress() || seen_.isEmpty()) Post();
+  }
+
+  TForm1& form_;
+  QStringList seen_;
+};
+
+TEST_F(WindowCards, TheProgressSaysWhatWasReadThePaceTheTimeLeftAndTheFilesFoundWhileTheCardIsRead) {
+  // Three reads' worth of card, a photo in the first and one in the second:
+  // the first is found when the second's header closes it.
+  const std::int64_t block = RecoveryLimits::kReadSize;
+  Bytes card(static_cast<std::size_t>(3 * block), 0);
+  const Bytes photo = Photo(Qt::blue);
+  std::copy(photo.begin(), photo.end(), card.begin() + 32768);
+  std::copy(photo.begin(), photo.end(), card.begin() + block + 32768);
+  const QString image = WriteTestFile(QStringLiteral("card.img"), card);
+  dialogs_.cardAnswer = image;
+  dialogs_.folderAnswer = PathIn(QStringLiteral("Recovered"));
+  const ProgressLabels labels(*form_);
+  form_->actRecover->trigger();
+  ASSERT_TRUE(dialogs_.errors.empty()) << dialogs_.errors.front().toStdString();
+  EXPECT_TRUE(LogLines().last().startsWith("Recovered 2 CRW files, 0 damaged")) << LogLines().last().toStdString();
+
+  // The pace and the time left come from the clock: their form is checked,
+  // and they are left out of the texts compared.
+  const QRegularExpression pace(
+      QStringLiteral(", \\d+\\.\\d MiB/s, (\\d+ s|\\d+ min \\d\\d s|\\d+ h \\d\\d min) left,"));
+  std::vector<std::string> shown;
+  for (QString label : labels.Seen()) {
+    if (!label.contains('\n')) continue;  // before the first read
+    EXPECT_TRUE(pace.match(label).hasMatch()) << label.toStdString();
+    label.replace(pace, QStringLiteral(", (pace), (time left),"));
+    if (shown.empty() || shown.back() != label.toStdString()) shown.push_back(label.toStdString());
+  }
+  const std::string heading = "Recovering CRW files from " + image.toStdString() + "\n";
+  const auto mib = [](std::int64_t bytes) {
+    return QString::number(static_cast<double>(bytes) / (1 << 20), 'f', 1).toStdString();
+  };
+  const auto read = [&](int blocks, const std::string& found) {
+    return heading + mib(blocks * block) + " MiB of " + mib(3 * block) + " MiB read, (pace), (time left), " + found;
+  };
+  // The dialog closes once the card's last read fills its bar, so the last
+  // text seen is the one after the second read, which counts the first photo.
+  ASSERT_FALSE(shown.empty()) << "no progress was shown during the recovery";
+  EXPECT_EQ(shown.front(), read(1, "0 files found"));
+  EXPECT_EQ(shown.back(), read(2, "1 file found"));
+  EXPECT_EQ(form_->findChild<QProgressDialog*>(QStringLiteral("RecoveryProgress")), nullptr)
+      << "the dialog is gone once the run ends";
 }
 
 // A photo of the given colour shot at the camera's clock reading "YYYY:MM:DD HH:MM:SS".
