@@ -9,15 +9,30 @@
 #include <filesystem>
 #include <string>
 #include <vector>
+#ifdef _WIN32
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace mendrake::testing {
 
+inline long ProcessId() {
+#ifdef _WIN32
+  return _getpid();
+#else
+  return static_cast<long>(::getpid());
+#endif
+}
+
 // A fresh, empty folder for one test, named after it and removed afterwards.
+// It lies in a folder of this process's own, so the same test run at once
+// from another build or clone never shares it.
 class ScratchFolder {
  public:
   ScratchFolder() {
     const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    path_ = std::filesystem::path(::testing::TempDir()) / "mendrake" /
+    path_ = std::filesystem::path(::testing::TempDir()) / ("mendrake-" + std::to_string(ProcessId())) /
             (std::string(test->test_suite_name()) + "." + test->name());
     std::filesystem::remove_all(path_);
     std::filesystem::create_directories(path_);
@@ -25,6 +40,7 @@ class ScratchFolder {
   ~ScratchFolder() {
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
+    std::filesystem::remove(path_.parent_path(), ignored);  // once empty
   }
   ScratchFolder(const ScratchFolder&) = delete;
   ScratchFolder& operator=(const ScratchFolder&) = delete;
