@@ -356,7 +356,7 @@ class CardScan final : public PieceSink {
     const CrwRecords records = ReadCrwRecords(file, window_.header.bigEndian, window_.header.length);
     const DirectoryWord word = directoryEvidence_.Weigh(window_.start, end.trueSize, &records);
     if (word.fault.empty()) return {};
-    return "its end at " + std::to_string(window_.start + end.trueSize) + " is another photo's: " + word.fault;
+    return "its end at " + std::to_string(window_.start + end.trueSize) + " is another photo's (" + word.fault + ")";
   }
 
   // Its end may come later on the card, after the files written into the
