@@ -1,6 +1,7 @@
 #include "recovery/PieceJoin.h"
 
 #include "analysis/CrwRecords.h"
+#include "output/JpegExtent.h"
 #include "recovery/CanonRawLayout.h"
 #include "recovery/CrwStructureCheck.h"
 #include "recovery/FileEndMarks.h"
@@ -448,7 +449,9 @@ std::string PieceJoiner::LowBitsSeamFault(const JoinReading& reading, std::int64
 
 // Another file ends right before position, by more than chance bytes: a
 // CRW's root directory ends in the cluster before, the card's FAT gives that
-// cluster to another file, or a THM lies whole in the clusters before.
+// cluster to another file, or the nearest file that begins before position
+// is a JPEG (a THM, a camera JPG) whose markers, read from its start, end in
+// that cluster. An FF D9 alone might be two bytes of low bits.
 bool PieceJoiner::WholeFileEndsBefore(std::int64_t position) {
   const std::int64_t cluster = grid_.clusterSize;
   if (const auto end = fileEnds_.upper_bound(position - cluster); end != fileEnds_.end() && *end <= position) {
@@ -457,13 +460,18 @@ bool PieceJoiner::WholeFileEndsBefore(std::int64_t position) {
   if (map_ && map_->OwnerAt(position - cluster) != 0 && map_->OwnerAt(position - cluster) != map_->OwnerAt(position)) {
     return true;
   }
-  constexpr std::int64_t kThmClusters = 2;  // a camera's THM is a few KB
-  for (std::int64_t clusters = 1; clusters <= kThmClusters; ++clusters) {
+  const std::int64_t clusters = std::max<std::int64_t>(1, JoinLimits::kMaxJpegBeforeBytes / cluster);
+  for (std::int64_t back = clusters; back > 0; --back) {
     before_.SetSize(0);
-    if (!CopyCardBefore(position - clusters * cluster, position, before_)) return false;
-    if (CameraFileBeginsAt(before_.Data(), before_.Size()) &&
-        HoldsJpegEnd(before_.Data() + before_.Size() - cluster, cluster)) {
-      return true;
+    if (CopyCardBefore(position - back * cluster, position, before_)) {
+      for (std::int64_t at = before_.Size() - cluster; at >= 0; at -= cluster) {
+        if (!CameraFileBeginsAt(before_.Data() + at, before_.Size() - at)) continue;
+        const std::size_t length = JpegExtent(
+            std::span<const std::uint8_t>(before_.Data() + at, static_cast<std::size_t>(before_.Size() - at)),
+            static_cast<std::size_t>(before_.Size() - at));
+        return static_cast<std::int64_t>(length) > before_.Size() - at - cluster;
+      }
+      return false;
     }
   }
   return false;

@@ -53,6 +53,9 @@ struct JoinLimits {
   // camera file's window holds a few chance ends, a crafted one thousands,
   // past which the later ones are weighed at once.
   static constexpr std::size_t kMaxDeferredEnds = 4096;
+  // The card bytes before a second piece read back for the JPEG that ends
+  // right before it: a camera's THM is a few KB, its JPG a few hundred.
+  static constexpr std::int64_t kMaxJpegBeforeBytes = 512 << 10;
 };
 
 // The bytes from a CRW header on, up to where its window closed, when no true
