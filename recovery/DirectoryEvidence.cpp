@@ -1,7 +1,5 @@
 #include "recovery/DirectoryEvidence.h"
 
-#include "recovery/PhotoName.h"
-
 #include <cctype>
 #include <cstdio>
 
@@ -15,42 +13,41 @@ bool EndsWithCrw(const std::string& name) {
   return extension == ".CRW";
 }
 
-bool SameName(const std::string& entry, const std::string& recorded, bool firstLetterLost) {
-  if (entry.size() != recorded.size()) return false;
-  for (std::size_t i = firstLetterLost ? 1 : 0; i < entry.size(); ++i) {
-    if (std::toupper(static_cast<unsigned char>(entry[i])) != std::toupper(static_cast<unsigned char>(recorded[i]))) {
-      return false;
-    }
+// The four digits of a name in the camera's form ("CRW_1234.CRW", or
+// "?RW_1234.CRW" where a deletion took its first letter), or -1: a name given
+// on a computer says nothing of the camera's numbering.
+int CameraNumberOf(const std::string& name) {
+  if (name.size() != 12 || name[3] != '_' || !EndsWithCrw(name)) return -1;
+  int number = 0;
+  for (std::size_t i = 4; i < 8; ++i) {
+    if (!std::isdigit(static_cast<unsigned char>(name[i]))) return -1;
+    number = number * 10 + (name[i] - '0');
   }
-  return true;
+  return number;
 }
 
-// The camera numbers its files folder * 10000 + number (1001234 for
-// 100-1234), and names them for the number: "CRW_1234.CRW".
-bool NumberMatches(const std::string& entry, std::uint32_t fileNumber) {
-  char digits[8];
-  std::snprintf(digits, sizeof digits, "%04u", fileNumber % 10000);
-  return entry.size() == 12 && entry.compare(4, 4, digits) == 0;
-}
-
-// Whether the entry may be the photo whose records these are. Records of no
-// camera's form (a name that is no bare CRW name, a number without its
-// folder) say nothing either way.
-bool RecordsAgree(const NamedFile& entry, const CrwRecords& records) {
-  if (!CameraNameStem(records.originalFileName, ".CRW").empty()) {
-    return SameName(entry.name, records.originalFileName, entry.firstLetterLost);
-  }
+// The number the photo's records give it: its recorded name's, else its file
+// number's, which the camera counts folder * 10000 + number (1001234 for
+// 100-1234). -1 when neither has the camera's form.
+int RecordedNumberOf(const CrwRecords& records) {
+  if (const int number = CameraNumberOf(records.originalFileName); number >= 0) return number;
   constexpr std::uint32_t kFirstFolder = 100, kLastFolder = 999;
   if (records.fileNumber / 10000 >= kFirstFolder && records.fileNumber / 10000 <= kLastFolder) {
-    return NumberMatches(entry.name, records.fileNumber);
+    return static_cast<int>(records.fileNumber % 10000);
   }
-  return true;
+  return -1;
+}
+
+// Whether the entry may be the photo whose records these are: where both
+// number it as a camera does, the numbers agree.
+bool RecordsAgree(const NamedFile& entry, const CrwRecords& records) {
+  const int named = CameraNumberOf(entry.name), recorded = RecordedNumberOf(records);
+  return named < 0 || recorded < 0 || named == recorded;
 }
 
 std::string NameOfPhoto(const CrwRecords& records) {
-  if (!CameraNameStem(records.originalFileName, ".CRW").empty()) return records.originalFileName;
-  char name[16];
-  std::snprintf(name, sizeof name, "CRW_%04u.CRW", records.fileNumber % 10000);
+  char name[32];
+  std::snprintf(name, sizeof name, "CRW_%04d.CRW", RecordedNumberOf(records));
   return name;
 }
 
@@ -68,7 +65,8 @@ DirectoryWord DirectoryEvidence::Weigh(std::int64_t start, std::int64_t size, co
   bool sized = false, agreed = false, oneSize = true;
   for (const NamedFile& entry : entries) {
     oneSize = oneSize && entry.size == entries.front().size;
-    if (!EndsWithCrw(entry.name)) continue;
+    // An entry of no size claims no clusters.
+    if (!EndsWithCrw(entry.name) || entry.size == 0) continue;
     word.named = true;
     sizes += (sizes.empty() ? "" : " and ") + entry.name + " " + GroupedDigits(entry.size) + " bytes";
     if (entry.size != size) continue;

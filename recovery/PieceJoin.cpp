@@ -428,9 +428,9 @@ std::string PieceJoiner::BlindSeamFault(const JoinReading& reading) {
 // do foreign clusters taken for a missing middle piece. Both sides of the
 // seam must be fixed by the files around it: a next file's header right
 // after the first piece, and another file's end right before the second (a
-// CRW's root directory, or a whole THM; a chance FF D9 in other low bits is
-// none). And no file may end inside the joined file's low bits, where
-// another file's last piece would lie.
+// CRW's root directory, or a whole JPEG; a chance FF D9 in other low bits is
+// none). And no CRW may end inside the joined file's low bits, where another
+// file's last piece would lie.
 std::string PieceJoiner::LowBitsSeamFault(const JoinReading& reading, std::int64_t signalFrom) {
   if (!reading.splitAtHeader || !WholeFileEndsBefore(reading.secondFrom)) {
     return LowBitsFault(reading) + ", and " +
@@ -460,19 +460,20 @@ bool PieceJoiner::WholeFileEndsBefore(std::int64_t position) {
   if (map_ && map_->OwnerAt(position - cluster) != 0 && map_->OwnerAt(position - cluster) != map_->OwnerAt(position)) {
     return true;
   }
+  // As far back as the bound, or as what is kept of the card reaches.
   const std::int64_t clusters = std::max<std::int64_t>(1, JoinLimits::kMaxJpegBeforeBytes / cluster);
-  for (std::int64_t back = clusters; back > 0; --back) {
+  before_.SetSize(0);
+  if (!CopyCardBefore(position - clusters * cluster, position, before_)) {
+    const std::int64_t kept = (position - recent_.Start()) / cluster;
     before_.SetSize(0);
-    if (CopyCardBefore(position - back * cluster, position, before_)) {
-      for (std::int64_t at = before_.Size() - cluster; at >= 0; at -= cluster) {
-        if (!CameraFileBeginsAt(before_.Data() + at, before_.Size() - at)) continue;
-        const std::size_t length = JpegExtent(
-            std::span<const std::uint8_t>(before_.Data() + at, static_cast<std::size_t>(before_.Size() - at)),
-            static_cast<std::size_t>(before_.Size() - at));
-        return static_cast<std::int64_t>(length) > before_.Size() - at - cluster;
-      }
-      return false;
-    }
+    if (kept <= 0 || !CopyCardBefore(position - std::min(kept, clusters) * cluster, position, before_)) return false;
+  }
+  for (std::int64_t at = before_.Size() - cluster; at >= 0; at -= cluster) {
+    if (!CameraFileBeginsAt(before_.Data() + at, before_.Size() - at)) continue;
+    const auto length = static_cast<std::int64_t>(JpegExtent(
+        std::span<const std::uint8_t>(before_.Data() + at, static_cast<std::size_t>(before_.Size() - at)),
+        static_cast<std::size_t>(before_.Size() - at)));
+    return length > before_.Size() - at - cluster;
   }
   return false;
 }
