@@ -437,14 +437,22 @@ std::string PieceJoiner::LowBitsSeamFault(const JoinReading& reading, std::int64
            (reading.splitAtHeader ? "no file's end fixes where its second piece begins"
                                   : "no next file's header fixes where its first piece ends");
   }
+  const auto cardAt = [&](std::int64_t at) {
+    return std::to_string(at < reading.split ? reading.header + at : reading.secondFrom + (at - reading.split));
+  };
   std::vector<RootEnd> ends;
   const std::int64_t lowBits = std::min(signalFrom, reading.size);
   FindRootEnds(joined_.Data(), lowBits, 0, lowBits, 0, RecoveryLimits::kMaxCrwSize, ends);
-  if (ends.empty()) return {};
-  const std::int64_t at = ends.front().end;
-  const std::int64_t card = at <= reading.split ? reading.header + at : reading.secondFrom + (at - reading.split);
-  return "another file ends inside its pieces, at " + std::to_string(card) +
-         ", in the low bits stored before its compressed raw data, which show no seam";
+  if (!ends.empty()) {
+    return "another file ends inside its pieces, at " + cardAt(ends.front().end - 1) +
+           ", in the low bits stored before its compressed raw data, which show no seam";
+  }
+  const std::int64_t coded = CodedClusterInLowBits(
+      std::span<const std::uint8_t>(joined_.Data(), static_cast<std::size_t>(reading.size)), grid_.clusterSize);
+  if (coded >= 0) {
+    return "the cluster at " + cardAt(coded) + " among its low bits holds coded data, another file's";
+  }
+  return {};
 }
 
 // Another file ends right before position, by more than chance bytes: a
