@@ -472,7 +472,9 @@ class CardScan final : public PieceSink {
     WriteFile(file.start, file.bytes, file.end,
               ", joined from two pieces " + std::to_string(file.gapClusters) +
                   (file.gapClusters == 1 ? " cluster apart" : " clusters apart") +
-                  (file.rawDataChecked ? "" : UncheckedRawData()),
+                  (file.rawDataChecked ? "" : UncheckedRawData()) +
+                  (file.seamInLowBits ? "; its seam lies in the low bits, where the card's directory gives its size"
+                                      : ""),
               summary_.scanned);
   }
 

@@ -30,6 +30,7 @@ struct JoinReading {
   // Every directory entry that names the first piece's cluster gives this
   // size: where the decoder sees no seam, the card's word fixes the file.
   bool sizeFixedByDirectory = false;
+  bool seamInLowBits = false;  // it passed with its seam where the decode sees none
 
   enum class Weight { kPasses, kFails, kUnweighed };
   Weight weight = Weight::kUnweighed;

@@ -398,6 +398,7 @@ std::string PieceJoiner::RawDataFault(JoinReading& reading) {
   // The decode holds, and the size is not the arithmetic's alone: the card's
   // directory gives it, so the end is this photo's whatever the seam hides.
   if (check.verdict == RawDataVerdict::Plausible && reading.sizeFixedByDirectory) {
+    reading.seamInLowBits = true;
     return LowBitsSeamFault(reading, check.signalFrom);
   }
   // Photos of one camera fill holes of one size, and in the low bits the end
@@ -541,7 +542,7 @@ void PieceJoiner::Join(const JoinReading& reading) {
   joinedPieces_.push_back({start, start + reading.split, start});
   joinedPieces_.push_back({reading.secondFrom, reading.secondTo, start});
   sink_.Joined({start, joined_, reading.end, reading.Gap() / grid_.clusterSize,
-                reading.raw == RawDataVerdict::Plausible});
+                reading.raw == RawDataVerdict::Plausible, reading.seamInLowBits});
   waitingBytes_ -= static_cast<std::int64_t>(waiting_[reading.waiter].piece.bytes.size());
   waiting_.erase(waiting_.begin() + static_cast<std::ptrdiff_t>(reading.waiter));
 }

@@ -79,6 +79,8 @@ struct JoinedFile {
   // Its raw data decoded plausibly across the seam; false when the decoder
   // knows no such raw data and the structure alone decided.
   bool rawDataChecked = false;
+  // Its seam lies in the low bits, and the card's directory gave its size.
+  bool seamInLowBits = false;
 };
 
 // Where the joiner's results go, in the order they are settled.
