@@ -193,19 +193,29 @@ void CardDirectories::ReadSector(const std::uint8_t* sector, std::int64_t at) {
       file.name = extension.empty() ? base : base + "." + extension;
     }
     if (file.firstCluster < 2) continue;
+    const bool room = byCluster_.size() + othersByCluster_.size() < kMaxNamedFiles;
     const auto found = byCluster_.find(file.firstCluster);
     if (found != byCluster_.end()) {
       // A cluster given to a new file after the old one was deleted: the live entry speaks for it.
-      if (found->second.deleted && !file.deleted) found->second = file;
+      if (found->second.deleted && !file.deleted) std::swap(found->second, file);
+      if (room) othersByCluster_.emplace(file.firstCluster, file);
       continue;
     }
-    if (byCluster_.size() < kMaxNamedFiles) byCluster_.emplace(file.firstCluster, file);
+    if (room) byCluster_.emplace(file.firstCluster, file);
   }
 }
 
 const NamedFile* CardDirectories::ByFirstCluster(std::uint32_t cluster) const {
   const auto found = byCluster_.find(cluster);
   return found == byCluster_.end() ? nullptr : &found->second;
+}
+
+std::vector<NamedFile> CardDirectories::AllByFirstCluster(std::uint32_t cluster) const {
+  std::vector<NamedFile> files;
+  if (const NamedFile* first = ByFirstCluster(cluster)) files.push_back(*first);
+  for (auto [it, end] = othersByCluster_.equal_range(cluster); it != end; ++it) files.push_back(it->second);
+  std::sort(files.begin(), files.end(), [](const NamedFile& a, const NamedFile& b) { return a.entryAt < b.entryAt; });
+  return files;
 }
 
 std::vector<NamedFile> CardDirectories::Files() const {

@@ -38,6 +38,10 @@ class CardDirectories {
 
   // The file whose first cluster is cluster, the live entry before a deleted one.
   const NamedFile* ByFirstCluster(std::uint32_t cluster) const;
+  // Every entry that names cluster as its first, in the order met: a camera
+  // that gives a deleted photo's clusters to a new one leaves both entries,
+  // and only together do they say what the cluster may hold.
+  std::vector<NamedFile> AllByFirstCluster(std::uint32_t cluster) const;
   // Every file named, in the order their entries lie on the card.
   std::vector<NamedFile> Files() const;
 
@@ -45,6 +49,8 @@ class CardDirectories {
   void ReadSector(const std::uint8_t* sector, std::int64_t at);
 
   std::map<std::uint32_t, NamedFile> byCluster_;
+  // The entries besides the one byCluster_ keeps (each entry is in one of the two).
+  std::multimap<std::uint32_t, NamedFile> othersByCluster_;
   // Long-name parts met before the short entry they belong to, carried
   // from one sector to the next when those follow on.
   std::vector<std::pair<std::uint8_t, std::u16string>> longParts_;

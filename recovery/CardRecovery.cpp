@@ -14,6 +14,7 @@
 #include "recovery/CrwStructureCheck.h"
 #include "output/JpegDecoder.h"
 #include "recovery/DamagedJpeg.h"
+#include "recovery/DirectoryEvidence.h"
 #include "recovery/EndPairing.h"
 #include "recovery/FileSignatures.h"
 #include "recovery/PieceJoin.h"
@@ -325,12 +326,16 @@ class CardScan final : public PieceSink {
       return;
     }
     if (window_.skips.empty() && window_.start % RecoveryLimits::kSectorSize == 0) {
-      if (const std::string broken = BrokenRawData(end); !broken.empty()) {
+      const RawDataCheck raw =
+          CheckRawData(std::span<const std::uint8_t>(window_.bytes.Data(), static_cast<std::size_t>(end.trueSize)));
+      std::string notOne = BrokenRawData(end, raw);
+      if (notOne.empty()) notOne = DirectoryContradicts(end, raw);
+      if (!notOne.empty()) {
         // Not one photo: a first piece whose length another file's end
         // happens to fit. It waits as a first piece, and that end stays free
         // for the file it closes.
         joiner_.NoteNotOwnEnd(window_.start + window_.header.length);
-        WaitForEnd(broken + ", " + whyDamaged, atNextHeader);
+        WaitForEnd(notOne + ", " + whyDamaged, atNextHeader);
         return;
       }
     }
@@ -358,12 +363,27 @@ class CardScan final : public PieceSink {
   // the first's piece) holds two photos' raw data: the decode breaks at the
   // seam. Returns why, or an empty string for one photo's raw data (or raw
   // data the decoder does not know).
-  std::string BrokenRawData(const CrwEnd& end) const {
-    const RawDataCheck raw =
-        CheckRawData(std::span<const std::uint8_t>(window_.bytes.Data(), static_cast<std::size_t>(end.trueSize)));
+  std::string BrokenRawData(const CrwEnd& end, const RawDataCheck& raw) const {
     if (raw.verdict != RawDataVerdict::Broken) return {};
     return "its end at " + std::to_string(window_.start + end.trueSize) + " closes raw data that breaks at byte " +
            std::to_string(raw.brokenAt) + " (" + raw.reason + ")";
+  }
+
+  // The decode vouches for a window from where its compressed stream
+  // begins: a first piece that ended in the low bits stored before it, with
+  // another photo's last clusters at the same offsets after it, decodes as
+  // one photo. There the card's directory has the word, where every entry
+  // that names the window's first cluster gives another size (or names
+  // another photo than its records). It is never a reason to refuse a file
+  // whose raw data the decoder vouches for from its first cluster on.
+  std::string DirectoryContradicts(const CrwEnd& end, const RawDataCheck& raw) const {
+    const std::optional<FatVolume>& volume = fileSystem_.Volume();
+    if (!volume || (raw.verdict == RawDataVerdict::Plausible && raw.signalFrom <= volume->clusterSize)) return {};
+    const std::span<const std::uint8_t> file(window_.bytes.Data(), static_cast<std::size_t>(end.trueSize));
+    const CrwRecords records = ReadCrwRecords(file, window_.header.bigEndian, window_.header.length);
+    const DirectoryWord word = directoryEvidence_.Weigh(window_.start, end.trueSize, &records);
+    if (word.fault.empty()) return {};
+    return "its end at " + std::to_string(window_.start + end.trueSize) + " is another photo's (" + word.fault + ")";
   }
 
   // Its end may come later on the card, after the files written into the
@@ -479,7 +499,9 @@ class CardScan final : public PieceSink {
     WriteFile(file.start, file.bytes, file.end,
               ", joined from two pieces " + std::to_string(file.gapClusters) +
                   (file.gapClusters == 1 ? " cluster apart" : " clusters apart") +
-                  (file.rawDataChecked ? "" : UncheckedRawData()),
+                  (file.rawDataChecked ? "" : UncheckedRawData()) +
+                  (file.seamInLowBits ? "; its seam lies in the low bits, where the card's directory gives its size"
+                                      : ""),
               summary_.scanned);
   }
 
@@ -640,22 +662,17 @@ class CardScan final : public PieceSink {
     return extension == ".CRW";
   }
 
-  static std::string GroupedDigits(std::int64_t value) {
-    const std::string digits = std::to_string(value);
-    std::string grouped;
-    for (std::size_t i = 0; i < digits.size(); ++i) {
-      if (i > 0 && digits[i - 1] != '-' && (digits.size() - i) % 3 == 0) grouped += ',';
-      grouped += digits[i];
-    }
-    return grouped;
-  }
 
   // The card's boot sector and FAT stream past first; the grid is logged once
   // it is known.
   void ObserveFileSystem(const std::uint8_t* bytes, std::int64_t start, std::int64_t length) {
     if (fileSystem_.Settled()) return;
     fileSystem_.Observe(bytes, start, length);
-    if (fileSystem_.Settled() && fileSystem_.Volume()) LogGrid();
+    if (fileSystem_.Settled() && fileSystem_.Volume()) {
+      LogGrid();
+      directoryEvidence_.SetVolume(*fileSystem_.Volume());
+      joiner_.SetDirectories(&directoryEvidence_);
+    }
     if (fileSystem_.Settled() && fileSystem_.Map()) joiner_.SetMap(&*fileSystem_.Map());
   }
 
@@ -715,6 +732,7 @@ class CardScan final : public PieceSink {
   std::vector<WrittenPhoto> photos_;
   std::int64_t jpegPixelsSpent_ = 0;  // by the searches for damaged files' JPEGs
   CardDirectories directories_;
+  DirectoryEvidence directoryEvidence_{directories_};
   std::set<std::int64_t> filesAt_;  // where each file written (or found again) began
   ThmScan thms_{[this](std::int64_t position) { return ListedOnTheCard(position); }};
   FileImage scratch_;

@@ -27,11 +27,16 @@ struct JoinReading {
   // Another file ends in the cluster before the second piece: where a camera
   // continues a file, the clusters before were another file's.
   bool secondAfterFileEnd = false;
+  // Every directory entry that names the first piece's cluster gives this
+  // size: where the decoder sees no seam, the card's word fixes the file.
+  bool sizeFixedByDirectory = false;
+  bool seamInLowBits = false;  // it passed with its seam where the decode sees none
 
   enum class Weight { kPasses, kFails, kUnweighed };
   Weight weight = Weight::kUnweighed;
   std::string fault;  // why it fails, or why it was not weighed
-  // How far the weighing went before the fault: the card's word (1), a seam
+  // How far the weighing went before the fault: the card's word (1, its
+  // FAT's and its directories'), a seam
   // nothing fixes (2), the joined bytes (3), their raw data (4). A piece's
   // line gives the fault of its reading that went furthest.
   int depth = 0;

@@ -1,5 +1,7 @@
 #include "recovery/PieceJoin.h"
 
+#include "analysis/CrwRecords.h"
+#include "output/JpegExtent.h"
 #include "recovery/CanonRawLayout.h"
 #include "recovery/CrwStructureCheck.h"
 #include "recovery/FileEndMarks.h"
@@ -288,11 +290,12 @@ void PieceJoiner::Weigh(JoinReading& reading) {
   reading.weight = JoinReading::Weight::kFails;
   reading.depth = 1;
   if (reading.fault = CardFault(reading); !reading.fault.empty()) return;
+  if (reading.fault = DirectoryFault(reading, nullptr); !reading.fault.empty()) return;
   reading.depth = 2;
   reading.secondAfterFileEnd = FileEndsBefore(reading.secondFrom);
   // The readings of one end share its records, so where its compressed raw
   // data begins is read once, and a blind seam costs no copy after that.
-  if (endStreamStart_ && reading.split < *endStreamStart_) {
+  if (endStreamStart_ && reading.split < *endStreamStart_ && !reading.sizeFixedByDirectory) {
     reading.fault = LowBitsFault(reading);
     return;
   }
@@ -340,8 +343,18 @@ std::string PieceJoiner::CardFault(const JoinReading& reading) const {
   return {};
 }
 
+// What the card's directories say of the reading's size (and, once its bytes
+// are put together, of its records). Entries that name another cluster, or
+// none, leave it to the rest of the evidence.
+std::string PieceJoiner::DirectoryFault(JoinReading& reading, const CrwRecords* records) const {
+  if (!directories_) return {};
+  const DirectoryWord word = directories_->Weigh(reading.header, reading.size, records);
+  reading.sizeFixedByDirectory = word.fixesSize;
+  return word.fault;
+}
+
 // What the joined bytes say of themselves.
-std::string PieceJoiner::BytesFault(const JoinReading& reading) {
+std::string PieceJoiner::BytesFault(JoinReading& reading) {
   const CrwEnd& end = reading.end;
   if (!end.isCrw || end.trueSize != reading.size) {
     return "the size search finds no true end at " + std::to_string(reading.size) + " bytes";
@@ -356,8 +369,15 @@ std::string PieceJoiner::BytesFault(const JoinReading& reading) {
     }
   }
   const auto& piece = waiting_[reading.waiter].piece;
-  return CrwStructureFault(joined_.Data(), reading.size, piece.bigEndian, piece.headerLength, end.thumbnailStart,
-                           end.thumbnailSize, true);
+  if (std::string fault = CrwStructureFault(joined_.Data(), reading.size, piece.bigEndian, piece.headerLength,
+                                            end.thumbnailStart, end.thumbnailSize, true);
+      !fault.empty()) {
+    return fault;
+  }
+  const CrwRecords records = ReadCrwRecords(
+      std::span<const std::uint8_t>(joined_.Data(), static_cast<std::size_t>(reading.size)), piece.bigEndian,
+      piece.headerLength);
+  return DirectoryFault(reading, &records);
 }
 
 // Nine tenths of a photo is its raw data: decoded across the seam, a foreign
@@ -375,6 +395,12 @@ std::string PieceJoiner::RawDataFault(JoinReading& reading) {
     return "its raw data breaks at byte " + std::to_string(check.brokenAt) + " of the file: " + check.reason;
   }
   if (check.verdict == RawDataVerdict::Plausible && reading.split >= check.signalFrom) return {};
+  // The decode holds, and the size is not the arithmetic's alone: the card's
+  // directory gives it, so the end is this photo's whatever the seam hides.
+  if (check.verdict == RawDataVerdict::Plausible && reading.sizeFixedByDirectory) {
+    reading.seamInLowBits = true;
+    return LowBitsSeamFault(reading, check.signalFrom);
+  }
   // Photos of one camera fill holes of one size, and in the low bits the end
   // of any of them fits: measured on camera cards, neither a next header nor
   // a file's end before the second piece told the true one.
@@ -393,7 +419,85 @@ std::string PieceJoiner::BlindSeamFault(const JoinReading& reading) {
       ReadCanonRawLayout(std::span<const std::uint8_t>(joined_.Data(), static_cast<std::size_t>(reading.size)), whyNot);
   // The records lie in the end's own bytes when the split comes before them.
   if (layout && reading.split < layout->StreamStart()) endStreamStart_ = layout->StreamStart();
-  return layout && reading.split < layout->StreamStart() ? LowBitsFault(reading) : "";
+  return layout && reading.split < layout->StreamStart() && !reading.sizeFixedByDirectory ? LowBitsFault(reading)
+                                                                                           : "";
+}
+
+// The card's directory fixes the size, and so the end, but not the seam:
+// in the low bits another file's clusters after the first piece's true end
+// (a last or middle piece of it) decode as well as the photo's own, and so
+// do foreign clusters taken for a missing middle piece. Both sides of the
+// seam must be fixed by the files around it: a next file's header right
+// after the first piece, and another file's end right before the second (a
+// CRW's root directory, or a whole JPEG; a chance FF D9 in other low bits is
+// none). And no CRW may end inside the joined file's low bits, where another
+// file's last piece would lie.
+std::string PieceJoiner::LowBitsSeamFault(const JoinReading& reading, std::int64_t signalFrom) {
+  if (!reading.splitAtHeader || !WholeFileEndsBefore(reading.secondFrom)) {
+    return LowBitsFault(reading) + ", and " +
+           (reading.splitAtHeader ? "no file's end fixes where its second piece begins"
+                                  : "no next file's header fixes where its first piece ends");
+  }
+  const auto cardAt = [&](std::int64_t at) {
+    return std::to_string(at < reading.split ? reading.header + at : reading.secondFrom + (at - reading.split));
+  };
+  std::vector<RootEnd> ends;
+  const std::int64_t lowBits = std::min(signalFrom, reading.size);
+  FindRootEnds(joined_.Data(), lowBits, 0, lowBits, 0, RecoveryLimits::kMaxCrwSize, ends);
+  if (!ends.empty()) {
+    return "another file ends inside its pieces, at " + cardAt(ends.front().end - 1) +
+           ", in the low bits stored before its compressed raw data, which show no seam";
+  }
+  const std::int64_t coded = CodedClusterInLowBits(
+      std::span<const std::uint8_t>(joined_.Data(), static_cast<std::size_t>(reading.size)), grid_.clusterSize);
+  if (coded >= 0) {
+    return "the cluster at " + cardAt(coded) + " among its low bits holds coded data, another file's";
+  }
+  return {};
+}
+
+// Another file ends right before position, by more than chance bytes: a
+// CRW's root directory ends in the cluster before, the card's FAT gives that
+// cluster to another file, or the nearest file that begins before position
+// is a JPEG (a THM, a camera JPG) whose markers, read from its start, end in
+// that cluster. An FF D9 alone might be two bytes of low bits.
+bool PieceJoiner::WholeFileEndsBefore(std::int64_t position) {
+  const std::int64_t cluster = grid_.clusterSize;
+  if (const auto end = fileEnds_.upper_bound(position - cluster); end != fileEnds_.end() && *end <= position) {
+    return true;
+  }
+  if (map_ && map_->OwnerAt(position - cluster) != 0 && map_->OwnerAt(position - cluster) != map_->OwnerAt(position)) {
+    return true;
+  }
+  // As far back as the bound, or as what is kept of the card reaches.
+  const std::int64_t clusters = std::max<std::int64_t>(1, JoinLimits::kMaxJpegBeforeBytes / cluster);
+  before_.SetSize(0);
+  if (!CopyCardBefore(position - clusters * cluster, position, before_)) {
+    const std::int64_t kept = (position - recent_.Start()) / cluster;
+    before_.SetSize(0);
+    if (kept <= 0 || !CopyCardBefore(position - std::min(kept, clusters) * cluster, position, before_)) return false;
+  }
+  for (std::int64_t at = before_.Size() - cluster; at >= 0; at -= cluster) {
+    if (!CameraFileBeginsAt(before_.Data() + at, before_.Size() - at)) continue;
+    const auto length = static_cast<std::int64_t>(JpegExtent(
+        std::span<const std::uint8_t>(before_.Data() + at, static_cast<std::size_t>(before_.Size() - at)),
+        static_cast<std::size_t>(before_.Size() - at)));
+    return length > before_.Size() - at - cluster;
+  }
+  return false;
+}
+
+// Copies the card bytes [from, to) from a waiting piece that holds them, or
+// from what is kept of the card.
+bool PieceJoiner::CopyCardBefore(std::int64_t from, std::int64_t to, FileImage& into) const {
+  for (const Waiter& waiter : waiting_) {
+    const std::int64_t pieceEnd = waiter.piece.start + static_cast<std::int64_t>(waiter.piece.bytes.size());
+    if (from >= waiter.piece.start && to <= pieceEnd) {
+      into.Append(waiter.piece.bytes.data() + (from - waiter.piece.start), to - from);
+      return true;
+    }
+  }
+  return recent_.CopyTo(from, to, into);
 }
 
 std::string PieceJoiner::LowBitsFault(const JoinReading&) {
@@ -438,7 +542,7 @@ void PieceJoiner::Join(const JoinReading& reading) {
   joinedPieces_.push_back({start, start + reading.split, start});
   joinedPieces_.push_back({reading.secondFrom, reading.secondTo, start});
   sink_.Joined({start, joined_, reading.end, reading.Gap() / grid_.clusterSize,
-                reading.raw == RawDataVerdict::Plausible});
+                reading.raw == RawDataVerdict::Plausible, reading.seamInLowBits});
   waitingBytes_ -= static_cast<std::int64_t>(waiting_[reading.waiter].piece.bytes.size());
   waiting_.erase(waiting_.begin() + static_cast<std::ptrdiff_t>(reading.waiter));
 }

@@ -4,6 +4,7 @@
 #include "cardfs/ClusterGrid.h"
 #include "cardfs/FatMap.h"
 #include "recovery/CrwEnd.h"
+#include "recovery/DirectoryEvidence.h"
 #include "recovery/EndScan.h"
 #include "recovery/JoinReading.h"
 #include "recovery/RecentBytes.h"
@@ -52,6 +53,9 @@ struct JoinLimits {
   // camera file's window holds a few chance ends, a crafted one thousands,
   // past which the later ones are weighed at once.
   static constexpr std::size_t kMaxDeferredEnds = 4096;
+  // The card bytes before a second piece read back for the JPEG that ends
+  // right before it: a camera's THM is a few KB, its JPG a few hundred.
+  static constexpr std::int64_t kMaxJpegBeforeBytes = 512 << 10;
 };
 
 // The bytes from a CRW header on, up to where its window closed, when no true
@@ -75,6 +79,8 @@ struct JoinedFile {
   // Its raw data decoded plausibly across the seam; false when the decoder
   // knows no such raw data and the structure alone decided.
   bool rawDataChecked = false;
+  // Its seam lies in the low bits, and the card's directory gave its size.
+  bool seamInLowBits = false;
 };
 
 // Where the joiner's results go, in the order they are settled.
@@ -105,6 +111,9 @@ class PieceJoiner {
   // The card's FAT, where it survives: a piece never takes clusters that it
   // gives to another file.
   void SetMap(const FatMap* map) { map_ = map; }
+  // The card's directory entries, as far as they have streamed past: a
+  // reading of another size than an entry of its first cluster gives fails.
+  void SetDirectories(const DirectoryEvidence* directories) { directories_ = directories; }
   // A CRW header at position: the first end of the heap that begins
   // headerLength bytes on belongs to that header's own file, not to a
   // waiting piece; a later end that lines up with it too (files of one size)
@@ -148,10 +157,14 @@ class PieceJoiner {
   void AddDecodedSplits(const JoinReading& broken, std::vector<JoinReading>& readings);
   void Weigh(JoinReading& reading);
   std::string CardFault(const JoinReading& reading) const;
-  std::string BytesFault(const JoinReading& reading);
+  std::string DirectoryFault(JoinReading& reading, const CrwRecords* records) const;
+  std::string BytesFault(JoinReading& reading);
   std::string BlindSeamFault(const JoinReading& reading);
   std::string RawDataFault(JoinReading& reading);
   static std::string LowBitsFault(const JoinReading& reading);
+  std::string LowBitsSeamFault(const JoinReading& reading, std::int64_t signalFrom);
+  bool WholeFileEndsBefore(std::int64_t position);
+  bool CopyCardBefore(std::int64_t from, std::int64_t to, FileImage& into) const;
   static std::string MissingSeamEvidence(const JoinReading& reading);
   bool Assemble(const JoinReading& reading);
   void Join(const JoinReading& reading);
@@ -165,6 +178,7 @@ class PieceJoiner {
   PieceSink& sink_;
   ClusterGrid grid_;
   const FatMap* map_ = nullptr;
+  const DirectoryEvidence* directories_ = nullptr;
   // The end of each header's own file by the header's heap start; -1 until known.
   struct OwnFile {
     std::int64_t header = 0;

@@ -3,7 +3,42 @@
 #include "recovery/CanonRawDecoder.h"
 #include "recovery/CanonRawLayout.h"
 
+#include <algorithm>
+
 namespace mendrake {
+
+namespace {
+
+// Whether every FF byte of the stretch is followed as coded data follows it,
+// with enough of them to tell.
+bool ReadsAsCodedData(std::span<const std::uint8_t> stretch) {
+  int marks = 0;
+  for (std::size_t i = 0; i + 1 < stretch.size(); ++i) {
+    if (stretch[i] != 0xFF) continue;
+    const std::uint8_t next = stretch[i + 1];
+    if (next != 0x00 && (next < 0xD0 || next > 0xD7)) return false;
+    ++marks;
+    ++i;
+  }
+  return marks >= LowBitsLimits::kMinStuffedMarks;
+}
+
+}  // namespace
+
+std::int64_t CodedClusterInLowBits(std::span<const std::uint8_t> file, std::int64_t clusterSize) {
+  std::string whyNot;
+  const std::optional<CanonRawLayout> layout = ReadCanonRawLayout(file, whyNot);
+  if (!layout || !layout->lowBits || clusterSize <= 0) return -1;
+  const std::int64_t from = layout->recordStart;
+  const std::int64_t to = std::min<std::int64_t>(from + layout->LowBitsSize(), static_cast<std::int64_t>(file.size()));
+  for (std::int64_t cluster = from / clusterSize * clusterSize; cluster < to; cluster += clusterSize) {
+    const std::int64_t begin = std::max(cluster, from), end = std::min(cluster + clusterSize, to);
+    if (ReadsAsCodedData(file.subspan(static_cast<std::size_t>(begin), static_cast<std::size_t>(end - begin)))) {
+      return cluster;
+    }
+  }
+  return -1;
+}
 
 RawDataCheck CheckRawData(std::span<const std::uint8_t> file) {
   RawDataCheck check;

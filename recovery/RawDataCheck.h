@@ -21,6 +21,21 @@ struct RawDataCheck {
 // file: a whole candidate CRW file from its header on.
 RawDataCheck CheckRawData(std::span<const std::uint8_t> file);
 
+// The low bits carry no signal, but they are packed values, not coded ones:
+// every value of a byte is as likely, so an FF byte is followed by any byte.
+// Compressed data (another photo's stream, a JPEG's scan) follows each FF
+// with a stuffed 00 (or a restart marker). Returns the file offset of the
+// first cluster (clusterSize bytes counted from the file's first byte) of the
+// low bits in the file whose FF bytes are all so followed, with at least
+// kMinStuffedMarks of them; -1 when none is, or the file has no low bits.
+struct LowBitsLimits {
+  // A camera's stream holds an FF byte in some 800; a cluster of low bits
+  // passes for coded data with a chance of (9/256)^4, one in 600,000, which
+  // refuses a join, never makes one.
+  static constexpr int kMinStuffedMarks = 4;
+};
+std::int64_t CodedClusterInLowBits(std::span<const std::uint8_t> file, std::int64_t clusterSize);
+
 // For a search of pieces, a cluster at a time: the decode of the pieces so far
 // is a CanonRawDecoder (recovery/CanonRawDecoder.h), started from the layout
 // that the file's records give (recovery/CanonRawLayout.h) and fed the file's

@@ -6,6 +6,7 @@
 #include "files/MemoryCardReader.h"
 #include "files/Utf8Path.h"
 #include "recovery/CardRecovery.h"
+#include "recovery/DirectoryEvidence.h"
 #include "tests/support/CardImage.h"
 #include "tests/support/CrwBuilder.h"
 #include "tests/support/FlakyCardReader.h"
@@ -259,6 +260,48 @@ TEST(CardDirectories, ABurstsThmsWithoutFileNumbersGoBesideTheirPhotosByTheirDir
   EXPECT_EQ(run.summary.thms, 2) << ::testing::PrintToString(run.log.Lines());
   EXPECT_EQ(ReadFile(folder / "out/CRW_0007.THM"), first);
   EXPECT_EQ(ReadFile(folder / "out/CRW_0008.THM"), second);
+}
+
+TEST(CardDirectories, TheEntriesOfAFirstClusterGiveTheSizesItMayHoldAndTheNumberOfItsPhoto) {
+  // A deleted photo's first cluster given to a later one: both entries stay,
+  // and either size may be the cluster's. A THM's entry, or a name given on a
+  // computer, says nothing of a CRW's size or number.
+  Bytes sector;
+  for (const Bytes& entry :
+       {ShortEntry("\xE5RW_0100CRW", 0x20, 5, 1000), ShortEntry("\xE5RW_0200CRW", 0x20, 5, 2000),
+        ShortEntry("\xE5RW_0300CRW", 0x20, 9, 3000), ShortEntry("\xE5RW_0300THM", 0x20, 12, 6000),
+        ShortEntry("VACATIONCRW", 0x20, 14, 4000)}) {
+    sector.insert(sector.end(), entry.begin(), entry.end());
+  }
+  sector.resize(512, 0);
+  CardDirectories directories;
+  directories.Observe(sector.data(), 0, 512);
+  EXPECT_EQ(directories.AllByFirstCluster(5).size(), 2u);
+  DirectoryEvidence evidence(directories);
+  constexpr std::int64_t kData = 65536, kCluster = 2048;
+  const auto at = [](std::int64_t cluster) { return kData + (cluster - 2) * kCluster; };
+  EXPECT_EQ(evidence.Weigh(at(9), 3001, nullptr).fault, "") << "no volume, no clusters";
+  FatVolume volume;
+  volume.dataStart = kData;
+  volume.clusterSize = kCluster;
+  evidence.SetVolume(volume);
+
+  const DirectoryWord either = evidence.Weigh(at(5), 2000, nullptr);
+  EXPECT_EQ(either.fault, "");
+  EXPECT_FALSE(either.fixesSize);
+  EXPECT_EQ(evidence.Weigh(at(5), 1500, nullptr).fault,
+            "the card's directory gives ?RW_0100.CRW 1,000 bytes and ?RW_0200.CRW 2,000 bytes, not 1,500");
+  CrwRecords records;
+  records.fileNumber = 1000300;
+  EXPECT_TRUE(evidence.Weigh(at(9), 3000, &records).fixesSize);
+  records.fileNumber = 1000301;
+  EXPECT_EQ(evidence.Weigh(at(9), 3000, &records).fault,
+            "the card's directory gives ?RW_0300.CRW 3,000 bytes, but its records name it CRW_0301.CRW");
+  EXPECT_EQ(evidence.Weigh(at(14), 4000, &records).fault, "");
+  records.fileNumber = 1;  // no folder: no camera's number
+  EXPECT_TRUE(evidence.Weigh(at(9), 3000, &records).fixesSize);
+  EXPECT_FALSE(evidence.Weigh(at(12), 100, nullptr).named);
+  EXPECT_FALSE(evidence.Weigh(at(9) + 512, 100, nullptr).named);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 // line says so; what cannot be joined surely stays damaged, with the reason.
 #include "devices/DeviceReader.h"
 #include "recovery/CardRecovery.h"
+#include "recovery/DirectoryEvidence.h"
 #include "tests/support/CrwBuilder.h"
 #include "tests/support/FatCard.h"
 #include "tests/support/JpegMaker.h"
@@ -626,6 +627,104 @@ TEST(RawDataJoins, AWindowWhoseEndLinesUpByArithmeticAloneIsNotTakenForOnePhoto)
     EXPECT_NE(recovery.LineOf(name).find(", joined from two pieces "), std::string::npos);
   }
   EXPECT_EQ(recovery.summary.damaged, 0);
+}
+
+// The card's word on a hand-built card: a FAT12 volume laid over its first
+// four clusters, whose tables are empty (every file deleted on a computer)
+// and whose root directory keeps the deleted entries, each with its first
+// cluster and size.
+struct DeletedEntry {
+  std::string name;  // "CRW_0001CRW": the short name's eleven bytes
+  std::size_t at = 0;
+  std::size_t size = 0;
+};
+
+void LayDeletedVolume(Bytes& card, const std::vector<DeletedEntry>& entries) {
+  constexpr std::size_t kSector = 512, kFatSectors = 4, kRootSectors = 7;
+  auto put16 = [&](std::size_t at, std::size_t value) {
+    card[at] = static_cast<std::uint8_t>(value), card[at + 1] = static_cast<std::uint8_t>(value >> 8);
+  };
+  std::fill(card.begin(), card.begin() + 4 * kCluster, 0);
+  card[0] = 0xEB, card[1] = 0x3C, card[2] = 0x90;
+  put16(11, kSector);
+  card[13] = kCluster / kSector;
+  put16(14, 1);
+  card[16] = 2;
+  put16(17, kRootSectors * kSector / 32);
+  put16(19, card.size() / kSector);
+  card[21] = 0xF8;
+  put16(22, kFatSectors);
+  card[510] = 0x55, card[511] = 0xAA;
+  std::size_t entry = (1 + 2 * kFatSectors) * kSector;
+  ASSERT_EQ(entry + kRootSectors * kSector, 4 * kCluster);
+  for (const DeletedEntry& file : entries) {
+    std::copy(file.name.begin(), file.name.end(), card.begin() + static_cast<std::ptrdiff_t>(entry));
+    card[entry] = 0xE5;
+    card[entry + 11] = 0x20;
+    put16(entry + 26, (file.at - 4 * kCluster) / kCluster + 2);
+    put16(entry + 28, file.size & 0xFFFF);
+    put16(entry + 30, file.size >> 16);
+    entry += 32;
+  }
+}
+
+TEST(DirectoryJoins, AnotherPhotosEndAtTheSameOffsetsAfterAFirstPieceInItsLowBitsIsNotItsEnd) {
+  // The first piece ends inside the low bits, and another photo's last piece
+  // follows it at the very offsets it has in its own file: read on, the
+  // window decodes as one photo and closes at the other photo's end. The
+  // card's directory gives the first photo another size.
+  ScratchFolder folder;
+  const PhotoFile a = Photo(1), b = Photo(2), whole = Photo(3);
+  const std::size_t piece = 4 * kCluster;
+  ASSERT_LT(piece, a.streamStart);
+  ASSERT_NE(a.bytes.size(), b.bytes.size());
+  HandCard card;
+  const std::size_t bAt = card.Add(Prefix(b.bytes, piece));
+  card.Add(whole.bytes);
+  const std::size_t aAt = card.Add(Prefix(a.bytes, piece));
+  card.Add(Suffix(b.bytes, piece));
+  card.Add(Photo(4).bytes);
+  card.Add(Suffix(a.bytes, piece));
+  Bytes image = card.Finished();
+  LayDeletedVolume(image, {{"CRW_0001CRW", aAt, a.bytes.size()}, {"CRW_0002CRW", bAt, b.bytes.size()}});
+
+  const Recovery recovery = Recover(folder.Write("card.img", image), folder / "out");
+  recovery.ExpectNoWrongCrw({a.bytes, b.bytes, whole.bytes, Photo(4).bytes});
+  EXPECT_FALSE(recovery.NameOf(whole.bytes).empty());
+  const std::string line = recovery.LineOf("CRW_at_" + std::to_string(aAt) + ".damaged");
+  EXPECT_NE(line.find("is another photo's (the card's directory gives ?RW_0001.CRW " + GroupedDigits(a.bytes.size()) +
+                      " bytes, not " + GroupedDigits(b.bytes.size()) + ")"),
+            std::string::npos)
+      << recovery.Log();
+}
+
+TEST(DirectoryJoins, ASplitInTheLowBitsJoinsWhereTheDirectoryFixesTheSizeAndTheFilesAroundBothSides) {
+  // A next file's header right after the first piece, another photo's end
+  // right before the second, and the card's directory gives the photo's
+  // size: the end is the photo's, and its seam lies where the files around
+  // it say. Without the directory, the same card keeps it damaged.
+  ScratchFolder folder;
+  const PhotoFile a = Photo(1), whole = Photo(3), last = Photo(4);
+  const std::size_t piece = 4 * kCluster;
+  HandCard card;
+  const std::size_t aAt = card.Add(Prefix(a.bytes, piece));
+  card.Add(whole.bytes);
+  card.Add(Suffix(a.bytes, piece));
+  card.Add(last.bytes);
+  Bytes image = card.Finished();
+  LayDeletedVolume(image, {{"CRW_0001CRW", aAt, a.bytes.size()}});
+  const Recovery named = Recover(folder.Write("named.img", image), folder / "named");
+  LayDeletedVolume(image, {});
+  const Recovery unnamed = Recover(folder.Write("unnamed.img", image), folder / "unnamed");
+
+  for (const Recovery* recovery : {&named, &unnamed}) recovery->ExpectNoWrongCrw({a.bytes, whole.bytes, last.bytes});
+  EXPECT_NE(named.LineOf(named.NameOf(a.bytes))
+                .find(", joined from two pieces " + std::to_string(Clusters(whole.bytes.size())) +
+                      " clusters apart; its seam lies in the low bits, where the card's directory gives its size"),
+            std::string::npos)
+      << named.Log();
+  EXPECT_TRUE(unnamed.NameOf(a.bytes).empty());
+  EXPECT_EQ(unnamed.summary.joined, 0);
 }
 
 }  // namespace

@@ -358,6 +358,23 @@ TEST(RawData, ASpliceInTheLowBitsIsNotSeenAndTheCheckSaysWhereItsSignalBegins) {
   EXPECT_EQ(CheckRawData(early).verdict, RawDataVerdict::Broken);
 }
 
+TEST(RawData, CodedDataInTheLowBitsIsToldFromThemWhereTheDecodeSeesNothing) {
+  // Another photo's low bits look like the photo's own; a cluster of its
+  // compressed stream, where every FF byte is stuffed, does not.
+  const PhotoFile& photo = CameraPhoto(1);
+  const PhotoFile& other = CameraPhoto(2);
+  for (const std::int64_t cluster : {8192, 32768}) {
+    EXPECT_EQ(CodedClusterInLowBits(photo.bytes, cluster), -1) << cluster;
+    Bytes lowBits = photo.bytes, coded = photo.bytes;
+    const std::size_t at = 3 * 65536;
+    std::copy_n(other.bytes.begin() + static_cast<std::ptrdiff_t>(at), cluster, lowBits.begin() + static_cast<std::ptrdiff_t>(at));
+    std::copy_n(other.bytes.begin() + static_cast<std::ptrdiff_t>(other.streamStart + 10 * 65536), cluster,
+                coded.begin() + static_cast<std::ptrdiff_t>(at));
+    EXPECT_EQ(CodedClusterInLowBits(lowBits, cluster), -1) << cluster;
+    EXPECT_EQ(CodedClusterInLowBits(coded, cluster), static_cast<std::int64_t>(at)) << cluster;
+  }
+}
+
 // A record that ends before its stream, or holds far more than it, is no
 // camera's: the length is the last check, and a few bytes of padding pass.
 TEST(RawData, StreamAndRecordMustEndTogether) {

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "analysis/CrwRecords.h"
+#include "cardfs/BootSector.h"
+#include "cardfs/CardDirectories.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace mendrake {
+
+// What the card's directory entries say of a CRW file read as beginning at
+// a cluster start, with a size (and, once its bytes are put together, its
+// records). An entry gives the size the camera wrote; the photo's records
+// give its name, which an entry of that size must not contradict.
+struct DirectoryWord {
+  // No CRW entry names the file's first cluster as its own, or every one
+  // that does contradicts the reading; fault says which entries and why.
+  std::string fault;
+  // Every entry that names the first cluster gives the reading's size: the
+  // size is the card's, not the arithmetic's alone. Where a camera gave a
+  // deleted photo's clusters to another, the entries disagree and fix nothing.
+  bool fixesSize = false;
+  bool named = false;  // some CRW entry names the first cluster
+};
+
+// The directories seen so far, as the card streams past: a decision asks
+// what is known when it is taken.
+class DirectoryEvidence {
+ public:
+  explicit DirectoryEvidence(const CardDirectories& directories) : directories_(directories) {}
+  // Clusters are numbered once the boot sector is known; exFAT's entries are not read.
+  void SetVolume(const FatVolume& volume) { volume_ = volume; }
+
+  // The file of size bytes beginning at the card position start; records,
+  // when given, are its own.
+  DirectoryWord Weigh(std::int64_t start, std::int64_t size, const CrwRecords* records) const;
+
+ private:
+  const CardDirectories& directories_;
+  std::optional<FatVolume> volume_;
+};
+
+// "8,638,374": sizes and positions as the log gives them.
+std::string GroupedDigits(std::int64_t value);
+
+}  // namespace mendrake
