@@ -45,23 +45,49 @@ std::size_t Matching(const Bytes& file, std::size_t at, const Bytes& image, std:
   return length;
 }
 
-// The photo whose clusters held these card bytes when the card was left.
-std::string PhotoAt(const CameraCard& card, std::size_t cardAt) {
+// The photo that left the card bytes from cardAt on, and how many of them
+// (up to length) are its own: none when no photo's clusters hold them as
+// they are (a THM, a JPG, or a photo's since overwritten).
+std::pair<std::string, std::size_t> OwnerAt(const CameraCard& card, std::size_t cardAt, std::size_t length) {
   for (const CameraCardPhoto& photo : card.photos) {
     std::size_t from = 0;
     for (const auto& [start, end] : photo.runs) {
       const auto begin = static_cast<std::size_t>(start);
       const auto stop = static_cast<std::size_t>(end);
-      if (cardAt >= begin && cardAt < stop) {
-        const std::size_t offset = from + cardAt - begin;
-        if (offset < photo.bytes.size() && photo.bytes[offset] == card.image[cardAt]) {
-          return photo.name + " byte " + std::to_string(offset);
-        }
-      }
+      const std::size_t offset = from + cardAt - begin;
       from += stop - begin;
+      if (cardAt < begin || cardAt >= stop || offset >= photo.bytes.size()) continue;
+      const std::size_t count = std::min({length, stop - cardAt, photo.bytes.size() - offset});
+      const auto own = photo.bytes.begin() + static_cast<std::ptrdiff_t>(offset);
+      const std::size_t same = static_cast<std::size_t>(
+          std::mismatch(own, own + static_cast<std::ptrdiff_t>(count), card.image.begin() + static_cast<std::ptrdiff_t>(cardAt)).first - own);
+      if (same == count || same >= kSector) {
+        return {photo.name + " " + std::to_string(offset) + "-" + std::to_string(offset + same), same};
+      }
     }
   }
-  return "no photo";
+  return {"", 0};
+}
+
+// The photos whose bytes a stretch of the card is, in order.
+std::string OwnersOf(const CameraCard& card, std::size_t cardAt, std::size_t length) {
+  std::string owners;
+  std::size_t unowned = 0;
+  for (std::size_t at = cardAt; at < cardAt + length;) {
+    const auto [owner, count] = OwnerAt(card, at, cardAt + length - at);
+    if (count == 0) {
+      const std::size_t step = std::min(cardAt + length - at, kSector - at % kSector);
+      unowned += step;
+      at += step;
+      continue;
+    }
+    if (unowned > 0) owners += (owners.empty() ? "" : ", ") + std::to_string(unowned) + " bytes of no photo";
+    unowned = 0;
+    owners += (owners.empty() ? "" : ", ") + owner;
+    at += count;
+  }
+  if (unowned > 0) owners += (owners.empty() ? "" : ", ") + std::to_string(unowned) + " bytes of no photo";
+  return owners;
 }
 
 }  // namespace
@@ -132,7 +158,7 @@ std::string WhatTheFileIsMadeOf(const Bytes& file, const CameraCard& card) {
       continue;
     }
     made += "bytes " + std::to_string(at) + "-" + std::to_string(at + best) + ": card " + std::to_string(bestAt) + "-" +
-            std::to_string(bestAt + best) + " (" + PhotoAt(card, bestAt) + ")";
+            std::to_string(bestAt + best) + " (" + OwnersOf(card, bestAt, best) + ")";
     // A difference within a sector may match by chance up to a few bytes past the seam.
     const std::size_t seam = (at + best) / kSector * kSector;
     at = seam > at && at + best < file.size() ? seam : at + best;

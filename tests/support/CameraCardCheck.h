@@ -37,9 +37,10 @@ CameraCardCheck RecoverAndCheckCameraCard(const CameraCard& card, const std::str
 // in the camera, quick format, sensor 256x192, seed 1": enough to make the card again.
 std::string DescribeCameraCard(const CameraCardOptions& options);
 
-// What a wrong file is made of: each stretch of it that is a photo's bytes
-// ("bytes 0-40960: CRW_0012.CRW bytes 0-40960, card 81920-122880"), the
-// rest as not found.
+// What a wrong file is made of: each stretch of it that is the card's bytes,
+// and the photos whose bytes those are ("bytes 0-16384: card 329216-345600
+// (CRW_0068.CRW 0-16384); bytes 16384-66942: card 1828352-1878910
+// (CRW_0074.CRW 16384-66942)"); the rest as on no sector of the card.
 std::string WhatTheFileIsMadeOf(const Bytes& file, const CameraCard& card);
 
 }  // namespace mendrake::testing
