@@ -44,7 +44,7 @@ const CameraCardOptions kCards[] = {
     Card(false, false, 2 << 10, 12, true, 5, 1),
     Card(false, true, 2 << 10, 9, false, 10, 2),
     Card(false, false, 4 << 10, 17, true, 4, 3),
-    Card(false, false, 8 << 10, 33, false, 5, 7),
+    Card(false, false, 8 << 10, 33, false, 5, 11),
     Card(true, true, 512, 33, true, 4, 5),
     Card(true, false, 512, 33, false, 5, 6),
 };
