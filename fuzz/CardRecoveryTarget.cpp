@@ -6,13 +6,13 @@
 #include "files/MemoryCardReader.h"
 #include "fuzz/FuzzTargets.h"
 #include "fuzz/Invariant.h"
+#include "fuzz/Sandbox.h"
 #include "recovery/CardRecovery.h"
 #include "recovery/CrwValidation.h"
 
 #include <algorithm>
 #include <filesystem>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace mendrake::fuzz {
@@ -20,44 +20,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
-
-// A folder of this process's own with one output folder in it, emptied
-// before every input: anything beside the output folder was written outside
-// it. In memory where the system has such a folder: every input writes and
-// removes files.
-fs::path SandboxParent() {
-  std::error_code error;
-  return fs::is_directory("/dev/shm", error) ? fs::path("/dev/shm") : fs::temp_directory_path();
-}
-
-class Sandbox {
- public:
-  Sandbox() : root_(SandboxParent() / ("mendrake-fuzz-card-" + std::to_string(::getpid()))) {}
-  ~Sandbox() {
-    std::error_code ignored;
-    fs::remove_all(root_, ignored);
-  }
-  Sandbox(const Sandbox&) = delete;
-  Sandbox& operator=(const Sandbox&) = delete;
-
-  const fs::path& Fresh() {
-    fs::remove_all(root_);
-    fs::create_directories(output_);
-    return output_;
-  }
-  void CheckNothingOutside() const {
-    for (const fs::directory_entry& entry : fs::directory_iterator(root_)) {
-      if (entry.path() != output_) Broken("a file was written outside the output folder");
-    }
-    for (const fs::directory_entry& entry : fs::directory_iterator(output_)) {
-      if (!entry.is_regular_file()) Broken("the output folder holds something other than files");
-    }
-  }
-
- private:
-  fs::path root_;
-  fs::path output_ = root_ / "out";
-};
 
 Bytes ReadWhole(const fs::path& path) {
   FileImage image;
@@ -108,7 +70,7 @@ long long ClustersApart(const std::string& line) {
 }  // namespace
 
 void RecoverCardBytes(const std::uint8_t* data, std::size_t size) {
-  static Sandbox sandbox;
+  static Sandbox sandbox("card");
   const fs::path& folder = sandbox.Fresh();
   MemoryCardReader card({data, size});
   LogLines log;

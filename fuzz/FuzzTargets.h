@@ -18,6 +18,10 @@ void DecodePreviewBytes(const std::uint8_t* data, std::size_t size);
 // written as a CRW standing alone, nothing outside the folder, work bounded.
 void RecoverCardBytes(const std::uint8_t* data, std::size_t size);
 
+// The bytes as the options of a card a camera filled (CameraCard.h): its
+// recovery writes no CRW file but the photos shot on it.
+void RecoverCameraCardBytes(const std::uint8_t* data, std::size_t size);
+
 // The bytes as a candidate CRW file: its raw data decoded, whole and fed in
 // stretches through copies of the decoder's state, to the same end.
 void CheckRawDataBytes(const std::uint8_t* data, std::size_t size);

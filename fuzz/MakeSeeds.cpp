@@ -1,9 +1,9 @@
 // make_fuzz_seeds CORPUS: writes the made seed inputs of the fuzz targets into
 // CORPUS/analysis (CRW files from the test builder), CORPUS/card (card images
 // holding them), CORPUS/preview (JPEGs from the test maker) and
-// CORPUS/output_names (paths) and CORPUS/raw_data (CRW files with compressed
-// raw data of small synthetic photos). Small on purpose: libFuzzer mutates them byte
-// by byte.
+// CORPUS/output_names (paths), CORPUS/raw_data (CRW files with compressed
+// raw data of small synthetic photos) and CORPUS/camera_card (the options of
+// cards a camera filled). Small on purpose: libFuzzer mutates them byte by byte.
 #include "tests/support/CrwBuilder.h"
 #include "tests/support/HostileCards.h"
 #include "tests/support/JpegMaker.h"
@@ -157,6 +157,35 @@ void WriteRawDataSeeds(const std::string& dir) {
   Write(dir, "camera-dummy-raw-data", SmallCamera(false));
 }
 
+// The options of a camera card as the camera-card target reads them: the
+// FAT, allocator and last deletion; FAT16's cluster (2, 4 or 8 KiB); rounds
+// of shots; percentages deleted and with a JPG; the sensor; the seed.
+struct CameraCardInput {
+  bool fat32 = false, nextFree = false, deletedOnComputer = false;
+  int cluster = 0, rounds = 3, shots = 8, deletePercent = 40, jpgPercent = 10, sensor = 6;
+  std::uint32_t seed = 1;
+  Bytes Encoded() const {
+    const auto byte = [](int value) { return static_cast<std::uint8_t>(value); };
+    return {byte(fat32 | nextFree << 1 | deletedOnComputer << 2), byte(cluster), byte(rounds - 1), byte(shots - 1),
+            byte(deletePercent / 10), byte(jpgPercent / 10), byte(sensor), byte(seed), byte(seed >> 8),
+            byte(seed >> 16), byte(seed >> 24)};
+  }
+};
+
+// A few rounds each, so that the corpus replay among the tests stays quick.
+void WriteCameraCardSeeds(const std::string& dir) {
+  CameraCardInput firstFit;
+  Write(dir, "fat16-first-fit-2k-formatted", firstFit.Encoded());
+  CameraCardInput nextFree{.nextFree = true, .deletedOnComputer = true, .rounds = 8, .shots = 16, .seed = 2};
+  Write(dir, "fat16-next-free-2k-wrapping-deleted", nextFree.Encoded());
+  CameraCardInput large{.deletedOnComputer = true, .cluster = 2, .shots = 10, .seed = 3};
+  Write(dir, "fat16-first-fit-8k-deleted", large.Encoded());
+  CameraCardInput fat32{.fat32 = true, .nextFree = true, .rounds = 2, .seed = 4};
+  Write(dir, "fat32-next-free-formatted", fat32.Encoded());
+  CameraCardInput fat32FirstFit{.fat32 = true, .deletedOnComputer = true, .shots = 10, .seed = 5};
+  Write(dir, "fat32-first-fit-deleted", fat32FirstFit.Encoded());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -170,5 +199,6 @@ int main(int argc, char** argv) {
   WritePreviewSeeds(corpus + "/preview");
   WriteOutputNameSeeds(corpus + "/output_names");
   WriteRawDataSeeds(corpus + "/raw_data");
+  WriteCameraCardSeeds(corpus + "/camera_card");
   return 0;
 }

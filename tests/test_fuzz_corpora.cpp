@@ -39,6 +39,7 @@ void Replay(const std::string& target, Target entry) {
 
 TEST(FuzzCorpus, AnalysisInputsAreHarmless) { Replay("analysis", fuzz::AnalyseFileBytes); }
 TEST(FuzzCorpus, CardInputsAreHarmless) { Replay("card", fuzz::RecoverCardBytes); }
+TEST(FuzzCorpus, CameraCardsGiveBackOnlyTheirPhotos) { Replay("camera_card", fuzz::RecoverCameraCardBytes); }
 TEST(FuzzCorpus, PreviewInputsAreHarmless) { Replay("preview", fuzz::DecodePreviewBytes); }
 TEST(FuzzCorpus, RawDataInputsAreHarmless) { Replay("raw_data", fuzz::CheckRawDataBytes); }
 TEST(FuzzCorpus, OutputNameInputsKeepTheRules) { Replay("output_names", fuzz::CheckOutputNames); }
