@@ -310,7 +310,7 @@ class CardScan final : public PieceSink {
   }
 
   void SettleWindow(const std::string& whyDamaged, bool atNextHeader) {
-    const CrwEnd end = EndOfWindow();
+    CrwEnd end = EndOfWindow();
     if (!end.isCrw) return;
     // Camera files start at cluster starts, so at sector starts; a header
     // elsewhere is bytes inside something else (a copy, a thumbnail, crafted
@@ -330,6 +330,12 @@ class CardScan final : public PieceSink {
           CheckRawData(std::span<const std::uint8_t>(window_.bytes.Data(), static_cast<std::size_t>(end.trueSize)));
       std::string notOne = BrokenRawData(end, raw);
       if (notOne.empty()) notOne = DirectoryContradicts(end, raw);
+      if (!notOne.empty()) {
+        if (const std::optional<CrwEnd> given = EndTheDirectoryGives(end)) {
+          end = *given;
+          notOne.clear();
+        }
+      }
       if (!notOne.empty()) {
         // Not one photo: a first piece whose length another file's end
         // happens to fit. It waits as a first piece, and that end stays free
@@ -384,6 +390,29 @@ class CardScan final : public PieceSink {
     const DirectoryWord word = directoryEvidence_.Weigh(window_.start, end.trueSize, &records);
     if (word.fault.empty()) return {};
     return "its end at " + std::to_string(window_.start + end.trueSize) + " is another photo's (" + word.fault + ")";
+  }
+
+  // A window whose end is not its photo's may still begin with the whole
+  // photo that the card's directory names: where the photo's own heap
+  // closes exactly at the size an entry gives, its raw data does not break
+  // there and its records agree with the entry, that is the photo (the end
+  // found further on repeats its heap's pointer by chance, and the size
+  // search takes the last end that walks).
+  std::optional<CrwEnd> EndTheDirectoryGives(const CrwEnd& refused) {
+    for (const std::int64_t size : directoryEvidence_.SizesAt(window_.start)) {
+      if (size >= refused.trueSize || size > window_.bytes.Size()) continue;
+      FileImage own;
+      own.Assign(window_.bytes.Data(), size);
+      CrwEnd end = FindCrwEnd(own, scratch_, budget_.ForWindow(summary_.scanned));
+      budget_.Spend(end.entriesVisited);
+      if (end.trueSize != size) continue;
+      const std::span<const std::uint8_t> file(own.Data(), static_cast<std::size_t>(size));
+      if (CheckRawData(file).verdict == RawDataVerdict::Broken) continue;
+      const CrwRecords records = ReadCrwRecords(file, window_.header.bigEndian, window_.header.length);
+      if (!directoryEvidence_.Weigh(window_.start, size, &records).fault.empty()) continue;
+      return end;
+    }
+    return std::nullopt;
   }
 
   // Its end may come later on the card, after the files written into the

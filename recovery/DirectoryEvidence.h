@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace mendrake {
 
@@ -36,9 +37,14 @@ class DirectoryEvidence {
   // The file of size bytes beginning at the card position start; records,
   // when given, are its own.
   DirectoryWord Weigh(std::int64_t start, std::int64_t size, const CrwRecords* records) const;
+  // The sizes that the CRW entries naming the cluster that begins at start
+  // give, in the order met; none where no entry names it.
+  std::vector<std::int64_t> SizesAt(std::int64_t start) const;
 
  private:
   const CardDirectories& directories_;
+  std::optional<std::uint32_t> ClusterAt(std::int64_t start) const;
+
   std::optional<FatVolume> volume_;
 };
 

@@ -4,6 +4,7 @@
 #include "recovery/EndScan.h"
 #include "recovery/RecoveryLimits.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace mendrake {
@@ -19,7 +20,10 @@ CrwEnd OwnEnd(const FileImage& window, const CrwEnd& found, FileImage& scratch, 
   std::int64_t visited = 0;
   for (const RootEnd& end : ends) {
     if (end.heapStart != heapStart || end.bigEndian != bigEndian || end.end >= found.trueSize) continue;
-    if (LoadDWord(bytes + end.end - 4, bigEndian) == foundPointer) return found;  // a trailer follows its heap
+    if (LoadDWord(bytes + end.end - 4, bigEndian) == foundPointer &&
+        std::all_of(bytes + end.end, bytes + found.trueSize - 4, [](std::uint8_t b) { return b == 0; })) {
+      return found;  // a trailer follows its heap
+    }
     FileImage own;
     own.Assign(bytes, end.end);
     CrwEnd earlier = FindCrwEnd(own, scratch, maxEntries - visited);

@@ -12,9 +12,12 @@ namespace mendrake {
 // may follow a heap); when an earlier end of the header's own heap walks too
 // and the later one is no trailer of it (a trailer repeats the heap's
 // pointer), the earlier one is the file's and the later one is left to the
-// file it belongs to. scratch is reused as FindCrwEnd's. The searches of
-// earlier ends visit at most maxEntries directory entries together; the
-// result's entriesVisited counts found's and theirs.
+// file it belongs to. A camera's trailer is zero bytes of padding and the
+// pointer again; the same four bytes after other bytes (a THM's end marker
+// and the slack after it) are the card's, not the file's. scratch is reused
+// as FindCrwEnd's. The searches of earlier ends visit at most maxEntries
+// directory entries together; the result's entriesVisited counts found's
+// and theirs.
 CrwEnd OwnEnd(const FileImage& window, const CrwEnd& found, FileImage& scratch, std::int64_t maxEntries);
 
 }  // namespace mendrake

@@ -45,6 +45,11 @@ const CameraCardOptions kCards[] = {
     Card(false, true, 2 << 10, 9, false, 10, 2),
     Card(false, false, 4 << 10, 17, true, 4, 3),
     Card(false, false, 8 << 10, 33, false, 5, 11),
+    // A first cluster followed by another photo's body at the same offsets,
+    // and a photo followed by its pointer's bytes again: the card's
+    // directory tells both.
+    Card(false, false, 8 << 10, 33, false, 5, 7),
+    Card(false, false, 8 << 10, 33, false, 5, 10),
     Card(true, true, 512, 33, true, 4, 5),
     Card(true, false, 512, 33, false, 5, 6),
 };

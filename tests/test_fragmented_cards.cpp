@@ -727,5 +727,34 @@ TEST(DirectoryJoins, ASplitInTheLowBitsJoinsWhereTheDirectoryFixesTheSizeAndTheF
   EXPECT_EQ(unnamed.summary.joined, 0);
 }
 
+TEST(DirectoryJoins, APhotoEndsAtItsOwnEndThoughTheCardRepeatsItsPointerLater) {
+  // The photo lies whole, and past it the card's old bytes end with the four
+  // bytes of its root directory's pointer: that later end walks the same
+  // heap. After other bytes (a THM's end and its slack) it is the card's;
+  // after zeros it reads as the padded trailer a camera writes, and only the
+  // card's directory, which gives the photo's own size, says it is not.
+  ScratchFolder folder;
+  const PhotoFile a = Photo(1), next = Photo(2);
+  ASSERT_GT(a.streamStart, kCluster);  // the decode cannot vouch for its first cluster
+  for (const bool zeros : {false, true}) {
+    SCOPED_TRACE(zeros ? "zeros, then the pointer" : "other bytes, then the pointer");
+    Bytes old(3 * kCluster + 100, zeros ? 0x00 : 0x5A);
+    std::copy(a.bytes.end() - 4, a.bytes.end(), old.end() - 4);
+    Bytes followed = a.bytes;
+    followed.insert(followed.end(), old.begin(), old.end());
+    HandCard card;
+    const std::size_t aAt = card.Add(followed);
+    card.Add(next.bytes);
+    Bytes image = card.Finished();
+    if (zeros) LayDeletedVolume(image, {{"CRW_0001CRW", aAt, a.bytes.size()}});
+
+    const std::string name = zeros ? "zeros" : "bytes";
+    const Recovery recovery = Recover(folder.Write(name + ".img", image), folder / name);
+    recovery.ExpectNoWrongCrw({a.bytes, next.bytes});
+    EXPECT_FALSE(recovery.NameOf(a.bytes).empty()) << recovery.Log();
+    EXPECT_EQ(recovery.summary.damaged, 0) << recovery.Log();
+  }
+}
+
 }  // namespace
 }  // namespace mendrake::testing
