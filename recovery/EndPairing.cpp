@@ -2,12 +2,25 @@
 
 #include "analysis/ByteOrder.h"
 #include "recovery/EndScan.h"
+#include "recovery/FileSignatures.h"
 #include "recovery/RecoveryLimits.h"
 
-#include <algorithm>
 #include <vector>
 
 namespace mendrake {
+namespace {
+
+// Whether a file that cameras write begins at a sector start in [from, to)
+// of the window: then the bytes there are the card's next file, not a trailer.
+bool FileBeginsWithin(const std::uint8_t* bytes, std::int64_t from, std::int64_t to) {
+  const std::int64_t sector = RecoveryLimits::kSectorSize;
+  for (std::int64_t at = (from + sector - 1) / sector * sector; at < to; at += sector) {
+    if (CameraFileBeginsAt(bytes + at, to - at)) return true;
+  }
+  return false;
+}
+
+}  // namespace
 
 CrwEnd OwnEnd(const FileImage& window, const CrwEnd& found, FileImage& scratch, std::int64_t maxEntries) {
   if (found.trueSize == 0 || window.Size() < 6) return found;
@@ -20,8 +33,7 @@ CrwEnd OwnEnd(const FileImage& window, const CrwEnd& found, FileImage& scratch, 
   std::int64_t visited = 0;
   for (const RootEnd& end : ends) {
     if (end.heapStart != heapStart || end.bigEndian != bigEndian || end.end >= found.trueSize) continue;
-    if (LoadDWord(bytes + end.end - 4, bigEndian) == foundPointer &&
-        std::all_of(bytes + end.end, bytes + found.trueSize - 4, [](std::uint8_t b) { return b == 0; })) {
+    if (LoadDWord(bytes + end.end - 4, bigEndian) == foundPointer && !FileBeginsWithin(bytes, end.end, found.trueSize)) {
       return found;  // a trailer follows its heap
     }
     FileImage own;

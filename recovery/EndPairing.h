@@ -12,9 +12,10 @@ namespace mendrake {
 // may follow a heap); when an earlier end of the header's own heap walks too
 // and the later one is no trailer of it (a trailer repeats the heap's
 // pointer), the earlier one is the file's and the later one is left to the
-// file it belongs to. A camera's trailer is zero bytes of padding and the
-// pointer again; the same four bytes after other bytes (a THM's end marker
-// and the slack after it) are the card's, not the file's. scratch is reused
+// file it belongs to. A trailer holds no file of its own: where a file that
+// cameras write begins at a sector start before the later end (the photo's
+// THM, say, whose end marker and slack read as the pointer), the bytes are
+// the card's, not the photo's. scratch is reused
 // as FindCrwEnd's. The searches of earlier ends visit at most maxEntries
 // directory entries together; the result's entriesVisited counts found's
 // and theirs.

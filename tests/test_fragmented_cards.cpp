@@ -728,17 +728,22 @@ TEST(DirectoryJoins, ASplitInTheLowBitsJoinsWhereTheDirectoryFixesTheSizeAndTheF
 }
 
 TEST(DirectoryJoins, APhotoEndsAtItsOwnEndThoughTheCardRepeatsItsPointerLater) {
-  // The photo lies whole, and past it the card's old bytes end with the four
+  // The photo lies whole, and past it the card's bytes end with the four
   // bytes of its root directory's pointer: that later end walks the same
-  // heap. After other bytes (a THM's end and its slack) it is the card's;
-  // after zeros it reads as the padded trailer a camera writes, and only the
-  // card's directory, which gives the photo's own size, says it is not.
+  // heap. After another file's start (its THM, whose end marker and slack
+  // read as the pointer) it is the card's; after zeros it reads as a
+  // trailer, and only the card's directory, which gives the photo's own
+  // size, says it is not.
   ScratchFolder folder;
   const PhotoFile a = Photo(1), next = Photo(2);
   ASSERT_GT(a.streamStart, kCluster);  // the decode cannot vouch for its first cluster
   for (const bool zeros : {false, true}) {
-    SCOPED_TRACE(zeros ? "zeros, then the pointer" : "other bytes, then the pointer");
-    Bytes old(3 * kCluster + 100, zeros ? 0x00 : 0x5A);
+    SCOPED_TRACE(zeros ? "zeros, then the pointer" : "a THM, then the pointer");
+    Bytes old(3 * kCluster + 100, 0x00);
+    if (!zeros) {
+      const Bytes thm = MakeJpeg(16, 16);
+      std::copy(thm.begin(), thm.end(), old.begin() + static_cast<std::ptrdiff_t>(Clusters(a.bytes.size()) * kCluster - a.bytes.size()));
+    }
     std::copy(a.bytes.end() - 4, a.bytes.end(), old.end() - 4);
     Bytes followed = a.bytes;
     followed.insert(followed.end(), old.begin(), old.end());
