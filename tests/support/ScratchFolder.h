@@ -32,15 +32,20 @@ class ScratchFolder {
  public:
   ScratchFolder() {
     const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    path_ = std::filesystem::path(::testing::TempDir()) / ("mendrake-" + std::to_string(ProcessId())) /
-            (std::string(test->test_suite_name()) + "." + test->name());
+    root_ = std::filesystem::path(::testing::TempDir()) / ("mendrake-" + std::to_string(ProcessId()));
+    path_ = root_ / (std::string(test->test_suite_name()) + "." + test->name());
     std::filesystem::remove_all(path_);
     std::filesystem::create_directories(path_);
   }
   ~ScratchFolder() {
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
-    std::filesystem::remove(path_.parent_path(), ignored);  // once empty
+    // The folders above it up to this process's own, each once it is empty
+    // (a parameterized test's name holds slashes).
+    for (std::filesystem::path folder = path_.parent_path(); folder.string().size() >= root_.string().size();
+         folder = folder.parent_path()) {
+      if (!std::filesystem::remove(folder, ignored)) break;
+    }
   }
   ScratchFolder(const ScratchFolder&) = delete;
   ScratchFolder& operator=(const ScratchFolder&) = delete;
@@ -62,6 +67,7 @@ class ScratchFolder {
   }
 
  private:
+  std::filesystem::path root_;
   std::filesystem::path path_;
 };
 
