@@ -121,6 +121,14 @@ std::u16string LongPart(const std::uint8_t* entry) {
 
 }  // namespace
 
+std::optional<std::uint32_t> FirstClusterAt(const FatVolume& volume, std::int64_t position) {
+  if (volume.kind == FatVolume::Kind::kExFat || position < volume.dataStart ||
+      (position - volume.dataStart) % volume.clusterSize != 0) {
+    return std::nullopt;
+  }
+  return static_cast<std::uint32_t>((position - volume.dataStart) / volume.clusterSize + 2);
+}
+
 void CardDirectories::Observe(const std::uint8_t* bytes, std::int64_t start, std::int64_t length) {
   const std::int64_t first = (start + kSector - 1) / kSector * kSector;
   for (std::int64_t at = first; at + kSector <= start + length; at += kSector) {

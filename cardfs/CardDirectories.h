@@ -1,5 +1,7 @@
 #pragma once
 
+#include "cardfs/BootSector.h"
+
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -7,6 +9,11 @@
 #include <vector>
 
 namespace mendrake {
+
+// The cluster number that a directory entry gives the file whose first
+// cluster begins at position; none where no cluster of the volume begins
+// there, and on exFAT, whose entries are not read.
+std::optional<std::uint32_t> FirstClusterAt(const FatVolume& volume, std::int64_t position);
 
 // One file a FAT directory names: its 32-byte entry (and the long-name
 // entries before it, where they survive), live or deleted.

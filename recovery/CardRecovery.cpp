@@ -648,11 +648,7 @@ class CardScan final : public PieceSink {
 
   std::optional<std::uint32_t> ClusterAt(std::int64_t position) const {
     const std::optional<FatVolume>& volume = fileSystem_.Volume();
-    if (!volume || volume->kind == FatVolume::Kind::kExFat || position < volume->dataStart ||
-        (position - volume->dataStart) % volume->clusterSize != 0) {
-      return std::nullopt;
-    }
-    return static_cast<std::uint32_t>((position - volume->dataStart) / volume->clusterSize + 2);
+    return volume ? FirstClusterAt(*volume, position) : std::nullopt;
   }
 
   // One line for each CRW file the card's directories name that did not come
@@ -690,7 +686,6 @@ class CardScan final : public PieceSink {
     for (char& c : extension) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return extension == ".CRW";
   }
-
 
   // The card's boot sector and FAT stream past first; the grid is logged once
   // it is known.

@@ -53,17 +53,9 @@ std::string NameOfPhoto(const CrwRecords& records) {
 
 }  // namespace
 
-std::optional<std::uint32_t> DirectoryEvidence::ClusterAt(std::int64_t start) const {
-  if (!volume_ || volume_->kind == FatVolume::Kind::kExFat || start < volume_->dataStart ||
-      (start - volume_->dataStart) % volume_->clusterSize != 0) {
-    return std::nullopt;
-  }
-  return static_cast<std::uint32_t>((start - volume_->dataStart) / volume_->clusterSize + 2);
-}
-
 std::vector<std::int64_t> DirectoryEvidence::SizesAt(std::int64_t start) const {
   std::vector<std::int64_t> sizes;
-  const std::optional<std::uint32_t> cluster = ClusterAt(start);
+  const std::optional<std::uint32_t> cluster = volume_ ? FirstClusterAt(*volume_, start) : std::nullopt;
   if (!cluster) return sizes;
   for (const NamedFile& entry : directories_.AllByFirstCluster(*cluster)) {
     if (EndsWithCrw(entry.name) && entry.size > 0) sizes.push_back(entry.size);
@@ -73,7 +65,7 @@ std::vector<std::int64_t> DirectoryEvidence::SizesAt(std::int64_t start) const {
 
 DirectoryWord DirectoryEvidence::Weigh(std::int64_t start, std::int64_t size, const CrwRecords* records) const {
   DirectoryWord word;
-  const std::optional<std::uint32_t> cluster = ClusterAt(start);
+  const std::optional<std::uint32_t> cluster = volume_ ? FirstClusterAt(*volume_, start) : std::nullopt;
   if (!cluster) return word;
   const std::vector<NamedFile> entries = directories_.AllByFirstCluster(*cluster);
   std::string sizes;

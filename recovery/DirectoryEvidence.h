@@ -43,8 +43,6 @@ class DirectoryEvidence {
 
  private:
   const CardDirectories& directories_;
-  std::optional<std::uint32_t> ClusterAt(std::int64_t start) const;
-
   std::optional<FatVolume> volume_;
 };
 
