@@ -4,6 +4,7 @@
 
 #include "analysis/CrwRecords.h"
 #include "analysis/FileImage.h"
+#include "analysis/RootHeapEnd.h"
 #include "cardfs/CardDirectories.h"
 #include "cardfs/CardFileSystem.h"
 #include "cardfs/ClusterGrid.h"
@@ -64,6 +65,18 @@ struct Window {
   // Each run of listed clusters passed over: where in bytes it fell, and its length.
   std::vector<std::pair<std::int64_t, std::int64_t>> skips;
   std::int64_t lastTaken = 0;     // just past the last byte taken
+  // Where its own heap may close: sizes below searchedTo were searched for a
+  // closed root end; once one is found, the window is judged when it holds
+  // judgeAt bytes (-1: none found yet).
+  std::int64_t searchedTo = 0;
+  std::int64_t judgeAt = -1;
+  int judged = 0;  // times it was judged before its close
+  // What its last judgement found, for the close to use again: the end at
+  // the size it was judged at, and the raw data's verdict up to that end.
+  std::int64_t judgedSize = -1;
+  CrwEnd judgedEnd;
+  std::int64_t rawCheckedSize = -1;
+  RawDataCheck rawCheck;
   std::int64_t End() const { return next; }
 };
 
@@ -254,11 +267,17 @@ class CardScan final : public PieceSink {
     window_.free = options_.all || !fileSystem_.Free() ? nullptr : &*fileSystem_.Free();
     window_.skips.clear();
     window_.bytes.SetSize(0);
+    window_.searchedTo = 0;
+    window_.judgeAt = -1;
+    window_.judged = 0;
+    window_.judgedSize = -1;
+    window_.rawCheckedSize = -1;
     joiner_.WindowOpened(at);
   }
 
   // Adds the bytes up to until (within the buffer) to the open window, which
-  // closes when it reaches the size bound. A deleted file's window takes the
+  // closes when it reaches the size bound, or once its own heap has closed
+  // and the file up to there stands whole. A deleted file's window takes the
   // card's free clusters and passes over the runs the FAT lists.
   void Extend(const std::uint8_t* bytes, std::int64_t bufferStart, std::int64_t until) {
     if (!window_.open) return;
@@ -266,12 +285,80 @@ class CardScan final : public PieceSink {
       if (window_.free && window_.free->ListedAt(window_.next)) {
         PassListedClusters(std::min(window_.free->NextFreeAt(window_.next), until));
       } else {
-        TakeUpTo(bytes, bufferStart, window_.free ? std::min(window_.free->FreeUntil(window_.next), until) : until);
+        std::int64_t to = window_.free ? std::min(window_.free->FreeUntil(window_.next), until) : until;
+        // Until it has been judged, the window grows a scan piece at a time,
+        // so that its heap is seen to close less than a trailer before its
+        // last byte, and it is judged at judgeAt bytes exactly, wherever the
+        // card's reads fall.
+        if (window_.judged < kMaxJudgements) {
+          to = std::min(to, window_.next + (window_.judgeAt > 0 ? window_.judgeAt - window_.bytes.Size() : kScanPiece));
+        }
+        TakeUpTo(bytes, bufferStart, to);
+        if (WholeAtOwnEnd()) {
+          Close("its own end was found");
+          return;
+        }
       }
     }
     if (window_.bytes.Size() >= RecoveryLimits::kMaxCrwSize) {
       Close("no end within " + std::to_string(RecoveryLimits::kMaxCrwSize >> 20) + " MiB of its header");
     }
+  }
+
+  // A window's bytes past its file's end are another file's or the card's
+  // old bytes, up to the next header or the size bound: on a card of old
+  // bytes, 64 MiB of them after every photo. Its own heap closes before its
+  // end, which lies there or at most a trailer past it (RootHeapEnd.h), so
+  // once the window holds a trailer's length past that, it is judged as its
+  // close would judge it; where its file stands whole as one piece, nothing
+  // further on changes that, and it closes there. Judged otherwise, it goes
+  // on to its close as before. Judgements are few (kMaxJudgements): a
+  // crafted window whose every cluster closes a heap costs no more than a
+  // few closes.
+  static constexpr int kMaxJudgements = 3;
+  bool WholeAtOwnEnd() {
+    if (window_.judged >= kMaxJudgements) return false;
+    if (window_.judgeAt < 0) {
+      const std::int64_t closed = NextClosedRootEnd(window_.bytes, window_.header.bigEndian, window_.header.length,
+                                                    window_.searchedTo);
+      window_.searchedTo = closed > 0 ? closed + 1 : window_.bytes.Size() + 1;
+      if (closed < 0) return false;
+      window_.judgeAt = closed + kMaxRootHeapTrailer;
+    }
+    if (window_.bytes.Size() < window_.judgeAt) return false;
+    ++window_.judged;
+    window_.judgeAt = -1;
+    return WritesAsOnePiece();
+  }
+
+  // Whether the close would write the window's file as it lies, in one
+  // piece: the pure part of SettleWindow, whose findings it keeps for it.
+  bool WritesAsOnePiece() {
+    if (!window_.skips.empty() || window_.start % RecoveryLimits::kSectorSize != 0) return false;
+    const CrwEnd end = JudgedEnd();
+    if (!end.isCrw || end.trueSize == 0) return false;
+    const RawDataCheck& raw = RawDataUpTo(end.trueSize);
+    return BrokenRawData(end, raw).empty() && DirectoryContradicts(end, raw).empty();
+  }
+
+  // The window's end, found once for the bytes it holds.
+  CrwEnd JudgedEnd() {
+    if (window_.judgedSize != window_.bytes.Size()) {
+      window_.judgedEnd = EndOfWindow();
+      window_.judgedSize = window_.bytes.Size();
+    }
+    return window_.judgedEnd;
+  }
+
+  // The raw data's verdict on the window's first size bytes, which a window
+  // that grows does not change.
+  const RawDataCheck& RawDataUpTo(std::int64_t size) {
+    if (window_.rawCheckedSize != size) {
+      window_.rawCheck =
+          CheckRawData(std::span<const std::uint8_t>(window_.bytes.Data(), static_cast<std::size_t>(size)));
+      window_.rawCheckedSize = size;
+    }
+    return window_.rawCheck;
   }
 
   // Takes the card bytes from the window's next byte up to to, within the size bound.
@@ -310,7 +397,7 @@ class CardScan final : public PieceSink {
   }
 
   void SettleWindow(const std::string& whyDamaged, bool atNextHeader) {
-    CrwEnd end = EndOfWindow();
+    CrwEnd end = JudgedEnd();
     if (!end.isCrw) return;
     // Camera files start at cluster starts, so at sector starts; a header
     // elsewhere is bytes inside something else (a copy, a thumbnail, crafted
@@ -326,8 +413,7 @@ class CardScan final : public PieceSink {
       return;
     }
     if (window_.skips.empty() && window_.start % RecoveryLimits::kSectorSize == 0) {
-      const RawDataCheck raw =
-          CheckRawData(std::span<const std::uint8_t>(window_.bytes.Data(), static_cast<std::size_t>(end.trueSize)));
+      const RawDataCheck raw = RawDataUpTo(end.trueSize);
       std::string notOne = BrokenRawData(end, raw);
       if (notOne.empty()) notOne = DirectoryContradicts(end, raw);
       if (!notOne.empty()) {

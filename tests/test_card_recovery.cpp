@@ -2,6 +2,7 @@
 // other bytes come back byte-exact, named, with thumbnails; what cannot be
 // recovered is kept as damaged; read errors are skipped.
 #include "recovery/CardRecovery.h"
+#include "analysis/RootHeapEnd.h"
 #include "recovery/CrwEnd.h"
 #include "recovery/FileSignatures.h"
 #include "tests/support/CrwBuilder.h"
@@ -101,6 +102,27 @@ TEST(CardRecovery, RecoversEveryFileByteExactAndKeepsTheCutOneAsDamaged) {
   // The cut one lies 4 KiB before a cluster's end: the headers share that grid.
   EXPECT_EQ(log.Lines()[5], "Clusters of 4 KiB from byte 0 (no boot sector; inferred from where 5 headers lie)");
   EXPECT_EQ(log.Lines().back(), RecoverySummaryLine(summary));
+}
+
+TEST(CardRecovery, AFileWithATrailerComesBackWholeThoughOldBytesRunOnPastIt) {
+  // A tool's trailer of nearly the longest length that still counts, which
+  // repeats the heap's pointer, then a used card's old bytes for longer than
+  // a trailer: the file is the heap and its trailer, however soon after its
+  // heap closes the scan settles it.
+  ScratchFolder folder;
+  Bytes photo = CameraFile(false, 3 * kCluster);
+  const Bytes pointer(photo.end() - 4, photo.end());
+  AppendJunk(photo, JunkKind::kRandom, static_cast<std::size_t>(kMaxRootHeapTrailer) - 4 * kCluster, 5);
+  photo.insert(photo.end(), pointer.begin(), pointer.end());
+  Card card;
+  AppendJunk(card.bytes, JunkKind::kRandom, 160 * kCluster, 9);
+  card.Place(4 * kCluster, photo);
+  MemoryCard reader(card.bytes);
+  LogLines log;
+  const RecoverySummary summary = RecoverCard(reader, folder.path().string(), log);
+
+  EXPECT_EQ(summary.recovered, 1);
+  EXPECT_EQ(ReadFile(folder / "CRW_0001.CRW"), photo);
 }
 
 TEST(CardRecovery, NeverReplacesAFileAlreadyInTheFolder) {

@@ -2,6 +2,7 @@
 // the grid of the photos that came back.
 #include "app/CardChooser.h"
 #include "app/PictureView.h"
+#include "analysis/RootHeapEnd.h"
 #include "app/RecoveredGrid.h"
 #include "devices/OutputOnCard.h"
 #include "recovery/ShotTime.h"
@@ -283,10 +284,12 @@ class ProgressLabels {
 
 TEST_F(WindowCards, TheProgressSaysWhatWasReadThePaceTheTimeLeftAndTheFilesFoundWhileTheCardIsRead) {
   // Three reads' worth of card, a photo in the first and one in the second:
-  // the first is found when the second's header closes it.
+  // each is found within its own read, once a trailer's length past its end
+  // has been read.
   const std::int64_t block = RecoveryLimits::kReadSize;
   Bytes card(static_cast<std::size_t>(3 * block), 0);
   const Bytes photo = Photo(Qt::blue);
+  ASSERT_LT(32768 + static_cast<std::int64_t>(photo.size()) + kMaxRootHeapTrailer, block);
   std::copy(photo.begin(), photo.end(), card.begin() + 32768);
   std::copy(photo.begin(), photo.end(), card.begin() + block + 32768);
   const QString image = WriteTestFile(QStringLiteral("card.img"), card);
@@ -316,10 +319,10 @@ TEST_F(WindowCards, TheProgressSaysWhatWasReadThePaceTheTimeLeftAndTheFilesFound
     return heading + mib(blocks * block) + " MiB of " + mib(3 * block) + " MiB read, (pace), (time left), " + found;
   };
   // The dialog closes once the card's last read fills its bar, so the last
-  // text seen is the one after the second read, which counts the first photo.
+  // text seen is the one after the second read, which counts both photos.
   ASSERT_FALSE(shown.empty()) << "no progress was shown during the recovery";
   EXPECT_EQ(shown.front(), read(1, "0 files found"));
-  EXPECT_EQ(shown.back(), read(2, "1 file found"));
+  EXPECT_EQ(shown.back(), read(2, "2 files found"));
   EXPECT_EQ(form_->findChild<QProgressDialog*>(QStringLiteral("RecoveryProgress")), nullptr)
       << "the dialog is gone once the run ends";
 }
