@@ -34,6 +34,7 @@ class DeviceReader final : public CardReader {
 
   std::int64_t Size() const override { return size_; }
   std::int64_t ReadAt(std::int64_t offset, std::uint8_t* buffer, std::int64_t count) override;
+  bool SystemReadsAhead() const override { return imageFile_; }
 
  private:
   void Adopt(const std::string& path);
@@ -43,6 +44,7 @@ class DeviceReader final : public CardReader {
   // Reads of a drive on Windows go in whole sectors; an image file and any
   // device on Linux take reads of any size.
   std::int64_t readUnit_ = 1;
+  bool imageFile_ = false;  // a file, not a device
 };
 
 }  // namespace mendrake

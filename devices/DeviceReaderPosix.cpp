@@ -38,6 +38,7 @@ void DeviceReader::Adopt(const std::string& path) {
   }
   if (S_ISREG(info.st_mode)) {
     size_ = info.st_size;
+    imageFile_ = true;
 #ifdef __linux__
   } else if (S_ISBLK(info.st_mode)) {
     std::uint64_t bytes = 0;

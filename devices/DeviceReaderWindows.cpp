@@ -79,6 +79,7 @@ void DeviceReader::Adopt(const std::string& path) {
       throw FileError(path, "is neither a card image file nor a block device");
     }
     size_ = size.QuadPart;
+    imageFile_ = true;
     return;
   }
   GET_LENGTH_INFORMATION length{};

@@ -22,6 +22,13 @@ class CardReader {
   // Reads count bytes at offset into buffer; returns the count read (short
   // only at the end), kReadFailed or kCardGone.
   virtual std::int64_t ReadAt(std::int64_t offset, std::uint8_t* buffer, std::int64_t count) = 0;
+  // Whether the system reads ahead of the reads asked for, as it does for a
+  // file (an image of a card). A thread of the scan's own reading ahead then
+  // only hands the bytes from one processor core to another, which for a
+  // file in the page cache costs more than the read itself. A card in its
+  // reader is read ahead by that thread, so that it is read while a block is
+  // scanned.
+  virtual bool SystemReadsAhead() const { return false; }
 };
 
 }  // namespace mendrake

@@ -34,6 +34,7 @@ class CardImageSaver final : public CardReader {
 
   std::int64_t Size() const override { return card_.Size(); }
   std::int64_t ReadAt(std::int64_t offset, std::uint8_t* buffer, std::int64_t count) override;
+  bool SystemReadsAhead() const override { return card_.SystemReadsAhead(); }
 
   // Writes the mapfile, with position as where reading stands, and closes
   // the image. Throws FileError when either cannot be written.

@@ -137,8 +137,10 @@ class CardScan final : public PieceSink {
   void ScanCard(CardReader& card) {
     // Each block has room before it for the header bytes carried over from
     // the one before, so a header across two reads is found once.
-    ReadAhead reader(card, RecoveryLimits::kReadSize, RecoveryLimits::kSectorSize, kHeaderBytes,
-                     RecoveryLimits::kReadAheadBlocks, {summary_.start, options_.bounds.maxUnreadableRun});
+    // An image file is read on this thread (CardReader::SystemReadsAhead).
+    const int depth = card.SystemReadsAhead() ? 0 : RecoveryLimits::kReadAheadBlocks;
+    ReadAhead reader(card, RecoveryLimits::kReadSize, RecoveryLimits::kSectorSize, kHeaderBytes, depth,
+                     {summary_.start, options_.bounds.maxUnreadableRun});
     std::uint8_t carried[kHeaderBytes];
     std::int64_t carry = 0;
     ReadAhead::Block block;

@@ -12,18 +12,50 @@ ReadAhead::ReadAhead(CardReader& card, std::int64_t blockSize, std::int64_t sect
       sectorSize_(sectorSize),
       room_(room),
       reading_(reading),
-      buffers_(static_cast<std::size_t>(depth * (room + blockSize))),
-      slots_(static_cast<std::size_t>(depth)) {
-  reader_ = std::thread([this] { ReadAll(); });
+      buffers_(static_cast<std::size_t>(std::max(depth, 1) * (room + blockSize))),
+      slots_(static_cast<std::size_t>(std::max(depth, 1))),
+      here_(depth == 0),
+      position_(reading.start) {
+  if (!here_) reader_ = std::thread([this] { ReadAll(); });
 }
 
 ReadAhead::~ReadAhead() {
+  if (here_) return;
   {
     std::lock_guard lock(mutex_);
     stopping_ = true;
   }
   changed_.notify_all();
   reader_.join();
+}
+
+// Reads the block at position into the slot; false when nothing of it was
+// read, reading having stopped at its start.
+bool ReadAhead::Fill(std::size_t slot, std::int64_t position) {
+  Block& block = slots_[slot].block;
+  block.start = position;
+  block.count = std::min(blockSize_, card_.Size() - position);
+  block.bytes = buffers_.data() + static_cast<std::ptrdiff_t>(slot) * (room_ + blockSize_) + room_;
+  block.badRanges.clear();
+  ReadBlock(block);
+  // A block cut by a stop is given up to the stop, when anything of it was read.
+  return block.count > 0;
+}
+
+// Next's read on the scan's thread: what the card reader throws reaches the
+// scan at once, after the blocks given before.
+bool ReadAhead::ReadHere(Block& block) {
+  const std::int64_t size = card_.Size();
+  if (stop_ != Stop::kNone) return false;
+  if (position_ >= size) {
+    stoppedAt_ = size;
+    return false;
+  }
+  const std::int64_t position = position_;
+  position_ += blockSize_;
+  if (!Fill(0, position)) return false;
+  block = slots_[0].block;
+  return true;
 }
 
 void ReadAhead::ReadAll() {
@@ -37,13 +69,7 @@ void ReadAhead::ReadAll() {
         changed_.wait(lock, [&] { return stopping_ || !slot.filled; });
         if (stopping_) return;
       }
-      slot.block.start = position;
-      slot.block.count = std::min(blockSize_, size - position);
-      slot.block.bytes = buffers_.data() + static_cast<std::ptrdiff_t>(next) * (room_ + blockSize_) + room_;
-      slot.block.badRanges.clear();
-      ReadBlock(slot.block);
-      // A block cut by a stop is given up to the stop, when anything of it was read.
-      if (slot.block.count == 0) break;
+      if (!Fill(next, position)) break;
       {
         std::lock_guard lock(mutex_);
         slot.filled = true;
@@ -114,6 +140,7 @@ void ReadAhead::ReadSectors(Block& block) {
 }
 
 bool ReadAhead::Next(Block& block) {
+  if (here_) return ReadHere(block);
   std::unique_lock lock(mutex_);
   if (holding_) {
     slots_[(nextToScan_ + slots_.size() - 1) % slots_.size()].filled = false;

@@ -23,7 +23,8 @@ struct CardReading {
 };
 
 // Reads a card front to back on a thread of its own, a few blocks ahead of
-// the scan, so that scanning one block overlaps reading the next. Each
+// the scan, so that scanning one block overlaps reading the next; or, with a
+// depth of 0, on the scan's own thread, a block at each Next. Each
 // position is read once, in order: a card in a reader is never asked to seek
 // back. A failed read is retried sector by sector; sectors that still fail
 // are zeros in the block and a range in its list. Reading stops early when
@@ -55,7 +56,8 @@ class ReadAhead {
   };
 
   // Blocks of blockSize bytes from reading.start on (the last one shorter),
-  // depth of them in memory at most, each with room writable bytes before it.
+  // depth of them in memory at most, each with room writable bytes before it;
+  // depth 0 reads each block when Next asks for it, into one buffer.
   ReadAhead(CardReader& card, std::int64_t blockSize, std::int64_t sectorSize, std::int64_t room, int depth,
             CardReading reading = {});
   // Stops the reading thread, also when blocks are left unread.
@@ -80,6 +82,8 @@ class ReadAhead {
     bool filled = false;
   };
   void ReadAll();
+  bool Fill(std::size_t slot, std::int64_t position);
+  bool ReadHere(Block& block);
   void ReadBlock(Block& block);
   void ReadSectors(Block& block);
   bool Unreadable(Block& block, std::int64_t at, std::int64_t count);
@@ -105,6 +109,9 @@ class ReadAhead {
   std::int64_t stoppedAt_ = 0;
   std::int64_t unreadableRun_ = 0;  // bytes in a row that could not be read, up to the last read
   std::exception_ptr failure_;
+  // Read on the scan's thread: the position of the next block to read.
+  const bool here_;
+  std::int64_t position_ = 0;
   std::thread reader_;
 };
 

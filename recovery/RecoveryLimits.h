@@ -18,8 +18,9 @@ struct RecoveryLimits {
   // After a failed large read the block is read again in sectors, so that one
   // bad sector costs only its own bytes.
   static constexpr std::int64_t kSectorSize = 512;
-  // Reads held at once by the reading thread and the scan: one being read,
-  // one being scanned, and two to even out their paces, 8 MiB in all.
+  // Reads held at once by the reading thread of a card in its reader and the
+  // scan: one being read, one being scanned, and two to even out their
+  // paces, 8 MiB in all. An image file needs none (CardReader.h).
   static constexpr int kReadAheadBlocks = 4;
   // Bytes in a row that may fail to read before the scan stops. A card with
   // bad spots fails in runs of sectors to a few MiB; a card that has dropped

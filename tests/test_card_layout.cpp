@@ -288,26 +288,32 @@ class FailingCard final : public CardReader {
 TEST(CardLayout, ReadingAheadGivesEveryBlockOnceInOrderWithItsBadSectorsAsZeros) {
   Bytes bytes;
   AppendJunk(bytes, JunkKind::kRandom, 100000, 5);
-  FailingCard card(bytes, 40960, 1024);
-  Bytes seen;
-  std::vector<std::pair<std::int64_t, std::int64_t>> bad;
-  {
-    ReadAhead reader(card, 8192, 512, 16, 3);
-    ReadAhead::Block block;
-    while (reader.Next(block)) {
-      EXPECT_EQ(block.start, static_cast<std::int64_t>(seen.size()));
-      block.bytes[-1] = 0xEE;  // the room before a block is the caller's
-      seen.insert(seen.end(), block.bytes, block.bytes + block.count);
-      bad.insert(bad.end(), block.badRanges.begin(), block.badRanges.end());
+  Bytes zeroed = bytes;
+  std::fill(zeroed.begin() + 40960, zeroed.begin() + 40960 + 1024, 0);
+  // Three blocks ahead on a thread of its own, or each on the caller's thread.
+  for (const int depth : {3, 0}) {
+    FailingCard card(bytes, 40960, 1024);
+    Bytes seen;
+    std::vector<std::pair<std::int64_t, std::int64_t>> bad;
+    {
+      ReadAhead reader(card, 8192, 512, 16, depth);
+      ReadAhead::Block block;
+      while (reader.Next(block)) {
+        EXPECT_EQ(block.start, static_cast<std::int64_t>(seen.size()));
+        block.bytes[-1] = 0xEE;  // the room before a block is the caller's
+        seen.insert(seen.end(), block.bytes, block.bytes + block.count);
+        bad.insert(bad.end(), block.badRanges.begin(), block.badRanges.end());
+      }
+      EXPECT_EQ(reader.Stopped(), ReadAhead::Stop::kNone);
+      EXPECT_EQ(reader.StoppedAt(), card.Size());
     }
+    EXPECT_EQ(seen, zeroed) << depth;
+    EXPECT_EQ(bad, (std::vector<std::pair<std::int64_t, std::int64_t>>{{40960, 41984}}));
+    EXPECT_EQ(card.seeksBack, 0);
   }
-  ASSERT_EQ(seen.size(), bytes.size());
-  std::fill(bytes.begin() + 40960, bytes.begin() + 40960 + 1024, 0);
-  EXPECT_EQ(seen, bytes);
-  EXPECT_EQ(bad, (std::vector<std::pair<std::int64_t, std::int64_t>>{{40960, 41984}}));
-  EXPECT_EQ(card.seeksBack, 0);
 
   // Left after one block, the reader stops without reading the card to its end.
+  FailingCard card(bytes, 40960, 1024);
   ReadAhead early(card, 8192, 512, 0, 2);
   ReadAhead::Block first;
   EXPECT_TRUE(early.Next(first));

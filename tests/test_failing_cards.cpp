@@ -117,10 +117,23 @@ TEST(RescueMap, KeepsContiguousAreasAndReadsBackWhatItWrites) {
   }
 }
 
-TEST(FailingCards, ACardGoneFromItsReaderStopsTheScanAtOnceAndKeepsWhatWasFound) {
+// A card is read ahead on a thread of the scan's own when it is a device,
+// on the scan's thread when it is a file: both stop, skip and throw alike.
+class ReadingFailures : public ::testing::TestWithParam<bool> {
+ protected:
+  FlakyCardReader Reader(std::span<const std::uint8_t> bytes) const {
+    FlakyCardReader reader(bytes);
+    reader.ReadAsFile(GetParam());
+    return reader;
+  }
+};
+INSTANTIATE_TEST_SUITE_P(DeviceAndFile, ReadingFailures, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "AsFile" : "AsDevice"; });
+
+TEST_P(ReadingFailures, ACardGoneFromItsReaderStopsTheScanAtOnceAndKeepsWhatWasFound) {
   ScratchFolder folder;
   const FourPhotoCard card;
-  FlakyCardReader reader(card.bytes);
+  FlakyCardReader reader = Reader(card.bytes);
   reader.VanishAt(4 * kMiB + 100000);
   LogLines log;
   const RecoverySummary summary = RecoverCard(reader, folder.path().string(), log);
@@ -140,14 +153,14 @@ TEST(FailingCards, ACardGoneFromItsReaderStopsTheScanAtOnceAndKeepsWhatWasFound)
             std::string::npos);
 }
 
-TEST(FailingCards, ALongUnreadableStretchStopsAtItsBoundButBadSpotsDoNot) {
+TEST_P(ReadingFailures, ALongUnreadableStretchStopsAtItsBoundButBadSpotsDoNot) {
   ScratchFolder folder;
   const FourPhotoCard card;
   RecoveryOptions options;
   options.bounds.maxUnreadableRun = 256 * 1024;
   // A bad spot just under the bound is skipped, and the photos after it found.
   {
-    FlakyCardReader reader(card.bytes);
+    FlakyCardReader reader = Reader(card.bytes);
     reader.FailBetween(2 * kMiB + 512, 2 * kMiB + 512 + options.bounds.maxUnreadableRun - 512);
     LogLines log;
     std::filesystem::create_directories(folder / "spots");
@@ -156,7 +169,7 @@ TEST(FailingCards, ALongUnreadableStretchStopsAtItsBoundButBadSpotsDoNot) {
     EXPECT_EQ(PhotosWritten(summary).size(), 4u);
   }
   // From there to the card's end nothing reads: the scan stops after the bound.
-  FlakyCardReader reader(card.bytes);
+  FlakyCardReader reader = Reader(card.bytes);
   reader.FailBetween(4 * kMiB + 1536, 8 * kMiB);
   LogLines log;
   std::filesystem::create_directories(folder / "stretch");
@@ -176,7 +189,7 @@ TEST(FailingCards, ALongUnreadableStretchStopsAtItsBoundButBadSpotsDoNot) {
   // Past ReadAhead::kMaxRunReadBySector of failed sectors, a failed block is
   // not read again sector by sector: 3 MiB of failures take two sector passes
   // at most, not six thousand sector reads.
-  FlakyCardReader dying(card.bytes);
+  FlakyCardReader dying = Reader(card.bytes);
   dying.FailBetween(2 * kMiB + 1536, 8 * kMiB);
   options.bounds.maxUnreadableRun = 3 * kMiB;
   LogLines dyingLog;
@@ -195,6 +208,7 @@ class ThrowingReader final : public CardReader {
  public:
   ThrowingReader(CardReader& card, std::int64_t throwAt) : card_(card), throwAt_(throwAt) {}
   std::int64_t Size() const override { return card_.Size(); }
+  bool SystemReadsAhead() const override { return card_.SystemReadsAhead(); }
   std::int64_t ReadAt(std::int64_t offset, std::uint8_t* buffer, std::int64_t count) override {
     if (offset + count > throwAt_) throw FileError("card.img", "cannot be written: Input/output error");
     return card_.ReadAt(offset, buffer, count);
@@ -205,10 +219,10 @@ class ThrowingReader final : public CardReader {
   std::int64_t throwAt_;
 };
 
-TEST(FailingCards, WhatTheReadingThreadThrowsReachesTheCallerAfterTheFilesReadBefore) {
+TEST_P(ReadingFailures, WhatTheReadingThrowsReachesTheCallerAfterTheFilesReadBefore) {
   ScratchFolder folder;
   const FourPhotoCard card;
-  MemoryCardReader memory(card.bytes);
+  FlakyCardReader memory = Reader(card.bytes);
   ThrowingReader reader(memory, 4 * kMiB + 1);
   LogLines log;
   try {

@@ -24,6 +24,9 @@ class FlakyCardReader final : public CardReader {
   void FailBetween(std::int64_t from, std::int64_t to) { bad_.emplace_back(from, to); }
   // A read reaching at or past position finds the card gone, and so does every read after it.
   void VanishAt(std::int64_t position) { vanishAt_ = position; }
+  // Read as an image file is (on the scan's thread) or as a device.
+  void ReadAsFile(bool file) { file_ = file; }
+  bool SystemReadsAhead() const override { return file_; }
 
   std::int64_t Size() const override { return static_cast<std::int64_t>(bytes_.size()); }
   std::int64_t ReadAt(std::int64_t offset, std::uint8_t* buffer, std::int64_t count) override {
@@ -55,6 +58,7 @@ class FlakyCardReader final : public CardReader {
   std::vector<std::pair<std::int64_t, std::int64_t>> bad_;
   std::int64_t vanishAt_ = -1;
   bool gone_ = false;
+  bool file_ = false;
 };
 
 }  // namespace mendrake::testing
