@@ -11,13 +11,15 @@ namespace mendrake {
 // only places where both stand are compared whole: a signature's two end
 // bytes rarely stand together by chance, so the search keeps the pace of
 // memory. Where it has AVX2 too, thirty-two places at once, which halves the
-// search's work on bytes already in the processor's cache. Elsewhere the
-// portable search below.
+// search's work on bytes already in the processor's cache, and with AVX-512
+// sixty-four. Elsewhere the portable search below.
 const std::uint8_t* FindBytes(const std::uint8_t* haystack, std::size_t length, const std::uint8_t* needle,
                               std::size_t needleLength);
 
 // The vector searches FindBytes chooses from, each on its own for tests: one
 // whose instructions the processor (or the build) lacks is the next narrower.
+const std::uint8_t* FindBytesAvx512(const std::uint8_t* haystack, std::size_t length, const std::uint8_t* needle,
+                                    std::size_t needleLength);
 const std::uint8_t* FindBytesAvx2(const std::uint8_t* haystack, std::size_t length, const std::uint8_t* needle,
                                   std::size_t needleLength);
 const std::uint8_t* FindBytesSse2(const std::uint8_t* haystack, std::size_t length, const std::uint8_t* needle,

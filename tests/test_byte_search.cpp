@@ -34,6 +34,7 @@ std::ptrdiff_t Offset(Search search, const std::uint8_t* haystack, std::size_t l
 void ExpectPlainAnswers(const Bytes& haystack, std::size_t from, std::size_t length, const Bytes& needle) {
   const std::ptrdiff_t plain = PlainSearch(haystack.data() + from, length, needle);
   const std::pair<Search, const char*> searches[] = {{&FindBytes, "FindBytes"},
+                                                     {&FindBytesAvx512, "FindBytesAvx512"},
                                                      {&FindBytesAvx2, "FindBytesAvx2"},
                                                      {&FindBytesSse2, "FindBytesSse2"},
                                                      {&FindBytesPortable, "FindBytesPortable"}};
