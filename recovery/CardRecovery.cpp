@@ -65,18 +65,21 @@ struct Window {
   // Each run of listed clusters passed over: where in bytes it fell, and its length.
   std::vector<std::pair<std::int64_t, std::int64_t>> skips;
   std::int64_t lastTaken = 0;     // just past the last byte taken
-  // Where its own heap may close: sizes below searchedTo were searched for a
-  // closed root end; once one is found, the window is judged when it holds
-  // judgeAt bytes (-1: none found yet).
-  std::int64_t searchedTo = 0;
-  std::int64_t judgeAt = -1;
-  int judged = 0;  // times it was judged before its close
-  // What its last judgement found, for the close to use again: the end at
-  // the size it was judged at, and the raw data's verdict up to that end.
-  std::int64_t judgedSize = -1;
-  CrwEnd judgedEnd;
-  std::int64_t rawCheckedSize = -1;
-  RawDataCheck rawCheck;
+  // Where its own heap may close, and what judging its file there found.
+  struct Judgement {
+    // Sizes below searchedTo were searched for a closed root end; once one is
+    // found, the window is judged when it holds judgeAt bytes (-1: none found yet).
+    std::int64_t searchedTo = 0;
+    std::int64_t judgeAt = -1;
+    int judged = 0;  // times it was judged before its close
+    // For the close to use again: the end at the size it was judged at, and
+    // the raw data's verdict up to that end.
+    std::int64_t judgedSize = -1;
+    CrwEnd judgedEnd;
+    std::int64_t rawCheckedSize = -1;
+    RawDataCheck rawCheck;
+  };
+  Judgement judgement;
   std::int64_t End() const { return next; }
 };
 
@@ -269,11 +272,7 @@ class CardScan final : public PieceSink {
     window_.free = options_.all || !fileSystem_.Free() ? nullptr : &*fileSystem_.Free();
     window_.skips.clear();
     window_.bytes.SetSize(0);
-    window_.searchedTo = 0;
-    window_.judgeAt = -1;
-    window_.judged = 0;
-    window_.judgedSize = -1;
-    window_.rawCheckedSize = -1;
+    window_.judgement = {};
     joiner_.WindowOpened(at);
   }
 
@@ -292,8 +291,8 @@ class CardScan final : public PieceSink {
         // so that its heap is seen to close less than a trailer before its
         // last byte, and it is judged at judgeAt bytes exactly, wherever the
         // card's reads fall.
-        if (window_.judged < kMaxJudgements) {
-          to = std::min(to, window_.next + (window_.judgeAt > 0 ? window_.judgeAt - window_.bytes.Size() : kScanPiece));
+        if (window_.judgement.judged < kMaxJudgements) {
+          to = std::min(to, window_.next + (window_.judgement.judgeAt > 0 ? window_.judgement.judgeAt - window_.bytes.Size() : kScanPiece));
         }
         TakeUpTo(bytes, bufferStart, to);
         if (WholeAtOwnEnd()) {
@@ -319,17 +318,17 @@ class CardScan final : public PieceSink {
   // few closes.
   static constexpr int kMaxJudgements = 3;
   bool WholeAtOwnEnd() {
-    if (window_.judged >= kMaxJudgements) return false;
-    if (window_.judgeAt < 0) {
+    if (window_.judgement.judged >= kMaxJudgements) return false;
+    if (window_.judgement.judgeAt < 0) {
       const std::int64_t closed = NextClosedRootEnd(window_.bytes, window_.header.bigEndian, window_.header.length,
-                                                    window_.searchedTo);
-      window_.searchedTo = closed > 0 ? closed + 1 : window_.bytes.Size() + 1;
+                                                    window_.judgement.searchedTo);
+      window_.judgement.searchedTo = closed > 0 ? closed + 1 : window_.bytes.Size() + 1;
       if (closed < 0) return false;
-      window_.judgeAt = closed + kMaxRootHeapTrailer;
+      window_.judgement.judgeAt = closed + kMaxRootHeapTrailer;
     }
-    if (window_.bytes.Size() < window_.judgeAt) return false;
-    ++window_.judged;
-    window_.judgeAt = -1;
+    if (window_.bytes.Size() < window_.judgement.judgeAt) return false;
+    ++window_.judgement.judged;
+    window_.judgement.judgeAt = -1;
     return WritesAsOnePiece();
   }
 
@@ -345,22 +344,22 @@ class CardScan final : public PieceSink {
 
   // The window's end, found once for the bytes it holds.
   CrwEnd JudgedEnd() {
-    if (window_.judgedSize != window_.bytes.Size()) {
-      window_.judgedEnd = EndOfWindow();
-      window_.judgedSize = window_.bytes.Size();
+    if (window_.judgement.judgedSize != window_.bytes.Size()) {
+      window_.judgement.judgedEnd = EndOfWindow();
+      window_.judgement.judgedSize = window_.bytes.Size();
     }
-    return window_.judgedEnd;
+    return window_.judgement.judgedEnd;
   }
 
   // The raw data's verdict on the window's first size bytes, which a window
   // that grows does not change.
   const RawDataCheck& RawDataUpTo(std::int64_t size) {
-    if (window_.rawCheckedSize != size) {
-      window_.rawCheck =
+    if (window_.judgement.rawCheckedSize != size) {
+      window_.judgement.rawCheck =
           CheckRawData(std::span<const std::uint8_t>(window_.bytes.Data(), static_cast<std::size_t>(size)));
-      window_.rawCheckedSize = size;
+      window_.judgement.rawCheckedSize = size;
     }
-    return window_.rawCheck;
+    return window_.judgement.rawCheck;
   }
 
   // Takes the card bytes from the window's next byte up to to, within the size bound.
