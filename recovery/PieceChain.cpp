@@ -1,0 +1,305 @@
+#include "recovery/PieceChain.h"
+
+#include "recovery/CanonRawDecoder.h"
+#include "recovery/FileSignatures.h"
+#include "recovery/RawDataCheck.h"
+
+#include <algorithm>
+#include <deque>
+#include <cstdio>
+#include <cstdlib>
+
+namespace mendrake {
+namespace {
+
+// Values another stream's bytes may decode before they break the decode: a
+// seam this close before where a piece stopped is not ruled out.
+constexpr std::int64_t kReachValues = 64 * (CanonRawDecoder::kSpliceReachBlocks + 1);
+
+// A place where a piece may end: the decode of the file's bytes before
+// fileAt, the piece having run on the card up to cardAt.
+struct Seam {
+  std::int64_t fileAt;
+  std::int64_t cardAt;
+  CanonRawDecoder decoder;
+};
+
+// A piece that may follow a seam.
+struct NextPiece {
+  std::size_t seam;
+  std::int64_t start;
+  bool last;  // the end's own clusters, which close the file
+};
+
+// The card bytes around the candidates being tried, copied a window at a
+// time so that trying the next cluster start copies nothing.
+class CardWindow {
+ public:
+  CardWindow(PieceChainCard& card, std::int64_t limit) : card_(card), limit_(limit) {}
+
+  // The bytes [at, at + length), as far as the limit; empty when not held.
+  std::span<const std::uint8_t> Bytes(std::int64_t at, std::int64_t length) {
+    const std::int64_t to = std::min(at + length, limit_);
+    if (to <= at) return {};
+    if (at < from_ || to > from_ + bytes_.Size()) {
+      from_ = at;
+      bytes_.SetSize(0);
+      if (!card_.Copy(at, std::min(at + std::max(length, PieceChainLimits::kWindowBytes), limit_), bytes_)) {
+        bytes_.SetSize(0);
+        if (!card_.Copy(at, to, bytes_)) {
+          bytes_.SetSize(0);
+          return {};
+        }
+      }
+    }
+    return {bytes_.Data() + (at - from_), static_cast<std::size_t>(to - at)};
+  }
+
+ private:
+  PieceChainCard& card_;
+  std::int64_t limit_;
+  std::int64_t from_ = 0;
+  FileImage bytes_;
+};
+
+// A cluster of one byte value is no camera's compressed data (it stuffs
+// every FF, and its codes change every few bits), but zeros decode as a
+// run of plausible blocks: never a piece.
+bool OneValue(std::span<const std::uint8_t> bytes) {
+  return std::all_of(bytes.begin(), bytes.end(), [&](std::uint8_t b) { return b == bytes.front(); });
+}
+
+class ChainSearch {
+ public:
+  ChainSearch(const PieceChainRequest& request, PieceChainCard& card)
+      : r_(request), card_(card), window_(card, request.endAt), tailWindow_(card, request.endAt) {}
+
+  PieceChain Run() {
+    Search();
+    return chain_;
+  }
+
+ private:
+  void Search() {
+    CanonRawDecoder decoder(r_.layout);
+    std::int64_t from = r_.header;
+    for (;;) {
+      std::vector<Seam> ends;
+      if (!Follow(decoder, from, ends)) return;
+      std::vector<NextPiece> next;
+      if (!NextPieces(ends, next)) return;
+      if (getenv("CHAIN_DEBUG")) { fprintf(stderr, " piece from %lld: %zu seams (%lld..%lld) %zu next:", (long long)from, ends.size(), (long long)ends.front().cardAt, (long long)ends.back().cardAt, next.size()); for (auto& n : next) fprintf(stderr, " %lld%s", (long long)n.start, n.last ? "L" : ""); fprintf(stderr, "\n"); }
+      if (next.empty()) {
+        Fail(PieceChain::Kind::kNone,
+             "no cluster after its piece from cluster " + card_.ClusterName(from) + " continues its raw data's decode");
+        return;
+      }
+      if (next.size() > 1) {
+        Fail(PieceChain::Kind::kTie, NamesOf(next) + " continue its raw data's decode after its piece from cluster " +
+                                         card_.ClusterName(from) + " alike, so none is joined by guess");
+        return;
+      }
+      const Seam& seam = ends[next.front().seam];
+      chain_.pieces.push_back({from, seam.cardAt});
+      if (next.front().last) {
+        chain_.pieces.push_back({next.front().start, r_.endAt});
+        if (chain_.pieces.size() < 3) {
+          Fail(PieceChain::Kind::kNone, "its decode finds it in two pieces, which the join of two weighs");
+          return;
+        }
+        chain_.kind = PieceChain::Kind::kFound;
+        return;
+      }
+      if (chain_.pieces.size() + 1 >= PieceChainLimits::kMaxPieces) {
+        Fail(PieceChain::Kind::kNone,
+             "it would lie in more than " + std::to_string(PieceChainLimits::kMaxPieces) + " pieces");
+        return;
+      }
+      decoder = seam.decoder;
+      from = next.front().start;
+    }
+  }
+
+  bool Fail(PieceChain::Kind kind, const std::string& why) {
+    chain_.kind = kind;
+    chain_.why = why;
+    chain_.pieces.clear();
+    return false;
+  }
+
+  bool Unpaid() { return Fail(PieceChain::Kind::kUnpaid, "the card's work budget ran out while its pieces were sought"); }
+
+  // Follows the piece that begins at card position from, with the decode of
+  // the file's bytes before it, cluster by cluster until its decode breaks
+  // or the piece can go no further, and gives the seams where it may have
+  // ended: the cluster starts that the break may lie after, or, where it
+  // stopped whole, those whose bytes since then might be another stream's.
+  bool Follow(CanonRawDecoder decoder, std::int64_t from, std::vector<Seam>& ends) {
+    const bool first = from == r_.header;
+    const std::int64_t pieceStart = decoder.NextOffset();
+    std::deque<Seam> kept;
+    bool forgotten = false;
+    std::int64_t file = pieceStart, card = from;
+    for (;;) {
+      if (card != from) {
+        kept.push_back({file, card, decoder});
+        if (kept.size() > PieceChainLimits::kKeptSeams) kept.pop_front(), forgotten = true;
+      }
+      if (file >= r_.size || card >= r_.endAt || !card_.Free(card)) { if (getenv("CHAIN_DEBUG")) fprintf(stderr, "   top stop free=%d\n", (int)card_.Free(card)); break; }
+      const std::span<const std::uint8_t> bytes = window_.Bytes(card, std::min(r_.clusterSize, r_.size - file));
+      if (getenv("CHAIN_DEBUG") && card != from && (CameraFileBeginsAt(bytes.data(), static_cast<std::int64_t>(bytes.size())) || OneValue(bytes))) fprintf(stderr, "   header/one stop %02x%02x%02x%02x\n", bytes[0], bytes[1], bytes[2], bytes[3]);
+      if (bytes.empty()) {
+        return Fail(PieceChain::Kind::kNone, "the card's bytes at cluster " + card_.ClusterName(card) +
+                                                 " are no longer held");
+      }
+      if (card != from && (CameraFileBeginsAt(bytes.data(), static_cast<std::int64_t>(bytes.size())) || OneValue(bytes))) {
+        break;
+      }
+      if (!card_.Pay(static_cast<std::int64_t>(bytes.size()))) return Unpaid();
+      decoder.Feed(bytes);
+      file += static_cast<std::int64_t>(bytes.size());
+      card += static_cast<std::int64_t>(bytes.size());
+      if (decoder.Broken()) break;
+      if (decoder.Complete()) {
+        return Fail(PieceChain::Kind::kNone, "its raw data's decode completes in its piece from cluster " +
+                                                 card_.ClusterName(from) + ", short of the end's clusters");
+      }
+    }
+    if (getenv("CHAIN_DEBUG")) fprintf(stderr, "  follow %lld stop card %lld file %lld broken %d fault %d at %lld earliest %lld kept %zu\n", (long long)from, (long long)card, (long long)file, (int)decoder.Broken(), (int)decoder.FaultFound(), (long long)decoder.BrokenAt(), (long long)decoder.EarliestSplice(), kept.size());
+    if (first && kept.empty()) return Fail(PieceChain::Kind::kNone, "its first cluster is another file's");
+    std::int64_t earliest = 0;
+    if (decoder.Broken()) {
+      earliest = decoder.EarliestSplice() / r_.clusterSize * r_.clusterSize;
+      for (const Seam& seam : kept) {
+        if (seam.fileAt >= earliest && seam.fileAt <= decoder.BrokenAt()) ends.push_back(seam);
+      }
+    } else {
+      for (const Seam& seam : kept) {
+        if (seam.decoder.ValuesDecoded() + kReachValues > decoder.ValuesDecoded()) ends.push_back(seam);
+      }
+      earliest = ends.empty() ? file : ends.front().fileAt;
+    }
+    // Every seam the decode allows must be held, or the one that continues
+    // is not proved the only one.
+    if (ends.empty() || earliest <= pieceStart || (forgotten && ends.front().fileAt == kept.front().fileAt) ||
+        (decoder.Broken() && ends.front().fileAt > std::max(earliest, pieceStart + r_.clusterSize))) {
+      return Fail(PieceChain::Kind::kNone, "its decode does not tell where its piece from cluster " +
+                                               card_.ClusterName(from) + " ends");
+    }
+    if (ends.front().fileAt < r_.layout.StreamStart()) {
+      return Fail(PieceChain::Kind::kNone,
+                  "its first piece may end within the low bits stored before its compressed raw data, which show "
+                  "no seam");
+    }
+    // Before its first rows the decode has nothing to hold another
+    // stream's start to: any photo's stream would continue it.
+    if (ends.front().decoder.RowsDecoded() < 2) {
+      return Fail(PieceChain::Kind::kNone,
+                  "its first piece may end within its raw data's first rows, where the decode shows no seam");
+    }
+    return true;
+  }
+
+  // The pieces that may follow the seams: the end's own clusters where they
+  // close the file, and each cluster start after a seam and before them
+  // whose bytes continue the decode.
+  bool NextPieces(const std::vector<Seam>& ends, std::vector<NextPiece>& next) {
+    std::size_t tried = 0;
+    for (std::size_t s = 0; s < ends.size(); ++s) {
+      const Seam& seam = ends[s];
+      // Where the end's own clusters would begin after this seam.
+      const std::int64_t last = r_.endAt - (r_.size - seam.fileAt);
+      if (last <= seam.cardAt) continue;
+      bool closes = false;
+      if (!Closes(seam, last, closes)) return false;
+      if (closes) next.push_back({s, last, true});
+      const std::int64_t reach = std::min(last, seam.cardAt + PieceChainLimits::kMaxSpanBytes);
+      if (reach < last) {
+        return Fail(PieceChain::Kind::kNone, "its end lies more than " +
+                                                 std::to_string(PieceChainLimits::kMaxSpanBytes >> 20) +
+                                                 " MiB after its piece from cluster " + card_.ClusterName(seam.cardAt));
+      }
+      for (std::int64_t start = seam.cardAt + r_.clusterSize; start < last; start += r_.clusterSize) {
+        if (getenv("CHAIN_WATCH") && start == atoll(getenv("CHAIN_WATCH"))) fprintf(stderr, "watch free %d\n", (int)card_.Free(start));
+        if (!card_.Free(start)) continue;
+        if (++tried > PieceChainLimits::kMaxStartsPerSeam) {
+          return Fail(PieceChain::Kind::kNone, "more than " + std::to_string(PieceChainLimits::kMaxStartsPerSeam) +
+                                                   " cluster starts lie between its pieces, too many to prove one");
+        }
+        ContinuationVerdict verdict = ContinuationVerdict::Undecided;
+        if (!Continues(seam, start, last, verdict)) return false;
+        if (getenv("CHAIN_WATCH") && start == atoll(getenv("CHAIN_WATCH"))) fprintf(stderr, "watch seam file %lld card %lld values %lld verdict %d\n", (long long)seam.fileAt, (long long)seam.cardAt, (long long)seam.decoder.ValuesDecoded(), (int)verdict);
+        if (verdict == ContinuationVerdict::Continues) next.push_back({s, start, false});
+      }
+    }
+    return true;
+  }
+
+  // Whether the end's own clusters, from last, continue the decode after the
+  // seam to the record's end and complete it.
+  bool Closes(const Seam& seam, std::int64_t last, bool& closes) {
+    for (std::int64_t at = last; at < r_.endAt; at += r_.clusterSize) {
+      if (!card_.Free(at)) return true;
+    }
+    CanonRawDecoder after = seam.decoder;
+    std::int64_t file = seam.fileAt, card = last, chunk = r_.clusterSize;
+    // Another piece's bytes break the decode within a few KB: the bytes are
+    // fed a cluster first and more each time after.
+    while (!after.Broken() && !after.Complete() && file < r_.size && file < r_.layout.RecordEnd()) {
+      const std::int64_t length = std::min({chunk, r_.size - file, r_.layout.RecordEnd() - file});
+      const std::span<const std::uint8_t> bytes = tailWindow_.Bytes(card, length);
+      if (bytes.empty()) return true;
+      if (!card_.Pay(length)) return Unpaid();
+      after.Feed(bytes);
+      file += length;
+      card += length;
+      chunk = std::min(chunk * 2, PieceChainLimits::kWindowBytes);
+    }
+    closes = after.Complete() && !after.Broken();
+    return true;
+  }
+
+  // Whether the piece at start continues the decode after the seam, fed as
+  // far as the decode tells.
+  bool Continues(const Seam& seam, std::int64_t start, std::int64_t last, ContinuationVerdict& verdict) {
+    CanonRawDecoder after = seam.decoder;
+    std::int64_t file = seam.fileAt;
+    for (std::int64_t card = start; card < last && file < r_.size; card += r_.clusterSize) {
+      if (card != start && !card_.Free(card)) return true;
+      const std::span<const std::uint8_t> bytes = window_.Bytes(card, std::min(r_.clusterSize, r_.size - file));
+      if (bytes.empty()) return true;
+      if (CameraFileBeginsAt(bytes.data(), static_cast<std::int64_t>(bytes.size())) || OneValue(bytes)) return true;
+      if (!card_.Pay(static_cast<std::int64_t>(bytes.size()))) return Unpaid();
+      after.Feed(bytes);
+      file += static_cast<std::int64_t>(bytes.size());
+      verdict = JudgeContinuation(seam.decoder, after);
+      if (verdict != ContinuationVerdict::Undecided) return true;
+    }
+    return true;
+  }
+
+  // "the clusters 1971 and 2305", "the cluster 1971 and the end's clusters from 4065".
+  std::string NamesOf(const std::vector<NextPiece>& next) const {
+    std::string names;
+    for (std::size_t i = 0; i < next.size(); ++i) {
+      names += i == 0 ? "" : i + 1 == next.size() ? " and " : ", ";
+      names += (next[i].last ? "the end's clusters from " : "cluster ") + card_.ClusterName(next[i].start);
+    }
+    return names;
+  }
+
+  const PieceChainRequest& r_;
+  PieceChainCard& card_;
+  CardWindow window_;
+  CardWindow tailWindow_;
+  PieceChain chain_;
+};
+
+}  // namespace
+
+PieceChain FindPieceChain(const PieceChainRequest& request, PieceChainCard& card) {
+  if (request.clusterSize <= 0 || request.size <= 0) return {};
+  return ChainSearch(request, card).Run();
+}
+
+}  // namespace mendrake
