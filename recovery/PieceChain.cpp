@@ -6,8 +6,6 @@
 
 #include <algorithm>
 #include <deque>
-#include <cstdio>
-#include <cstdlib>
 
 namespace mendrake {
 namespace {
@@ -88,13 +86,15 @@ class ChainSearch {
       if (!Follow(decoder, from, ends)) return;
       std::vector<NextPiece> next;
       if (!NextPieces(ends, next)) return;
-      if (getenv("CHAIN_DEBUG")) { fprintf(stderr, " piece from %lld: %zu seams (%lld..%lld) %zu next:", (long long)from, ends.size(), (long long)ends.front().cardAt, (long long)ends.back().cardAt, next.size()); for (auto& n : next) fprintf(stderr, " %lld%s", (long long)n.start, n.last ? "L" : ""); fprintf(stderr, "\n"); }
       if (next.empty()) {
         Fail(PieceChain::Kind::kNone,
              "no cluster after its piece from cluster " + card_.ClusterName(from) + " continues its raw data's decode");
         return;
       }
       if (next.size() > 1) {
+        chain_.tieSeam = ends.front().fileAt;
+        chain_.tieWithLast = std::any_of(next.begin(), next.end(), [](const NextPiece& n) { return n.last; });
+        for (const NextPiece& n : next) chain_.tieLatest = std::max(chain_.tieLatest, n.start);
         Fail(PieceChain::Kind::kTie, NamesOf(next) + " continue its raw data's decode after its piece from cluster " +
                                          card_.ClusterName(from) + " alike, so none is joined by guess");
         return;
@@ -145,9 +145,7 @@ class ChainSearch {
         kept.push_back({file, card, decoder});
         if (kept.size() > PieceChainLimits::kKeptSeams) kept.pop_front(), forgotten = true;
       }
-      if (file >= r_.size || card >= r_.endAt || !card_.Free(card)) { if (getenv("CHAIN_DEBUG")) fprintf(stderr, "   top stop free=%d\n", (int)card_.Free(card)); break; }
       const std::span<const std::uint8_t> bytes = window_.Bytes(card, std::min(r_.clusterSize, r_.size - file));
-      if (getenv("CHAIN_DEBUG") && card != from && (CameraFileBeginsAt(bytes.data(), static_cast<std::int64_t>(bytes.size())) || OneValue(bytes))) fprintf(stderr, "   header/one stop %02x%02x%02x%02x\n", bytes[0], bytes[1], bytes[2], bytes[3]);
       if (bytes.empty()) {
         return Fail(PieceChain::Kind::kNone, "the card's bytes at cluster " + card_.ClusterName(card) +
                                                  " are no longer held");
@@ -155,7 +153,9 @@ class ChainSearch {
       if (card != from && (CameraFileBeginsAt(bytes.data(), static_cast<std::int64_t>(bytes.size())) || OneValue(bytes))) {
         break;
       }
-      if (!card_.Pay(static_cast<std::int64_t>(bytes.size()))) return Unpaid();
+      // The bytes before the stream are skipped, not decoded.
+      const std::int64_t decoded = file + static_cast<std::int64_t>(bytes.size()) - r_.layout.StreamStart();
+      if (decoded > 0 && !card_.Pay(std::min(decoded, static_cast<std::int64_t>(bytes.size())))) return Unpaid();
       decoder.Feed(bytes);
       file += static_cast<std::int64_t>(bytes.size());
       card += static_cast<std::int64_t>(bytes.size());
@@ -165,7 +165,6 @@ class ChainSearch {
                                                  card_.ClusterName(from) + ", short of the end's clusters");
       }
     }
-    if (getenv("CHAIN_DEBUG")) fprintf(stderr, "  follow %lld stop card %lld file %lld broken %d fault %d at %lld earliest %lld kept %zu\n", (long long)from, (long long)card, (long long)file, (int)decoder.Broken(), (int)decoder.FaultFound(), (long long)decoder.BrokenAt(), (long long)decoder.EarliestSplice(), kept.size());
     if (first && kept.empty()) return Fail(PieceChain::Kind::kNone, "its first cluster is another file's");
     std::int64_t earliest = 0;
     if (decoder.Broken()) {
@@ -213,6 +212,8 @@ class ChainSearch {
       bool closes = false;
       if (!Closes(seam, last, closes)) return false;
       if (closes) next.push_back({s, last, true});
+      // A second piece that continues the decode makes the seam a tie, whatever else would.
+      if (next.size() > 1) return true;
       const std::int64_t reach = std::min(last, seam.cardAt + PieceChainLimits::kMaxSpanBytes);
       if (reach < last) {
         return Fail(PieceChain::Kind::kNone, "its end lies more than " +
@@ -220,7 +221,6 @@ class ChainSearch {
                                                  " MiB after its piece from cluster " + card_.ClusterName(seam.cardAt));
       }
       for (std::int64_t start = seam.cardAt + r_.clusterSize; start < last; start += r_.clusterSize) {
-        if (getenv("CHAIN_WATCH") && start == atoll(getenv("CHAIN_WATCH"))) fprintf(stderr, "watch free %d\n", (int)card_.Free(start));
         if (!card_.Free(start)) continue;
         if (++tried > PieceChainLimits::kMaxStartsPerSeam) {
           return Fail(PieceChain::Kind::kNone, "more than " + std::to_string(PieceChainLimits::kMaxStartsPerSeam) +
@@ -228,8 +228,8 @@ class ChainSearch {
         }
         ContinuationVerdict verdict = ContinuationVerdict::Undecided;
         if (!Continues(seam, start, last, verdict)) return false;
-        if (getenv("CHAIN_WATCH") && start == atoll(getenv("CHAIN_WATCH"))) fprintf(stderr, "watch seam file %lld card %lld values %lld verdict %d\n", (long long)seam.fileAt, (long long)seam.cardAt, (long long)seam.decoder.ValuesDecoded(), (int)verdict);
         if (verdict == ContinuationVerdict::Continues) next.push_back({s, start, false});
+        if (next.size() > 1) return true;
       }
     }
     return true;
@@ -303,3 +303,4 @@ PieceChain FindPieceChain(const PieceChainRequest& request, PieceChainCard& card
 }
 
 }  // namespace mendrake
+

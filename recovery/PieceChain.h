@@ -79,6 +79,13 @@ struct PieceChain {
   Kind kind = Kind::kNone;
   std::vector<CardPiece> pieces;
   std::string why;
+  // A tie between pieces that continue the decode after the seam at file
+  // offset tieSeam, the latest of them at card position tieLatest; with
+  // the end's own clusters among them or not. Another end that lies
+  // further on meets those pieces again.
+  std::int64_t tieSeam = -1;
+  std::int64_t tieLatest = -1;
+  bool tieWithLast = false;
 };
 
 // Follows the file's raw data from its header on, a cluster at a time: where

@@ -13,8 +13,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <cstdio>
-#include <cstdlib>
 
 namespace mendrake {
 namespace {
@@ -564,7 +562,8 @@ std::int64_t PieceJoiner::FileFoundWithin(std::int64_t from, std::int64_t to) co
 
 // The reason a piece stays damaged: how its window closed, why no end joined it.
 std::string PieceJoiner::Unjoined(const Waiter& waiter, const std::string& why) const {
-  return waiter.piece.whyDamaged + "; " + (waiter.rejected.empty() ? why : waiter.rejected);
+  return waiter.piece.whyDamaged + "; " + (waiter.rejected.empty() ? why : waiter.rejected) +
+         (waiter.chainRejected.empty() ? "" : "; " + waiter.chainRejected);
 }
 
 // Appends the card bytes [from, to) to into, from the piece's own bytes or
@@ -626,13 +625,11 @@ class PieceJoiner::ChainCard : public PieceChainCard {
     return joiner_.CopyCard(waiter_, from, to, into);
   }
   bool Free(std::int64_t cluster) override {
-    if (getenv("CHAIN_FREE") && cluster == atoll(getenv("CHAIN_FREE")) && joiner_.map_) fprintf(stderr, "owner %u vs %u\n", joiner_.map_->OwnerAt(cluster), owner_);
     if (joiner_.map_) {
       const std::uint32_t owner = joiner_.map_->OwnerAt(cluster);
       if (owner != 0 && owner != owner_) return false;
     }
     const std::int64_t end = cluster + joiner_.grid_.clusterSize;
-    if (getenv("CHAIN_FREE") && cluster == atoll(getenv("CHAIN_FREE"))) { for (auto& t : taken_) if (t.second > cluster && t.first < end) fprintf(stderr, "taken %lld-%lld\n", (long long)t.first, (long long)t.second); }
     // The last found file that begins before the cluster's end must end before its start.
     const auto after = std::lower_bound(taken_.begin(), taken_.end(), end,
                                         [](const auto& taken, std::int64_t at) { return taken.first < at; });
@@ -671,9 +668,16 @@ void PieceJoiner::TryPieceChains(const RootEnd& end) {
         waiter.chainSearches >= PieceChainLimits::kMaxSearchesPerPiece) {
       continue;
     }
+    // Pieces that tied before tie again where the end lies past them.
+    if (waiter.tieLatest >= 0 && end.end - size + waiter.tieSeam > waiter.tieLatest) continue;
     // Raw data the decoder does not know proves no seam: no search.
     const std::optional<CanonRawLayout> layout = LayoutAtEnd(waiter, end, size);
     if (!layout) continue;
+    // A first piece closed by a next header before its compressed stream
+    // is cut in the low bits.
+    if (waiter.piece.closedByHeader && static_cast<std::int64_t>(waiter.piece.bytes.size()) <= layout->StreamStart()) {
+      continue;
+    }
     ++waiter.chainSearches;
     PieceChainRequest request;
     request.header = waiter.piece.start;
@@ -685,7 +689,6 @@ void PieceJoiner::TryPieceChains(const RootEnd& end) {
     ChainCard card(*this, waiter, end.end);
     PieceChain chain = FindPieceChain(request, card);
     std::string why = chain.why;
-    if (getenv("CHAIN_DEBUG")) fprintf(stderr, "chain header %lld end %lld size %lld kind %d: %s\n", (long long)request.header, (long long)end.end, (long long)size, (int)chain.kind, why.c_str());
     CrwEnd crwEnd;
     if (chain.kind == PieceChain::Kind::kFound) {
       why = ChainFault(waiter, chain.pieces, size, crwEnd);
@@ -694,17 +697,18 @@ void PieceJoiner::TryPieceChains(const RootEnd& end) {
         continue;
       }
     }
-    // A tie or a file put together that fails its checks went further than
-    // any reading of two pieces.
+    if (chain.kind == PieceChain::Kind::kTie && !chain.tieWithLast) {
+      waiter.tieSeam = chain.tieSeam;
+      waiter.tieLatest = chain.tieLatest;
+    }
     // A tie, or a file put together that fails its checks, is said after
     // what the reading of two pieces found.
     if (chain.kind == PieceChain::Kind::kTie || chain.kind == PieceChain::Kind::kFound) {
-      const std::string sought = "the end at " + std::to_string(end.end) + " fits it, but " +
-                                 (chain.kind == PieceChain::Kind::kTie
-                                      ? "where its pieces were sought by its decode, "
-                                      : "put together from the pieces its decode follows, it fails its check: ") +
-                                 why;
-      waiter.rejected = waiter.rejected.empty() ? sought : waiter.rejected + "; " + sought;
+      waiter.chainRejected = "the end at " + std::to_string(end.end) + " fits it, but " +
+                             (chain.kind == PieceChain::Kind::kTie
+                                  ? "where its pieces were sought by its decode, "
+                                  : "put together from the pieces its decode follows, it fails its check: ") +
+                             why;
     }
   }
   if (found.size() == 1) {
@@ -810,3 +814,4 @@ void PieceJoiner::JoinChain(const FoundChain& found) {
 }
 
 }  // namespace mendrake
+
