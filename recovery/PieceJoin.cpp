@@ -815,3 +815,4 @@ void PieceJoiner::JoinChain(const FoundChain& found) {
 
 }  // namespace mendrake
 
+
