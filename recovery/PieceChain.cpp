@@ -27,6 +27,9 @@ struct NextPiece {
   std::size_t seam;
   std::int64_t start;
   bool last;  // the end's own clusters, which close the file
+  // It decoded plausibly, but ran into another file's cluster before the
+  // decode could tell: it may be the file's, and makes the seam a tie.
+  bool tooShort = false;
 };
 
 // The card bytes around the candidates being tried, copied a window at a
@@ -35,14 +38,20 @@ class CardWindow {
  public:
   CardWindow(PieceChainCard& card, std::int64_t limit) : card_(card), limit_(limit) {}
 
-  // The bytes [at, at + length), as far as the limit; empty when not held.
+  // The bytes [at, at + length), as far as the limit; empty when not held,
+  // or when the card's budget does not pay for their copy (Unpaid()).
   std::span<const std::uint8_t> Bytes(std::int64_t at, std::int64_t length) {
     const std::int64_t to = std::min(at + length, limit_);
     if (to <= at) return {};
     if (at < from_ || to > from_ + bytes_.Size()) {
       from_ = at;
       bytes_.SetSize(0);
-      if (!card_.Copy(at, std::min(at + std::max(length, PieceChainLimits::kWindowBytes), limit_), bytes_)) {
+      const std::int64_t wide = std::min(at + std::max(length, PieceChainLimits::kWindowBytes), limit_);
+      if (!card_.PayCopy(wide - at)) {
+        unpaid_ = true;
+        return {};
+      }
+      if (!card_.Copy(at, wide, bytes_)) {
         bytes_.SetSize(0);
         if (!card_.Copy(at, to, bytes_)) {
           bytes_.SetSize(0);
@@ -52,12 +61,14 @@ class CardWindow {
     }
     return {bytes_.Data() + (at - from_), static_cast<std::size_t>(to - at)};
   }
+  bool Unpaid() const { return unpaid_; }
 
  private:
   PieceChainCard& card_;
   std::int64_t limit_;
   std::int64_t from_ = 0;
   FileImage bytes_;
+  bool unpaid_ = false;
 };
 
 // A cluster of one byte value is no camera's compressed data (it stuffs
@@ -89,6 +100,12 @@ class ChainSearch {
       if (next.empty()) {
         Fail(PieceChain::Kind::kNone,
              "no cluster after its piece from cluster " + card_.ClusterName(from) + " continues its raw data's decode");
+        return;
+      }
+      if (next.size() == 1 && next.front().tooShort) {
+        Fail(PieceChain::Kind::kNone, "only cluster " + card_.ClusterName(next.front().start) +
+                                          " may continue its raw data's decode after its piece from cluster " +
+                                          card_.ClusterName(from) + ", and it is too short to tell");
         return;
       }
       if (next.size() > 1) {
@@ -147,6 +164,7 @@ class ChainSearch {
       }
       const std::span<const std::uint8_t> bytes = window_.Bytes(card, std::min(r_.clusterSize, r_.size - file));
       if (bytes.empty()) {
+        if (window_.Unpaid()) return Unpaid();
         return Fail(PieceChain::Kind::kNone, "the card's bytes at cluster " + card_.ClusterName(card) +
                                                  " are no longer held");
       }
@@ -228,7 +246,9 @@ class ChainSearch {
         }
         ContinuationVerdict verdict = ContinuationVerdict::Undecided;
         if (!Continues(seam, start, last, verdict)) return false;
-        if (verdict == ContinuationVerdict::Continues) next.push_back({s, start, false});
+        if (verdict != ContinuationVerdict::Breaks) {
+          next.push_back({s, start, false, verdict == ContinuationVerdict::Undecided});
+        }
         if (next.size() > 1) return true;
       }
     }
@@ -248,7 +268,7 @@ class ChainSearch {
     while (!after.Broken() && !after.Complete() && file < r_.size && file < r_.layout.RecordEnd()) {
       const std::int64_t length = std::min({chunk, r_.size - file, r_.layout.RecordEnd() - file});
       const std::span<const std::uint8_t> bytes = tailWindow_.Bytes(card, length);
-      if (bytes.empty()) return true;
+      if (bytes.empty()) return !tailWindow_.Unpaid() || Unpaid();
       if (!card_.Pay(length)) return Unpaid();
       after.Feed(bytes);
       file += length;
@@ -262,12 +282,17 @@ class ChainSearch {
   // Whether the piece at start continues the decode after the seam, fed as
   // far as the decode tells.
   bool Continues(const Seam& seam, std::int64_t start, std::int64_t last, ContinuationVerdict& verdict) {
+    if (const std::span<const std::uint8_t> bytes = window_.Bytes(start, r_.clusterSize);
+        !bytes.empty() && (CameraFileBeginsAt(bytes.data(), static_cast<std::int64_t>(bytes.size())) || OneValue(bytes))) {
+      verdict = ContinuationVerdict::Breaks;
+      return true;
+    }
     CanonRawDecoder after = seam.decoder;
     std::int64_t file = seam.fileAt;
     for (std::int64_t card = start; card < last && file < r_.size; card += r_.clusterSize) {
       if (card != start && !card_.Free(card)) return true;
       const std::span<const std::uint8_t> bytes = window_.Bytes(card, std::min(r_.clusterSize, r_.size - file));
-      if (bytes.empty()) return true;
+      if (bytes.empty()) return !window_.Unpaid() || Unpaid();
       if (CameraFileBeginsAt(bytes.data(), static_cast<std::int64_t>(bytes.size())) || OneValue(bytes)) return true;
       if (!card_.Pay(static_cast<std::int64_t>(bytes.size()))) return Unpaid();
       after.Feed(bytes);
@@ -278,12 +303,13 @@ class ChainSearch {
     return true;
   }
 
-  // "the clusters 1971 and 2305", "the cluster 1971 and the end's clusters from 4065".
+  // "cluster 1971 and cluster 2305", "cluster 1971 and the end's clusters from 4065".
   std::string NamesOf(const std::vector<NextPiece>& next) const {
     std::string names;
     for (std::size_t i = 0; i < next.size(); ++i) {
       names += i == 0 ? "" : i + 1 == next.size() ? " and " : ", ";
-      names += (next[i].last ? "the end's clusters from " : "cluster ") + card_.ClusterName(next[i].start);
+      names += (next[i].last ? "the end's clusters from " : "cluster ") + card_.ClusterName(next[i].start) +
+               (next[i].tooShort ? " (too short to tell)" : "");
     }
     return names;
   }

@@ -50,6 +50,8 @@ class PieceChainCard {
   virtual ~PieceChainCard() = default;
   // Appends the card bytes [from, to) to into; false when they are not all held.
   virtual bool Copy(std::int64_t from, std::int64_t to, FileImage& into) = 0;
+  // Pays for a copy of bytes, before it is made; false once the card's budget is spent.
+  virtual bool PayCopy(std::int64_t bytes) = 0;
   // Whether the cluster at position may be the file's: no file found on the
   // card, and no other file of the card's FAT, holds it.
   virtual bool Free(std::int64_t cluster) = 0;

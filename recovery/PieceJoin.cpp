@@ -635,18 +635,22 @@ class PieceJoiner::ChainCard : public PieceChainCard {
                                         [](const auto& taken, std::int64_t at) { return taken.first < at; });
     return after == taken_.begin() || std::prev(after)->second <= cluster;
   }
+  bool PayCopy(std::int64_t bytes) override { return Spend(joiner_.budget_.EntriesForCopy(bytes)); }
   // A decode is paid as two copies of its bytes, as the weighing of a join pays it.
   bool Pay(std::int64_t bytes) override {
-    const std::int64_t cost = joiner_.budget_.EntriesForCopy(2 * bytes) + 1;
-    if (joiner_.budget_.Left(joiner_.fedTo_) <= cost) return false;
-    joiner_.budget_.Spend(cost);
-    return true;
+    return Spend(joiner_.budget_.EntriesForCopy(2 * bytes) + 1);
   }
   std::string ClusterName(std::int64_t position) const override {
     return std::to_string(joiner_.grid_.Number(position));
   }
 
  private:
+  bool Spend(std::int64_t cost) {
+    if (joiner_.budget_.Left(joiner_.fedTo_) <= cost) return false;
+    joiner_.budget_.Spend(cost);
+    return true;
+  }
+
   PieceJoiner& joiner_;
   const Waiter& waiter_;
   std::vector<std::pair<std::int64_t, std::int64_t>> taken_;  // found files, merged, in card order
@@ -759,7 +763,7 @@ std::string PieceJoiner::ChainFault(const Waiter& waiter, const std::vector<Card
     const std::uint32_t owner = map_->OwnerAt(waiter.piece.start);
     for (const CardPiece& piece : pieces) {
       for (std::int64_t at = piece.from; at < piece.to; at += grid_.clusterSize) {
-        if (map_->OwnerAt(at) != owner) {
+        if (map_->OwnerAt(at) != 0 && map_->OwnerAt(at) != owner) {
           return "its pieces take clusters that the card's FAT gives to another file, at " + std::to_string(at);
         }
       }
