@@ -10,6 +10,10 @@
 namespace mendrake {
 namespace {
 
+// The bytes of a candidate piece fed first: another photo's bytes, or
+// another file's, mostly break the decode within them.
+constexpr std::size_t kFirstBytesTried = 512;
+
 // Values another stream's bytes may decode before they break the decode: a
 // seam this close before where a piece stopped is not ruled out.
 constexpr std::int64_t kReachValues = 64 * (CanonRawDecoder::kSpliceReachBlocks + 1);
@@ -28,7 +32,7 @@ struct NextPiece {
   std::int64_t start;
   bool last;  // the end's own clusters, which close the file
   // It decoded plausibly, but ran into another file's cluster before the
-  // decode could tell: it may be the file's, and makes the seam a tie.
+  // decode could tell: a short piece, followed like any other.
   bool tooShort = false;
 };
 
@@ -84,67 +88,94 @@ class ChainSearch {
       : r_(request), card_(card), window_(card, request.endAt), tailWindow_(card, request.endAt) {}
 
   PieceChain Run() {
-    Search();
+    std::vector<CardPiece> pieces;
+    Explore(CanonRawDecoder(r_.layout), r_.header, pieces);
+    if (stopped_) return chain_;
+    if (complete_.size() == 1) {
+      chain_.kind = PieceChain::Kind::kFound;
+      chain_.pieces = complete_.front();
+    } else if (complete_.size() > 1) {
+      chain_.kind = PieceChain::Kind::kTie;
+      chain_.why = "its decode completes at the end from " + ReadingName(complete_[0]) + " and from " +
+                   ReadingName(complete_[1]) + " alike, so neither is joined by guess";
+    } else {
+      chain_.kind = PieceChain::Kind::kNone;
+      chain_.why = why_;
+    }
     return chain_;
   }
 
  private:
-  void Search() {
-    CanonRawDecoder decoder(r_.layout);
-    std::int64_t from = r_.header;
-    for (;;) {
-      std::vector<Seam> ends;
-      if (!Follow(decoder, from, ends)) return;
-      std::vector<NextPiece> next;
-      if (!NextPieces(ends, next)) return;
-      if (next.empty()) {
-        Fail(PieceChain::Kind::kNone,
-             "no cluster after its piece from cluster " + card_.ClusterName(from) + " continues its raw data's decode");
-        return;
+  // Every reading that the decode allows is followed, piece by piece, each
+  // branch where more than one cluster start continues it: a reading counts
+  // once the end's own clusters complete its decode at the record's end,
+  // which another photo's clusters put in its place seldom do. Exactly one
+  // such reading is the file; two are a tie.
+  void Explore(const CanonRawDecoder& decoder, std::int64_t from, std::vector<CardPiece>& pieces) {
+    if (++readings_ > PieceChainLimits::kMaxReadings) {
+      Stop(PieceChain::Kind::kNone, "more than " + std::to_string(PieceChainLimits::kMaxReadings) +
+                                        " readings of its pieces continue its decode, too many to weigh");
+      return;
+    }
+    std::vector<Seam> ends;
+    if (!Follow(decoder, from, ends)) return;
+    std::vector<NextPiece> next;
+    if (!NextPieces(ends, next)) return;
+    if (next.empty()) {
+      Note("no cluster after its piece from cluster " + card_.ClusterName(from) + " continues its raw data's decode");
+      return;
+    }
+    if (next.size() > PieceChainLimits::kMaxBranchesPerSeam) {
+      Stop(PieceChain::Kind::kTie, NamesOf(next) + " continue its raw data's decode after its piece from cluster " +
+                                       card_.ClusterName(from) + " alike, too many to weigh, so none is joined by guess");
+      return;
+    }
+    if (static_cast<int>(pieces.size()) + 2 > PieceChainLimits::kMaxPieces) {
+      Note("it would lie in more than " + std::to_string(PieceChainLimits::kMaxPieces) + " pieces");
+      return;
+    }
+    for (const NextPiece& piece : next) {
+      const Seam& seam = ends[piece.seam];
+      pieces.push_back({from, seam.cardAt});
+      if (!piece.last) {
+        Explore(seam.decoder, piece.start, pieces);
+      } else if (pieces.size() + 1 >= 3) {
+        complete_.push_back(pieces);
+        complete_.back().push_back({piece.start, r_.endAt});
+      } else {
+        Note("its decode finds it in two pieces, which the join of two weighs");
       }
-      if (next.size() == 1 && next.front().tooShort) {
-        Fail(PieceChain::Kind::kNone, "only cluster " + card_.ClusterName(next.front().start) +
-                                          " may continue its raw data's decode after its piece from cluster " +
-                                          card_.ClusterName(from) + ", and it is too short to tell");
-        return;
-      }
-      if (next.size() > 1) {
-        chain_.tieSeam = ends.front().fileAt;
-        chain_.tieWithLast = std::any_of(next.begin(), next.end(), [](const NextPiece& n) { return n.last; });
-        for (const NextPiece& n : next) chain_.tieLatest = std::max(chain_.tieLatest, n.start);
-        Fail(PieceChain::Kind::kTie, NamesOf(next) + " continue its raw data's decode after its piece from cluster " +
-                                         card_.ClusterName(from) + " alike, so none is joined by guess");
-        return;
-      }
-      const Seam& seam = ends[next.front().seam];
-      chain_.pieces.push_back({from, seam.cardAt});
-      if (next.front().last) {
-        chain_.pieces.push_back({next.front().start, r_.endAt});
-        if (chain_.pieces.size() < 3) {
-          Fail(PieceChain::Kind::kNone, "its decode finds it in two pieces, which the join of two weighs");
-          return;
-        }
-        chain_.kind = PieceChain::Kind::kFound;
-        return;
-      }
-      if (chain_.pieces.size() + 1 >= PieceChainLimits::kMaxPieces) {
-        Fail(PieceChain::Kind::kNone,
-             "it would lie in more than " + std::to_string(PieceChainLimits::kMaxPieces) + " pieces");
-        return;
-      }
-      decoder = seam.decoder;
-      from = next.front().start;
+      pieces.pop_back();
+      if (stopped_ || complete_.size() > 1) return;
     }
   }
 
-  bool Fail(PieceChain::Kind kind, const std::string& why) {
-    chain_.kind = kind;
-    chain_.why = why;
-    chain_.pieces.clear();
+  // Why a branch ended, for the line where no reading completes: the first one met.
+  bool Note(const std::string& why) {
+    if (why_.empty()) why_ = why;
     return false;
   }
+  // Ends the whole search.
+  bool Stop(PieceChain::Kind kind, const std::string& why) {
+    stopped_ = true;
+    chain_.kind = kind;
+    chain_.why = why;
+    return false;
+  }
+  // Ends the branch: another reading may still complete.
+  bool Fail(PieceChain::Kind, const std::string& why) { return Note(why); }
 
-  bool Unpaid() { return Fail(PieceChain::Kind::kUnpaid, "the card's work budget ran out while its pieces were sought"); }
+  // "clusters 10-29, 80-87 and 120-166"
+  std::string ReadingName(const std::vector<CardPiece>& pieces) const {
+    std::string name = "clusters ";
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+      name += (i == 0 ? "" : i + 1 == pieces.size() ? " and " : ", ") + card_.ClusterName(pieces[i].from) + "-" +
+              card_.ClusterName(pieces[i].to - 1);
+    }
+    return name;
+  }
+
+  bool Unpaid() { return Stop(PieceChain::Kind::kUnpaid, "the card's work budget ran out while its pieces were sought"); }
 
   // Follows the piece that begins at card position from, with the decode of
   // the file's bytes before it, cluster by cluster until its decode breaks
@@ -165,7 +196,7 @@ class ChainSearch {
       const std::span<const std::uint8_t> bytes = window_.Bytes(card, std::min(r_.clusterSize, r_.size - file));
       if (bytes.empty()) {
         if (window_.Unpaid()) return Unpaid();
-        return Fail(PieceChain::Kind::kNone, "the card's bytes at cluster " + card_.ClusterName(card) +
+        return Stop(PieceChain::Kind::kNone, "the card's bytes at cluster " + card_.ClusterName(card) +
                                                  " are no longer held");
       }
       if (card != from && (CameraFileBeginsAt(bytes.data(), static_cast<std::int64_t>(bytes.size())) || OneValue(bytes))) {
@@ -200,7 +231,7 @@ class ChainSearch {
     // is not proved the only one.
     if (ends.empty() || earliest <= pieceStart || (forgotten && ends.front().fileAt == kept.front().fileAt) ||
         (decoder.Broken() && ends.front().fileAt > std::max(earliest, pieceStart + r_.clusterSize))) {
-      return Fail(PieceChain::Kind::kNone, "its decode does not tell where its piece from cluster " +
+      return Stop(PieceChain::Kind::kNone, "its decode does not tell where its piece from cluster " +
                                                card_.ClusterName(from) + " ends");
     }
     if (ends.front().fileAt < r_.layout.StreamStart()) {
@@ -230,18 +261,18 @@ class ChainSearch {
       bool closes = false;
       if (!Closes(seam, last, closes)) return false;
       if (closes) next.push_back({s, last, true});
-      // A second piece that continues the decode makes the seam a tie, whatever else would.
-      if (next.size() > 1) return true;
+      // Past the bound of branches the seam is a tie, whatever else would continue it.
+      if (next.size() > PieceChainLimits::kMaxBranchesPerSeam) return true;
       const std::int64_t reach = std::min(last, seam.cardAt + PieceChainLimits::kMaxSpanBytes);
       if (reach < last) {
-        return Fail(PieceChain::Kind::kNone, "its end lies more than " +
+        return Stop(PieceChain::Kind::kNone, "its end lies more than " +
                                                  std::to_string(PieceChainLimits::kMaxSpanBytes >> 20) +
                                                  " MiB after its piece from cluster " + card_.ClusterName(seam.cardAt));
       }
       for (std::int64_t start = seam.cardAt + r_.clusterSize; start < last; start += r_.clusterSize) {
         if (!card_.Free(start)) continue;
         if (++tried > PieceChainLimits::kMaxStartsPerSeam) {
-          return Fail(PieceChain::Kind::kNone, "more than " + std::to_string(PieceChainLimits::kMaxStartsPerSeam) +
+          return Stop(PieceChain::Kind::kNone, "more than " + std::to_string(PieceChainLimits::kMaxStartsPerSeam) +
                                                    " cluster starts lie between its pieces, too many to prove one");
         }
         ContinuationVerdict verdict = ContinuationVerdict::Undecided;
@@ -249,7 +280,7 @@ class ChainSearch {
         if (verdict != ContinuationVerdict::Breaks) {
           next.push_back({s, start, false, verdict == ContinuationVerdict::Undecided});
         }
-        if (next.size() > 1) return true;
+        if (next.size() > PieceChainLimits::kMaxBranchesPerSeam) return true;
       }
     }
     return true;
@@ -294,10 +325,17 @@ class ChainSearch {
       const std::span<const std::uint8_t> bytes = window_.Bytes(card, std::min(r_.clusterSize, r_.size - file));
       if (bytes.empty()) return !window_.Unpaid() || Unpaid();
       if (CameraFileBeginsAt(bytes.data(), static_cast<std::int64_t>(bytes.size())) || OneValue(bytes)) return true;
-      if (!card_.Pay(static_cast<std::int64_t>(bytes.size()))) return Unpaid();
-      after.Feed(bytes);
+      // Most candidates break within a few hundred bytes: the first are fed,
+      // and paid, on their own.
+      const std::size_t head = card == start ? std::min<std::size_t>(bytes.size(), kFirstBytesTried) : 0;
+      for (const std::span<const std::uint8_t> part : {bytes.first(head), bytes.subspan(head)}) {
+        if (part.empty()) continue;
+        if (!card_.Pay(static_cast<std::int64_t>(part.size()))) return Unpaid();
+        after.Feed(part);
+        verdict = JudgeContinuation(seam.decoder, after);
+        if (verdict == ContinuationVerdict::Breaks) return true;
+      }
       file += static_cast<std::int64_t>(bytes.size());
-      verdict = JudgeContinuation(seam.decoder, after);
       if (verdict != ContinuationVerdict::Undecided) return true;
     }
     return true;
@@ -319,6 +357,10 @@ class ChainSearch {
   CardWindow window_;
   CardWindow tailWindow_;
   PieceChain chain_;
+  std::vector<std::vector<CardPiece>> complete_;  // the readings whose decode the end completes
+  std::string why_;
+  bool stopped_ = false;
+  int readings_ = 0;
 };
 
 }  // namespace

@@ -33,6 +33,17 @@ struct PieceChainLimits {
   static constexpr std::size_t kKeptSeams = 64;
   // Card bytes copied at a time while candidates are tried.
   static constexpr std::int64_t kWindowBytes = std::int64_t{1} << 20;
+  // Cluster starts that continue the decode at one seam followed each as a
+  // reading of its own: similar photos of one camera continue each other's
+  // decode for a while, and only the end tells them apart. Past this the
+  // seam is a tie.
+  static constexpr std::size_t kMaxBranchesPerSeam = 8;
+  // Readings followed in all, so that the branches do not multiply without end.
+  static constexpr int kMaxReadings = 64;
+  // One search spends at most this part of what is left of the card's work
+  // budget: the readings of two pieces that later ends ask for, and other
+  // waiting pieces' searches, must still be paid.
+  static constexpr std::int64_t kShareOfBudget = 4;
   // Searches a first piece is given: each end that fits it by arithmetic
   // asks for one, and ends of other photos' last pieces fit as well.
   static constexpr int kMaxSearchesPerPiece = 8;
@@ -81,22 +92,16 @@ struct PieceChain {
   Kind kind = Kind::kNone;
   std::vector<CardPiece> pieces;
   std::string why;
-  // A tie between pieces that continue the decode after the seam at file
-  // offset tieSeam, the latest of them at card position tieLatest; with
-  // the end's own clusters among them or not. Another end that lies
-  // further on meets those pieces again.
-  std::int64_t tieSeam = -1;
-  std::int64_t tieLatest = -1;
-  bool tieWithLast = false;
 };
 
 // Follows the file's raw data from its header on, a cluster at a time: where
 // its decode breaks (or another file's cluster or header comes) its piece
-// ended at one of the cluster starts just before; the next piece is the only
+// ended at one of the cluster starts just before; the next piece is a
 // cluster start after it that continues the decode, or the end's own
 // clusters, which must run to the record's end with the decode complete and
-// make the file exactly size bytes. A seam in the low bits, where the decode
-// sees nothing, is never taken.
+// make the file exactly size bytes. Exactly one reading so completed is the
+// file; two are a tie. A seam in the low bits, where the decode sees
+// nothing, is never taken.
 PieceChain FindPieceChain(const PieceChainRequest& request, PieceChainCard& card);
 
 }  // namespace mendrake

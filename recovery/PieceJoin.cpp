@@ -619,6 +619,7 @@ class PieceJoiner::ChainCard : public PieceChainCard {
       }
     }
     if (joiner.map_) owner_ = joiner.map_->OwnerAt(from);
+    share_ = joiner.budget_.Left(joiner.fedTo_) / PieceChainLimits::kShareOfBudget;
   }
 
   bool Copy(std::int64_t from, std::int64_t to, FileImage& into) override {
@@ -635,19 +636,26 @@ class PieceJoiner::ChainCard : public PieceChainCard {
                                         [](const auto& taken, std::int64_t at) { return taken.first < at; });
     return after == taken_.begin() || std::prev(after)->second <= cluster;
   }
-  bool PayCopy(std::int64_t bytes) override { return Spend(joiner_.budget_.EntriesForCopy(bytes)); }
+  bool PayCopy(std::int64_t bytes) override { return Spend(bytes); }
   // A decode is paid as two copies of its bytes, as the weighing of a join pays it.
-  bool Pay(std::int64_t bytes) override {
-    return Spend(joiner_.budget_.EntriesForCopy(2 * bytes) + 1);
-  }
+  bool Pay(std::int64_t bytes) override { return Spend(2 * bytes); }
   std::string ClusterName(std::int64_t position) const override {
     return std::to_string(joiner_.grid_.Number(position));
   }
 
  private:
-  bool Spend(std::int64_t cost) {
-    if (joiner_.budget_.Left(joiner_.fedTo_) <= cost) return false;
+  // The search pays a cluster or less at a time, so whole entries are paid
+  // ahead for the copied bytes owed; it spends at most its share, and leaves
+  // the rest to the readings of two pieces that later ends ask for.
+  bool Spend(std::int64_t copiedBytes) {
+    owed_ += copiedBytes;
+    const std::int64_t unit = joiner_.budget_.BytesPerCopiedEntry();
+    const std::int64_t cost = (owed_ - paid_ * unit + unit - 1) / unit;
+    if (cost <= 0) return true;
+    if (spent_ + cost > share_ || joiner_.budget_.Left(joiner_.fedTo_) <= cost) return false;
     joiner_.budget_.Spend(cost);
+    paid_ += cost;
+    spent_ += cost;
     return true;
   }
 
@@ -655,6 +663,10 @@ class PieceJoiner::ChainCard : public PieceChainCard {
   const Waiter& waiter_;
   std::vector<std::pair<std::int64_t, std::int64_t>> taken_;  // found files, merged, in card order
   std::uint32_t owner_ = 0;
+  std::int64_t share_ = 0;  // entries the search may spend
+  std::int64_t spent_ = 0;
+  std::int64_t owed_ = 0;   // copied bytes owed so far
+  std::int64_t paid_ = 0;   // entries paid for them
 };
 
 // No reading of two pieces joins the end: the waiting pieces it fits by
@@ -672,8 +684,6 @@ void PieceJoiner::TryPieceChains(const RootEnd& end) {
         waiter.chainSearches >= PieceChainLimits::kMaxSearchesPerPiece) {
       continue;
     }
-    // Pieces that tied before tie again where the end lies past them.
-    if (waiter.tieLatest >= 0 && end.end - size + waiter.tieSeam > waiter.tieLatest) continue;
     // Raw data the decoder does not know proves no seam: no search.
     const std::optional<CanonRawLayout> layout = LayoutAtEnd(waiter, end, size);
     if (!layout) continue;
@@ -700,10 +710,6 @@ void PieceJoiner::TryPieceChains(const RootEnd& end) {
         found.push_back({i, std::move(chain), crwEnd});
         continue;
       }
-    }
-    if (chain.kind == PieceChain::Kind::kTie && !chain.tieWithLast) {
-      waiter.tieSeam = chain.tieSeam;
-      waiter.tieLatest = chain.tieLatest;
     }
     // A tie, or a file put together that fails its checks, is said after
     // what the reading of two pieces found.

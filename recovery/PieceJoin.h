@@ -152,9 +152,6 @@ class PieceJoiner {
     int probes = 0;                    // times it was decoded for that
     int chainSearches = 0;             // times its pieces were sought by its decode
     std::string chainRejected;         // why the last search for its pieces joined nothing, when it got far
-    // Where its pieces tied, which an end further on meets again (PieceChain).
-    std::int64_t tieSeam = -1;
-    std::int64_t tieLatest = -1;
   };
   // A file found in three or more pieces, before it is joined.
   struct FoundChain {
