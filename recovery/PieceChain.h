@@ -40,9 +40,9 @@ struct PieceChainLimits {
   static constexpr std::size_t kMaxBranchesPerSeam = 8;
   // Readings followed in all, so that the branches do not multiply without end.
   static constexpr int kMaxReadings = 64;
-  // One search spends at most this part of what is left of the card's work
-  // budget: the readings of two pieces that later ends ask for, and other
-  // waiting pieces' searches, must still be paid.
+  // The searches spend at most this part of what the card's bytes earned of
+  // its work budget: the readings of two pieces that later ends ask for must
+  // still be paid.
   static constexpr std::int64_t kShareOfBudget = 4;
   // Searches a first piece is given: each end that fits it by arithmetic
   // asks for one, and ends of other photos' last pieces fit as well.

@@ -619,8 +619,10 @@ class PieceJoiner::ChainCard : public PieceChainCard {
       }
     }
     if (joiner.map_) owner_ = joiner.map_->OwnerAt(from);
-    share_ = joiner.budget_.Left(joiner.fedTo_) / PieceChainLimits::kShareOfBudget;
+    const std::int64_t earned = joiner.budget_.Left(joiner.fedTo_) + joiner.budget_.Spent();
+    share_ = std::max<std::int64_t>(0, earned / PieceChainLimits::kShareOfBudget - joiner.chainSpent_);
   }
+  ~ChainCard() override { joiner_.chainSpent_ += spent_; }
 
   bool Copy(std::int64_t from, std::int64_t to, FileImage& into) override {
     return joiner_.CopyCard(waiter_, from, to, into);

@@ -222,6 +222,7 @@ class PieceJoiner {
   WorkBudget& budget_;
   // The card's last bytes, kept while a piece waits.
   RecentBytes recent_;
+  std::int64_t chainSpent_ = 0;  // what the searches for pieces by their decode spent of the budget
   std::int64_t scannedTo_ = 0;  // directories before this were looked at
   FileImage joined_;
   FileImage before_;  // the cluster before a second piece
