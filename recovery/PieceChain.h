@@ -44,6 +44,11 @@ struct PieceChainLimits {
   // its work budget: the readings of two pieces that later ends ask for must
   // still be paid.
   static constexpr std::int64_t kShareOfBudget = 4;
+  // One search costs at most as much as weighing this many readings of two
+  // pieces of the file: a search for an end that is another photo's follows
+  // this photo's pieces as far as the one for its own end, and must not
+  // spend the share of the searches after it.
+  static constexpr std::int64_t kWeighingsPerSearch = 16;
   // Searches a first piece is given: each end that fits it by arithmetic
   // asks for one, and ends of other photos' last pieces fit as well.
   static constexpr int kMaxSearchesPerPiece = 8;

@@ -575,7 +575,26 @@ bool PieceJoiner::CopyCard(const Waiter& waiter, std::int64_t from, std::int64_t
     into.Append(waiter.piece.bytes.data() + (from - waiter.piece.start), until - from);
     from = until;
   }
-  return from == to || recent_.CopyTo(from, to, into);
+  // An end found in a window's own bytes may be weighed before the card
+  // bytes past what was fed are kept: the window of another waiting piece
+  // holds them.
+  while (from < to) {
+    std::int64_t until = from;
+    if (from >= recent_.Start() && from < recent_.End()) {
+      until = std::min(to, recent_.End());
+      recent_.CopyTo(from, until, into);
+    }
+    for (const Waiter& other : waiting_) {
+      const std::int64_t otherEnd = other.piece.start + static_cast<std::int64_t>(other.piece.bytes.size());
+      if (until == from && from >= other.piece.start && from < otherEnd) {
+        until = std::min(to, otherEnd);
+        into.Append(other.piece.bytes.data() + (from - other.piece.start), until - from);
+      }
+    }
+    if (until == from) return false;
+    from = until;
+  }
+  return true;
 }
 
 void PieceJoiner::Settle(std::size_t waiter, const std::string& reason) {
@@ -600,7 +619,8 @@ void PieceJoiner::Expire(std::int64_t now) {
 // no found file and no other file of the FAT holds, the card's budget.
 class PieceJoiner::ChainCard : public PieceChainCard {
  public:
-  ChainCard(PieceJoiner& joiner, const Waiter& waiter, std::int64_t to) : joiner_(joiner), waiter_(waiter) {
+  ChainCard(PieceJoiner& joiner, const Waiter& waiter, std::int64_t to, std::int64_t bound)
+      : joiner_(joiner), waiter_(waiter) {
     const std::int64_t from = waiter.piece.start;
     std::vector<std::pair<std::int64_t, std::int64_t>> taken;
     for (auto it = joiner.ownEnds_.lower_bound(from - RecoveryLimits::kMaxCrwSize);
@@ -620,7 +640,7 @@ class PieceJoiner::ChainCard : public PieceChainCard {
     }
     if (joiner.map_) owner_ = joiner.map_->OwnerAt(from);
     const std::int64_t earned = joiner.budget_.Left(joiner.fedTo_) + joiner.budget_.Spent();
-    share_ = std::max<std::int64_t>(0, earned / PieceChainLimits::kShareOfBudget - joiner.chainSpent_);
+    share_ = std::clamp<std::int64_t>(earned / PieceChainLimits::kShareOfBudget - joiner.chainSpent_, 0, bound);
   }
   ~ChainCard() override { joiner_.chainSpent_ += spent_; }
 
@@ -686,6 +706,8 @@ void PieceJoiner::TryPieceChains(const RootEnd& end) {
         waiter.chainSearches >= PieceChainLimits::kMaxSearchesPerPiece) {
       continue;
     }
+    // The card's directory may give the file at this header another size.
+    if (directories_ && !directories_->Weigh(waiter.piece.start, size, nullptr).fault.empty()) continue;
     // Raw data the decoder does not know proves no seam: no search.
     const std::optional<CanonRawLayout> layout = LayoutAtEnd(waiter, end, size);
     if (!layout) continue;
@@ -702,7 +724,7 @@ void PieceJoiner::TryPieceChains(const RootEnd& end) {
     request.clusterSize = grid_.clusterSize;
     request.headerLength = waiter.piece.headerLength;
     request.layout = *layout;
-    ChainCard card(*this, waiter, end.end);
+    ChainCard card(*this, waiter, end.end, budget_.EntriesToWeigh(size) * PieceChainLimits::kWeighingsPerSearch);
     PieceChain chain = FindPieceChain(request, card);
     std::string why = chain.why;
     CrwEnd crwEnd;
@@ -826,5 +848,6 @@ void PieceJoiner::JoinChain(const FoundChain& found) {
 }
 
 }  // namespace mendrake
+
 
 
