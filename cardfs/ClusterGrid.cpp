@@ -24,7 +24,7 @@ std::string ShownClusterSize(std::int64_t bytes) {
 }  // namespace
 
 ClusterGrid GridOfVolume(const FatVolume& volume) {
-  return {volume.clusterSize, volume.dataStart, KindName(volume.kind)};
+  return {volume.clusterSize, volume.dataStart, KindName(volume.kind), 2};
 }
 
 void HeaderGrid::Add(std::int64_t position) {

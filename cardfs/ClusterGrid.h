@@ -14,8 +14,15 @@ struct ClusterGrid {
   std::int64_t clusterSize = 512;
   std::int64_t dataStart = 0;  // a cluster start; the grid runs both ways from it
   std::string source;          // "FAT16", or how the grid was inferred
+  // The number of the cluster at dataStart: a FAT numbers its first data
+  // cluster 2; a grid inferred from headers counts from 0.
+  std::int64_t firstNumber = 0;
 
   bool IsClusterStart(std::int64_t position) const { return Offset(position) == 0; }
+  // The number of the cluster that holds position.
+  std::int64_t Number(std::int64_t position) const {
+    return (position - Offset(position) - dataStart) / clusterSize + firstNumber;
+  }
   // The first cluster start after position.
   std::int64_t NextClusterStart(std::int64_t position) const {
     return position - Offset(position) + clusterSize;

@@ -611,6 +611,11 @@ class CardScan final : public PieceSink {
 
   void Joined(const JoinedFile& file) override {
     if (CheckCancel()) return;
+    if (!file.pieces.empty()) {
+      ++summary_.joinedFromMore;
+      WriteFile(file.start, file.bytes, file.end, ", joined from " + PiecesShown(file.pieces), summary_.scanned);
+      return;
+    }
     // Its second piece lies somewhere before the scan's position.
     WriteFile(file.start, file.bytes, file.end,
               ", joined from two pieces " + std::to_string(file.gapClusters) +
@@ -619,6 +624,17 @@ class CardScan final : public PieceSink {
                   (file.seamInLowBits ? "; its seam lies in the low bits, where the card's directory gives its size"
                                       : ""),
               summary_.scanned);
+  }
+
+  // "3 pieces (clusters 342-507, 1971-2011, 4065-4074)", numbered as the card's grid numbers them.
+  std::string PiecesShown(const std::vector<CardPiece>& pieces) {
+    const ClusterGrid grid = Grid();
+    std::string shown = std::to_string(pieces.size()) + " pieces (clusters ";
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+      shown += (i == 0 ? "" : ", ") + std::to_string(grid.Number(pieces[i].from)) + "-" +
+               std::to_string(grid.Number(pieces[i].to - 1));
+    }
+    return shown + ")";
   }
 
   // The file of end.trueSize bytes at the start of bytes, found at start on the card.
@@ -893,7 +909,9 @@ std::string RecoverySummaryLine(const RecoverySummary& summary) {
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, "%.1f s", summary.seconds);
   const std::string joined =
-      summary.joined > 0 ? " (" + std::to_string(summary.joined) + " joined from two pieces)" : "";
+      summary.joined == 0           ? ""
+      : summary.joinedFromMore == 0 ? " (" + std::to_string(summary.joined) + " joined from two pieces)"
+                                    : " (" + std::to_string(summary.joined) + " joined from two or more pieces)";
   const std::string counts =
       std::to_string(summary.recovered) + (summary.recovered == 1 ? " CRW file" : " CRW files") + joined + ", " +
       std::to_string(summary.damaged) + " damaged, from " + ShownBytes(summary.scanned - summary.start) + " in " +

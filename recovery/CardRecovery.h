@@ -56,7 +56,8 @@ struct RecoveryOptions {
 
 struct RecoverySummary {
   int recovered = 0;
-  int joined = 0;  // of those recovered, the ones put together from two pieces
+  int joined = 0;  // of those recovered, the ones put together from two pieces or more
+  int joinedFromMore = 0;  // of those, the ones whose three or more pieces their decode found
   int damaged = 0;
   // Damaged pieces past RecoveryLimits::kMaxDamagedFiles, counted in damaged
   // but not written.

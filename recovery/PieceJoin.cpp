@@ -7,6 +7,7 @@
 #include "recovery/FileEndMarks.h"
 #include "recovery/FileSignatures.h"
 #include "recovery/JoinDecision.h"
+#include "recovery/PieceChain.h"
 #include "recovery/RawDataCheck.h"
 #include "recovery/RecoveryLimits.h"
 
@@ -177,6 +178,8 @@ void PieceJoiner::TryEnd(const RootEnd& end) {
       return;
     }
     case JoinDecision::Kind::kNone:
+      TryPieceChains(end);
+      return;
     case JoinDecision::Kind::kUndecided:
       return;
   }
@@ -542,7 +545,7 @@ void PieceJoiner::Join(const JoinReading& reading) {
   joinedPieces_.push_back({start, start + reading.split, start});
   joinedPieces_.push_back({reading.secondFrom, reading.secondTo, start});
   sink_.Joined({start, joined_, reading.end, reading.Gap() / grid_.clusterSize,
-                reading.raw == RawDataVerdict::Plausible, reading.seamInLowBits});
+                reading.raw == RawDataVerdict::Plausible, reading.seamInLowBits, {}});
   waitingBytes_ -= static_cast<std::int64_t>(waiting_[reading.waiter].piece.bytes.size());
   waiting_.erase(waiting_.begin() + static_cast<std::ptrdiff_t>(reading.waiter));
 }
@@ -559,7 +562,8 @@ std::int64_t PieceJoiner::FileFoundWithin(std::int64_t from, std::int64_t to) co
 
 // The reason a piece stays damaged: how its window closed, why no end joined it.
 std::string PieceJoiner::Unjoined(const Waiter& waiter, const std::string& why) const {
-  return waiter.piece.whyDamaged + "; " + (waiter.rejected.empty() ? why : waiter.rejected);
+  return waiter.piece.whyDamaged + "; " + (waiter.rejected.empty() ? why : waiter.rejected) +
+         (waiter.chainRejected.empty() ? "" : "; " + waiter.chainRejected);
 }
 
 // Appends the card bytes [from, to) to into, from the piece's own bytes or
@@ -571,7 +575,26 @@ bool PieceJoiner::CopyCard(const Waiter& waiter, std::int64_t from, std::int64_t
     into.Append(waiter.piece.bytes.data() + (from - waiter.piece.start), until - from);
     from = until;
   }
-  return from == to || recent_.CopyTo(from, to, into);
+  // An end found in a window's own bytes may be weighed before the card
+  // bytes past what was fed are kept: the window of another waiting piece
+  // holds them.
+  while (from < to) {
+    std::int64_t until = from;
+    if (from >= recent_.Start() && from < recent_.End()) {
+      until = std::min(to, recent_.End());
+      recent_.CopyTo(from, until, into);
+    }
+    for (const Waiter& other : waiting_) {
+      const std::int64_t otherEnd = other.piece.start + static_cast<std::int64_t>(other.piece.bytes.size());
+      if (until == from && from >= other.piece.start && from < otherEnd) {
+        until = std::min(to, otherEnd);
+        into.Append(other.piece.bytes.data() + (from - other.piece.start), until - from);
+      }
+    }
+    if (until == from) return false;
+    from = until;
+  }
+  return true;
 }
 
 void PieceJoiner::Settle(std::size_t waiter, const std::string& reason) {
@@ -592,4 +615,239 @@ void PieceJoiner::Expire(std::int64_t now) {
   }
 }
 
+// What the search for pieces sees of the card: the kept bytes, the clusters
+// no found file and no other file of the FAT holds, the card's budget.
+class PieceJoiner::ChainCard : public PieceChainCard {
+ public:
+  ChainCard(PieceJoiner& joiner, const Waiter& waiter, std::int64_t to, std::int64_t bound)
+      : joiner_(joiner), waiter_(waiter) {
+    const std::int64_t from = waiter.piece.start;
+    std::vector<std::pair<std::int64_t, std::int64_t>> taken;
+    for (auto it = joiner.ownEnds_.lower_bound(from - RecoveryLimits::kMaxCrwSize);
+         it != joiner.ownEnds_.end() && it->first < to; ++it) {
+      if (it->second.end > from && it->second.header < to) taken.emplace_back(it->second.header, it->second.end);
+    }
+    for (const JoinedPiece& piece : joiner.joinedPieces_) {
+      if (piece.to > from && piece.from < to) taken.emplace_back(piece.from, piece.to);
+    }
+    std::sort(taken.begin(), taken.end());
+    for (const auto& [begin, end] : taken) {
+      if (!taken_.empty() && begin <= taken_.back().second) {
+        taken_.back().second = std::max(taken_.back().second, end);
+      } else {
+        taken_.emplace_back(begin, end);
+      }
+    }
+    if (joiner.map_) owner_ = joiner.map_->OwnerAt(from);
+    const std::int64_t earned = joiner.budget_.Left(joiner.fedTo_) + joiner.budget_.Spent();
+    share_ = std::clamp<std::int64_t>(earned / PieceChainLimits::kShareOfBudget - joiner.chainSpent_, 0, bound);
+  }
+  ~ChainCard() override { joiner_.chainSpent_ += spent_; }
+
+  bool Copy(std::int64_t from, std::int64_t to, FileImage& into) override {
+    return joiner_.CopyCard(waiter_, from, to, into);
+  }
+  bool Free(std::int64_t cluster) override {
+    if (joiner_.map_) {
+      const std::uint32_t owner = joiner_.map_->OwnerAt(cluster);
+      if (owner != 0 && owner != owner_) return false;
+    }
+    const std::int64_t end = cluster + joiner_.grid_.clusterSize;
+    // The last found file that begins before the cluster's end must end before its start.
+    const auto after = std::lower_bound(taken_.begin(), taken_.end(), end,
+                                        [](const auto& taken, std::int64_t at) { return taken.first < at; });
+    return after == taken_.begin() || std::prev(after)->second <= cluster;
+  }
+  bool PayCopy(std::int64_t bytes) override { return Spend(bytes); }
+  // A decode is paid as two copies of its bytes, as the weighing of a join pays it.
+  bool Pay(std::int64_t bytes) override { return Spend(2 * bytes); }
+  std::string ClusterName(std::int64_t position) const override {
+    return std::to_string(joiner_.grid_.Number(position));
+  }
+
+ private:
+  // The search pays a cluster or less at a time, so whole entries are paid
+  // ahead for the copied bytes owed; it spends at most its share, and leaves
+  // the rest to the readings of two pieces that later ends ask for.
+  bool Spend(std::int64_t copiedBytes) {
+    owed_ += copiedBytes;
+    const std::int64_t unit = joiner_.budget_.BytesPerCopiedEntry();
+    const std::int64_t cost = (owed_ - paid_ * unit + unit - 1) / unit;
+    if (cost <= 0) return true;
+    if (spent_ + cost > share_ || joiner_.budget_.Left(joiner_.fedTo_) <= cost) return false;
+    joiner_.budget_.Spend(cost);
+    paid_ += cost;
+    spent_ += cost;
+    return true;
+  }
+
+  PieceJoiner& joiner_;
+  const Waiter& waiter_;
+  std::vector<std::pair<std::int64_t, std::int64_t>> taken_;  // found files, merged, in card order
+  std::uint32_t owner_ = 0;
+  std::int64_t share_ = 0;  // entries the search may spend
+  std::int64_t spent_ = 0;
+  std::int64_t owed_ = 0;   // copied bytes owed so far
+  std::int64_t paid_ = 0;   // entries paid for them
+};
+
+// No reading of two pieces joins the end: the waiting pieces it fits by
+// arithmetic are followed by their own decode through the card kept since,
+// piece by piece. Exactly one file so put together, every seam proved, is
+// joined; two are a tie.
+void PieceJoiner::TryPieceChains(const RootEnd& end) {
+  std::vector<FoundChain> found;
+  for (std::size_t i = 0; i < waiting_.size(); ++i) {
+    Waiter& waiter = waiting_[i];
+    const std::int64_t size = end.FileSize(waiter.piece.headerLength);
+    const std::int64_t gap = end.end - size - waiter.piece.start;
+    if (waiter.piece.bigEndian != end.bigEndian || size > RecoveryLimits::kMaxCrwSize || gap <= 0 ||
+        gap > JoinLimits::kMaxGapBytes || gap % grid_.clusterSize != 0 ||
+        waiter.chainSearches >= PieceChainLimits::kMaxSearchesPerPiece) {
+      continue;
+    }
+    // The card's directory may give the file at this header another size.
+    if (directories_ && !directories_->Weigh(waiter.piece.start, size, nullptr).fault.empty()) continue;
+    // Raw data the decoder does not know proves no seam: no search.
+    const std::optional<CanonRawLayout> layout = LayoutAtEnd(waiter, end, size);
+    if (!layout) continue;
+    // A first piece closed by a next header before its compressed stream
+    // is cut in the low bits.
+    if (waiter.piece.closedByHeader && static_cast<std::int64_t>(waiter.piece.bytes.size()) <= layout->StreamStart()) {
+      continue;
+    }
+    ++waiter.chainSearches;
+    PieceChainRequest request;
+    request.header = waiter.piece.start;
+    request.size = size;
+    request.endAt = end.end;
+    request.clusterSize = grid_.clusterSize;
+    request.headerLength = waiter.piece.headerLength;
+    request.layout = *layout;
+    ChainCard card(*this, waiter, end.end, budget_.EntriesToWeigh(size) * PieceChainLimits::kWeighingsPerSearch);
+    PieceChain chain = FindPieceChain(request, card);
+    std::string why = chain.why;
+    CrwEnd crwEnd;
+    if (chain.kind == PieceChain::Kind::kFound) {
+      why = ChainFault(waiter, chain.pieces, size, crwEnd);
+      if (why.empty()) {
+        found.push_back({i, std::move(chain), crwEnd});
+        continue;
+      }
+    }
+    // A tie, or a file put together that fails its checks, is said after
+    // what the reading of two pieces found.
+    if (chain.kind == PieceChain::Kind::kTie || chain.kind == PieceChain::Kind::kFound) {
+      waiter.chainRejected = "the end at " + std::to_string(end.end) + " fits it, but " +
+                             (chain.kind == PieceChain::Kind::kTie
+                                  ? "where its pieces were sought by its decode, "
+                                  : "put together from the pieces its decode follows, it fails its check: ") +
+                             why;
+    }
+  }
+  if (found.size() == 1) {
+    JoinChain(found.front());
+    return;
+  }
+  if (found.size() > 1) {
+    std::string names;
+    for (std::size_t n = 0; n < found.size(); ++n) {
+      names += (n == 0 ? "" : n + 1 == found.size() ? " and " : ", ") +
+               std::to_string(waiting_[found[n].waiter].piece.start);
+    }
+    const std::string why = "the end at " + std::to_string(end.end) + " fits the headers at " + names +
+                            ", each in pieces its decode follows, so none is joined by guess";
+    for (std::size_t n = found.size(); n-- > 0;) {
+      Settle(found[n].waiter, waiting_[found[n].waiter].piece.whyDamaged + "; " + why);
+    }
+  }
+}
+
+// The records that say how the raw data is coded lie in the end's last
+// bytes: the first piece put before them, at the file's size, reads them.
+std::optional<CanonRawLayout> PieceJoiner::LayoutAtEnd(const Waiter& waiter, const RootEnd& end, std::int64_t size) {
+  const std::int64_t tail = std::min(size, JoinLimits::kProbeTailBytes);
+  const std::int64_t head = std::min(static_cast<std::int64_t>(waiter.piece.bytes.size()), size - tail);
+  joined_.SetSize(0);
+  joined_.Append(waiter.piece.bytes.data(), head);
+  joined_.SetSize(size - tail);
+  if (!CopyCard(waiter, end.end - tail, end.end, joined_)) return std::nullopt;
+  std::string whyNot;
+  return ReadCanonRawLayout(std::span<const std::uint8_t>(joined_.Data(), static_cast<std::size_t>(size)), whyNot);
+}
+
+bool PieceJoiner::AssembleChain(const Waiter& waiter, const std::vector<CardPiece>& pieces) {
+  joined_.SetSize(0);
+  for (const CardPiece& piece : pieces) {
+    if (!CopyCard(waiter, piece.from, piece.to, joined_)) return false;
+  }
+  return true;
+}
+
+// The checks a join of two pieces passes, on the file put together from its
+// pieces: the card's FAT and directories, its own size search, its
+// structure, and its raw data decoded whole.
+std::string PieceJoiner::ChainFault(const Waiter& waiter, const std::vector<CardPiece>& pieces, std::int64_t size,
+                                    CrwEnd& found) {
+  if (map_) {
+    const std::uint32_t owner = map_->OwnerAt(waiter.piece.start);
+    for (const CardPiece& piece : pieces) {
+      for (std::int64_t at = piece.from; at < piece.to; at += grid_.clusterSize) {
+        if (map_->OwnerAt(at) != 0 && map_->OwnerAt(at) != owner) {
+          return "its pieces take clusters that the card's FAT gives to another file, at " + std::to_string(at);
+        }
+      }
+    }
+  }
+  const std::int64_t cost = budget_.EntriesToWeigh(size);
+  const std::int64_t left = budget_.Left(fedTo_);
+  if (left <= cost) return "no work of the card's budget was left to weigh it";
+  budget_.Spend(cost);
+  if (!AssembleChain(waiter, pieces) || joined_.Size() != size) return "its pieces are no longer held";
+  found = FindCrwEnd(joined_, scratch_, std::min(left - cost, RecoveryLimits::kMaxEntriesPerWindow));
+  budget_.Spend(found.entriesVisited);
+  if (!found.isCrw || found.trueSize != size) {
+    return "the size search finds no true end at " + std::to_string(size) + " bytes";
+  }
+  std::int64_t pieceAt = 0;
+  for (const CardPiece& piece : pieces) {
+    for (std::int64_t at = piece.from; at < piece.to; at += grid_.clusterSize) {
+      const std::int64_t offset = pieceAt + (at - piece.from);
+      if (offset > 0 && offset != found.thumbnailStart &&
+          CameraFileBeginsAt(joined_.Data() + offset, size - offset)) {
+        return "another file begins inside its pieces, at " + std::to_string(at);
+      }
+    }
+    pieceAt += piece.to - piece.from;
+  }
+  const auto bytes = std::span<const std::uint8_t>(joined_.Data(), static_cast<std::size_t>(size));
+  if (std::string fault = CrwStructureFault(joined_.Data(), size, waiter.piece.bigEndian, waiter.piece.headerLength,
+                                            found.thumbnailStart, found.thumbnailSize, true);
+      !fault.empty()) {
+    return fault;
+  }
+  if (directories_) {
+    const CrwRecords records = ReadCrwRecords(bytes, waiter.piece.bigEndian, waiter.piece.headerLength);
+    if (DirectoryWord word = directories_->Weigh(waiter.piece.start, size, &records); !word.fault.empty()) {
+      return word.fault;
+    }
+  }
+  const RawDataCheck check = CheckRawData(bytes);
+  if (check.verdict != RawDataVerdict::Plausible) return check.reason;
+  return {};
+}
+
+void PieceJoiner::JoinChain(const FoundChain& found) {
+  const Waiter& waiter = waiting_[found.waiter];
+  if (!AssembleChain(waiter, found.chain.pieces)) return;
+  const std::int64_t start = waiter.piece.start;
+  for (const CardPiece& piece : found.chain.pieces) joinedPieces_.push_back({piece.from, piece.to, start});
+  sink_.Joined({start, joined_, found.end, 0, true, false, found.chain.pieces});
+  waitingBytes_ -= static_cast<std::int64_t>(waiter.piece.bytes.size());
+  waiting_.erase(waiting_.begin() + static_cast<std::ptrdiff_t>(found.waiter));
+}
+
 }  // namespace mendrake
+
+
+

@@ -7,6 +7,7 @@
 #include "recovery/DirectoryEvidence.h"
 #include "recovery/EndScan.h"
 #include "recovery/JoinReading.h"
+#include "recovery/PieceChain.h"
 #include "recovery/RecentBytes.h"
 #include "recovery/WorkBudget.h"
 
@@ -81,6 +82,9 @@ struct JoinedFile {
   bool rawDataChecked = false;
   // Its seam lies in the low bits, and the card's directory gave its size.
   bool seamInLowBits = false;
+  // Where it was put together from three or more pieces that its decode
+  // followed, those pieces on the card, in the file's order; else empty.
+  std::vector<CardPiece> pieces;
 };
 
 // Where the joiner's results go, in the order they are settled.
@@ -146,7 +150,21 @@ class PieceJoiner {
     int rejectedDepth = 0;             // how far that reading's weighing went
     bool probed = false;               // its own raw data told where it breaks
     int probes = 0;                    // times it was decoded for that
+    int chainSearches = 0;             // times its pieces were sought by its decode
+    std::string chainRejected;         // why the last search for its pieces joined nothing, when it got far
   };
+  // A file found in three or more pieces, before it is joined.
+  struct FoundChain {
+    std::size_t waiter;
+    PieceChain chain;
+    CrwEnd end;
+  };
+  class ChainCard;
+  void TryPieceChains(const RootEnd& end);
+  std::optional<CanonRawLayout> LayoutAtEnd(const Waiter& waiter, const RootEnd& end, std::int64_t size);
+  std::string ChainFault(const Waiter& waiter, const std::vector<CardPiece>& pieces, std::int64_t size, CrwEnd& found);
+  bool AssembleChain(const Waiter& waiter, const std::vector<CardPiece>& pieces);
+  void JoinChain(const FoundChain& found);
   std::vector<std::int64_t> SplitsOf(const FirstPiece& piece) const;
   const std::vector<std::int64_t>& Splits(Waiter& waiter) const;
   void ScanEnds(std::int64_t to);
@@ -204,6 +222,7 @@ class PieceJoiner {
   WorkBudget& budget_;
   // The card's last bytes, kept while a piece waits.
   RecentBytes recent_;
+  std::int64_t chainSpent_ = 0;  // what the searches for pieces by their decode spent of the budget
   std::int64_t scannedTo_ = 0;  // directories before this were looked at
   FileImage joined_;
   FileImage before_;  // the cluster before a second piece

@@ -35,7 +35,9 @@ class WorkBudget {
   // joined one after another never run the budget dry, while a crafted card
   // whose ends fit every waiting piece stops being copied at that.
   static constexpr std::int64_t kCopiesPerByteRead = 16;
-  std::int64_t EntriesForCopy(std::int64_t bytes) const { return bytes / (bytesPerEntry_ * kCopiesPerByteRead); }
+  std::int64_t EntriesForCopy(std::int64_t bytes) const { return bytes / BytesPerCopiedEntry(); }
+  // The bytes a copy moves for one entry, for a payer of many small copies.
+  std::int64_t BytesPerCopiedEntry() const { return bytesPerEntry_ * kCopiesPerByteRead; }
   // Weighing a reading of a joined file copies it, decodes its thumbnail and
   // decodes its raw data (the slowest, paid twice): each is paid as a copy of
   // the file, before any of them begins, so that a card whose ends fit every

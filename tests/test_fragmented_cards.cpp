@@ -385,7 +385,9 @@ TEST(FoolingJoins, TheEndOfAnOverwrittenPhotoIsNotGluedToAWaitingFirstPiece) {
 TEST(FoolingJoins, AFileInThreePiecesIsNotJoinedFromTwoWithoutItsMiddle) {
   // First piece, a photo, a middle piece of three clusters, a JPEG, the last
   // piece: the two-piece reading's second piece is the JPEG's last clusters
-  // and the last piece.
+  // and the last piece. Its raw data is of no kind the decoder knows, so no
+  // decode finds its middle piece either (a photo whose raw data decodes
+  // comes back from three pieces: PieceChainJoins).
   ScratchFolder folder;
   const Bytes a = OwnRawShot(1, 120000);
   Bytes jpeg = MakeJpeg(24, 16);
@@ -406,6 +408,7 @@ TEST(FoolingJoins, AFileInThreePiecesIsNotJoinedFromTwoWithoutItsMiddle) {
   EXPECT_EQ(recovery.summary.recovered, 3 + 2);
   EXPECT_EQ(recovery.summary.joined, 0);
   EXPECT_FALSE(recovery.LineOf("CRW_at_" + std::to_string(aAt) + ".damaged").empty());
+  EXPECT_EQ(recovery.Log().find("joined from"), std::string::npos) << recovery.Log();
 }
 
 TEST(FoolingJoins, ACopyOfAnEndInsideAnotherFilesRawDataIsNotTaken) {
@@ -627,6 +630,151 @@ TEST(RawDataJoins, AWindowWhoseEndLinesUpByArithmeticAloneIsNotTakenForOnePhoto)
     EXPECT_NE(recovery.LineOf(name).find(", joined from two pieces "), std::string::npos);
   }
   EXPECT_EQ(recovery.summary.damaged, 0);
+}
+
+// Photos in three or more pieces on a card whose FAT lists nothing: each
+// piece is the one cluster start that continues the decode of the pieces
+// before it, and the end's own clusters complete it at exactly its size.
+
+Bytes Slice(const Bytes& bytes, std::size_t from, std::size_t to) {
+  return Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(from), bytes.begin() + static_cast<std::ptrdiff_t>(to));
+}
+
+// A camera JPEG of a few clusters, which no decode of raw data continues.
+Bytes CameraJpeg() {
+  Bytes jpeg = MakeJpeg(320, 240);
+  EXPECT_GT(jpeg.size(), 2 * kCluster);
+  return jpeg;
+}
+
+// Places a photo cut at the given offsets, each piece followed by the files
+// of between (one list a gap), and returns the card positions of its pieces.
+std::vector<std::pair<std::size_t, std::size_t>> PlaceInPieces(HandCard& card, const Bytes& photo,
+                                                               const std::vector<std::size_t>& cuts,
+                                                               const std::vector<std::vector<Bytes>>& between) {
+  std::vector<std::pair<std::size_t, std::size_t>> pieces;
+  std::size_t from = 0;
+  for (std::size_t i = 0; i <= cuts.size(); ++i) {
+    const std::size_t to = i < cuts.size() ? cuts[i] : photo.size();
+    pieces.emplace_back(card.Add(Slice(photo, from, to)), to - from);
+    if (i < between.size()) {
+      for (const Bytes& file : between[i]) card.Add(file);
+    }
+    from = to;
+  }
+  return pieces;
+}
+
+// "joined from 3 pieces (clusters 10-29, 80-87, 120-166)": a hand-built
+// card's grid, inferred from its headers, counts clusters from its first byte.
+std::string PiecesLine(const std::vector<std::pair<std::size_t, std::size_t>>& pieces) {
+  std::string line = ", joined from " + std::to_string(pieces.size()) + " pieces (clusters ";
+  for (std::size_t i = 0; i < pieces.size(); ++i) {
+    const auto& [at, size] = pieces[i];
+    line += (i == 0 ? "" : ", ") + std::to_string(at / kCluster) + "-" + std::to_string((at + size - 1) / kCluster);
+  }
+  return line + ")";
+}
+
+TEST(PieceChainJoins, APhotoInThreePiecesAroundAPhotoAndAJpegComesBackWhole) {
+  ScratchFolder folder;
+  const PhotoFile a = Photo(1), before = Photo(5), between = Photo(3), last = Photo(4);
+  const std::size_t piece1 = 20 * kCluster, piece2 = 8 * kCluster;
+  ASSERT_GT(piece1, a.streamStart + 2 * kCluster);
+  HandCard card;
+  card.Add(before.bytes);
+  const auto pieces = PlaceInPieces(card, a.bytes, {piece1, piece1 + piece2}, {{between.bytes}, {CameraJpeg()}});
+  card.Add(last.bytes);
+
+  const Recovery recovery = Recover(folder.Write("card.img", card.Finished()), folder / "out");
+  recovery.ExpectNoWrongCrw({a.bytes, before.bytes, between.bytes, last.bytes});
+  const std::string name = recovery.NameOf(a.bytes);
+  ASSERT_FALSE(name.empty()) << recovery.Log();
+  EXPECT_NE(recovery.LineOf(name).find(PiecesLine(pieces)), std::string::npos)
+      << recovery.LineOf(name) << "\n" << PiecesLine(pieces);
+  EXPECT_EQ(recovery.summary.joined, 1);
+  EXPECT_EQ(recovery.summary.damaged, 0);
+  EXPECT_EQ(recovery.summary.recovered, 4 + 2);  // and the grid's marks
+}
+
+TEST(PieceChainJoins, PhotosInFourAndFivePiecesComeBackWhole) {
+  ScratchFolder folder;
+  const PhotoFile four = Photo(1), five = Photo(2), before = Photo(5);
+  const std::vector<PhotoFile> others = {Photo(3), Photo(4), Photo(6), Photo(7)};
+  const std::size_t cut = 16 * kCluster;
+  ASSERT_GT(cut, five.streamStart + 4 * kCluster);
+  HandCard card;
+  card.Add(before.bytes);
+  const auto fourPieces = PlaceInPieces(card, four.bytes, {cut, cut + 9 * kCluster, cut + 18 * kCluster},
+                                        {{others[0].bytes}, {CameraJpeg()}, {others[1].bytes, CameraJpeg()}});
+  const auto fivePieces =
+      PlaceInPieces(card, five.bytes, {cut, cut + 7 * kCluster, cut + 14 * kCluster, cut + 21 * kCluster},
+                    {{others[2].bytes}, {CameraJpeg()}, {others[3].bytes}, {CameraJpeg(), CameraJpeg()}});
+
+  const Recovery recovery = Recover(folder.Write("card.img", card.Finished()), folder / "out");
+  std::vector<Bytes> placed = {four.bytes, five.bytes, before.bytes};
+  for (const PhotoFile& other : others) placed.push_back(other.bytes);
+  recovery.ExpectNoWrongCrw(placed);
+  for (const auto& [photo, pieces] : {std::pair{&four, fourPieces}, std::pair{&five, fivePieces}}) {
+    const std::string name = recovery.NameOf(photo->bytes);
+    ASSERT_FALSE(name.empty()) << recovery.Log();
+    EXPECT_NE(recovery.LineOf(name).find(PiecesLine(pieces)), std::string::npos) << recovery.LineOf(name);
+  }
+  EXPECT_EQ(recovery.summary.joined, 2);
+  EXPECT_EQ(recovery.summary.damaged, 0);
+  EXPECT_NE(recovery.log.Lines().back().find("(2 joined from two or more pieces)"), std::string::npos)
+      << recovery.log.Lines().back();
+}
+
+TEST(PieceChainJoins, TwoPiecesThatBothContinueTheDecodeAreATieAndStayDamaged) {
+  // The photo's middle piece lies on the card twice: either copy continues
+  // its decode, and nothing tells which one the camera wrote last.
+  ScratchFolder folder;
+  const PhotoFile a = Photo(1), before = Photo(5), between = Photo(3), last = Photo(4);
+  const std::size_t piece1 = 20 * kCluster, piece2 = 8 * kCluster;
+  const Bytes middle = Slice(a.bytes, piece1, piece1 + piece2);
+  HandCard card;
+  card.Add(before.bytes);
+  const std::size_t aAt = card.Add(Prefix(a.bytes, piece1));
+  card.Add(between.bytes);
+  const std::size_t copy1 = card.Add(middle);
+  card.Add(CameraJpeg());
+  const std::size_t copy2 = card.Add(middle);
+  card.Add(CameraJpeg());
+  card.Add(Suffix(a.bytes, piece1 + piece2));
+  card.Add(last.bytes);
+
+  const Recovery recovery = Recover(folder.Write("card.img", card.Finished()), folder / "out");
+  recovery.ExpectNoWrongCrw({a.bytes, before.bytes, between.bytes, last.bytes});
+  EXPECT_TRUE(recovery.NameOf(a.bytes).empty());
+  EXPECT_EQ(recovery.summary.joined, 0);
+  // Each reading names its pieces; one takes the first copy's first clusters.
+  const std::string line = recovery.LineOf("CRW_at_" + std::to_string(aAt) + ".damaged");
+  EXPECT_NE(line.find("its decode completes at the end from clusters " + std::to_string(aAt / kCluster) + "-"),
+            std::string::npos)
+      << line;
+  EXPECT_NE(line.find(", " + std::to_string(copy1 / kCluster) + "-"), std::string::npos) << line;
+  EXPECT_NE(line.find("alike, so neither is joined by guess"), std::string::npos) << line;
+  EXPECT_LT(copy1, copy2);
+}
+
+TEST(PieceChainJoins, AFirstPieceThatEndsInTheLowBitsIsNotFollowed) {
+  // Cut inside the low bits that lead the raw data, the first piece's seam
+  // shows in no decode: its middle piece is not sought.
+  ScratchFolder folder;
+  const PhotoFile a = Photo(1), before = Photo(5), between = Photo(3), last = Photo(4);
+  const std::size_t piece1 = 4 * kCluster, piece2 = 12 * kCluster;
+  ASSERT_LT(piece1, a.streamStart);
+  HandCard card;
+  card.Add(before.bytes);
+  const auto pieces = PlaceInPieces(card, a.bytes, {piece1, piece1 + piece2}, {{between.bytes}, {CameraJpeg()}});
+  card.Add(last.bytes);
+
+  const Recovery recovery = Recover(folder.Write("card.img", card.Finished()), folder / "out");
+  recovery.ExpectNoWrongCrw({a.bytes, before.bytes, between.bytes, last.bytes});
+  EXPECT_TRUE(recovery.NameOf(a.bytes).empty());
+  EXPECT_EQ(recovery.summary.joined, 0);
+  EXPECT_FALSE(recovery.LineOf("CRW_at_" + std::to_string(pieces.front().first) + ".damaged").empty());
 }
 
 // The card's word on a hand-built card: a FAT12 volume laid over its first
