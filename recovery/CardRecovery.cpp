@@ -413,6 +413,7 @@ class CardScan final : public PieceSink {
       WaitForEnd(end.whyNot + ", " + whyDamaged, atNextHeader);
       return;
     }
+    std::string note;
     if (window_.skips.empty() && window_.start % RecoveryLimits::kSectorSize == 0) {
       const RawDataCheck raw = RawDataUpTo(end.trueSize);
       std::string notOne = BrokenRawData(end, raw);
@@ -431,9 +432,20 @@ class CardScan final : public PieceSink {
         WaitForEnd(notOne + ", " + whyDamaged, atNextHeader);
         return;
       }
+      const WindowRival rival = RivalReading(end);
+      if (rival.bothDecode) {
+        joiner_.NoteOwnEnd(window_.start + window_.header.length, window_.start + end.trueSize);
+        WriteDamaged(window_.start, window_.bytes.Data(), end.trueSize,
+                     "its end at " + std::to_string(window_.start + end.trueSize) + " closes as well the first piece at " +
+                         std::to_string(rival.piece) + ", which its header cut after " + std::to_string(rival.split) +
+                         " bytes, read on past its own first " + std::to_string(rival.split) +
+                         " bytes, and both decode: the two readings tie");
+        return;
+      }
+      if (rival.piece >= 0) note = RivalNote(rival);
     }
     const auto [runs, skipped] = SkipsBefore(end.trueSize);
-    std::string how;
+    std::string how = note;
     if (runs > 0) {
       how = AroundListedClusters(end, runs, skipped);
       if (how.empty()) return;
@@ -477,6 +489,28 @@ class CardScan final : public PieceSink {
     const DirectoryWord word = directoryEvidence_.Weigh(window_.start, end.trueSize, &records);
     if (word.fault.empty()) return {};
     return "its end at " + std::to_string(window_.start + end.trueSize) + " is another photo's (" + word.fault + ")";
+  }
+
+  // Why the window's file, whole at its end, may as well be the rest of the
+  // first piece its header cut; empty where the card's directory gives the
+  // window's file its size, or no such piece waits.
+  WindowRival RivalReading(const CrwEnd& end) {
+    const std::span<const std::uint8_t> file(window_.bytes.Data(), static_cast<std::size_t>(end.trueSize));
+    if (fileSystem_.Volume()) {
+      const CrwRecords records = ReadCrwRecords(file, window_.header.bigEndian, window_.header.length);
+      if (directoryEvidence_.Weigh(window_.start, end.trueSize, &records).fixesSize) return {};
+    }
+    return joiner_.RivalOfWindow(window_.start, file);
+  }
+
+  // The line of a file written whole though the piece its header cut reads
+  // on into it as well: the picture is the one its raw data holds, but the
+  // low bits stored before its compressed stream show no seam.
+  std::string RivalNote(const WindowRival& rival) const {
+    return "; the first piece at " + std::to_string(rival.piece) + ", which its header cut after " +
+           std::to_string(rival.split) + " bytes, reads on into it as well: its first " +
+           std::to_string(rival.split) +
+           " bytes, its header and the low two bits of its first values, may be that photo's";
   }
 
   // A window whose end is not its photo's may still begin with the whole
@@ -666,7 +700,7 @@ class CardScan final : public PieceSink {
     }
     ++summary_.recovered;
     filesAt_.insert(start);
-    if (!how.empty()) ++summary_.joined;
+    if (how.starts_with(", joined")) ++summary_.joined;
     // A file found twice on one card (a copy of a photo) is kept once, under
     // the name it got first; the line says so rather than leave a name that
     // seems to be missing.

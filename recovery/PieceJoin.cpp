@@ -64,11 +64,15 @@ void PieceJoiner::Wait(FirstPiece piece) {
   if (waiting_.empty()) scannedTo_ = piece.start + size;
   std::vector<std::int64_t> splits = SplitsOf(piece);
   waitingBytes_ += size;
-  waiting_.push_back({std::move(piece), std::move(splits), grid_, {}});
+  Waiter waiter;
+  waiter.piece = std::move(piece);
+  waiter.splits = std::move(splits);
+  waiter.splitsGrid = grid_;
+  waiting_.push_back(std::move(waiter));
   // Its second piece may lie within its own bytes, behind another file.
-  const Waiter& waiter = waiting_.back();
+  const Waiter& waited = waiting_.back();
   std::vector<RootEnd> ends;
-  FindRootEnds(waiter.piece.bytes.data(), size, waiter.splits.front(), size, waiter.piece.start,
+  FindRootEnds(waited.piece.bytes.data(), size, waited.splits.front(), size, waited.piece.start,
                RecoveryLimits::kMaxCrwSize, ends);
   for (const RootEnd& end : ends) TryEnd(end);
 }

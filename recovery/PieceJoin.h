@@ -15,6 +15,7 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -87,6 +88,16 @@ struct JoinedFile {
   std::vector<CardPiece> pieces;
 };
 
+// A first piece waiting right before a window's header, which the window's
+// bytes past as many as it holds continue as well as the window's own.
+struct WindowRival {
+  std::int64_t piece = -1;  // its header's card position; -1: none
+  std::int64_t split = 0;   // its bytes, cut by the window's header
+  // The cut lies past where the compressed stream begins, and both readings
+  // decode there.
+  bool bothDecode = false;
+};
+
 // Where the joiner's results go, in the order they are settled.
 class PieceSink {
  public:
@@ -140,6 +151,10 @@ class PieceJoiner {
   // The card has ended: every piece still waiting is settled as unjoined.
   void Finish();
   bool Waiting() const { return !waiting_.empty(); }
+  // The window's file at start, the bytes of file, closes at its own end:
+  // the other reading of the same bytes that passes as well (the first
+  // piece that its header cut, read on past as many of its bytes), if any.
+  WindowRival RivalOfWindow(std::int64_t start, std::span<const std::uint8_t> file);
 
  private:
   struct Waiter {

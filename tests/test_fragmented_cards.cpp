@@ -61,7 +61,9 @@ struct Recovery {
     std::set<Bytes> shots(placed.begin(), placed.end());
     for (const Bytes& mark : GridMarks()) shots.insert(mark);
     for (const auto& [name, content] : files) {
-      if (name.ends_with(".CRW")) EXPECT_TRUE(shots.count(content)) << name << " is no photo of the card: " << LineOf(name);
+      if (name.ends_with(".CRW")) {
+        EXPECT_TRUE(shots.count(content)) << name << " is no photo of the card: " << LineOf(name);
+      }
     }
   }
   std::string Log() const {
@@ -814,6 +816,52 @@ void LayDeletedVolume(Bytes& card, const std::vector<DeletedEntry>& entries) {
     put16(entry + 30, file.size >> 16);
     entry += 32;
   }
+}
+
+TEST(DirectoryJoins, AFileThatMayBeginWithThePieceItsHeaderCutSaysSoUnlessTheDirectoryGivesItsSize) {
+  // A camera put the first photo's first piece in a hole right before the
+  // second photo's header, skipped the second photo's first piece (as long)
+  // and went on right after it. Read from the second header, the bytes are
+  // its header and low bits, then the first photo's rest: the first photo's
+  // picture, which its line says may begin with the other header's bytes.
+  const PhotoFile first = Photo(1), second = Photo(2), whole = Photo(3);
+  const std::size_t piece = 2 * kCluster;
+  ASSERT_LT(piece, first.streamStart);
+  HandCard card;
+  const std::size_t firstAt = card.Add(Prefix(first.bytes, piece));
+  card.Add(Prefix(second.bytes, piece));
+  card.Add(Suffix(first.bytes, piece));
+  card.Add(whole.bytes);
+  card.Add(Suffix(second.bytes, piece));
+
+  ScratchFolder folder;
+  const Recovery formatted = Recover(folder.Write("formatted.img", card.Finished()), folder / "formatted");
+  EXPECT_TRUE(formatted.NameOf(whole.bytes).ends_with(".CRW"));
+  Bytes read = Prefix(second.bytes, piece);
+  read.insert(read.end(), first.bytes.begin() + static_cast<std::ptrdiff_t>(piece), first.bytes.end());
+  const std::string name = formatted.NameOf(read);
+  ASSERT_TRUE(name.ends_with(".CRW")) << formatted.Log();
+  EXPECT_NE(formatted.LineOf(name).find("; the first piece at " + std::to_string(firstAt) +
+                                        ", which its header cut after " + std::to_string(piece) +
+                                        " bytes, reads on into it as well"),
+            std::string::npos)
+      << formatted.Log();
+  EXPECT_EQ(formatted.LineOf(formatted.NameOf(whole.bytes)).find("reads on into it"), std::string::npos);
+
+  // A photo in one piece right after another's first piece that it cut:
+  // the same two readings, unless the card's directory names its first
+  // cluster with the size its end gives.
+  HandCard oneAfterCut;
+  oneAfterCut.Add(Prefix(first.bytes, piece));
+  const std::size_t wholeAt = oneAfterCut.Add(second.bytes);
+  oneAfterCut.Add(Suffix(first.bytes, piece));
+  Bytes listed = oneAfterCut.Finished();
+  LayDeletedVolume(listed, {{"CRW_0002CRW", wholeAt, second.bytes.size()}});
+  const Recovery named = Recover(folder.Write("named.img", listed), folder / "named");
+  named.ExpectNoWrongCrw({first.bytes, second.bytes});
+  const std::string secondName = named.NameOf(second.bytes);
+  ASSERT_TRUE(secondName.ends_with(".CRW")) << named.Log();
+  EXPECT_EQ(named.LineOf(secondName).find("reads on into it"), std::string::npos) << named.Log();
 }
 
 TEST(DirectoryJoins, AnotherPhotosEndAtTheSameOffsetsAfterAFirstPieceInItsLowBitsIsNotItsEnd) {
