@@ -196,43 +196,60 @@ const std::uint8_t* CanonRawDecoder::DecodeStream(const std::uint8_t* next, cons
   bool afterFF = afterFF_;
   int coefficient = coefficient_;
   const auto store = [&] { fed_ = fed, buffer_ = buffer, bits_ = bits, afterFF_ = afterFF, coefficient_ = coefficient; };
-  while (next < end) {
-    const std::uint8_t byte = *next++;
-    ++fed;
-    if (afterFF) {
-      afterFF = false;
-      if (byte == 0x00) continue;  // the stuffed byte
+  for (;;) {
+    // Bytes in until the longest symbol is buffered: four at once where none
+    // is 0xFF, so that none is stuffed (fewer than 32 bits are buffered, so
+    // the buffer takes them all).
+    while (bits < kLongestSymbol) {
+      if (next == end) {
+        store();
+        return next;
+      }
+      if (!afterFF && end - next >= 4) {
+        const std::uint32_t word = (std::uint32_t{next[0]} << 24) | (std::uint32_t{next[1]} << 16) |
+                                   (std::uint32_t{next[2]} << 8) | std::uint32_t{next[3]};
+        const std::uint32_t inverted = ~word;
+        if (((inverted - 0x01010101u) & word & 0x80808080u) == 0) {
+          next += 4;
+          fed += 4;
+          buffer = (buffer << 32) | word;
+          bits += 32;
+          continue;
+        }
+      }
+      const std::uint8_t byte = *next++;
+      ++fed;
+      if (afterFF) {
+        afterFF = false;
+        if (byte == 0x00) continue;  // the stuffed byte
+        store();
+        fault_ = Fault::kMarker;
+        brokenAt_ = fed_ - 2;
+        brokenBlockStart_ = blockStart_;
+        return next;
+      }
+      buffer = (buffer << 8) | byte;
+      bits += 8;
+      afterFF = byte == 0xFF;
+    }
+    const Symbol symbol = ReadSymbol(coefficient == 0 ? tables.first : tables.other, buffer, bits);
+    if (symbol.bits == 0) {
       store();
-      fault_ = Fault::kMarker;
-      brokenAt_ = fed_ - 2;
-      brokenBlockStart_ = blockStart_;
+      Break(Fault::kInvalidCode);
       return next;
     }
-    buffer = (buffer << 8) | byte;
-    bits += 8;
-    afterFF = byte == 0xFF;
-    while (bits >= kLongestSymbol) {
-      const Symbol symbol = ReadSymbol(coefficient == 0 ? tables.first : tables.other, buffer, bits);
-      if (symbol.bits == 0) {
-        store();
-        Break(Fault::kInvalidCode);
-        return next;
-      }
-      bits -= symbol.bits;
-      const SymbolStep step = Place(symbol, coefficient, differences_);
-      if (step == SymbolStep::kPlaced) continue;
-      store();
-      if (step == SymbolStep::kRunPastBlock) {
-        Break(Fault::kRunPastBlock);
-        return next;
-      }
-      EndBlock();
-      if (Broken() || allRows_) return next;
-      coefficient = 0;
+    bits -= symbol.bits;
+    const SymbolStep step = Place(symbol, coefficient, differences_);
+    if (step == SymbolStep::kPlaced) continue;
+    store();
+    if (step == SymbolStep::kRunPastBlock) {
+      Break(Fault::kRunPastBlock);
+      return next;
     }
+    EndBlock();
+    if (Broken() || allRows_) return next;
+    coefficient = 0;
   }
-  store();
-  return next;
 }
 
 std::int64_t CanonRawDecoder::BitOffset() const { return fed_ - (bits_ - padBits_) / 8; }
