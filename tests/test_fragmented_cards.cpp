@@ -667,6 +667,26 @@ std::vector<std::pair<std::size_t, std::size_t>> PlaceInPieces(HandCard& card, c
   return pieces;
 }
 
+// A photo in three pieces after a whole photo: a photo after its first
+// piece, a JPEG after its second, a photo after its last.
+struct ThreePieces {
+  ThreePieces(std::size_t first, std::size_t second) : piece1(first) {
+    card.Add(before.bytes);
+    pieces = PlaceInPieces(card, a.bytes, {first, first + second}, {{between.bytes}, {CameraJpeg()}});
+    card.Add(last.bytes);
+  }
+  Recovery Recovered() const {
+    const Recovery recovery = Recover(folder.Write("card.img", card.Finished()), folder / "out");
+    recovery.ExpectNoWrongCrw({a.bytes, before.bytes, between.bytes, last.bytes});
+    return recovery;
+  }
+  ScratchFolder folder;
+  const PhotoFile a = Photo(1), before = Photo(5), between = Photo(3), last = Photo(4);
+  std::size_t piece1;
+  HandCard card;
+  std::vector<std::pair<std::size_t, std::size_t>> pieces;
+};
+
 // "joined from 3 pieces (clusters 10-29, 80-87, 120-166)": a hand-built
 // card's grid, inferred from its headers, counts clusters from its first byte.
 std::string PiecesLine(const std::vector<std::pair<std::size_t, std::size_t>>& pieces) {
@@ -679,17 +699,11 @@ std::string PiecesLine(const std::vector<std::pair<std::size_t, std::size_t>>& p
 }
 
 TEST(PieceChainJoins, APhotoInThreePiecesAroundAPhotoAndAJpegComesBackWhole) {
-  ScratchFolder folder;
-  const PhotoFile a = Photo(1), before = Photo(5), between = Photo(3), last = Photo(4);
-  const std::size_t piece1 = 20 * kCluster, piece2 = 8 * kCluster;
-  ASSERT_GT(piece1, a.streamStart + 2 * kCluster);
-  HandCard card;
-  card.Add(before.bytes);
-  const auto pieces = PlaceInPieces(card, a.bytes, {piece1, piece1 + piece2}, {{between.bytes}, {CameraJpeg()}});
-  card.Add(last.bytes);
-
-  const Recovery recovery = Recover(folder.Write("card.img", card.Finished()), folder / "out");
-  recovery.ExpectNoWrongCrw({a.bytes, before.bytes, between.bytes, last.bytes});
+  const ThreePieces placed(20 * kCluster, 8 * kCluster);
+  ASSERT_GT(placed.piece1, placed.a.streamStart + 2 * kCluster);
+  const PhotoFile& a = placed.a;
+  const auto& pieces = placed.pieces;
+  const Recovery recovery = placed.Recovered();
   const std::string name = recovery.NameOf(a.bytes);
   ASSERT_FALSE(name.empty()) << recovery.Log();
   EXPECT_NE(recovery.LineOf(name).find(PiecesLine(pieces)), std::string::npos)
@@ -763,17 +777,11 @@ TEST(PieceChainJoins, TwoPiecesThatBothContinueTheDecodeAreATieAndStayDamaged) {
 TEST(PieceChainJoins, AFirstPieceThatEndsInTheLowBitsIsNotFollowed) {
   // Cut inside the low bits that lead the raw data, the first piece's seam
   // shows in no decode: its middle piece is not sought.
-  ScratchFolder folder;
-  const PhotoFile a = Photo(1), before = Photo(5), between = Photo(3), last = Photo(4);
-  const std::size_t piece1 = 4 * kCluster, piece2 = 12 * kCluster;
-  ASSERT_LT(piece1, a.streamStart);
-  HandCard card;
-  card.Add(before.bytes);
-  const auto pieces = PlaceInPieces(card, a.bytes, {piece1, piece1 + piece2}, {{between.bytes}, {CameraJpeg()}});
-  card.Add(last.bytes);
-
-  const Recovery recovery = Recover(folder.Write("card.img", card.Finished()), folder / "out");
-  recovery.ExpectNoWrongCrw({a.bytes, before.bytes, between.bytes, last.bytes});
+  const ThreePieces placed(4 * kCluster, 12 * kCluster);
+  ASSERT_LT(placed.piece1, placed.a.streamStart);
+  const PhotoFile& a = placed.a;
+  const auto& pieces = placed.pieces;
+  const Recovery recovery = placed.Recovered();
   EXPECT_TRUE(recovery.NameOf(a.bytes).empty());
   EXPECT_EQ(recovery.summary.joined, 0);
   EXPECT_FALSE(recovery.LineOf("CRW_at_" + std::to_string(pieces.front().first) + ".damaged").empty());
