@@ -216,46 +216,59 @@ void PieceJoiner::AddDecodedSplits(const JoinReading& broken, std::vector<JoinRe
 
 // A first piece whose every split lies past the file that an end implies
 // ran on past its own end into clusters of other files, and no header says
-// where. Its own raw data tells: put before the end's last bytes (which hold
-// the records that say how the raw data is coded), it is decoded once, and
-// where the decode breaks the piece ended.
+// where. Its own raw data tells: decoded with the records that the end's
+// last bytes hold, where the decode of its own bytes breaks the piece
+// ended; where the piece holds the whole stream, it ended among the records
+// after it, in one of the clusters that begin from the stream's end to the
+// file's size.
 void PieceJoiner::ProbeFirstPieces(const RootEnd& end) {
   for (std::size_t i = 0; i < waiting_.size(); ++i) {
     Waiter& waiter = waiting_[i];
     const std::int64_t size = end.FileSize(waiter.piece.headerLength);
     const std::int64_t gap = end.end - size - waiter.piece.start;
-    if (waiter.probed || waiter.probes >= JoinLimits::kMaxProbesPerPiece || waiter.piece.bigEndian != end.bigEndian || size > RecoveryLimits::kMaxCrwSize || gap <= 0 ||
-        gap > JoinLimits::kMaxGapBytes || gap % grid_.clusterSize != 0 || Splits(waiter).front() < size) {
+    if (waiter.probed || waiter.probes >= JoinLimits::kMaxProbesPerPiece || waiter.piece.bigEndian != end.bigEndian ||
+        size > RecoveryLimits::kMaxCrwSize || gap <= 0 || gap > JoinLimits::kMaxGapBytes ||
+        gap % grid_.clusterSize != 0 || Splits(waiter).front() < size) {
       continue;
     }
+    const std::int64_t cost = budget_.EntriesToWeigh(size);
+    if (budget_.Left(fedTo_) <= cost) return;
+    budget_.Spend(cost);
+    const std::optional<CanonRawLayout> layout = LayoutAtEnd(waiter, end, size);
+    if (!layout || layout->RecordEnd() > size) continue;
+    ++waiter.probes;
+    CanonRawDecoder decoder(*layout);
+    decoder.Feed(std::span<const std::uint8_t>(waiter.piece.bytes).first(static_cast<std::size_t>(layout->RecordEnd())));
+    if (decoder.Complete()) {
+      waiter.probed = true;
+      AddSplitsFrom(waiter, layout->RecordEnd() - CanonRawDecoder::kMaxTrailingBytes, size);
+      continue;
+    }
+    // A stream of another length than the end's records say: another end may tell.
+    const CanonRawDecoder::Fault fault = decoder.FaultFound();
+    if (!decoder.Broken() || fault == CanonRawDecoder::Fault::kEndsEarly ||
+        fault == CanonRawDecoder::Fault::kPastRecordEnd || decoder.ValuesDecoded() + 64 >= layout->CodedValues()) {
+      continue;
+    }
+    waiter.probed = true;
     JoinReading probe;
     probe.waiter = i;
     probe.header = waiter.piece.start;
     probe.size = size;
-    probe.split = grid_.NextClusterStart(waiter.piece.start + size - JoinLimits::kProbeTailBytes) -
-                  grid_.clusterSize - waiter.piece.start;
-    probe.secondFrom = end.end - (size - probe.split);
     probe.secondTo = end.end;
-    if (probe.split <= 0 || !CardFault(probe).empty()) continue;
-    const std::int64_t cost = budget_.EntriesToWeigh(size);
-    if (budget_.Left(fedTo_) <= cost) return;
-    budget_.Spend(cost);
-    if (!Assemble(probe)) continue;
-    ++waiter.probes;
-    const std::span<const std::uint8_t> file(joined_.Data(), static_cast<std::size_t>(size));
-    const RawDataCheck check = CheckRawData(file);
-    // A break at the record's end says the end is another photo's, of
-    // another length, not where the piece ended: another end may tell.
-    std::string whyNot;
-    const auto layout = ReadCanonRawLayout(file, whyNot);
-    if (check.verdict != RawDataVerdict::Broken || !layout || check.brokenAt >= probe.split ||
-        check.brokenAt + grid_.clusterSize >= layout->RecordEnd()) {
-      continue;
-    }
-    waiter.probed = true;
-    probe.brokenAt = check.brokenAt;
+    probe.brokenAt = decoder.BrokenAt();
     std::vector<JoinReading> unused;
     AddDecodedSplits(probe, unused);
+  }
+}
+
+// The cluster starts from from to to, counted from the piece's header, become splits of it.
+void PieceJoiner::AddSplitsFrom(Waiter& waiter, std::int64_t from, std::int64_t to) {
+  for (std::int64_t at = grid_.NextClusterStart(waiter.piece.start + from - 1) - waiter.piece.start;
+       at > 0 && at < to && waiter.splits.size() < JoinLimits::kMaxSplits;
+       at = grid_.NextClusterStart(waiter.piece.start + at) - waiter.piece.start) {
+    if (std::find(waiter.splits.begin(), waiter.splits.end(), at) != waiter.splits.end()) continue;
+    waiter.splits.insert(std::lower_bound(waiter.splits.begin(), waiter.splits.end(), at), at);
   }
 }
 

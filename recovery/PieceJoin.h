@@ -187,6 +187,7 @@ class PieceJoiner {
   void TryEnd(const RootEnd& end);
   std::vector<JoinReading> ReadingsOf(const RootEnd& end);
   void ProbeFirstPieces(const RootEnd& end);
+  void AddSplitsFrom(Waiter& waiter, std::int64_t from, std::int64_t to);
   void AddDecodedSplits(const JoinReading& broken, std::vector<JoinReading>& readings);
   void Weigh(JoinReading& reading);
   std::string CardFault(const JoinReading& reading) const;

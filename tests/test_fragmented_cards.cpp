@@ -608,6 +608,35 @@ TEST(RawDataJoins, AFirstPieceThatRunsOnIntoOldClustersEndsWhereItsDecodeBreaks)
   EXPECT_EQ(recovery.summary.damaged, 0);
 }
 
+TEST(RawDataJoins, AFirstPieceThatHoldsItsWholeStreamEndsAmongTheRecordsAfterIt) {
+  // The camera wrote all of the photo but its last clusters (the rest of its
+  // thumbnail, its directories) in a hole before old clusters of a deleted
+  // photo; the window runs on into them, and the decode of the piece's own
+  // bytes holds the whole stream. Of the clusters after the stream, the one
+  // where the joined file's thumbnail and records stand whole is its seam.
+  ScratchFolder folder;
+  PhotoFileOptions options;
+  options.width = 320;
+  options.height = 240;
+  options.seed = 1;
+  options.thumbnailWidth = 160;
+  options.thumbnailHeight = 120;
+  const PhotoFile a = MakePhotoFile(options), old = Photo(7), whole = Photo(3);
+  const std::size_t piece = (a.rawDataEnd / kCluster + 1) * kCluster;
+  ASSERT_LT(piece, a.bytes.size());
+  HandCard card;
+  card.Add(Prefix(a.bytes, piece));
+  card.Add(Bytes(old.bytes.begin() + 30 * kCluster, old.bytes.begin() + 36 * kCluster));
+  card.Add(whole.bytes);
+  card.Add(Suffix(a.bytes, piece));
+
+  const Recovery recovery = Recover(folder.Write("card.img", card.Finished()), folder / "out");
+  recovery.ExpectNoWrongCrw({a.bytes, whole.bytes});
+  const std::string name = recovery.NameOf(a.bytes);
+  ASSERT_FALSE(name.empty()) << recovery.Log();
+  EXPECT_NE(recovery.LineOf(name).find(", joined from two pieces "), std::string::npos);
+}
+
 TEST(RawDataJoins, AWindowWhoseEndLinesUpByArithmeticAloneIsNotTakenForOnePhoto) {
   // Two first pieces of one length: the first photo's last piece follows the
   // second photo's first piece, so the second's header and the first's end
