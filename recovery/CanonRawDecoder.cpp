@@ -344,6 +344,14 @@ void CanonRawDecoder::EndRow() {
     above[g] = average;
     rowSums_[g] = 0;
   }
+  if (row_ >= 2) {
+    const auto jump = static_cast<std::int32_t>(distance / groups);
+    recentJumps_[row_ % kSeamRows] = jump;
+    if (seamRowsLeft_ > 0) {
+      --seamRowsLeft_;
+      widestSinceSeam_ = std::max(widestSinceSeam_, jump);
+    }
+  }
   if (row_ >= 2 && distance > std::int64_t{kMaxRowJump} * groups) {
     if (++rowsApart_ >= kRowsApartToBreak) return Break(Fault::kRowJump);
   } else {

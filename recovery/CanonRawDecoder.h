@@ -26,6 +26,7 @@
 
 #include "recovery/CanonRawLayout.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <span>
@@ -141,6 +142,22 @@ class CanonRawDecoder {
   }
   const CanonRawLayout& Layout() const { return layout_; }
 
+  // A seam between pieces is judged on the rows right after it: from
+  // MarkSeam on, the next kSeamRows rows ended keep the largest mean
+  // distance, per group of kGroupWidth values, of a row to the row of the
+  // same colours two above it.
+  static constexpr std::uint32_t kSeamRows = 8;
+  void MarkSeam() {
+    seamRowsLeft_ = kSeamRows;
+    widestSinceSeam_ = 0;
+  }
+  std::int32_t WidestRowJumpSinceSeam() const { return widestSinceSeam_; }
+  // The same distance over the last kSeamRows rows ended: how far the
+  // photo's own rows lie apart where a seam is put.
+  std::int32_t WidestRecentRowJump() const {
+    return *std::max_element(recentJumps_.begin(), recentJumps_.end());
+  }
+
  private:
   static constexpr std::uint32_t kMaxGroups = CanonRawLimits::kMaxWidth / kGroupWidth;
 
@@ -182,6 +199,9 @@ class CanonRawDecoder {
   std::array<std::int64_t, kRowStartsKept> rowStarts_{};
   // File offsets where the last blocks began, by block modulo the size.
   std::array<std::int64_t, kSpliceReachBlocks> blockStarts_{};
+  std::array<std::int32_t, kSeamRows> recentJumps_{};
+  std::uint32_t seamRowsLeft_ = 0;
+  std::int32_t widestSinceSeam_ = 0;
   Fault fault_ = Fault::kNone;
   std::int64_t brokenAt_ = -1;
   std::int64_t brokenBlockStart_ = -1;

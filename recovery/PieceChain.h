@@ -37,9 +37,9 @@ struct PieceChainLimits {
   // reading of its own: similar photos of one camera continue each other's
   // decode for a while, and only the end tells them apart. Past this the
   // seam is a tie.
-  static constexpr std::size_t kMaxBranchesPerSeam = 8;
+  static constexpr std::size_t kMaxBranchesPerSeam = 32;
   // Readings followed in all, so that the branches do not multiply without end.
-  static constexpr int kMaxReadings = 64;
+  static constexpr int kMaxReadings = 256;
   // The searches spend at most this part of what the card's bytes earned of
   // its work budget: the readings of two pieces that later ends ask for must
   // still be paid.

@@ -803,6 +803,36 @@ TEST(PieceChainJoins, TwoPiecesThatBothContinueTheDecodeAreATieAndStayDamaged) {
   EXPECT_LT(copy1, copy2);
 }
 
+TEST(PieceChainJoins, ClustersOfOtherPhotosStreamsThatDecodeForAWhileAreNotTakenForTheNextPiece) {
+  // Between the photo's pieces lie single clusters of other photos' streams,
+  // as a card used for months leaves them. Each decodes on from the seam for
+  // a while without a value out of range, but its rows start far from the
+  // rows above the seam.
+  ScratchFolder folder;
+  const PhotoFile a = Photo(1), before = Photo(5), last = Photo(4);
+  const std::size_t piece1 = 20 * kCluster, piece2 = 8 * kCluster;
+  HandCard card;
+  card.Add(before.bytes);
+  const std::size_t aAt = card.Add(Prefix(a.bytes, piece1));
+  card.Add(Photo(3).bytes);
+  for (std::uint32_t k = 0; k < 12; ++k) {
+    const PhotoFile other = Photo(20 + k);
+    const std::size_t at = piece1 + (k % 3) * kCluster + 700 * (k + 1);
+    card.Add(Slice(other.bytes, at, at + 4 * kCluster));
+  }
+  const std::size_t middleAt = card.Add(Slice(a.bytes, piece1, piece1 + piece2));
+  card.Add(CameraJpeg());
+  card.Add(Suffix(a.bytes, piece1 + piece2));
+  card.Add(last.bytes);
+
+  const Recovery recovery = Recover(folder.Write("card.img", card.Finished()), folder / "out");
+  recovery.ExpectNoWrongCrw({a.bytes, before.bytes, Photo(3).bytes, last.bytes});
+  const std::string name = recovery.NameOf(a.bytes);
+  ASSERT_FALSE(name.empty()) << recovery.LineOf("CRW_at_" + std::to_string(aAt) + ".damaged");
+  EXPECT_NE(recovery.LineOf(name).find(", " + std::to_string(middleAt / kCluster) + "-"), std::string::npos)
+      << recovery.LineOf(name);
+}
+
 TEST(PieceChainJoins, AFirstPieceThatEndsInTheLowBitsIsNotFollowed) {
   // Cut inside the low bits that lead the raw data, the first piece's seam
   // shows in no decode: its middle piece is not sought.
