@@ -74,7 +74,10 @@ void PieceJoiner::Wait(FirstPiece piece) {
   std::vector<RootEnd> ends;
   FindRootEnds(waited.piece.bytes.data(), size, waited.splits.front(), size, waited.piece.start,
                RecoveryLimits::kMaxCrwSize, ends);
+  holding_ = waited.piece.start;
   for (const RootEnd& end : ends) TryEnd(end);
+  holding_ = -1;
+  held_ = FirstPiece();
 }
 
 // An end found from here on has its heap within a file's length behind it,
@@ -563,8 +566,7 @@ void PieceJoiner::Join(const JoinReading& reading) {
   joinedPieces_.push_back({reading.secondFrom, reading.secondTo, start});
   sink_.Joined({start, joined_, reading.end, reading.Gap() / grid_.clusterSize,
                 reading.raw == RawDataVerdict::Plausible, reading.seamInLowBits, {}});
-  waitingBytes_ -= static_cast<std::int64_t>(waiting_[reading.waiter].piece.bytes.size());
-  waiting_.erase(waiting_.begin() + static_cast<std::ptrdiff_t>(reading.waiter));
+  Forget(reading.waiter);
 }
 
 std::int64_t PieceJoiner::FileFoundWithin(std::int64_t from, std::int64_t to) const {
@@ -601,11 +603,11 @@ bool PieceJoiner::CopyCard(const Waiter& waiter, std::int64_t from, std::int64_t
       until = std::min(to, recent_.End());
       recent_.CopyTo(from, until, into);
     }
-    for (const Waiter& other : waiting_) {
-      const std::int64_t otherEnd = other.piece.start + static_cast<std::int64_t>(other.piece.bytes.size());
-      if (until == from && from >= other.piece.start && from < otherEnd) {
+    for (const FirstPiece* other : PiecesHeld()) {
+      const std::int64_t otherEnd = other->start + static_cast<std::int64_t>(other->bytes.size());
+      if (until == from && from >= other->start && from < otherEnd) {
         until = std::min(to, otherEnd);
-        into.Append(other.piece.bytes.data() + (from - other.piece.start), until - from);
+        into.Append(other->bytes.data() + (from - other->start), until - from);
       }
     }
     if (until == from) return false;
@@ -614,11 +616,33 @@ bool PieceJoiner::CopyCard(const Waiter& waiter, std::int64_t from, std::int64_t
   return true;
 }
 
+void PieceJoiner::Hold(FirstPiece& piece) {
+  held_.start = piece.start;
+  held_.bytes = std::move(piece.bytes);
+}
+
+std::vector<const FirstPiece*> PieceJoiner::PiecesHeld() const {
+  std::vector<const FirstPiece*> pieces;
+  for (const Waiter& waiter : waiting_) pieces.push_back(&waiter.piece);
+  if (!held_.bytes.empty()) pieces.push_back(&held_);
+  return pieces;
+}
+
 void PieceJoiner::Settle(std::size_t waiter, const std::string& reason) {
-  const FirstPiece piece = std::move(waiting_[waiter].piece);
-  waitingBytes_ -= static_cast<std::int64_t>(piece.bytes.size());
-  waiting_.erase(waiting_.begin() + static_cast<std::ptrdiff_t>(waiter));
+  FirstPiece piece = std::move(waiting_[waiter].piece);
+  Forget(waiter);
   sink_.Unjoined(piece, reason);
+  if (piece.start == holding_) Hold(piece);
+}
+
+// The piece leaves the waiting ones. The one whose own bytes are being
+// searched for ends keeps its bytes until they all are weighed: a second
+// piece of another file may lie among them, past what the card has fed.
+void PieceJoiner::Forget(std::size_t waiter) {
+  FirstPiece& piece = waiting_[waiter].piece;
+  waitingBytes_ -= static_cast<std::int64_t>(piece.bytes.size());
+  if (piece.start == holding_ && !piece.bytes.empty()) Hold(piece);
+  waiting_.erase(waiting_.begin() + static_cast<std::ptrdiff_t>(waiter));
 }
 
 // A piece whose end can no longer come: its file and the largest gap lie behind.
@@ -860,8 +884,7 @@ void PieceJoiner::JoinChain(const FoundChain& found) {
   const std::int64_t start = waiter.piece.start;
   for (const CardPiece& piece : found.chain.pieces) joinedPieces_.push_back({piece.from, piece.to, start});
   sink_.Joined({start, joined_, found.end, 0, true, false, found.chain.pieces});
-  waitingBytes_ -= static_cast<std::int64_t>(waiter.piece.bytes.size());
-  waiting_.erase(waiting_.begin() + static_cast<std::ptrdiff_t>(found.waiter));
+  Forget(found.waiter);
 }
 
 }  // namespace mendrake

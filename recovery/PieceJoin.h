@@ -205,6 +205,9 @@ class PieceJoiner {
   bool FileEndsBefore(std::int64_t position);
   bool CopyCard(const Waiter& waiter, std::int64_t from, std::int64_t to, FileImage& into) const;
   void Settle(std::size_t waiter, const std::string& reason);
+  void Forget(std::size_t waiter);
+  void Hold(FirstPiece& piece);
+  std::vector<const FirstPiece*> PiecesHeld() const;
   std::string Unjoined(const Waiter& waiter, const std::string& why) const;
   void Expire(std::int64_t now);
   void ForgetOwnEndsBefore(std::int64_t position);
@@ -233,6 +236,10 @@ class PieceJoiner {
   std::int64_t openWindow_ = -1;     // the header of the window being gathered, or -1
   std::vector<RootEnd> deferred_;    // ends found inside it
   std::vector<Waiter> waiting_;
+  // The piece whose own bytes are searched for ends as it begins to wait
+  // (-1: none), and its bytes once it no longer waits.
+  std::int64_t holding_ = -1;
+  FirstPiece held_;
   std::int64_t waitingBytes_ = 0;
   std::int64_t fedTo_ = 0;  // the card bytes fed so far, which earned the budget
   WorkBudget& budget_;

@@ -727,6 +727,32 @@ std::string PiecesLine(const std::vector<std::pair<std::size_t, std::size_t>>& p
   return line + ")";
 }
 
+TEST(RawDataJoins, APieceJoinedFromItsOwnBytesStillGivesTheSecondPieceOfAnotherThatLiesAmongThem) {
+  // The second photo's window holds its own second piece, behind a JPEG, and
+  // then the first photo's second piece: both ends are found in its bytes
+  // before the card has streamed past them, and the first joins after the
+  // second's piece has left the waiting ones.
+  ScratchFolder folder;
+  const PhotoFile first = Photo(1), second = Photo(2), whole = Photo(3);
+  const std::size_t piece = 20 * kCluster;
+  ASSERT_GT(piece, first.streamStart);
+  HandCard card;
+  card.Add(Prefix(first.bytes, piece));
+  card.Add(Prefix(second.bytes, piece));
+  card.Add(CameraJpeg());
+  card.Add(Suffix(second.bytes, piece));
+  card.Add(Suffix(first.bytes, piece));
+  card.Add(whole.bytes);
+
+  const Recovery recovery = Recover(folder.Write("card.img", card.Finished()), folder / "out");
+  recovery.ExpectNoWrongCrw({first.bytes, second.bytes, whole.bytes});
+  for (const PhotoFile* photo : {&first, &second}) {
+    const std::string name = recovery.NameOf(photo->bytes);
+    ASSERT_FALSE(name.empty()) << recovery.Log();
+    EXPECT_NE(recovery.LineOf(name).find(", joined from two pieces "), std::string::npos);
+  }
+}
+
 TEST(PieceChainJoins, APhotoInThreePiecesAroundAPhotoAndAJpegComesBackWhole) {
   const ThreePieces placed(20 * kCluster, 8 * kCluster);
   ASSERT_GT(placed.piece1, placed.a.streamStart + 2 * kCluster);
