@@ -114,8 +114,10 @@ void RecoverCardBytes(const std::uint8_t* data, std::size_t size) {
   }
   for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
     const fs::path& file = entry.path();
-    if (file.extension() == ".jpg" && !fs::exists(fs::path(file).replace_extension(".CRW"))) {
-      Broken("a thumbnail without its CRW file");
+    // A CRW file's thumbnail, or the JPEG read out of a damaged piece.
+    if (file.extension() == ".jpg" && !fs::exists(fs::path(file).replace_extension(".CRW")) &&
+        !fs::exists(fs::path(file).replace_extension(".damaged"))) {
+      Broken("a thumbnail without its CRW file or damaged piece");
     }
   }
   if (named < summary.recovered) Broken("a recovered file without its line");
