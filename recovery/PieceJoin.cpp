@@ -630,12 +630,13 @@ std::vector<const FirstPiece*> PieceJoiner::PiecesHeld() const {
 
 void PieceJoiner::Settle(std::size_t waiter, const std::string& reason) {
   FirstPiece piece = std::move(waiting_[waiter].piece);
-  Forget(waiter);
+  waitingBytes_ -= static_cast<std::int64_t>(piece.bytes.size());
+  waiting_.erase(waiting_.begin() + static_cast<std::ptrdiff_t>(waiter));
   sink_.Unjoined(piece, reason);
   if (piece.start == holding_) Hold(piece);
 }
 
-// The piece leaves the waiting ones. The one whose own bytes are being
+// A joined piece leaves the waiting ones. The one whose own bytes are being
 // searched for ends keeps its bytes until they all are weighed: a second
 // piece of another file may lie among them, past what the card has fed.
 void PieceJoiner::Forget(std::size_t waiter) {
