@@ -5,6 +5,7 @@
 #include "devices/DeviceReader.h"
 #include "recovery/CardRecovery.h"
 #include "recovery/DirectoryEvidence.h"
+#include "recovery/PieceJoin.h"
 #include "tests/support/CrwBuilder.h"
 #include "tests/support/FatCard.h"
 #include "tests/support/JpegMaker.h"
@@ -635,6 +636,34 @@ TEST(RawDataJoins, AFirstPieceThatHoldsItsWholeStreamEndsAmongTheRecordsAfterIt)
   const std::string name = recovery.NameOf(a.bytes);
   ASSERT_FALSE(name.empty()) << recovery.Log();
   EXPECT_NE(recovery.LineOf(name).find(", joined from two pieces "), std::string::npos);
+}
+
+TEST(RawDataJoins, PiecesThatGaveUpLeaveTheRoomOfWaitingPiecesToTheNextOnes) {
+  // Pieces whose ends can no longer come are settled as damaged once the
+  // card has gone a gap's bound past them; the pieces that wait after them
+  // have the whole room of waiting pieces again.
+  struct Settled : PieceSink {
+    void Joined(const JoinedFile&) override {}
+    void Unjoined(const FirstPiece& piece, const std::string& reason) override { reasons[piece.start] = reason; }
+    std::map<std::int64_t, std::string> reasons;
+  } sink;
+  FileImage scratch;
+  WorkBudget budget{RecoveryBounds{}};
+  PieceJoiner joiner(sink, scratch, budget);
+  const std::int64_t pieceBytes = JoinLimits::kMaxWaitingBytes / 4;
+  const auto piece = [&](std::int64_t start) {
+    FirstPiece first;
+    first.start = start;
+    first.bytes.assign(static_cast<std::size_t>(pieceBytes), 0);
+    return first;
+  };
+  for (int n = 0; n < 3; ++n) joiner.Wait(piece(n * pieceBytes));
+  const std::uint8_t block[512] = {};
+  const std::int64_t past = RecoveryLimits::kMaxCrwSize + JoinLimits::kMaxGapBytes + (std::int64_t{1} << 30);
+  joiner.Feed(block, past, sizeof block);
+  ASSERT_EQ(sink.reasons.size(), 3u);
+  for (int n = 0; n < 3; ++n) joiner.Wait(piece(past + n * pieceBytes));
+  EXPECT_EQ(sink.reasons.size(), 3u) << sink.reasons.rbegin()->second;
 }
 
 TEST(RawDataJoins, AWindowWhoseEndLinesUpByArithmeticAloneIsNotTakenForOnePhoto) {
