@@ -27,8 +27,10 @@ WindowRival PieceJoiner::RivalOfWindow(std::int64_t start, std::span<const std::
   for (std::size_t i = 0; i < waiting_.size(); ++i) {
     const FirstPiece& piece = waiting_[i].piece;
     const auto split = static_cast<std::int64_t>(piece.bytes.size());
+    // A piece of a copy of the same file reads as the same bytes.
     if (!piece.closedByHeader || piece.start + split != start || split >= size ||
-        piece.bigEndian != header->bigEndian || piece.headerLength != header->length) {
+        piece.bigEndian != header->bigEndian || piece.headerLength != header->length ||
+        std::equal(piece.bytes.begin(), piece.bytes.end(), file.begin())) {
       continue;
     }
     JoinReading reading;

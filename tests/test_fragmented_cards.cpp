@@ -986,6 +986,28 @@ TEST(DirectoryJoins, AFileThatMayBeginWithThePieceItsHeaderCutSaysSoUnlessTheDir
   EXPECT_EQ(named.LineOf(secondName).find("reads on into it"), std::string::npos) << named.Log();
 }
 
+TEST(DirectoryJoins, APhotoRightAfterTheCutFirstPieceOfItsOwnCopyIsNoTie) {
+  // The camera's copy of a photo began in a hole right before the photo
+  // and went on after it: read on past the cut, the copy's piece gives the
+  // very bytes the photo holds, which is no doubt about them.
+  const PhotoFile photo = Photo(1);
+  const std::size_t piece = 24 * kCluster;
+  ASSERT_GT(piece, photo.streamStart);
+  const PhotoFile other = Photo(2);
+  HandCard card;
+  // Blank card before them: its bytes earn the work that weighing takes.
+  card.Add(Bytes(8 << 20, 0));
+  card.Add(Prefix(photo.bytes, piece));
+  card.Add(photo.bytes);
+  card.Add(other.bytes);
+  card.Add(Suffix(photo.bytes, piece));
+  ScratchFolder folder;
+  const Recovery recovery = Recover(folder.Write("card.img", card.Finished()), folder / "out");
+  recovery.ExpectNoWrongCrw({photo.bytes, other.bytes});
+  EXPECT_EQ(recovery.summary.damaged, 0) << recovery.Log();
+  EXPECT_EQ(recovery.Log().find("reads on into it"), std::string::npos) << recovery.Log();
+}
+
 TEST(DirectoryJoins, AnotherPhotosEndAtTheSameOffsetsAfterAFirstPieceInItsLowBitsIsNotItsEnd) {
   // The first piece ends inside the low bits, and another photo's last piece
   // follows it at the very offsets it has in its own file: read on, the
