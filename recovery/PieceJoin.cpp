@@ -202,8 +202,7 @@ void PieceJoiner::AddDecodedSplits(const JoinReading& broken, std::vector<JoinRe
   std::int64_t at = grid_.NextClusterStart(broken.header + broken.brokenAt) - grid_.clusterSize - broken.header;
   for (int n = 0; n < JoinLimits::kDecodedSplitsPerBreak && at > 0; ++n, at -= grid_.clusterSize) {
     if (waiter.splits.size() >= JoinLimits::kMaxSplits) return;
-    if (std::find(waiter.splits.begin(), waiter.splits.end(), at) != waiter.splits.end()) continue;
-    waiter.splits.insert(std::lower_bound(waiter.splits.begin(), waiter.splits.end(), at), at);
+    if (!AddSplit(waiter, at)) continue;
     JoinReading reading = broken;
     reading.split = at;
     reading.secondFrom = broken.secondTo - (broken.size - at);
@@ -270,9 +269,16 @@ void PieceJoiner::AddSplitsFrom(Waiter& waiter, std::int64_t from, std::int64_t 
   for (std::int64_t at = grid_.NextClusterStart(waiter.piece.start + from - 1) - waiter.piece.start;
        at > 0 && at < to && waiter.splits.size() < JoinLimits::kMaxSplits;
        at = grid_.NextClusterStart(waiter.piece.start + at) - waiter.piece.start) {
-    if (std::find(waiter.splits.begin(), waiter.splits.end(), at) != waiter.splits.end()) continue;
-    waiter.splits.insert(std::lower_bound(waiter.splits.begin(), waiter.splits.end(), at), at);
+    AddSplit(waiter, at);
   }
+}
+
+// Puts at among the piece's splits, in order; false when it was one already.
+bool PieceJoiner::AddSplit(Waiter& waiter, std::int64_t at) {
+  const auto place = std::lower_bound(waiter.splits.begin(), waiter.splits.end(), at);
+  if (place != waiter.splits.end() && *place == at) return false;
+  waiter.splits.insert(place, at);
+  return true;
 }
 
 // The readings that arithmetic allows: each waiting piece of the end's byte
@@ -566,7 +572,8 @@ void PieceJoiner::Join(const JoinReading& reading) {
   joinedPieces_.push_back({reading.secondFrom, reading.secondTo, start});
   sink_.Joined({start, joined_, reading.end, reading.Gap() / grid_.clusterSize,
                 reading.raw == RawDataVerdict::Plausible, reading.seamInLowBits, {}});
-  Forget(reading.waiter);
+  FirstPiece joined = TakeOut(reading.waiter);
+  HoldIfSearched(joined);
 }
 
 std::int64_t PieceJoiner::FileFoundWithin(std::int64_t from, std::int64_t to) const {
@@ -616,11 +623,6 @@ bool PieceJoiner::CopyCard(const Waiter& waiter, std::int64_t from, std::int64_t
   return true;
 }
 
-void PieceJoiner::Hold(FirstPiece& piece) {
-  held_.start = piece.start;
-  held_.bytes = std::move(piece.bytes);
-}
-
 std::vector<const FirstPiece*> PieceJoiner::PiecesHeld() const {
   std::vector<const FirstPiece*> pieces;
   for (const Waiter& waiter : waiting_) pieces.push_back(&waiter.piece);
@@ -629,21 +631,26 @@ std::vector<const FirstPiece*> PieceJoiner::PiecesHeld() const {
 }
 
 void PieceJoiner::Settle(std::size_t waiter, const std::string& reason) {
+  FirstPiece piece = TakeOut(waiter);
+  sink_.Unjoined(piece, reason);
+  HoldIfSearched(piece);
+}
+
+// The piece leaves the waiting ones, and gives back its room.
+FirstPiece PieceJoiner::TakeOut(std::size_t waiter) {
   FirstPiece piece = std::move(waiting_[waiter].piece);
   waitingBytes_ -= static_cast<std::int64_t>(piece.bytes.size());
   waiting_.erase(waiting_.begin() + static_cast<std::ptrdiff_t>(waiter));
-  sink_.Unjoined(piece, reason);
-  if (piece.start == holding_) Hold(piece);
+  return piece;
 }
 
-// A joined piece leaves the waiting ones. The one whose own bytes are being
-// searched for ends keeps its bytes until they all are weighed: a second
-// piece of another file may lie among them, past what the card has fed.
-void PieceJoiner::Forget(std::size_t waiter) {
-  FirstPiece& piece = waiting_[waiter].piece;
-  waitingBytes_ -= static_cast<std::int64_t>(piece.bytes.size());
-  if (piece.start == holding_ && !piece.bytes.empty()) Hold(piece);
-  waiting_.erase(waiting_.begin() + static_cast<std::ptrdiff_t>(waiter));
+// The piece whose own bytes are being searched for ends keeps its bytes
+// until they all are weighed, though it no longer waits: a second piece of
+// another file may lie among them, past what the card has fed.
+void PieceJoiner::HoldIfSearched(FirstPiece& piece) {
+  if (piece.start != holding_) return;
+  held_.start = piece.start;
+  held_.bytes = std::move(piece.bytes);
 }
 
 // A piece whose end can no longer come: its file and the largest gap lie behind.
@@ -885,7 +892,8 @@ void PieceJoiner::JoinChain(const FoundChain& found) {
   const std::int64_t start = waiter.piece.start;
   for (const CardPiece& piece : found.chain.pieces) joinedPieces_.push_back({piece.from, piece.to, start});
   sink_.Joined({start, joined_, found.end, 0, true, false, found.chain.pieces});
-  Forget(found.waiter);
+  FirstPiece joined = TakeOut(found.waiter);
+  HoldIfSearched(joined);
 }
 
 }  // namespace mendrake

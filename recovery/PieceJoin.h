@@ -188,6 +188,7 @@ class PieceJoiner {
   std::vector<JoinReading> ReadingsOf(const RootEnd& end);
   void ProbeFirstPieces(const RootEnd& end);
   void AddSplitsFrom(Waiter& waiter, std::int64_t from, std::int64_t to);
+  static bool AddSplit(Waiter& waiter, std::int64_t at);
   void AddDecodedSplits(const JoinReading& broken, std::vector<JoinReading>& readings);
   void Weigh(JoinReading& reading);
   std::string CardFault(const JoinReading& reading) const;
@@ -205,8 +206,8 @@ class PieceJoiner {
   bool FileEndsBefore(std::int64_t position);
   bool CopyCard(const Waiter& waiter, std::int64_t from, std::int64_t to, FileImage& into) const;
   void Settle(std::size_t waiter, const std::string& reason);
-  void Forget(std::size_t waiter);
-  void Hold(FirstPiece& piece);
+  FirstPiece TakeOut(std::size_t waiter);
+  void HoldIfSearched(FirstPiece& piece);
   std::vector<const FirstPiece*> PiecesHeld() const;
   std::string Unjoined(const Waiter& waiter, const std::string& why) const;
   void Expire(std::int64_t now);
