@@ -445,13 +445,13 @@ class CardScan final : public PieceSink {
       if (rival.piece >= 0) note = RivalNote(rival);
     }
     const auto [runs, skipped] = SkipsBefore(end.trueSize);
-    std::string how = note;
+    std::string how;
     if (runs > 0) {
       how = AroundListedClusters(end, runs, skipped);
       if (how.empty()) return;
     }
     joiner_.NoteOwnEnd(window_.start + window_.header.length, window_.start + end.trueSize + skipped);
-    WriteFile(window_.start, window_.bytes, end, how, window_.start + end.trueSize + skipped);
+    WriteFile(window_.start, window_.bytes, end, how, window_.start + end.trueSize + skipped, note);
   }
 
   // The window's true end, from its own heap first (EndPairing.h).
@@ -484,9 +484,7 @@ class CardScan final : public PieceSink {
   std::string DirectoryContradicts(const CrwEnd& end, const RawDataCheck& raw) const {
     const std::optional<FatVolume>& volume = fileSystem_.Volume();
     if (!volume || (raw.verdict == RawDataVerdict::Plausible && raw.signalFrom <= volume->clusterSize)) return {};
-    const std::span<const std::uint8_t> file(window_.bytes.Data(), static_cast<std::size_t>(end.trueSize));
-    const CrwRecords records = ReadCrwRecords(file, window_.header.bigEndian, window_.header.length);
-    const DirectoryWord word = directoryEvidence_.Weigh(window_.start, end.trueSize, &records);
+    const DirectoryWord word = WindowWord(end);
     if (word.fault.empty()) return {};
     return "its end at " + std::to_string(window_.start + end.trueSize) + " is another photo's (" + word.fault + ")";
   }
@@ -495,12 +493,16 @@ class CardScan final : public PieceSink {
   // first piece its header cut; empty where the card's directory gives the
   // window's file its size, or no such piece waits.
   WindowRival RivalReading(const CrwEnd& end) {
+    if (fileSystem_.Volume() && WindowWord(end).fixesSize) return {};
+    return joiner_.RivalOfWindow(window_.start,
+                                 std::span<const std::uint8_t>(window_.bytes.Data(), static_cast<std::size_t>(end.trueSize)));
+  }
+
+  // What the card's directories say of the window's file, cut at its end, with its records.
+  DirectoryWord WindowWord(const CrwEnd& end) const {
     const std::span<const std::uint8_t> file(window_.bytes.Data(), static_cast<std::size_t>(end.trueSize));
-    if (fileSystem_.Volume()) {
-      const CrwRecords records = ReadCrwRecords(file, window_.header.bigEndian, window_.header.length);
-      if (directoryEvidence_.Weigh(window_.start, end.trueSize, &records).fixesSize) return {};
-    }
-    return joiner_.RivalOfWindow(window_.start, file);
+    const CrwRecords records = ReadCrwRecords(file, window_.header.bigEndian, window_.header.length);
+    return directoryEvidence_.Weigh(window_.start, end.trueSize, &records);
   }
 
   // The line of a file written whole though the piece its header cut reads
@@ -673,14 +675,16 @@ class CardScan final : public PieceSink {
 
   // The file of end.trueSize bytes at the start of bytes, found at start on the card.
   // Its bytes lie on the card between start and cardEnd.
+  // how says how a joined file was put together (empty: in one piece);
+  // note is the line's last word on it.
   void WriteFile(std::int64_t start, const FileImage& bytes, const CrwEnd& end, const std::string& how,
-                 std::int64_t cardEnd) {
+                 std::int64_t cardEnd, const std::string& note = {}) {
     // Sectors that could not be read are zeros in it: its heap may still
     // close, but the photo is not all there.
     if (const auto bad = UnreadBetween(start, cardEnd)) {
       WriteDamaged(start, bytes.Data(), end.trueSize,
                    "its end was found, but bytes " + std::to_string(bad->first) + " to " +
-                       std::to_string(bad->second - 1) + " could not be read and are zeros in it" + how);
+                       std::to_string(bad->second - 1) + " could not be read and are zeros in it" + how + note);
       return;
     }
     const std::string at = "At " + std::to_string(start) + ": ";
@@ -700,7 +704,7 @@ class CardScan final : public PieceSink {
     }
     ++summary_.recovered;
     filesAt_.insert(start);
-    if (how.starts_with(", joined")) ++summary_.joined;
+    if (!how.empty()) ++summary_.joined;
     // A file found twice on one card (a copy of a photo) is kept once, under
     // the name it got first; the line says so rather than leave a name that
     // seems to be missing.
@@ -715,7 +719,7 @@ class CardScan final : public PieceSink {
       photos_.push_back({summary_.files.size() - 1, written.base, stem, records});
     }
     log_.Append(at + written.base + ".CRW, " + std::to_string(end.trueSize) + " bytes, " +
-                (end.makeAndModel.empty() ? "no make or model" : end.makeAndModel) + how +
+                (end.makeAndModel.empty() ? "no make or model" : end.makeAndModel) + how + note +
                 (written.repeated ? "; the same bytes as a file found before, kept once" : ""));
   }
 
