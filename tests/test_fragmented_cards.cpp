@@ -79,6 +79,12 @@ struct Recovery {
     }
     return {};
   }
+  // The photo was written as a CRW file whose line says it was joined from two pieces.
+  void ExpectJoinedFromTwoPieces(const Bytes& photo) const {
+    const std::string name = NameOf(photo);
+    ASSERT_FALSE(name.empty()) << Log();
+    EXPECT_NE(LineOf(name).find(", joined from two pieces "), std::string::npos);
+  }
   // The name under which bytes were written, or an empty string.
   std::string NameOf(const Bytes& bytes) const {
     for (const auto& [name, content] : files) {
@@ -601,10 +607,8 @@ TEST(RawDataJoins, AFirstPieceThatRunsOnIntoOldClustersEndsWhereItsDecodeBreaks)
   const Recovery recovery = Recover(folder.Write("card.img", card.Finished()), folder / "out");
   recovery.ExpectNoWrongCrw({a.bytes, b.bytes, whole.bytes, Photo(5).bytes});
   for (const PhotoFile* photo : {&a, &b}) {
-    const std::string name = recovery.NameOf(photo->bytes);
-    ASSERT_FALSE(name.empty()) << recovery.Log();
-    EXPECT_NE(recovery.LineOf(name).find(", joined from two pieces "), std::string::npos);
-    EXPECT_EQ(recovery.LineOf(name).find("without a raw-data check"), std::string::npos);
+    recovery.ExpectJoinedFromTwoPieces(photo->bytes);
+    EXPECT_EQ(recovery.LineOf(recovery.NameOf(photo->bytes)).find("without a raw-data check"), std::string::npos);
   }
   EXPECT_EQ(recovery.summary.damaged, 0);
 }
@@ -633,9 +637,7 @@ TEST(RawDataJoins, AFirstPieceThatHoldsItsWholeStreamEndsAmongTheRecordsAfterIt)
 
   const Recovery recovery = Recover(folder.Write("card.img", card.Finished()), folder / "out");
   recovery.ExpectNoWrongCrw({a.bytes, whole.bytes});
-  const std::string name = recovery.NameOf(a.bytes);
-  ASSERT_FALSE(name.empty()) << recovery.Log();
-  EXPECT_NE(recovery.LineOf(name).find(", joined from two pieces "), std::string::npos);
+  recovery.ExpectJoinedFromTwoPieces(a.bytes);
 }
 
 TEST(RawDataJoins, PiecesThatGaveUpLeaveTheRoomOfWaitingPiecesToTheNextOnes) {
@@ -684,11 +686,7 @@ TEST(RawDataJoins, AWindowWhoseEndLinesUpByArithmeticAloneIsNotTakenForOnePhoto)
 
   const Recovery recovery = Recover(folder.Write("card.img", card.Finished()), folder / "out");
   recovery.ExpectNoWrongCrw({first.bytes, second.bytes, whole.bytes, Photo(4).bytes});
-  for (const PhotoFile* photo : {&first, &second}) {
-    const std::string name = recovery.NameOf(photo->bytes);
-    ASSERT_FALSE(name.empty()) << recovery.Log();
-    EXPECT_NE(recovery.LineOf(name).find(", joined from two pieces "), std::string::npos);
-  }
+  for (const PhotoFile* photo : {&first, &second}) recovery.ExpectJoinedFromTwoPieces(photo->bytes);
   EXPECT_EQ(recovery.summary.damaged, 0);
 }
 
@@ -775,11 +773,7 @@ TEST(RawDataJoins, APieceJoinedFromItsOwnBytesStillGivesTheSecondPieceOfAnotherT
 
   const Recovery recovery = Recover(folder.Write("card.img", card.Finished()), folder / "out");
   recovery.ExpectNoWrongCrw({first.bytes, second.bytes, whole.bytes});
-  for (const PhotoFile* photo : {&first, &second}) {
-    const std::string name = recovery.NameOf(photo->bytes);
-    ASSERT_FALSE(name.empty()) << recovery.Log();
-    EXPECT_NE(recovery.LineOf(name).find(", joined from two pieces "), std::string::npos);
-  }
+  for (const PhotoFile* photo : {&first, &second}) recovery.ExpectJoinedFromTwoPieces(photo->bytes);
 }
 
 TEST(PieceChainJoins, APhotoInThreePiecesAroundAPhotoAndAJpegComesBackWhole) {
@@ -856,36 +850,6 @@ TEST(PieceChainJoins, TwoPiecesThatBothContinueTheDecodeAreATieAndStayDamaged) {
   EXPECT_NE(line.find(", " + std::to_string(copy1 / kCluster) + "-"), std::string::npos) << line;
   EXPECT_NE(line.find("alike, so neither is joined by guess"), std::string::npos) << line;
   EXPECT_LT(copy1, copy2);
-}
-
-TEST(PieceChainJoins, ClustersOfOtherPhotosStreamsThatDecodeForAWhileAreNotTakenForTheNextPiece) {
-  // Between the photo's pieces lie single clusters of other photos' streams,
-  // as a card used for months leaves them. Each decodes on from the seam for
-  // a while without a value out of range, but its rows start far from the
-  // rows above the seam.
-  ScratchFolder folder;
-  const PhotoFile a = Photo(1), before = Photo(5), last = Photo(4);
-  const std::size_t piece1 = 20 * kCluster, piece2 = 8 * kCluster;
-  HandCard card;
-  card.Add(before.bytes);
-  const std::size_t aAt = card.Add(Prefix(a.bytes, piece1));
-  card.Add(Photo(3).bytes);
-  for (std::uint32_t k = 0; k < 12; ++k) {
-    const PhotoFile other = Photo(20 + k);
-    const std::size_t at = piece1 + (k % 3) * kCluster + 700 * (k + 1);
-    card.Add(Slice(other.bytes, at, at + 4 * kCluster));
-  }
-  const std::size_t middleAt = card.Add(Slice(a.bytes, piece1, piece1 + piece2));
-  card.Add(CameraJpeg());
-  card.Add(Suffix(a.bytes, piece1 + piece2));
-  card.Add(last.bytes);
-
-  const Recovery recovery = Recover(folder.Write("card.img", card.Finished()), folder / "out");
-  recovery.ExpectNoWrongCrw({a.bytes, before.bytes, Photo(3).bytes, last.bytes});
-  const std::string name = recovery.NameOf(a.bytes);
-  ASSERT_FALSE(name.empty()) << recovery.LineOf("CRW_at_" + std::to_string(aAt) + ".damaged");
-  EXPECT_NE(recovery.LineOf(name).find(", " + std::to_string(middleAt / kCluster) + "-"), std::string::npos)
-      << recovery.LineOf(name);
 }
 
 TEST(PieceChainJoins, AFirstPieceThatEndsInTheLowBitsIsNotFollowed) {
