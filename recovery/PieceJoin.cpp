@@ -529,6 +529,12 @@ bool PieceJoiner::CopyCardBefore(std::int64_t from, std::int64_t to, FileImage& 
   return recent_.CopyTo(from, to, into);
 }
 
+// Low bits tell whose they are only where the photo is smooth beside its
+// noise, from the values decoded for the same places. Measured on synthetic photos of 1536 by 1024 values: a 4 KiB
+// cluster of the photo's own low bits, against the values the stream gives
+// for the same places, scores about -5 standard deviations in smooth sky and
+// about -1 in texture, where another photo's low bits score about 0. Too
+// weak to place a seam cluster by cluster, so the files around it must.
 std::string PieceJoiner::LowBitsFault(const JoinReading&) {
   return "it is cut within the low bits stored before its compressed raw data, which show no seam";
 }
