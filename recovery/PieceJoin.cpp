@@ -240,7 +240,8 @@ void PieceJoiner::ProbeFirstPieces(const RootEnd& end) {
     if (!layout || layout->RecordEnd() > size) continue;
     ++waiter.probes;
     CanonRawDecoder decoder(*layout);
-    decoder.Feed(std::span<const std::uint8_t>(waiter.piece.bytes).first(static_cast<std::size_t>(layout->RecordEnd())));
+    const auto recordEnd = static_cast<std::size_t>(layout->RecordEnd());
+    decoder.Feed(std::span<const std::uint8_t>(waiter.piece.bytes).first(recordEnd));
     if (decoder.Complete()) {
       waiter.probed = true;
       AddSplitsFrom(waiter, layout->RecordEnd() - CanonRawDecoder::kMaxTrailingBytes, size);
@@ -530,7 +531,7 @@ bool PieceJoiner::CopyCardBefore(std::int64_t from, std::int64_t to, FileImage& 
 }
 
 // Low bits tell whose they are only where the photo is smooth beside its
-// noise, from the values decoded for the same places. Measured on synthetic photos of 1536 by 1024 values: a 4 KiB
+// noise. Measured on synthetic photos of 1536 by 1024 values: a 4 KiB
 // cluster of the photo's own low bits, against the values the stream gives
 // for the same places, scores about -5 standard deviations in smooth sky and
 // about -1 in texture, where another photo's low bits score about 0. Too
