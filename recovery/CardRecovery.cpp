@@ -219,6 +219,7 @@ class CardScan final : public PieceSink {
   // the files it writes may come from directory sectors further on in it.
   // Returns whether a sector of the block begins as a THM does.
   bool ObservePieces(const std::uint8_t* bytes, std::int64_t carry, std::int64_t length, std::int64_t blockStart) {
+    const std::int64_t bufferStart = blockStart - carry;
     signatures_.clear();
     bool thmStarts = false;
     std::int64_t searched = kCrwSignatureAt;  // signatures starting before this were searched for
@@ -226,18 +227,43 @@ class CardScan final : public PieceSink {
       const std::int64_t pieceEnd = std::min(length, piece + kScanPiece);
       // Each signature that starts before the piece's end, found once.
       const std::int64_t searchEnd = std::min(length, pieceEnd + static_cast<std::int64_t>(sizeof kCrwSignature) - 1);
-      for (std::int64_t from = searched; from < searchEnd;) {
-        const std::uint8_t* hit = FindBytes(bytes + from, static_cast<std::size_t>(searchEnd - from), kCrwSignature,
-                                            sizeof kCrwSignature);
-        if (!hit) break;
-        signatures_.push_back(hit - bytes);
-        from = hit - bytes + 1;
+      if (fileSystem_.Volume()) {
+        FindSignaturesAtSectorStarts(bytes, bufferStart, searched, pieceEnd, length);
+      } else {
+        for (std::int64_t from = searched; from < searchEnd;) {
+          const std::uint8_t* hit = FindBytes(bytes + from, static_cast<std::size_t>(searchEnd - from), kCrwSignature,
+                                              sizeof kCrwSignature);
+          if (!hit) break;
+          signatures_.push_back(hit - bytes);
+          from = hit - bytes + 1;
+        }
       }
       searched = std::max(searched, pieceEnd);
       directories_.Observe(bytes + piece, blockStart + (piece - carry), pieceEnd - piece);
       thmStarts = thmStarts || ThmScan::AnyStartLikeThm(bytes + piece, blockStart + (piece - carry), pieceEnd - piece);
     }
     return thmStarts;
+  }
+
+  // Once the card's volume is known, a header is looked for at sector starts
+  // only. Every file of a FAT or exFAT volume begins at a cluster start, and
+  // every volume a card has held began at a sector, with clusters of whole
+  // sectors, so no file the card ever held begins elsewhere. A header
+  // elsewhere is a copy inside another file (an archive, say), which a
+  // stream with no volume is still searched byte by byte for. Reading every
+  // byte costs three fifths of the card's read from the page cache again,
+  // as that read leaves the bytes in memory, not in the processor's cache.
+  // Records the signatures of headers at sector starts in [from, to), as
+  // offsets into the length bytes of the buffer.
+  void FindSignaturesAtSectorStarts(const std::uint8_t* bytes, std::int64_t bufferStart, std::int64_t from,
+                                    std::int64_t to, std::int64_t length) {
+    constexpr std::int64_t kSector = RecoveryLimits::kSectorSize;
+    const std::int64_t firstHeader = (bufferStart + from - kCrwSignatureAt + kSector - 1) / kSector * kSector;
+    const std::int64_t signatureLength = static_cast<std::int64_t>(sizeof kCrwSignature);
+    for (std::int64_t at = firstHeader - bufferStart + kCrwSignatureAt; at < to && at + signatureLength <= length;
+         at += kSector) {
+      if (std::memcmp(bytes + at, kCrwSignature, sizeof kCrwSignature) == 0) signatures_.push_back(at);
+    }
   }
 
   void FindHeaders(const std::uint8_t* bytes, std::int64_t bufferStart, std::int64_t length) {

@@ -9,6 +9,7 @@
 #include "recovery/CardRecovery.h"
 #include "recovery/CrwValidation.h"
 #include "tests/support/AnalysisHarness.h"
+#include "tests/support/FatCard.h"
 #include "tests/support/HostileCards.h"
 #include "tests/support/ScratchFolder.h"
 
@@ -198,6 +199,26 @@ TEST(HostileCards, AWholeFileAwayFromASectorStartIsRecoveredAndACutOneLeftOut) {
   EXPECT_EQ(recovery.summary.damaged, 0);
   EXPECT_EQ(folder.Entries(), (std::vector<std::string>{"CRW_0001.CRW", "CRW_0001.jpg"}));
   EXPECT_EQ(ReadFile(folder / "CRW_0001.CRW"), photo);
+}
+
+// Every file of a card's volume begins at a sector start, so once the volume
+// is known no header is looked for elsewhere: of two photos, the one 100 bytes
+// into a cluster is not found.
+TEST(HostileCards, OnACardWithAVolumeAHeaderIsLookedForAtSectorStartsOnly) {
+  ScratchFolder folder;
+  const FatCard fat(folder / "card.img", folder.path().string(), 16, 4);
+  Bytes card = ReadFile(fat.Path());
+  CameraFileOptions options;
+  options.rawDataSize = 3000;
+  const Bytes atClusterStart = MakeCameraFile(options);
+  options.rawDataSize = 3600;
+  PlaceAt(card, fat.ClusterStart(10), atClusterStart);
+  PlaceAt(card, fat.ClusterStart(20) + 100, MakeCameraFile(options));
+  ScratchFolder out;
+  const Recovery recovery = Recover(card, out);
+  EXPECT_EQ(recovery.summary.recovered, 1);
+  EXPECT_EQ(recovery.summary.damaged, 0);
+  EXPECT_EQ(ReadFile(out / "CRW_0001.CRW"), atClusterStart);
 }
 
 // ------------------------------------------------------ files stand alone
