@@ -31,6 +31,10 @@ struct JoinReading {
   // size: where the decoder sees no seam, the card's word fixes the file.
   bool sizeFixedByDirectory = false;
   bool seamInLowBits = false;  // it passed with its seam where the decode sees none
+  // Its seam in the low bits is fixed on the first side only: a file found
+  // later on this cluster, right before its second piece, would fix the
+  // other; -1 when none would.
+  std::int64_t awaitedCluster = -1;
 
   enum class Weight { kPasses, kFails, kUnweighed };
   Weight weight = Weight::kUnweighed;

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace mendrake {
 namespace {
@@ -150,6 +151,10 @@ void PieceJoiner::TryEnd(const RootEnd& end) {
     if (own->second.end < 0) own->second.end = end.end;
     if (own->second.end >= end.end) return;  // the end of a file in one piece
   }
+  WeighEnd(end);
+}
+
+void PieceJoiner::WeighEnd(const RootEnd& end) {
   endStreamStart_.reset();
   ProbeFirstPieces(end);
   std::vector<JoinReading> readings = ReadingsOf(end);
@@ -185,6 +190,11 @@ void PieceJoiner::TryEnd(const RootEnd& end) {
       return;
     }
     case JoinDecision::Kind::kNone:
+      for (const JoinReading& reading : readings) {
+        if (reading.awaitedCluster < 0) continue;
+        waiting_[reading.waiter].awaited = end;
+        waiting_[reading.waiter].awaitedCluster = reading.awaitedCluster;
+      }
       TryPieceChains(end);
       return;
     case JoinDecision::Kind::kUndecided:
@@ -459,11 +469,14 @@ std::string PieceJoiner::BlindSeamFault(const JoinReading& reading) {
 // do foreign clusters taken for a missing middle piece. Both sides of the
 // seam must be fixed by the files around it: a next file's header right
 // after the first piece, and another file's end right before the second (a
-// CRW's root directory, or a whole JPEG; a chance FF D9 in other low bits is
-// none). And no CRW may end inside the joined file's low bits, where another
-// file's last piece would lie.
-std::string PieceJoiner::LowBitsSeamFault(const JoinReading& reading, std::int64_t signalFrom) {
+// file found there, a CRW's root directory, or a whole JPEG; a chance FF D9
+// in other low bits is none). And no CRW may end inside the joined file's
+// low bits, where another file's last piece would lie.
+std::string PieceJoiner::LowBitsSeamFault(JoinReading& reading, std::int64_t signalFrom) {
   if (!reading.splitAtHeader || !WholeFileEndsBefore(reading.secondFrom)) {
+    // Where the header fixes the first side, a file joined later on the
+    // cluster before the second piece may fix the other.
+    if (reading.splitAtHeader) reading.awaitedCluster = reading.secondFrom - grid_.clusterSize;
     return LowBitsFault(reading) + ", and " +
            (reading.splitAtHeader ? "no file's end fixes where its second piece begins"
                                   : "no next file's header fixes where its first piece ends");
@@ -487,12 +500,14 @@ std::string PieceJoiner::LowBitsSeamFault(const JoinReading& reading, std::int64
 }
 
 // Another file ends right before position, by more than chance bytes: a
-// CRW's root directory ends in the cluster before, the card's FAT gives that
+// file found on the card holds the cluster before (a piece of a joined one
+// too), a CRW's root directory ends in it, the card's FAT gives that
 // cluster to another file, or the nearest file that begins before position
 // is a JPEG (a THM, a camera JPG) whose markers, read from its start, end in
 // that cluster. An FF D9 alone might be two bytes of low bits.
 bool PieceJoiner::WholeFileEndsBefore(std::int64_t position) {
   const std::int64_t cluster = grid_.clusterSize;
+  if (FileFoundOn(position - cluster)) return true;
   if (const auto end = fileEnds_.upper_bound(position - cluster); end != fileEnds_.end() && *end <= position) {
     return true;
   }
@@ -581,6 +596,27 @@ void PieceJoiner::Join(const JoinReading& reading) {
                 reading.raw == RawDataVerdict::Plausible, reading.seamInLowBits, {}});
   FirstPiece joined = TakeOut(reading.waiter);
   HoldIfSearched(joined);
+  WeighAwaitedEnds();
+}
+
+// A joined file's pieces are its own: where one lies right before the second
+// piece of a reading that waited for just that, its end is weighed again.
+// Each pass takes one end out of waiting, and a reading that fails again
+// waits on another place, where no file is found yet: the passes end.
+void PieceJoiner::WeighAwaitedEnds() {
+  if (weighingAwaited_) return;  // the loop below picks up what the join it is in found
+  weighingAwaited_ = true;
+  for (bool weighed = true; weighed;) {
+    weighed = false;
+    for (Waiter& waiter : waiting_) {
+      if (!waiter.awaited || !FileFoundOn(waiter.awaitedCluster)) continue;
+      const RootEnd end = *std::exchange(waiter.awaited, std::nullopt);
+      WeighEnd(end);  // may join, which changes waiting_
+      weighed = true;
+      break;
+    }
+  }
+  weighingAwaited_ = false;
 }
 
 std::int64_t PieceJoiner::FileFoundWithin(std::int64_t from, std::int64_t to) const {
@@ -591,6 +627,12 @@ std::int64_t PieceJoiner::FileFoundWithin(std::int64_t from, std::int64_t to) co
     if (piece.to > from && piece.from < to) return piece.file;
   }
   return -1;
+}
+
+// A file found on the card (in one piece, or a piece of one joined) holds
+// the cluster that begins at cluster.
+bool PieceJoiner::FileFoundOn(std::int64_t cluster) const {
+  return FileFoundWithin(cluster, cluster + grid_.clusterSize) >= 0;
 }
 
 // The reason a piece stays damaged: how its window closed, why no end joined it.
@@ -901,6 +943,7 @@ void PieceJoiner::JoinChain(const FoundChain& found) {
   sink_.Joined({start, joined_, found.end, 0, true, false, found.chain.pieces});
   FirstPiece joined = TakeOut(found.waiter);
   HoldIfSearched(joined);
+  WeighAwaitedEnds();
 }
 
 }  // namespace mendrake

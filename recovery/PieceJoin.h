@@ -167,6 +167,10 @@ class PieceJoiner {
     int probes = 0;                    // times it was decoded for that
     int chainSearches = 0;             // times its pieces were sought by its decode
     std::string chainRejected;         // why the last search for its pieces joined nothing, when it got far
+    // An end whose reading of this piece failed only as no file was found
+    // yet on the cluster at awaitedCluster, right before its second piece.
+    std::optional<RootEnd> awaited;
+    std::int64_t awaitedCluster = 0;
   };
   // A file found in three or more pieces, before it is joined.
   struct FoundChain {
@@ -185,6 +189,8 @@ class PieceJoiner {
   void ScanEnds(std::int64_t to);
   void TakeEnd(const RootEnd& end);
   void TryEnd(const RootEnd& end);
+  void WeighEnd(const RootEnd& end);
+  void WeighAwaitedEnds();
   std::vector<JoinReading> ReadingsOf(const RootEnd& end);
   void ProbeFirstPieces(const RootEnd& end);
   void AddSplitsFrom(Waiter& waiter, std::int64_t from, std::int64_t to);
@@ -197,8 +203,9 @@ class PieceJoiner {
   std::string BlindSeamFault(const JoinReading& reading);
   std::string RawDataFault(JoinReading& reading);
   static std::string LowBitsFault(const JoinReading& reading);
-  std::string LowBitsSeamFault(const JoinReading& reading, std::int64_t signalFrom);
+  std::string LowBitsSeamFault(JoinReading& reading, std::int64_t signalFrom);
   bool WholeFileEndsBefore(std::int64_t position);
+  bool FileFoundOn(std::int64_t cluster) const;
   bool CopyCardBefore(std::int64_t from, std::int64_t to, FileImage& into) const;
   static std::string MissingSeamEvidence(const JoinReading& reading);
   bool Assemble(const JoinReading& reading);
@@ -234,6 +241,7 @@ class PieceJoiner {
   // The start of a file already found (in one piece or joined) that the card
   // bytes [from, to) overlap, or -1.
   std::int64_t FileFoundWithin(std::int64_t from, std::int64_t to) const;
+  bool weighingAwaited_ = false;     // WeighAwaitedEnds is under way
   std::int64_t openWindow_ = -1;     // the header of the window being gathered, or -1
   std::vector<RootEnd> deferred_;    // ends found inside it
   std::vector<Waiter> waiting_;

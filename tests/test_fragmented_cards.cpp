@@ -1031,6 +1031,32 @@ TEST(DirectoryJoins, ASplitInTheLowBitsJoinsWhereTheDirectoryFixesTheSizeAndTheF
   EXPECT_EQ(unnamed.summary.joined, 0);
 }
 
+TEST(DirectoryJoins, ASplitInTheLowBitsJoinsOnceTheFileBeforeItsSecondPieceIsJoined) {
+  // As above, but the cluster before the second piece is the last of
+  // another photo's first piece, whose own end comes later on the card: it
+  // joins by its decode after the first photo's end was weighed, and then
+  // says where the first photo's second piece begins.
+  ScratchFolder folder;
+  const PhotoFile a = Photo(1), b = Photo(2), whole = Photo(3), last = Photo(4);
+  const std::size_t piece = 4 * kCluster;
+  const std::size_t bPiece = (b.streamStart / kCluster + 8) * kCluster;
+  HandCard card;
+  const std::size_t aAt = card.Add(Prefix(a.bytes, piece));
+  card.Add(whole.bytes);
+  card.Add(Prefix(b.bytes, bPiece));
+  card.Add(Suffix(a.bytes, piece));
+  card.Add(Suffix(b.bytes, bPiece));
+  card.Add(last.bytes);
+  Bytes image = card.Finished();
+  LayDeletedVolume(image, {{"CRW_0001CRW", aAt, a.bytes.size()}});
+  const Recovery recovery = Recover(folder.Write("card.img", image), folder / "out");
+  recovery.ExpectNoWrongCrw({a.bytes, b.bytes, whole.bytes, last.bytes});
+  EXPECT_FALSE(recovery.NameOf(b.bytes).empty()) << recovery.Log();
+  EXPECT_NE(recovery.LineOf(recovery.NameOf(a.bytes)).find("its seam lies in the low bits"), std::string::npos)
+      << recovery.Log();
+  EXPECT_EQ(recovery.summary.damaged, 0) << recovery.Log();
+}
+
 TEST(DirectoryJoins, APhotoEndsAtItsOwnEndThoughTheCardRepeatsItsPointerLater) {
   // The photo lies whole, and past it the card's bytes end with the four
   // bytes of its root directory's pointer: that later end walks the same
