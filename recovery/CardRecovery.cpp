@@ -49,6 +49,9 @@ constexpr std::int64_t kHeaderBytes = kCrwSignatureAt + sizeof kCrwSignature;
 // in the processor's second-level cache from the first scan to the last.
 constexpr std::int64_t kScanPiece = std::int64_t{64} << 10;
 
+// Where a window was cut, when it closes without its own end.
+enum class WindowCut { kOther, kNextHeader, kCardEnd };
+
 // The bytes from one header on, gathered as the card streams past into one
 // image whose room for the largest window is reserved once. Where the card's
 // FAT lists files, a deleted file's window passes over their clusters: the
@@ -104,9 +107,13 @@ class CardScan final : public PieceSink {
       image_->Finish(summary_.stopped != RecoverySummary::Stop::kNone ? summary_.stoppedAt : summary_.scanned);
     }
     if (window_.open && !summary_.cancelled) {
-      Close(summary_.stopped != RecoverySummary::Stop::kNone ? "cut where reading stopped" : "cut by the end of the card");
+      if (summary_.stopped != RecoverySummary::Stop::kNone) {
+        Close("cut where reading stopped");
+      } else {
+        Close("cut by the end of the card", WindowCut::kCardEnd);
+      }
     }
-    if (!summary_.cancelled) joiner_.Finish();
+    if (!summary_.cancelled) joiner_.Finish([this] { return ReadCardStart(); });
     // Without a boot sector the grid is inferred as headers are met; the
     // one it came to is logged once the card has been read.
     if (piecesWaited_) LogGrid();
@@ -175,6 +182,21 @@ class CardScan final : public PieceSink {
     if (reader.Stopped() == ReadAhead::Stop::kUnreadable) summary_.stopped = RecoverySummary::Stop::kUnreadable;
     if (summary_.stopped != RecoverySummary::Stop::kNone) summary_.stoppedAt = reader.StoppedAt();
     summary_.unreadableRun = options_.bounds.maxUnreadableRun;
+  }
+
+  // The card's first bytes again, for a photo cut by its end that went on
+  // there: once, and not from a card that failed a read or was read from
+  // further on.
+  PieceJoiner::CardBytes ReadCardStart() {
+    PieceJoiner::CardBytes bytes;
+    if (summary_.start != 0 || !unread_.empty() || summary_.stopped != RecoverySummary::Stop::kNone) return bytes;
+    bytes.resize(static_cast<std::size_t>(std::min(JoinLimits::kMaxWrapBytes, card_.Size())));
+    const auto size = static_cast<std::int64_t>(bytes.size());
+    for (std::int64_t at = 0; at < size; at += RecoveryLimits::kReadSize) {
+      const std::int64_t count = std::min(RecoveryLimits::kReadSize, size - at);
+      if (card_.ReadAt(at, bytes.data() + at, count) != count) return {};
+    }
+    return bytes;
   }
 
   // What the image holds, and how to fill it where it does not.
@@ -282,7 +304,7 @@ class CardScan final : public PieceSink {
         // A listed file inside a deleted file's window is one the camera wrote around.
         if (window_.open && !(listed && window_.free)) {
           Extend(bytes, bufferStart, at);
-          if (window_.open) Close("the next header at " + std::to_string(at) + " comes before its end", true);
+          if (window_.open) Close("the next header at " + std::to_string(at) + " comes before its end", WindowCut::kNextHeader);
         }
         if (!listed) Open(at, *crw);
       }
@@ -417,13 +439,13 @@ class CardScan final : public PieceSink {
   // The window's file is settled by what its bytes hold: its true end, or
   // none (a first piece that may wait for its end), or no CRW at all. Ends
   // that the joiner found inside it are weighed once it is settled.
-  void Close(const std::string& whyDamaged, bool atNextHeader = false) {
+  void Close(const std::string& whyDamaged, WindowCut cut = WindowCut::kOther) {
     window_.open = false;
-    if (!CheckCancel()) SettleWindow(whyDamaged, atNextHeader);
+    if (!CheckCancel()) SettleWindow(whyDamaged, cut);
     joiner_.WindowClosed();
   }
 
-  void SettleWindow(const std::string& whyDamaged, bool atNextHeader) {
+  void SettleWindow(const std::string& whyDamaged, WindowCut cut) {
     CrwEnd end = JudgedEnd();
     if (!end.isCrw) return;
     // Camera files start at cluster starts, so at sector starts; a header
@@ -436,7 +458,7 @@ class CardScan final : public PieceSink {
       return;
     }
     if (end.trueSize == 0) {
-      WaitForEnd(end.whyNot + ", " + whyDamaged, atNextHeader);
+      WaitForEnd(end.whyNot + ", " + whyDamaged, cut);
       return;
     }
     std::string note;
@@ -455,7 +477,7 @@ class CardScan final : public PieceSink {
         // happens to fit. It waits as a first piece, and that end stays free
         // for the file it closes.
         joiner_.NoteNotOwnEnd(window_.start + window_.header.length);
-        WaitForEnd(notOne + ", " + whyDamaged, atNextHeader);
+        WaitForEnd(notOne + ", " + whyDamaged, cut);
         return;
       }
       const WindowRival rival = RivalReading(end);
@@ -566,14 +588,15 @@ class CardScan final : public PieceSink {
 
   // Its end may come later on the card, after the files written into the
   // clusters that followed its first piece.
-  void WaitForEnd(const std::string& whyDamaged, bool atNextHeader) {
+  void WaitForEnd(const std::string& whyDamaged, WindowCut cut) {
     FirstPiece piece;
     piece.start = window_.start;
     piece.bytes.assign(window_.bytes.Data(), window_.bytes.Data() + window_.bytes.Size());
     piece.bigEndian = window_.header.bigEndian;
     piece.headerLength = window_.header.length;
     piece.whyDamaged = whyDamaged;
-    piece.closedByHeader = atNextHeader;
+    piece.closedByHeader = cut == WindowCut::kNextHeader;
+    piece.cutByCardEnd = cut == WindowCut::kCardEnd;
     if (fileSystem_.Volume()) LogGrid();
     piecesWaited_ = true;
     joiner_.SetGrid(Grid());
@@ -673,19 +696,28 @@ class CardScan final : public PieceSink {
 
   void Joined(const JoinedFile& file) override {
     if (CheckCancel()) return;
-    if (!file.pieces.empty()) {
+    if (file.pieces.size() > 2) {
       ++summary_.joinedFromMore;
       WriteFile(file.start, file.bytes, file.end, ", joined from " + PiecesShown(file.pieces), summary_.scanned);
+      return;
+    }
+    if (!file.pieces.empty()) {
+      WriteFile(file.start, file.bytes, file.end,
+                ", joined from " + PiecesShown(file.pieces) + ", the second where the camera went on at the card's start" +
+                    (file.rawDataChecked ? "" : UncheckedRawData()) + LowBitsSeamNote(file),
+                summary_.scanned);
       return;
     }
     // Its second piece lies somewhere before the scan's position.
     WriteFile(file.start, file.bytes, file.end,
               ", joined from two pieces " + std::to_string(file.gapClusters) +
                   (file.gapClusters == 1 ? " cluster apart" : " clusters apart") +
-                  (file.rawDataChecked ? "" : UncheckedRawData()) +
-                  (file.seamInLowBits ? "; its seam lies in the low bits, where the card's directory gives its size"
-                                      : ""),
+                  (file.rawDataChecked ? "" : UncheckedRawData()) + LowBitsSeamNote(file),
               summary_.scanned);
+  }
+
+  static std::string LowBitsSeamNote(const JoinedFile& file) {
+    return file.seamInLowBits ? "; its seam lies in the low bits, where the card's directory gives its size" : "";
   }
 
   // "3 pieces (clusters 342-507, 1971-2011, 4065-4074)", numbered as the card's grid numbers them.

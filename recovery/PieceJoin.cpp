@@ -35,7 +35,9 @@ std::vector<std::int64_t> PieceJoiner::SplitsOf(const FirstPiece& piece) const {
     const std::int64_t offset = at - piece.start;
     if (CameraFileBeginsAt(piece.bytes.data() + offset, size - offset)) splits.push_back(offset);
   }
-  splits.push_back(size);
+  // The card's last bytes after its last whole cluster are no file's.
+  const std::int64_t wholeClusters = grid_.NextClusterStart(piece.start + size - grid_.clusterSize) - piece.start;
+  splits.push_back(piece.cutByCardEnd && wholeClusters > 0 ? wholeClusters : size);
   return splits;
 }
 
@@ -83,10 +85,13 @@ void PieceJoiner::Wait(FirstPiece piece) {
 
 // An end found from here on has its heap within a file's length behind it,
 // and a second piece starts no further back than that: headers before this
-// can own none of them.
+// can own none of them. Those of the card's start stay known with its
+// bytes, for a piece that goes on there after the card's end.
 void PieceJoiner::ForgetOwnEndsBefore(std::int64_t position) {
-  ownEnds_.erase(ownEnds_.begin(), ownEnds_.lower_bound(position));
-  fileEnds_.erase(fileEnds_.begin(), fileEnds_.lower_bound(position));
+  const std::int64_t kept = JoinLimits::kMaxWrapBytes;
+  if (position <= kept) return;
+  ownEnds_.erase(ownEnds_.lower_bound(kept), ownEnds_.lower_bound(position));
+  fileEnds_.erase(fileEnds_.lower_bound(kept), fileEnds_.lower_bound(position));
 }
 
 void PieceJoiner::Feed(const std::uint8_t* bytes, std::int64_t start, std::int64_t length) {
@@ -101,11 +106,34 @@ void PieceJoiner::Feed(const std::uint8_t* bytes, std::int64_t start, std::int64
   Expire(recent_.End());
 }
 
-void PieceJoiner::Finish() {
+void PieceJoiner::Finish(const std::function<CardBytes()>& readCardStart) {
   ScanEnds(recent_.End());
   WindowClosed();
+  TryWrappedEnds(readCardStart);
   while (!waiting_.empty()) Settle(0, Unjoined(waiting_[0], "no end on the card joins it"));
   recent_.Clear();
+  cardStart_ = {};
+}
+
+// The ends among the card's first bytes that no file in one piece there
+// owns, each weighed again now that a piece cut by the card's end waits:
+// ReadingsOf takes its second piece at the card's start. Those bytes are
+// read again only then.
+void PieceJoiner::TryWrappedEnds(const std::function<CardBytes()>& readCardStart) {
+  const auto cut = [](const Waiter& waiter) { return waiter.piece.cutByCardEnd; };
+  if (!readCardStart || std::none_of(waiting_.begin(), waiting_.end(), cut)) return;
+  cardStart_ = readCardStart();
+  // Sought as if the card began a photo's length further on: a file that
+  // wrapped begins, by the arithmetic of its end, before the card does.
+  constexpr std::int64_t kLift = RecoveryLimits::kMaxCrwSize;
+  std::vector<RootEnd> ends;
+  FindRootEnds(cardStart_.data(), CardStartSize(), 0, CardStartSize(), kLift, RecoveryLimits::kMaxCrwSize, ends);
+  for (RootEnd end : ends) {
+    end.end -= kLift;
+    end.heapStart -= kLift;
+    if (std::none_of(waiting_.begin(), waiting_.end(), cut)) return;
+    if (!EndOfFileInOnePiece(end)) WeighEnd(end);
+  }
 }
 
 void PieceJoiner::ScanEnds(std::int64_t to) {
@@ -147,11 +175,15 @@ void PieceJoiner::TryEnd(const RootEnd& end) {
   if (waiting_.empty()) return;
   // Found once from the window's own bytes and once from the card's.
   if (!fileEnds_.insert(end.end).second) return;
-  if (const auto own = ownEnds_.find(end.heapStart); own != ownEnds_.end()) {
-    if (own->second.end < 0) own->second.end = end.end;
-    if (own->second.end >= end.end) return;  // the end of a file in one piece
-  }
-  WeighEnd(end);
+  if (!EndOfFileInOnePiece(end)) WeighEnd(end);
+}
+
+// The first end of a header's heap is that header's own file's.
+bool PieceJoiner::EndOfFileInOnePiece(const RootEnd& end) {
+  const auto own = ownEnds_.find(end.heapStart);
+  if (own == ownEnds_.end()) return false;
+  if (own->second.end < 0) own->second.end = end.end;
+  return own->second.end >= end.end;
 }
 
 void PieceJoiner::WeighEnd(const RootEnd& end) {
@@ -222,7 +254,8 @@ void PieceJoiner::AddDecodedSplits(const JoinReading& broken, std::vector<JoinRe
     reading.fault.clear();
     reading.raw = RawDataVerdict::Unknown;
     reading.brokenAt = -1;
-    if (reading.Gap() > 0) readings.push_back(reading);
+    const bool wraps = reading.secondTo <= reading.header;  // the second piece at the card's start
+    if (reading.Gap() > 0 || (wraps && reading.secondFrom >= 0)) readings.push_back(reading);
   }
 }
 
@@ -302,13 +335,16 @@ std::vector<JoinReading> PieceJoiner::ReadingsOf(const RootEnd& end) {
     if (waiter.piece.bigEndian != end.bigEndian) continue;
     const std::int64_t size = end.FileSize(waiter.piece.headerLength);
     const std::int64_t gap = end.end - size - waiter.piece.start;
-    if (size > RecoveryLimits::kMaxCrwSize || gap <= 0 || gap > JoinLimits::kMaxGapBytes ||
+    // A piece cut by the card's end goes on at its start, before the piece.
+    const bool wraps = waiter.piece.cutByCardEnd && end.end <= waiter.piece.start;
+    if (size > RecoveryLimits::kMaxCrwSize || (gap <= 0 && !wraps) || gap > JoinLimits::kMaxGapBytes ||
         gap % grid_.clusterSize != 0) {
       continue;
     }
     const auto pieceSize = static_cast<std::int64_t>(waiter.piece.bytes.size());
     for (const std::int64_t split : Splits(waiter)) {
       if (split >= size) break;
+      if (wraps && end.end - (size - split) < 0) continue;
       JoinReading reading;
       reading.waiter = i;
       reading.header = waiter.piece.start;
@@ -316,7 +352,8 @@ std::vector<JoinReading> PieceJoiner::ReadingsOf(const RootEnd& end) {
       reading.size = size;
       reading.secondFrom = end.end - (size - split);
       reading.secondTo = end.end;
-      reading.splitAtHeader = split < pieceSize || waiter.piece.closedByHeader;
+      // The card's end fixes the split as a header does.
+      reading.splitAtHeader = split < pieceSize || waiter.piece.closedByHeader || wraps;
       readings.push_back(reading);
     }
   }
@@ -542,6 +579,17 @@ bool PieceJoiner::CopyCardBefore(std::int64_t from, std::int64_t to, FileImage& 
       return true;
     }
   }
+  return CopyKept(from, to, into);
+}
+
+// Copies the card bytes [from, to) from what is kept of the card: its last
+// bytes while a piece waits, and its first.
+bool PieceJoiner::CopyKept(std::int64_t from, std::int64_t to, FileImage& into) const {
+  if (from < 0) return false;
+  if (to <= CardStartSize()) {
+    into.Append(cardStart_.data() + from, to - from);
+    return true;
+  }
   return recent_.CopyTo(from, to, into);
 }
 
@@ -574,7 +622,7 @@ bool PieceJoiner::FileEndsBefore(std::int64_t position) {
       return HoldsJpegEnd(waiter.piece.bytes.data() + (from - waiter.piece.start), grid_.clusterSize);
     }
   }
-  return recent_.CopyTo(from, position, before_) && HoldsJpegEnd(before_.Data(), before_.Size());
+  return CopyKept(from, position, before_) && HoldsJpegEnd(before_.Data(), before_.Size());
 }
 
 // Puts the first split bytes of the piece and the card bytes of its second
@@ -592,8 +640,10 @@ void PieceJoiner::Join(const JoinReading& reading) {
   const std::int64_t start = reading.header;
   joinedPieces_.push_back({start, start + reading.split, start});
   joinedPieces_.push_back({reading.secondFrom, reading.secondTo, start});
+  std::vector<CardPiece> wrapped;
+  if (reading.Gap() < 0) wrapped = {{start, start + reading.split}, {reading.secondFrom, reading.secondTo}};
   sink_.Joined({start, joined_, reading.end, reading.Gap() / grid_.clusterSize,
-                reading.raw == RawDataVerdict::Plausible, reading.seamInLowBits, {}});
+                reading.raw == RawDataVerdict::Plausible, reading.seamInLowBits, wrapped});
   FirstPiece joined = TakeOut(reading.waiter);
   HoldIfSearched(joined);
   WeighAwaitedEnds();
@@ -645,7 +695,8 @@ std::string PieceJoiner::Unjoined(const Waiter& waiter, const std::string& why) 
 // from what is kept of the card; false when they are no longer kept.
 bool PieceJoiner::CopyCard(const Waiter& waiter, std::int64_t from, std::int64_t to, FileImage& into) const {
   const std::int64_t pieceEnd = waiter.piece.start + static_cast<std::int64_t>(waiter.piece.bytes.size());
-  if (from < pieceEnd) {
+  // A second piece at the card's start lies before the first.
+  if (from >= waiter.piece.start && from < pieceEnd) {
     const std::int64_t until = std::min(to, pieceEnd);
     into.Append(waiter.piece.bytes.data() + (from - waiter.piece.start), until - from);
     from = until;
@@ -658,6 +709,9 @@ bool PieceJoiner::CopyCard(const Waiter& waiter, std::int64_t from, std::int64_t
     if (from >= recent_.Start() && from < recent_.End()) {
       until = std::min(to, recent_.End());
       recent_.CopyTo(from, until, into);
+    } else if (from >= 0 && from < CardStartSize()) {
+      until = std::min(to, CardStartSize());
+      into.Append(cardStart_.data() + from, until - from);
     }
     for (const FirstPiece* other : PiecesHeld()) {
       const std::int64_t otherEnd = other->start + static_cast<std::int64_t>(other->bytes.size());

@@ -3,6 +3,7 @@
 #include "analysis/FileImage.h"
 #include "cardfs/ClusterGrid.h"
 #include "cardfs/FatMap.h"
+#include "files/LargeBuffer.h"
 #include "recovery/CrwEnd.h"
 #include "recovery/DirectoryEvidence.h"
 #include "recovery/EndScan.h"
@@ -12,6 +13,7 @@
 #include "recovery/WorkBudget.h"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -36,6 +38,12 @@ struct JoinLimits {
   // First pieces waiting at once: every end is tried against each, so a card
   // with a header at every sector must not line up thousands of them.
   static constexpr std::size_t kMaxWaitingPieces = 64;
+  // The card's first bytes read again once it has ended, when a photo was
+  // cut by its end: a camera whose allocator goes on after the last cluster
+  // it wrote wraps to the first free clusters from the card's start, where
+  // that photo's second piece lies. As much as the largest photo, once per
+  // card; the ends of the files found there are kept for it.
+  static constexpr std::int64_t kMaxWrapBytes = std::int64_t{64} << 20;
   // Cluster starts tried as the end of a first piece: where another file
   // begins, then the next CRW header.
   static constexpr std::size_t kMaxSplits = 8;
@@ -70,6 +78,8 @@ struct FirstPiece {
   std::string whyDamaged;  // how its window closed, for the line when no join is found
   // Its window closed at the next CRW header: a file begins right after it.
   bool closedByHeader = false;
+  // Its window was cut by the card's end: it may go on at the card's start.
+  bool cutByCardEnd = false;
 };
 
 // A file put together from two pieces, with what proved it.
@@ -84,7 +94,8 @@ struct JoinedFile {
   // Its seam lies in the low bits, and the card's directory gave its size.
   bool seamInLowBits = false;
   // Where it was put together from three or more pieces that its decode
-  // followed, those pieces on the card, in the file's order; else empty.
+  // followed, or from two whose second lies at the card's start, those
+  // pieces on the card, in the file's order; else empty.
   std::vector<CardPiece> pieces;
 };
 
@@ -148,8 +159,12 @@ class PieceJoiner {
   void Wait(FirstPiece piece);
   // The card's next block, in card order.
   void Feed(const std::uint8_t* bytes, std::int64_t start, std::int64_t length);
-  // The card has ended: every piece still waiting is settled as unjoined.
-  void Finish();
+  // The card's first kMaxWrapBytes read again, or none.
+  using CardBytes = std::vector<std::uint8_t, LargeBufferAllocator<std::uint8_t>>;
+  // The card has ended: a piece cut by its end is weighed against the ends
+  // in the card's first bytes, which readCardStart gives (asked only then),
+  // and every piece still waiting is settled as unjoined.
+  void Finish(const std::function<CardBytes()>& readCardStart = {});
   bool Waiting() const { return !waiting_.empty(); }
   // The window's file at start, the bytes of file, closes at its own end:
   // the other reading of the same bytes that passes as well (the first
@@ -191,6 +206,8 @@ class PieceJoiner {
   void TryEnd(const RootEnd& end);
   void WeighEnd(const RootEnd& end);
   void WeighAwaitedEnds();
+  void TryWrappedEnds(const std::function<CardBytes()>& readCardStart);
+  bool EndOfFileInOnePiece(const RootEnd& end);
   std::vector<JoinReading> ReadingsOf(const RootEnd& end);
   void ProbeFirstPieces(const RootEnd& end);
   void AddSplitsFrom(Waiter& waiter, std::int64_t from, std::int64_t to);
@@ -207,6 +224,7 @@ class PieceJoiner {
   bool WholeFileEndsBefore(std::int64_t position);
   bool FileFoundOn(std::int64_t cluster) const;
   bool CopyCardBefore(std::int64_t from, std::int64_t to, FileImage& into) const;
+  bool CopyKept(std::int64_t from, std::int64_t to, FileImage& into) const;
   static std::string MissingSeamEvidence(const JoinReading& reading);
   bool Assemble(const JoinReading& reading);
   void Join(const JoinReading& reading);
@@ -254,6 +272,8 @@ class PieceJoiner {
   WorkBudget& budget_;
   // The card's last bytes, kept while a piece waits.
   RecentBytes recent_;
+  CardBytes cardStart_;  // the card's first bytes, once a piece cut by its end asked for them
+  std::int64_t CardStartSize() const { return static_cast<std::int64_t>(cardStart_.size()); }
   std::int64_t chainSpent_ = 0;  // what the searches for pieces by their decode spent of the budget
   std::int64_t scannedTo_ = 0;  // directories before this were looked at
   FileImage joined_;

@@ -528,6 +528,27 @@ TEST(RawDataJoins, TwoFirstPiecesInHolesOfOneSizeAreEachJoinedToTheirOwnEnd) {
   EXPECT_EQ(line.find("without a raw-data check"), std::string::npos) << line;
 }
 
+TEST(RawDataJoins, APhotoCutByTheCardsEndIsJoinedToItsSecondPieceAtTheCardsStart) {
+  // The camera's allocator went on after the last cluster it wrote: at the
+  // card's end it wrapped to the first free clusters from the start.
+  ScratchFolder folder;
+  const PhotoFile a = Photo(1), whole1 = Photo(3), whole2 = Photo(4);
+  const std::size_t piece = 16 * kCluster;
+  ASSERT_GT(piece, a.streamStart + 2 * kCluster);
+  HandCard card;
+  card.Add(Suffix(a.bytes, piece));
+  card.Add(whole1.bytes);
+  card.Add(whole2.bytes);
+  const std::size_t aAt = card.Add(Prefix(a.bytes, piece));
+
+  const Recovery recovery = Recover(folder.Write("card.img", card.bytes), folder / "out");
+  recovery.ExpectNoWrongCrw({a.bytes, whole1.bytes, whole2.bytes});
+  EXPECT_EQ(recovery.summary.damaged, 0) << recovery.Log();
+  const std::string line = recovery.LineOf(recovery.NameOf(a.bytes));
+  EXPECT_EQ(line.find("At " + std::to_string(aAt) + ": "), 0u) << recovery.Log();
+  EXPECT_NE(line.find(", the second where the camera went on at the card's start"), std::string::npos) << line;
+}
+
 TEST(RawDataJoins, TheEndOfAnOverwrittenPhotoBreaksTheDecodeOfAWaitingFirstPiece) {
   ScratchFolder folder;
   const PhotoFile a = Photo(1), overwritten = Photo(5), before = Photo(2), next = Photo(3);
