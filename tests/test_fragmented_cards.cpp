@@ -8,6 +8,7 @@
 #include "recovery/PieceJoin.h"
 #include "tests/support/CrwBuilder.h"
 #include "tests/support/FatCard.h"
+#include "tests/support/FlakyCardReader.h"
 #include "tests/support/JpegMaker.h"
 #include "tests/support/PhotoFile.h"
 #include "tests/support/ScratchFolder.h"
@@ -547,6 +548,19 @@ TEST(RawDataJoins, APhotoCutByTheCardsEndIsJoinedToItsSecondPieceAtTheCardsStart
   const std::string line = recovery.LineOf(recovery.NameOf(a.bytes));
   EXPECT_EQ(line.find("At " + std::to_string(aAt) + ": "), 0u) << recovery.Log();
   EXPECT_NE(line.find(", the second where the camera went on at the card's start"), std::string::npos) << line;
+
+  // The card's start is read again for it, but not from a card that failed
+  // a read, even past the bytes read again.
+  HandCard failed;
+  failed.Add(Suffix(a.bytes, piece));
+  const std::size_t badAt = failed.Add(Bytes(JoinLimits::kMaxWrapBytes, 0)) + JoinLimits::kMaxWrapBytes - kCluster;
+  const std::size_t cutAt = failed.Add(Prefix(a.bytes, piece));
+  FlakyCardReader failing(failed.bytes);
+  failing.FailBetween(badAt, badAt + 512);
+  ScratchFolder out;
+  LogLines log;
+  EXPECT_EQ(RecoverCard(failing, out.path().string(), log).joined, 0);
+  EXPECT_TRUE(std::filesystem::exists(out / ("CRW_at_" + std::to_string(cutAt) + ".damaged")));
 }
 
 TEST(RawDataJoins, TheEndOfAnOverwrittenPhotoBreaksTheDecodeOfAWaitingFirstPiece) {
