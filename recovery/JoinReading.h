@@ -49,6 +49,9 @@ struct JoinReading {
   CrwEnd end;  // the joined file's own search, when it passes
 
   std::int64_t Gap() const { return secondFrom - (header + split); }
+  // Its second piece lies at the card's start, before the first: the camera
+  // went on there after the card's end.
+  bool Wraps() const { return secondTo <= header; }
 };
 
 }  // namespace mendrake

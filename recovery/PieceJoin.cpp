@@ -254,8 +254,7 @@ void PieceJoiner::AddDecodedSplits(const JoinReading& broken, std::vector<JoinRe
     reading.fault.clear();
     reading.raw = RawDataVerdict::Unknown;
     reading.brokenAt = -1;
-    const bool wraps = reading.secondTo <= reading.header;  // the second piece at the card's start
-    if (reading.Gap() > 0 || (wraps && reading.secondFrom >= 0)) readings.push_back(reading);
+    if (reading.Gap() > 0 || (reading.Wraps() && reading.secondFrom >= 0)) readings.push_back(reading);
   }
 }
 
@@ -641,7 +640,7 @@ void PieceJoiner::Join(const JoinReading& reading) {
   joinedPieces_.push_back({start, start + reading.split, start});
   joinedPieces_.push_back({reading.secondFrom, reading.secondTo, start});
   std::vector<CardPiece> wrapped;
-  if (reading.Gap() < 0) wrapped = {{start, start + reading.split}, {reading.secondFrom, reading.secondTo}};
+  if (reading.Wraps()) wrapped = {{start, start + reading.split}, {reading.secondFrom, reading.secondTo}};
   sink_.Joined({start, joined_, reading.end, reading.Gap() / grid_.clusterSize,
                 reading.raw == RawDataVerdict::Plausible, reading.seamInLowBits, wrapped});
   FirstPiece joined = TakeOut(reading.waiter);
