@@ -123,6 +123,7 @@ void PieceJoiner::TryWrappedEnds(const std::function<CardBytes()>& readCardStart
   const auto cut = [](const Waiter& waiter) { return waiter.piece.cutByCardEnd; };
   if (!readCardStart || std::none_of(waiting_.begin(), waiting_.end(), cut)) return;
   cardStart_ = readCardStart();
+  if (cardStart_.empty()) return;
   // Sought as if the card began a photo's length further on: a file that
   // wrapped begins, by the arithmetic of its end, before the card does.
   constexpr std::int64_t kLift = RecoveryLimits::kMaxCrwSize;
