@@ -194,7 +194,8 @@ class CardScan final : public PieceSink {
     const auto size = static_cast<std::int64_t>(bytes.size());
     for (std::int64_t at = 0; at < size; at += RecoveryLimits::kReadSize) {
       const std::int64_t count = std::min(RecoveryLimits::kReadSize, size - at);
-      if (card_.ReadAt(at, bytes.data() + at, count) != count) return {};
+      // A card in a slow reader takes seconds for it: Cancel is still heard.
+      if (CheckCancel() || card_.ReadAt(at, bytes.data() + at, count) != count) return {};
     }
     return bytes;
   }
