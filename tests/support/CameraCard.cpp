@@ -49,6 +49,7 @@ class Card {
     }
     used_.assign(static_cast<std::size_t>(clusterCount_ + 2), 0);
     Format();
+    MakeFolders();
   }
 
   void Format() {
@@ -85,6 +86,28 @@ class Card {
       }
       hint_ = 2 + rootClusters_;
     }
+    WriteRoot();
+  }
+
+  // The folders a camera keeps its files in, DCIM and DCIM/100CANON, in the
+  // first free clusters: a quick format (Format again) empties the root and
+  // the tables but leaves these clusters, with the entries of the files the
+  // folder held, as they are.
+  void MakeFolders() {
+    dcim_ = hint_;
+    folder_ = dcim_ + 1;
+    folderClusters_ = std::max<std::int64_t>(1, 64 * 1024 / options_.clusterSize);
+    for (std::int64_t c = dcim_; c < folder_ + folderClusters_; ++c) {
+      const bool last = c == dcim_ || c + 1 == folder_ + folderClusters_;
+      SetEntry(c, last ? 0x0FFFFFFF : static_cast<std::uint32_t>(c + 1));
+      used_[static_cast<std::size_t>(c)] = 1;
+    }
+    hint_ = folder_ + folderClusters_;
+    std::fill(image_.begin() + ClusterAt(dcim_), image_.begin() + ClusterAt(dcim_) + options_.clusterSize, 0);
+    PutEntry(ClusterAt(dcim_), ".          ", kFolder, dcim_, 0);
+    PutEntry(ClusterAt(dcim_) + 32, "..         ", kFolder, 0, 0);
+    PutEntry(ClusterAt(dcim_) + 64, "100CANON   ", kFolder, folder_, 0);
+    WriteRoot();
     WriteDirectory();
   }
 
@@ -174,24 +197,42 @@ class Card {
     return value >= 0xFFF8 ? 0x0FFFFFFF : value;
   }
 
-  void WriteDirectory() {
+  static constexpr std::uint8_t kFolder = 0x10, kArchive = 0x20;
+
+  // One directory entry: eleven bytes of short name, attributes, first cluster, size.
+  void PutEntry(std::int64_t at, const std::string& name, std::uint8_t attributes, std::int64_t first,
+                std::uint32_t size) {
+    std::memcpy(image_.data() + at, name.data(), 11);
+    image_[static_cast<std::size_t>(at + 11)] = attributes;
+    Le16(image_, at + 20, static_cast<std::uint32_t>(first >> 16));
+    Le16(image_, at + 26, static_cast<std::uint32_t>(first & 0xFFFF));
+    Le32(image_, at + 28, size);
+  }
+
+  // The root lists DCIM, once the camera has made it.
+  void WriteRoot() {
     const std::int64_t root = options_.fat32 ? ClusterAt(2) : (reserved_ + 2 * fatSectors_) * kSector;
     const std::int64_t room = options_.fat32 ? rootClusters_ * options_.clusterSize : kRootEntries * 32;
     std::fill(image_.begin() + root, image_.begin() + root + room, 0);
-    std::int64_t at = root;
+    if (dcim_ > 0 && used_[static_cast<std::size_t>(dcim_)]) PutEntry(root, "DCIM       ", kFolder, dcim_, 0);
+  }
+
+  // DCIM/100CANON: its own entries, then one for each file, in the order written.
+  void WriteDirectory() {
+    const std::int64_t folder = ClusterAt(folder_);
+    const std::int64_t room = folderClusters_ * options_.clusterSize;
+    std::fill(image_.begin() + folder, image_.begin() + folder + room, 0);
+    PutEntry(folder, ".          ", kFolder, folder_, 0);
+    PutEntry(folder + 32, "..         ", kFolder, dcim_, 0);
+    std::int64_t at = folder + 64;
     for (const Entry& entry : entries_) {
-      if (at + 32 > root + room) break;
+      if (at + 32 > folder + room) break;
       const std::size_t dot = entry.name.find('.');
       std::string base = entry.name.substr(0, dot), ext = entry.name.substr(dot + 1);
       base.resize(8, ' ');
       ext.resize(3, ' ');
-      std::memcpy(image_.data() + at, base.data(), 8);
-      std::memcpy(image_.data() + at + 8, ext.data(), 3);
+      PutEntry(at, base + ext, kArchive, entry.first, entry.size);
       if (entry.deleted) image_[static_cast<std::size_t>(at)] = 0xE5;
-      image_[static_cast<std::size_t>(at + 11)] = 0x20;  // archive
-      Le16(image_, at + 20, static_cast<std::uint32_t>(entry.first >> 16));
-      Le16(image_, at + 26, static_cast<std::uint32_t>(entry.first & 0xFFFF));
-      Le32(image_, at + 28, entry.size);
       at += 32;
     }
   }
@@ -203,6 +244,7 @@ class Card {
   std::int64_t dataStart_ = 0;
   std::int64_t clusterCount_ = 0;
   std::int64_t rootClusters_ = 0;
+  std::int64_t dcim_ = 0, folder_ = 0, folderClusters_ = 0;  // the camera's folders' clusters
   std::int64_t hint_ = 2;
   std::vector<std::uint8_t> used_;
   std::vector<Entry> entries_;

@@ -11,10 +11,11 @@ namespace mendrake::testing {
 // A card filled the way a camera fills one over months: rounds of shooting
 // (each CRW followed by its THM, some shots with a JPG too) and of deleting
 // in the camera, then quick-formatted or deleted on a computer. The FAT and
-// root directory are written as the camera writes them, so each file lies in
+// directories are written as the camera writes them, so each file lies in
 // the clusters the allocator gave it: the first free ones (first fit), or
 // the next free ones after the last file written, wrapping to the card's
-// start (the FAT32 next-free hint).
+// start (the FAT32 next-free hint). The files are listed in DCIM/100CANON,
+// whose clusters a quick format leaves as they were.
 struct CameraCardOptions {
   std::int64_t size = std::int64_t{256} << 20;
   bool fat32 = false;
