@@ -262,8 +262,8 @@ class CardScan final : public PieceSink {
         }
       }
       searched = std::max(searched, pieceEnd);
-      directories_.Observe(bytes + piece, blockStart + (piece - carry), pieceEnd - piece);
-      thmStarts = thmStarts || ThmScan::AnyStartLikeThm(bytes + piece, blockStart + (piece - carry), pieceEnd - piece);
+      directories_.Observe(bytes + piece, bufferStart + piece, pieceEnd - piece);
+      thmStarts = thmStarts || ThmScan::AnyStartLikeThm(bytes + piece, bufferStart + piece, pieceEnd - piece);
     }
     return thmStarts;
   }
@@ -697,16 +697,17 @@ class CardScan final : public PieceSink {
 
   void Joined(const JoinedFile& file) override {
     if (CheckCancel()) return;
-    if (file.pieces.size() > 2) {
-      ++summary_.joinedFromMore;
-      WriteFile(file.start, file.bytes, file.end, ", joined from " + PiecesShown(file.pieces), summary_.scanned);
-      return;
-    }
-    if (!file.pieces.empty()) {
+    // Two pieces are listed where the second lies before the first, at the card's start.
+    if (file.pieces.size() == 2 && file.pieces[1].from < file.pieces[0].from) {
       WriteFile(file.start, file.bytes, file.end,
                 ", joined from " + PiecesShown(file.pieces) + ", the second where the camera went on at the card's start" +
                     (file.rawDataChecked ? "" : UncheckedRawData()) + LowBitsSeamNote(file),
                 summary_.scanned);
+      return;
+    }
+    if (!file.pieces.empty()) {
+      ++summary_.joinedFromMore;
+      WriteFile(file.start, file.bytes, file.end, ", joined from " + PiecesShown(file.pieces), summary_.scanned);
       return;
     }
     // Its second piece lies somewhere before the scan's position.

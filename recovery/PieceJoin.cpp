@@ -85,8 +85,8 @@ void PieceJoiner::Wait(FirstPiece piece) {
 
 // An end found from here on has its heap within a file's length behind it,
 // and a second piece starts no further back than that: headers before this
-// can own none of them. Those of the card's start stay known with its
-// bytes, for a piece that goes on there after the card's end.
+// can own none of them. Those of the card's first kMaxWrapBytes stay known,
+// for a piece that goes on there after the card's end.
 void PieceJoiner::ForgetOwnEndsBefore(std::int64_t position) {
   const std::int64_t kept = JoinLimits::kMaxWrapBytes;
   if (position <= kept) return;
