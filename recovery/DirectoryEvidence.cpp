@@ -70,10 +70,14 @@ DirectoryWord DirectoryEvidence::Weigh(std::int64_t start, std::int64_t size, co
   const std::vector<NamedFile> entries = directories_.AllByFirstCluster(*cluster);
   std::string sizes;
   bool sized = false, agreed = false, oneSize = true;
+  std::int64_t firstSize = -1;
   for (const NamedFile& entry : entries) {
-    oneSize = oneSize && entry.size == entries.front().size;
-    // An entry of no size claims no clusters.
+    // An entry of no size claims no clusters. One of another kind (a THM, a
+    // JPG) is older than the CRW header found on its cluster, and says
+    // nothing of that file's size.
     if (!EndsWithCrw(entry.name) || entry.size == 0) continue;
+    if (firstSize < 0) firstSize = entry.size;
+    oneSize = oneSize && entry.size == firstSize;
     word.named = true;
     sizes += (sizes.empty() ? "" : " and ") + entry.name + " " + GroupedDigits(entry.size) + " bytes";
     if (entry.size != size) continue;

@@ -22,7 +22,8 @@ struct JoinReading {
   std::int64_t secondFrom = 0;  // card positions of the second piece
   std::int64_t secondTo = 0;
   // A next file's header lies at the split (or closed the piece's window
-  // there): the split is fixed by more than arithmetic.
+  // there), or a piece of a file found on the card begins there: the split
+  // is fixed by more than arithmetic.
   bool splitAtHeader = false;
   // Another file ends in the cluster before the second piece: where a camera
   // continues a file, the clusters before were another file's.
@@ -31,10 +32,9 @@ struct JoinReading {
   // size: where the decoder sees no seam, the card's word fixes the file.
   bool sizeFixedByDirectory = false;
   bool seamInLowBits = false;  // it passed with its seam where the decode sees none
-  // Its seam in the low bits is fixed on the first side only: a file found
-  // later on this cluster, right before its second piece, would fix the
-  // other; -1 when none would.
-  std::int64_t awaitedCluster = -1;
+  // Its seam in the low bits lacks a file found on one side: a file joined
+  // later beside it may fix that side.
+  bool awaitsFoundFile = false;
 
   enum class Weight { kPasses, kFails, kUnweighed };
   Weight weight = Weight::kUnweighed;

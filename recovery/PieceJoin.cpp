@@ -224,9 +224,9 @@ void PieceJoiner::WeighEnd(const RootEnd& end) {
     }
     case JoinDecision::Kind::kNone:
       for (const JoinReading& reading : readings) {
-        if (reading.awaitedCluster < 0) continue;
+        if (!reading.awaitsFoundFile) continue;
         waiting_[reading.waiter].awaited = end;
-        waiting_[reading.waiter].awaitedCluster = reading.awaitedCluster;
+        waiting_[reading.waiter].awaitedSince = joinedPieces_.size();
       }
       TryPieceChains(end);
       return;
@@ -325,6 +325,27 @@ bool PieceJoiner::AddSplit(Waiter& waiter, std::int64_t at) {
   return true;
 }
 
+// Where a piece of a joined file begins inside the waiting piece, the
+// waiting piece's file may end: a camera's file ends where the clusters of
+// another file, there when it wrote it or put there since, begin. Those
+// joined from the since'th piece on become splits.
+void PieceJoiner::AddFoundSplits(Waiter& waiter, std::size_t since) const {
+  const std::int64_t from = waiter.piece.start;
+  const std::int64_t to = from + static_cast<std::int64_t>(waiter.piece.bytes.size());
+  for (std::size_t n = since; n < joinedPieces_.size() && waiter.splits.size() < JoinLimits::kMaxSplits; ++n) {
+    const std::int64_t at = joinedPieces_[n].from;
+    if (at > from && at < to && grid_.NextClusterStart(at - 1) == at) AddSplit(waiter, at - from);
+  }
+}
+
+// A piece joined from the since'th on lies within [from, to).
+bool PieceJoiner::JoinedSinceWithin(std::size_t since, std::int64_t from, std::int64_t to) const {
+  for (std::size_t n = since; n < joinedPieces_.size(); ++n) {
+    if (joinedPieces_[n].to > from && joinedPieces_[n].from < to) return true;
+  }
+  return false;
+}
+
 // The readings that arithmetic allows: each waiting piece of the end's byte
 // order, cut at each of its splits, whose second piece would begin a whole
 // number of clusters after it within the bound.
@@ -342,7 +363,9 @@ std::vector<JoinReading> PieceJoiner::ReadingsOf(const RootEnd& end) {
       continue;
     }
     const auto pieceSize = static_cast<std::int64_t>(waiter.piece.bytes.size());
-    for (const std::int64_t split : Splits(waiter)) {
+    Splits(waiter);
+    AddFoundSplits(waiter, 0);
+    for (const std::int64_t split : waiter.splits) {
       if (split >= size) break;
       if (wraps && end.end - (size - split) < 0) continue;
       JoinReading reading;
@@ -511,9 +534,8 @@ std::string PieceJoiner::BlindSeamFault(const JoinReading& reading) {
 // low bits, where another file's last piece would lie.
 std::string PieceJoiner::LowBitsSeamFault(JoinReading& reading, std::int64_t signalFrom) {
   if (!reading.splitAtHeader || !WholeFileEndsBefore(reading.secondFrom)) {
-    // Where the header fixes the first side, a file joined later on the
-    // cluster before the second piece may fix the other.
-    if (reading.splitAtHeader) reading.awaitedCluster = reading.secondFrom - grid_.clusterSize;
+    // A file joined later beside the seam may fix the side that lacks one.
+    reading.awaitsFoundFile = true;
     return LowBitsFault(reading) + ", and " +
            (reading.splitAtHeader ? "no file's end fixes where its second piece begins"
                                   : "no next file's header fixes where its first piece ends");
@@ -649,17 +671,21 @@ void PieceJoiner::Join(const JoinReading& reading) {
   WeighAwaitedEnds();
 }
 
-// A joined file's pieces are its own: where one lies right before the second
-// piece of a reading that waited for just that, its end is weighed again.
-// Each pass takes one end out of waiting, and a reading that fails again
-// waits on another place, where no file is found yet: the passes end.
+// A joined file's pieces are its own: where one lies beside the seam of a
+// reading that waited for a file there (in the waiting piece, or before the
+// end), its end is weighed again. Each pass takes one end out of waiting,
+// and a reading that fails again waits only on pieces joined after it: the
+// passes end.
 void PieceJoiner::WeighAwaitedEnds() {
   if (weighingAwaited_) return;  // the loop below picks up what the join it is in found
   weighingAwaited_ = true;
   for (bool weighed = true; weighed;) {
     weighed = false;
     for (Waiter& waiter : waiting_) {
-      if (!waiter.awaited || !FileFoundOn(waiter.awaitedCluster)) continue;
+      if (!waiter.awaited ||
+          !JoinedSinceWithin(waiter.awaitedSince, waiter.piece.start, waiter.awaited->end)) {
+        continue;
+      }
       const RootEnd end = *std::exchange(waiter.awaited, std::nullopt);
       WeighEnd(end);  // may join, which changes waiting_
       weighed = true;

@@ -183,9 +183,9 @@ class PieceJoiner {
     int chainSearches = 0;             // times its pieces were sought by its decode
     std::string chainRejected;         // why the last search for its pieces joined nothing, when it got far
     // An end whose reading of this piece failed only as no file was found
-    // yet on the cluster at awaitedCluster, right before its second piece.
+    // yet beside its seam, and how many joined pieces were known then.
     std::optional<RootEnd> awaited;
-    std::int64_t awaitedCluster = 0;
+    std::size_t awaitedSince = 0;
   };
   // A file found in three or more pieces, before it is joined.
   struct FoundChain {
@@ -212,6 +212,8 @@ class PieceJoiner {
   void ProbeFirstPieces(const RootEnd& end);
   void AddSplitsFrom(Waiter& waiter, std::int64_t from, std::int64_t to);
   static bool AddSplit(Waiter& waiter, std::int64_t at);
+  void AddFoundSplits(Waiter& waiter, std::size_t since) const;
+  bool JoinedSinceWithin(std::size_t since, std::int64_t from, std::int64_t to) const;
   void AddDecodedSplits(const JoinReading& broken, std::vector<JoinReading>& readings);
   void Weigh(JoinReading& reading);
   std::string CardFault(const JoinReading& reading) const;

@@ -1092,6 +1092,33 @@ TEST(DirectoryJoins, ASplitInTheLowBitsJoinsOnceTheFileBeforeItsSecondPieceIsJoi
   EXPECT_EQ(recovery.summary.damaged, 0) << recovery.Log();
 }
 
+TEST(DirectoryJoins, ASplitInTheLowBitsJoinsWhereAJoinedFilesPieceBeginsRightAfterItsFirstPiece) {
+  // No header follows the first piece: the second piece of another photo,
+  // which joins by its decode, does, and a whole photo ends right before the
+  // first photo's second piece. An older THM's entry that names the same
+  // first cluster says nothing of the photo's size.
+  ScratchFolder folder;
+  const PhotoFile a = Photo(1), b = Photo(2), whole = Photo(3), last = Photo(4);
+  const std::size_t piece = 4 * kCluster;
+  const std::size_t bPiece = (b.streamStart / kCluster + 8) * kCluster;
+  HandCard card;
+  card.Add(Prefix(b.bytes, bPiece));
+  const std::size_t aAt = card.Add(Prefix(a.bytes, piece));
+  card.Add(Suffix(b.bytes, bPiece));
+  card.Add(whole.bytes);
+  card.Add(Suffix(a.bytes, piece));
+  card.Add(last.bytes);
+  Bytes image = card.Finished();
+  LayDeletedVolume(image, {{"CRW_0001CRW", aAt, a.bytes.size()}, {"CRW_0001THM", aAt, 5000}});
+  const Recovery recovery = Recover(folder.Write("card.img", image), folder / "out");
+  recovery.ExpectNoWrongCrw({a.bytes, b.bytes, whole.bytes, last.bytes});
+  EXPECT_NE(recovery.LineOf(recovery.NameOf(b.bytes)).find("joined from two pieces"), std::string::npos)
+      << recovery.Log();
+  EXPECT_NE(recovery.LineOf(recovery.NameOf(a.bytes)).find("its seam lies in the low bits"), std::string::npos)
+      << recovery.Log();
+  EXPECT_EQ(recovery.summary.damaged, 0) << recovery.Log();
+}
+
 TEST(DirectoryJoins, APhotoEndsAtItsOwnEndThoughTheCardRepeatsItsPointerLater) {
   // The photo lies whole, and past it the card's bytes end with the four
   // bytes of its root directory's pointer: that later end walks the same
