@@ -35,6 +35,12 @@ struct JoinReading {
   // Its seam in the low bits lacks a file found on one side: a file joined
   // later beside it may fix that side.
   bool awaitsFoundFile = false;
+  // Another photo's reading, weighed with this one, puts its piece beside
+  // the seam on that side; and whether it is the second side alone that no
+  // file fixes.
+  bool firstSideByChain = false;
+  bool secondSideByChain = false;
+  bool lacksSecondSide = false;
 
   enum class Weight { kPasses, kFails, kUnweighed };
   Weight weight = Weight::kUnweighed;

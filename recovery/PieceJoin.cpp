@@ -188,6 +188,7 @@ bool PieceJoiner::EndOfFileInOnePiece(const RootEnd& end) {
 }
 
 void PieceJoiner::WeighEnd(const RootEnd& end) {
+  NoteFittedEnd(end);
   endStreamStart_.reset();
   ProbeFirstPieces(end);
   std::vector<JoinReading> readings = ReadingsOf(end);
@@ -229,6 +230,7 @@ void PieceJoiner::WeighEnd(const RootEnd& end) {
         waiting_[reading.waiter].awaitedSince = joinedPieces_.size();
       }
       TryPieceChains(end);
+      TrySeamChains();
       return;
     case JoinDecision::Kind::kUndecided:
       return;
@@ -533,12 +535,14 @@ std::string PieceJoiner::BlindSeamFault(const JoinReading& reading) {
 // in other low bits is none). And no CRW may end inside the joined file's
 // low bits, where another file's last piece would lie.
 std::string PieceJoiner::LowBitsSeamFault(JoinReading& reading, std::int64_t signalFrom) {
-  if (!reading.splitAtHeader || !WholeFileEndsBefore(reading.secondFrom)) {
+  const bool firstFixed = reading.splitAtHeader || reading.firstSideByChain;
+  if (!firstFixed || (!reading.secondSideByChain && !WholeFileEndsBefore(reading.secondFrom))) {
     // A file joined later beside the seam may fix the side that lacks one.
     reading.awaitsFoundFile = true;
+    reading.lacksSecondSide = firstFixed;
     return LowBitsFault(reading) + ", and " +
-           (reading.splitAtHeader ? "no file's end fixes where its second piece begins"
-                                  : "no next file's header fixes where its first piece ends");
+           (firstFixed ? "no file's end fixes where its second piece begins"
+                       : "no next file's header fixes where its first piece ends");
   }
   const auto cardAt = [&](std::int64_t at) {
     return std::to_string(at < reading.split ? reading.header + at : reading.secondFrom + (at - reading.split));

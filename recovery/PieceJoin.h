@@ -66,6 +66,13 @@ struct JoinLimits {
   // The card bytes before a second piece read back for the JPEG that ends
   // right before it: a camera's THM is a few KB, its JPG a few hundred.
   static constexpr std::int64_t kMaxJpegBeforeBytes = 512 << 10;
+  // Photos whose low-bit seams fix each other's side, in one run: where
+  // holes filled one after another over the months, a few; each is weighed
+  // whole, so the run is short.
+  static constexpr std::size_t kMaxSeamChainFiles = 8;
+  // Ends kept by a waiting piece whose size the card's directory gives: a
+  // camera writes each size about once.
+  static constexpr std::size_t kMaxFittedEnds = 4;
 };
 
 // The bytes from a CRW header on, up to where its window closed, when no true
@@ -186,6 +193,9 @@ class PieceJoiner {
     // yet beside its seam, and how many joined pieces were known then.
     std::optional<RootEnd> awaited;
     std::size_t awaitedSince = 0;
+    // Ends that fit it by arithmetic and by the size the card's directory
+    // gives, for a run of seams that fix each other.
+    std::vector<RootEnd> fitted;
   };
   // A file found in three or more pieces, before it is joined.
   struct FoundChain {
@@ -199,6 +209,12 @@ class PieceJoiner {
   std::string ChainFault(const Waiter& waiter, const std::vector<CardPiece>& pieces, std::int64_t size, CrwEnd& found);
   bool AssembleChain(const Waiter& waiter, const std::vector<CardPiece>& pieces);
   void JoinChain(const FoundChain& found);
+  void NoteFittedEnd(const RootEnd& end);
+  void TrySeamChains();
+  std::optional<std::vector<JoinReading>> SeamChainFrom(std::size_t waiter, const RootEnd& end, std::int64_t split);
+  std::optional<JoinReading> NextInSeamChain(std::int64_t position, const std::vector<JoinReading>& chain);
+  JoinReading ReadingAt(std::size_t waiter, const RootEnd& end, std::int64_t split) const;
+  void JoinSeamChain(std::vector<JoinReading> chain);
   std::vector<std::int64_t> SplitsOf(const FirstPiece& piece) const;
   const std::vector<std::int64_t>& Splits(Waiter& waiter) const;
   void ScanEnds(std::int64_t to);
@@ -258,6 +274,7 @@ class PieceJoiner {
     std::int64_t from, to, file;
   };
   std::vector<JoinedPiece> joinedPieces_;
+  bool fittedChanged_ = false;  // a waiting piece was fitted an end since runs were last sought
   // The start of a file already found (in one piece or joined) that the card
   // bytes [from, to) overlap, or -1.
   std::int64_t FileFoundWithin(std::int64_t from, std::int64_t to) const;
