@@ -119,6 +119,18 @@ std::u16string LongPart(const std::uint8_t* entry) {
   return part;
 }
 
+// Raw data with runs of zeros (a dark sky's low bits) reads as a sector of
+// free entries, now and then with one legal by chance: a sector that names
+// a CRW, THM or JPG file is a camera's directory.
+bool NamesCameraFile(const std::uint8_t* sector, const std::array<Slot, kSector / kEntry>& slots) {
+  for (std::size_t i = 0; i < slots.size(); ++i) {
+    if (slots[i] != Slot::kFile) continue;
+    const std::string extension(reinterpret_cast<const char*>(sector + i * kEntry + 8), 3);
+    if (extension == "CRW" || extension == "THM" || extension == "JPG") return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 std::optional<std::uint32_t> FirstClusterAt(const FatVolume& volume, std::int64_t position) {
@@ -153,6 +165,7 @@ void CardDirectories::ReadSector(const std::uint8_t* sector, std::int64_t at) {
     namesFile = namesFile || slots[i] == Slot::kFile;
   }
   if (!namesFile) return;
+  if (directorySectors_.size() < kMaxNamedFiles && NamesCameraFile(sector, slots)) directorySectors_.insert(at);
   if (at != nextSector_) longParts_.clear();
   nextSector_ = at + kSector;
   for (std::size_t i = 0; i < slots.size(); ++i) {
@@ -231,6 +244,11 @@ std::vector<NamedFile> CardDirectories::Files() const {
   for (const auto& [cluster, file] : byCluster_) files.push_back(file);
   std::sort(files.begin(), files.end(), [](const NamedFile& a, const NamedFile& b) { return a.entryAt < b.entryAt; });
   return files;
+}
+
+std::int64_t CardDirectories::DirectorySectorWithin(std::int64_t from, std::int64_t to) const {
+  const auto sector = directorySectors_.lower_bound(from);
+  return sector != directorySectors_.end() && *sector < to ? *sector : -1;
 }
 
 }  // namespace mendrake

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,9 @@ class CardDirectories {
   std::vector<NamedFile> AllByFirstCluster(std::uint32_t cluster) const;
   // Every file named, in the order their entries lie on the card.
   std::vector<NamedFile> Files() const;
+  // The card position of the first sector in [from, to) that reads as a
+  // directory's, or -1: no photo holds one.
+  std::int64_t DirectorySectorWithin(std::int64_t from, std::int64_t to) const;
 
  private:
   void ReadSector(const std::uint8_t* sector, std::int64_t at);
@@ -58,6 +62,7 @@ class CardDirectories {
   std::map<std::uint32_t, NamedFile> byCluster_;
   // The entries besides the one byCluster_ keeps (each entry is in one of the two).
   std::multimap<std::uint32_t, NamedFile> othersByCluster_;
+  std::set<std::int64_t> directorySectors_;  // where sectors that name files lie
   // Long-name parts met before the short entry they belong to, carried
   // from one sector to the next when those follow on.
   std::vector<std::pair<std::uint8_t, std::u16string>> longParts_;

@@ -40,6 +40,10 @@ class DirectoryEvidence {
   // The sizes that the CRW entries naming the cluster that begins at start
   // give, in the order met; none where no entry names it.
   std::vector<std::int64_t> SizesAt(std::int64_t start) const;
+  // Where a sector of a directory lies in [from, to), or -1.
+  std::int64_t DirectorySectorWithin(std::int64_t from, std::int64_t to) const {
+    return directories_.DirectorySectorWithin(from, to);
+  }
 
  private:
   const CardDirectories& directories_;

@@ -23,7 +23,7 @@ struct Scan {
     const std::int64_t heapLength = LoadDWord(bytes + end - 4, bigEndian);
     // The root heap holds its records before its directory, after a header.
     if (heapLength == 0 || heapLength > maxHeap || base + directory - heapLength < kHeaderEnd) return;
-    bool holdsData = false;
+    bool holdsData = false, listsRawData = false;
     for (std::uint32_t i = 0; i < entries; ++i) {
       const std::uint8_t* entry = bytes + directory + 2 + 10 * i;
       const std::uint16_t tag = LoadWord(entry, bigEndian);
@@ -33,8 +33,9 @@ struct Scan {
       const std::int64_t offset = LoadDWord(entry + 6, bigEndian);
       if (offset + size > heapLength) return;
       holdsData = holdsData || size > 0;
+      listsRawData = listsRawData || (tag == CrwTag::kRawData && size > 0);
     }
-    if (holdsData) ends.push_back({base + end, base + directory - heapLength, bigEndian});
+    if (holdsData) ends.push_back({base + end, base + directory - heapLength, bigEndian, listsRawData});
   }
 };
 

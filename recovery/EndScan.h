@@ -13,6 +13,9 @@ struct RootEnd {
   std::int64_t end = 0;        // card position just past the pointer
   std::int64_t heapStart = 0;  // card position where the pointer says the heap begins
   bool bigEndian = false;
+  // The root directory lists raw data, as a camera's does: a chance end in
+  // other bytes (a photo's low bits) lists it about once in 65,536.
+  bool listsRawData = false;
   // The file's length, for a header of headerLength bytes before the heap.
   std::int64_t FileSize(std::int64_t headerLength) const { return end - heapStart + headerLength; }
   // Where the file began, had it been written in one piece.

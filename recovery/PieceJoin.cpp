@@ -52,6 +52,7 @@ const std::vector<std::int64_t>& PieceJoiner::Splits(Waiter& waiter) const {
 void PieceJoiner::NoteOwnEnd(std::int64_t heapStart, std::int64_t end) {
   ownEnds_[heapStart].end = end;
   fileEnds_.insert(end);
+  cameraEnds_.insert(end);
 }
 
 void PieceJoiner::Wait(FirstPiece piece) {
@@ -92,6 +93,7 @@ void PieceJoiner::ForgetOwnEndsBefore(std::int64_t position) {
   if (position <= kept) return;
   ownEnds_.erase(ownEnds_.lower_bound(kept), ownEnds_.lower_bound(position));
   fileEnds_.erase(fileEnds_.lower_bound(kept), fileEnds_.lower_bound(position));
+  cameraEnds_.erase(cameraEnds_.lower_bound(kept), cameraEnds_.lower_bound(position));
 }
 
 void PieceJoiner::Feed(const std::uint8_t* bytes, std::int64_t start, std::int64_t length) {
@@ -176,6 +178,7 @@ void PieceJoiner::TryEnd(const RootEnd& end) {
   if (waiting_.empty()) return;
   // Found once from the window's own bytes and once from the card's.
   if (!fileEnds_.insert(end.end).second) return;
+  if (end.listsRawData) cameraEnds_.insert(end.end);
   if (!EndOfFileInOnePiece(end)) WeighEnd(end);
 }
 
@@ -430,16 +433,30 @@ std::string PieceJoiner::CardFault(const JoinReading& reading) const {
   if (const std::int64_t other = FileFoundWithin(reading.secondFrom, reading.secondTo); other >= 0) {
     return "its second piece would overlap the file at " + std::to_string(other);
   }
+  const std::pair<std::int64_t, std::int64_t> pieces[] = {{reading.header, reading.header + reading.split},
+                                                          {reading.secondFrom, reading.secondTo}};
+  if (std::string fault = DirectoryClusterFault(pieces); !fault.empty()) return fault;
   if (!map_) return {};
   const std::uint32_t owner = map_->OwnerAt(reading.header);
   const std::int64_t cluster = map_->Volume().clusterSize;
-  const std::pair<std::int64_t, std::int64_t> pieces[] = {{reading.header, reading.header + reading.split},
-                                                          {reading.secondFrom, reading.secondTo}};
   for (const auto& [from, to] : pieces) {
     for (std::int64_t at = from; at < to; at += cluster) {
       if (map_->OwnerAt(at) != owner) {
         return "its pieces take clusters that the card's FAT gives to another file, at " + std::to_string(at);
       }
+    }
+  }
+  return {};
+}
+
+// A cluster of the card's directory, which grows among the files as the
+// camera names more of them, is no photo's: a first piece that seems to
+// run on into it ended before it.
+std::string PieceJoiner::DirectoryClusterFault(std::span<const std::pair<std::int64_t, std::int64_t>> pieces) const {
+  if (!directories_) return {};
+  for (const auto& [from, to] : pieces) {
+    if (const std::int64_t at = directories_->DirectorySectorWithin(from, to); at >= 0) {
+      return "its pieces take a sector of the card's directory, at " + std::to_string(at);
     }
   }
   return {};
@@ -564,14 +581,14 @@ std::string PieceJoiner::LowBitsSeamFault(JoinReading& reading, std::int64_t sig
 
 // Another file ends right before position, by more than chance bytes: a
 // file found on the card holds the cluster before (a piece of a joined one
-// too), a CRW's root directory ends in it, the card's FAT gives that
+// too), a CRW's root directory that lists raw data ends in it, the card's FAT gives that
 // cluster to another file, or the nearest file that begins before position
 // is a JPEG (a THM, a camera JPG) whose markers, read from its start, end in
 // that cluster. An FF D9 alone might be two bytes of low bits.
 bool PieceJoiner::WholeFileEndsBefore(std::int64_t position) {
   const std::int64_t cluster = grid_.clusterSize;
   if (FileFoundOn(position - cluster)) return true;
-  if (const auto end = fileEnds_.upper_bound(position - cluster); end != fileEnds_.end() && *end <= position) {
+  if (const auto end = cameraEnds_.upper_bound(position - cluster); end != cameraEnds_.end() && *end <= position) {
     return true;
   }
   if (map_ && map_->OwnerAt(position - cluster) != 0 && map_->OwnerAt(position - cluster) != map_->OwnerAt(position)) {
@@ -639,7 +656,7 @@ std::string PieceJoiner::MissingSeamEvidence(const JoinReading& reading) {
 // to another file.
 bool PieceJoiner::FileEndsBefore(std::int64_t position) {
   const std::int64_t from = position - grid_.clusterSize;
-  if (const auto end = fileEnds_.upper_bound(from); end != fileEnds_.end() && *end <= position) return true;
+  if (const auto end = cameraEnds_.upper_bound(from); end != cameraEnds_.end() && *end <= position) return true;
   if (map_ && map_->OwnerAt(from) != 0 && map_->OwnerAt(from) != map_->OwnerAt(position)) return true;
   before_.SetSize(0);
   for (const Waiter& waiter : waiting_) {
@@ -971,6 +988,9 @@ bool PieceJoiner::AssembleChain(const Waiter& waiter, const std::vector<CardPiec
 // structure, and its raw data decoded whole.
 std::string PieceJoiner::ChainFault(const Waiter& waiter, const std::vector<CardPiece>& pieces, std::int64_t size,
                                     CrwEnd& found) {
+  std::vector<std::pair<std::int64_t, std::int64_t>> spans;
+  for (const CardPiece& piece : pieces) spans.emplace_back(piece.from, piece.to);
+  if (std::string fault = DirectoryClusterFault(spans); !fault.empty()) return fault;
   if (map_) {
     const std::uint32_t owner = map_->OwnerAt(waiter.piece.start);
     for (const CardPiece& piece : pieces) {

@@ -233,6 +233,7 @@ class PieceJoiner {
   void AddDecodedSplits(const JoinReading& broken, std::vector<JoinReading>& readings);
   void Weigh(JoinReading& reading);
   std::string CardFault(const JoinReading& reading) const;
+  std::string DirectoryClusterFault(std::span<const std::pair<std::int64_t, std::int64_t>> pieces) const;
   std::string DirectoryFault(JoinReading& reading, const CrwRecords* records) const;
   std::string BytesFault(JoinReading& reading);
   std::string BlindSeamFault(const JoinReading& reading);
@@ -266,9 +267,11 @@ class PieceJoiner {
     std::int64_t end = -1;
   };
   std::map<std::int64_t, OwnFile> ownEnds_;
-  // Where files found on the card end (ends of root directories), to tell
-  // whether another file ends right before a second piece.
+  // Where root directories found on the card end: each is weighed once.
   std::set<std::int64_t> fileEnds_;
+  // Those of them that list raw data, or close a file found: only these
+  // tell that another file ends right before a second piece.
+  std::set<std::int64_t> cameraEnds_;
   // The pieces of the files joined so far: [from, to) and the file's start.
   struct JoinedPiece {
     std::int64_t from, to, file;

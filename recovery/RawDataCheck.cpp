@@ -10,12 +10,15 @@ namespace mendrake {
 namespace {
 
 // Whether every FF byte of the stretch is followed as coded data follows it,
-// with enough of them to tell.
+// with enough of them to tell, up to its end or to a JPEG's end marker: the
+// last cluster of a THM or a JPG holds its coded data's tail, then slack.
 bool ReadsAsCodedData(std::span<const std::uint8_t> stretch) {
+  constexpr std::uint8_t kEndOfImage = 0xD9;
   int marks = 0;
   for (std::size_t i = 0; i + 1 < stretch.size(); ++i) {
     if (stretch[i] != 0xFF) continue;
     const std::uint8_t next = stretch[i + 1];
+    if (next == kEndOfImage) return marks >= LowBitsLimits::kMinStuffedMarks;
     if (next != 0x00 && (next < 0xD0 || next > 0xD7)) return false;
     ++marks;
     ++i;

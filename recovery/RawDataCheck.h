@@ -27,7 +27,8 @@ RawDataCheck CheckRawData(std::span<const std::uint8_t> file);
 // with a stuffed 00 (or a restart marker). Returns the file offset of the
 // first cluster (clusterSize bytes counted from the file's first byte) of the
 // low bits in the file whose FF bytes are all so followed, with at least
-// kMinStuffedMarks of them; -1 when none is, or the file has no low bits.
+// kMinStuffedMarks of them, up to its end or to a JPEG's end marker (a THM's
+// last cluster); -1 when none is, or the file has no low bits.
 struct LowBitsLimits {
   // A camera's stream holds an FF byte in some 800; a cluster of low bits
   // passes for coded data with a chance of (9/256)^4, one in 600,000, which

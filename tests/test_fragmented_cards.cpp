@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <random>
 #include <set>
 
 namespace mendrake::testing {
@@ -1158,6 +1159,63 @@ TEST(DirectoryJoins, PhotosWhoseSeamsInTheLowBitsFixEachOthersSidesJoinAsARun) {
     EXPECT_TRUE(unnamed.NameOf(photo->bytes).empty()) << unnamed.Log();
   }
   EXPECT_EQ(named.summary.damaged, 0) << named.Log();
+}
+
+TEST(DirectoryJoins, AFirstPieceThatSeemsToRunOnIntoAFilesTailOrTheCardsDirectoryEndedBeforeIt) {
+  // The photo is in three pieces, its middle one a cluster long. Read as
+  // two, its first piece runs on by one foreign cluster up to the next
+  // header, and its last piece begins right after a whole photo: both sides
+  // seem fixed, and the low bits show no seam. The foreign cluster says it
+  // is not the photo's: a THM's tail (coded data up to its end marker, then
+  // slack), or a sector of the card's directory, which grows among the
+  // files. Or the foreign cluster is as random as low bits, and what ends
+  // before the last piece is no photo but bytes that read by chance as a
+  // root directory listing no raw data.
+  const PhotoFile a = Photo(1), x = Photo(2), w = Photo(3), last = Photo(4);
+  const std::size_t piece = 4 * kCluster;
+  ASSERT_LT(piece + kCluster, a.streamStart);
+  std::mt19937 random(7);
+  Bytes noise(kCluster);
+  for (std::uint8_t& byte : noise) byte = static_cast<std::uint8_t>(random());
+  Bytes tail;
+  while (tail.size() < 700) {
+    tail.push_back(static_cast<std::uint8_t>(random()));
+    if (tail.back() == 0xFF) tail.push_back(0x00);
+    if (tail.size() % 150 == 0) tail.insert(tail.end(), {0xFF, 0x00});
+  }
+  tail.insert(tail.end(), {0xFF, 0xD9});
+  tail.insert(tail.end(), noise.begin(), noise.begin() + static_cast<std::ptrdiff_t>(kCluster - tail.size()));
+  Bytes directory(kCluster, 0);
+  const std::string entry = "CRW_0009CRW";
+  std::copy(entry.begin(), entry.end(), directory.begin());
+  directory[11] = 0x20, directory[26] = 0x40, directory[28] = 0x10;
+  // One entry (a thumbnail of 100 bytes at the heap's start), then a heap of 4,000 bytes.
+  Bytes chanceEnd = noise;
+  const std::uint8_t root[] = {0x01, 0x00, 0x07, 0x20, 100, 0, 0, 0, 0, 0, 0, 0, 0xA0, 0x0F, 0x00, 0x00};
+  std::copy(std::begin(root), std::end(root), chanceEnd.end() - std::size(root));
+  struct Case {
+    const char* what;
+    const Bytes& foreign;
+    const Bytes& beforeLastPiece;
+  };
+  for (const Case& c : {Case{"a THM's tail", tail, w.bytes}, Case{"the card's directory", directory, w.bytes},
+                        Case{"a chance end", noise, chanceEnd}}) {
+    SCOPED_TRACE(c.what);
+    HandCard card;
+    const std::size_t aAt = card.Add(Prefix(a.bytes, piece));
+    card.Add(c.foreign);
+    card.Add(x.bytes);
+    card.Add(Bytes(a.bytes.begin() + piece, a.bytes.begin() + piece + kCluster));
+    card.Add(c.beforeLastPiece);
+    card.Add(Suffix(a.bytes, piece + kCluster));
+    card.Add(last.bytes);
+    Bytes image = card.Finished();
+    LayDeletedVolume(image, {{"CRW_0001CRW", aAt, a.bytes.size()}});
+    ScratchFolder folder;
+    const Recovery recovery = Recover(folder.Write("card.img", image), folder / "out");
+    recovery.ExpectNoWrongCrw({a.bytes, x.bytes, w.bytes, last.bytes});
+    EXPECT_FALSE(recovery.LineOf("CRW_at_" + std::to_string(aAt) + ".damaged").empty()) << recovery.Log();
+  }
 }
 
 TEST(DirectoryJoins, APhotoEndsAtItsOwnEndThoughTheCardRepeatsItsPointerLater) {
