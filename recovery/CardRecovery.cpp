@@ -167,7 +167,12 @@ class CardScan final : public PieceSink {
       // A THM may run on past a piece's end: it is read from the whole block,
       // where a sector of it begins as one does.
       if (ObservePieces(bytes, carry, length, block.start) || thms_.Waiting()) {
+        const std::size_t known = thms_.Held().size();
         thms_.Observe(block.bytes, block.start, block.count);
+        for (std::size_t i = known; i < thms_.Held().size(); ++i) {
+          const ThmFile& thm = thms_.Held()[i];
+          joiner_.NoteFileExtent(thm.position, thm.position + static_cast<std::int64_t>(thm.bytes.size()));
+        }
       }
       FindHeaders(bytes, bufferStart, length);
       Extend(bytes, bufferStart, blockEnd);
@@ -707,7 +712,8 @@ class CardScan final : public PieceSink {
     }
     if (!file.pieces.empty()) {
       ++summary_.joinedFromMore;
-      WriteFile(file.start, file.bytes, file.end, ", joined from " + PiecesShown(file.pieces), summary_.scanned);
+      WriteFile(file.start, file.bytes, file.end, ", joined from " + PiecesShown(file.pieces) + LowBitsSeamNote(file),
+                summary_.scanned);
       return;
     }
     // Its second piece lies somewhere before the scan's position.
@@ -719,7 +725,9 @@ class CardScan final : public PieceSink {
   }
 
   static std::string LowBitsSeamNote(const JoinedFile& file) {
-    return file.seamInLowBits ? "; its seam lies in the low bits, where the card's directory gives its size" : "";
+    if (!file.seamInLowBits) return "";
+    return file.pieces.size() > 2 ? "; its seams lie where the files around fix them, and the card's directory gives its size"
+                                  : "; its seam lies in the low bits, where the card's directory gives its size";
   }
 
   // "3 pieces (clusters 342-507, 1971-2011, 4065-4074)", numbered as the card's grid numbers them.

@@ -94,6 +94,7 @@ void PieceJoiner::ForgetOwnEndsBefore(std::int64_t position) {
   ownEnds_.erase(ownEnds_.lower_bound(kept), ownEnds_.lower_bound(position));
   fileEnds_.erase(fileEnds_.lower_bound(kept), fileEnds_.lower_bound(position));
   cameraEnds_.erase(cameraEnds_.lower_bound(kept), cameraEnds_.lower_bound(position));
+  extents_.erase(extents_.lower_bound(kept), extents_.lower_bound(position));
 }
 
 void PieceJoiner::Feed(const std::uint8_t* bytes, std::int64_t start, std::int64_t length) {
@@ -234,6 +235,7 @@ void PieceJoiner::WeighEnd(const RootEnd& end) {
       }
       TryPieceChains(end);
       TrySeamChains();
+      TryAnchoredThreePieces(end);
       return;
     case JoinDecision::Kind::kUndecided:
       return;
@@ -987,7 +989,7 @@ bool PieceJoiner::AssembleChain(const Waiter& waiter, const std::vector<CardPiec
 // pieces: the card's FAT and directories, its own size search, its
 // structure, and its raw data decoded whole.
 std::string PieceJoiner::ChainFault(const Waiter& waiter, const std::vector<CardPiece>& pieces, std::int64_t size,
-                                    CrwEnd& found) {
+                                    CrwEnd& found, std::int64_t* signalFrom) {
   std::vector<std::pair<std::int64_t, std::int64_t>> spans;
   for (const CardPiece& piece : pieces) spans.emplace_back(piece.from, piece.to);
   if (std::string fault = DirectoryClusterFault(spans); !fault.empty()) return fault;
@@ -1036,15 +1038,16 @@ std::string PieceJoiner::ChainFault(const Waiter& waiter, const std::vector<Card
   }
   const RawDataCheck check = CheckRawData(bytes);
   if (check.verdict != RawDataVerdict::Plausible) return check.reason;
+  if (signalFrom) *signalFrom = check.signalFrom;
   return {};
 }
 
-void PieceJoiner::JoinChain(const FoundChain& found) {
+void PieceJoiner::JoinChain(const FoundChain& found, bool seamsInLowBits) {
   const Waiter& waiter = waiting_[found.waiter];
   if (!AssembleChain(waiter, found.chain.pieces)) return;
   const std::int64_t start = waiter.piece.start;
   for (const CardPiece& piece : found.chain.pieces) joinedPieces_.push_back({piece.from, piece.to, start});
-  sink_.Joined({start, joined_, found.end, 0, true, false, found.chain.pieces});
+  sink_.Joined({start, joined_, found.end, 0, true, seamsInLowBits, found.chain.pieces});
   FirstPiece joined = TakeOut(found.waiter);
   HoldIfSearched(joined);
   WeighAwaitedEnds();

@@ -73,6 +73,8 @@ struct JoinLimits {
   // Ends kept by a waiting piece whose size the card's directory gives: a
   // camera writes each size about once.
   static constexpr std::size_t kMaxFittedEnds = 4;
+  // THMs whose extents are known, as files around a seam: one per photo.
+  static constexpr std::size_t kMaxFileExtents = 65536;
 };
 
 // The bytes from a CRW header on, up to where its window closed, when no true
@@ -98,7 +100,8 @@ struct JoinedFile {
   // Its raw data decoded plausibly across the seam; false when the decoder
   // knows no such raw data and the structure alone decided.
   bool rawDataChecked = false;
-  // Its seam lies in the low bits, and the card's directory gave its size.
+  // Its seam lies in the low bits (or, in three pieces, its seams lie
+  // where the files around fix them), and the card's directory gave its size.
   bool seamInLowBits = false;
   // Where it was put together from three or more pieces that its decode
   // followed, or from two whose second lies at the card's start, those
@@ -173,6 +176,8 @@ class PieceJoiner {
   // and every piece still waiting is settled as unjoined.
   void Finish(const std::function<CardBytes()>& readCardStart = {});
   bool Waiting() const { return !waiting_.empty(); }
+  // A file found whole on the card (a THM) lies in [from, to).
+  void NoteFileExtent(std::int64_t from, std::int64_t to);
   // The window's file at start, the bytes of file, closes at its own end:
   // the other reading of the same bytes that passes as well (the first
   // piece that its header cut, read on past as many of its bytes), if any.
@@ -206,9 +211,15 @@ class PieceJoiner {
   class ChainCard;
   void TryPieceChains(const RootEnd& end);
   std::optional<CanonRawLayout> LayoutAtEnd(const Waiter& waiter, const RootEnd& end, std::int64_t size);
-  std::string ChainFault(const Waiter& waiter, const std::vector<CardPiece>& pieces, std::int64_t size, CrwEnd& found);
+  std::string ChainFault(const Waiter& waiter, const std::vector<CardPiece>& pieces, std::int64_t size, CrwEnd& found,
+                         std::int64_t* signalFrom = nullptr);
+  void TryAnchoredThreePieces(const RootEnd& end);
+  std::vector<std::int64_t> ClustersAfterFileEnds(std::int64_t from, std::int64_t to) const;
+  std::vector<std::int64_t> FileStartsWithin(std::int64_t from, std::int64_t to) const;
+  std::string ThreePieceFault(const Waiter& waiter, const std::vector<CardPiece>& pieces, std::int64_t size,
+                              CrwEnd& found);
   bool AssembleChain(const Waiter& waiter, const std::vector<CardPiece>& pieces);
-  void JoinChain(const FoundChain& found);
+  void JoinChain(const FoundChain& found, bool seamsInLowBits = false);
   void NoteFittedEnd(const RootEnd& end);
   void TrySeamChains();
   std::optional<std::vector<JoinReading>> SeamChainFrom(std::size_t waiter, const RootEnd& end, std::int64_t split);
@@ -277,6 +288,7 @@ class PieceJoiner {
     std::int64_t from, to, file;
   };
   std::vector<JoinedPiece> joinedPieces_;
+  std::map<std::int64_t, std::int64_t> extents_;  // THMs found: [from, to)
   bool fittedChanged_ = false;  // a waiting piece was fitted an end since runs were last sought
   // The start of a file already found (in one piece or joined) that the card
   // bytes [from, to) overlap, or -1.

@@ -1218,6 +1218,35 @@ TEST(DirectoryJoins, AFirstPieceThatSeemsToRunOnIntoAFilesTailOrTheCardsDirector
   }
 }
 
+TEST(DirectoryJoins, APhotoInThreePiecesWithBothSeamsInTheLowBitsJoinsWhereTheFilesAroundFixEverySide) {
+  // The first piece ends at a whole photo's header, the middle one begins
+  // right after that photo and ends at another's header, and the last
+  // begins right after that one: the card's directory gives the size, so
+  // the middle piece's length, and one placing passes. Without the
+  // directory the same card keeps it damaged.
+  ScratchFolder folder;
+  const PhotoFile a = Photo(1), x = Photo(2), y = Photo(3), last = Photo(4);
+  const std::size_t first = 4 * kCluster, middle = 3 * kCluster;
+  ASSERT_LT(first + middle, a.streamStart);
+  HandCard card;
+  const std::size_t aAt = card.Add(Prefix(a.bytes, first));
+  card.Add(x.bytes);
+  card.Add(Bytes(a.bytes.begin() + first, a.bytes.begin() + first + middle));
+  card.Add(y.bytes);
+  card.Add(Suffix(a.bytes, first + middle));
+  card.Add(last.bytes);
+  Bytes image = card.Finished();
+  LayDeletedVolume(image, {{"CRW_0001CRW", aAt, a.bytes.size()}});
+  const Recovery named = Recover(folder.Write("named.img", image), folder / "named");
+  LayDeletedVolume(image, {});
+  const Recovery unnamed = Recover(folder.Write("unnamed.img", image), folder / "unnamed");
+
+  for (const Recovery* recovery : {&named, &unnamed}) recovery->ExpectNoWrongCrw({a.bytes, x.bytes, y.bytes, last.bytes});
+  EXPECT_NE(named.LineOf(named.NameOf(a.bytes)).find("joined from 3 pieces"), std::string::npos) << named.Log();
+  EXPECT_NE(named.LineOf(named.NameOf(a.bytes)).find("; its seams lie where the files around fix them"), std::string::npos);
+  EXPECT_TRUE(unnamed.NameOf(a.bytes).empty()) << unnamed.Log();
+}
+
 TEST(DirectoryJoins, APhotoEndsAtItsOwnEndThoughTheCardRepeatsItsPointerLater) {
   // The photo lies whole, and past it the card's bytes end with the four
   // bytes of its root directory's pointer: that later end walks the same
