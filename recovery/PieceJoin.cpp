@@ -317,11 +317,12 @@ void PieceJoiner::ProbeFirstPieces(const RootEnd& end) {
 
 // The cluster starts from from to to, counted from the piece's header, become splits of it.
 void PieceJoiner::AddSplitsFrom(Waiter& waiter, std::int64_t from, std::int64_t to) {
-  for (std::int64_t at = grid_.NextClusterStart(waiter.piece.start + from - 1) - waiter.piece.start;
-       at > 0 && at < to && waiter.splits.size() < JoinLimits::kMaxSplits;
+  std::int64_t at = grid_.NextClusterStart(waiter.piece.start + from - 1) - waiter.piece.start;
+  for (; at > 0 && at < to && waiter.splits.size() < JoinLimits::kMaxSplits;
        at = grid_.NextClusterStart(waiter.piece.start + at) - waiter.piece.start) {
     AddSplit(waiter, at);
   }
+  if (at > 0 && at < to) waiter.splitsCut = true;
 }
 
 // Puts at among the piece's splits, in order; false when it was one already.
@@ -515,7 +516,14 @@ std::string PieceJoiner::RawDataFault(JoinReading& reading) {
   if (check.verdict == RawDataVerdict::Broken) {
     return "its raw data breaks at byte " + std::to_string(check.brokenAt) + " of the file: " + check.reason;
   }
-  if (check.verdict == RawDataVerdict::Plausible && reading.split >= check.signalFrom) return {};
+  if (check.verdict == RawDataVerdict::Plausible && reading.split >= check.signalFrom) {
+    // Past its raw data the decode tells no seam from another: each cluster
+    // start there is a reading of its own, and were some left untried, the
+    // one that passes is not the only one.
+    if (reading.split < check.signalTo || !waiting_[reading.waiter].splitsCut) return {};
+    return "its seam lies past its raw data, where the decode sees none, and not every cluster start there could be "
+           "tried as its first piece's end";
+  }
   // The decode holds, and the size is not the arithmetic's alone: the card's
   // directory gives it, so the end is this photo's whatever the seam hides.
   if (check.verdict == RawDataVerdict::Plausible && reading.sizeFixedByDirectory) {

@@ -52,6 +52,7 @@ RawDataCheck CheckRawData(std::span<const std::uint8_t> file) {
     return check;
   }
   check.signalFrom = layout->StreamStart();
+  check.signalTo = layout->RecordEnd() - CanonRawDecoder::kMaxTrailingBytes;
   CanonRawDecoder decoder(*layout);
   decoder.Feed(file.first(static_cast<std::size_t>(layout->RecordEnd())));
   if (decoder.Broken()) {

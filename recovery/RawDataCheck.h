@@ -15,6 +15,7 @@ enum class RawDataVerdict {
 struct RawDataCheck {
   RawDataVerdict verdict = RawDataVerdict::Unknown;
   std::int64_t signalFrom = -1;  // file offset where the compressed stream begins; bytes before it (low bits, table) carry no signal
+  std::int64_t signalTo = -1;    // and where the decode's word ends: of the bytes after its stream it says nothing
   std::int64_t brokenAt = -1;    // file offset near where the decode first broke (Broken only)
   std::string reason;            // for the log line
 };
