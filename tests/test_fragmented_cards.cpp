@@ -1068,57 +1068,45 @@ TEST(DirectoryJoins, ASplitInTheLowBitsJoinsWhereTheDirectoryFixesTheSizeAndTheF
   EXPECT_EQ(unnamed.summary.joined, 0);
 }
 
-TEST(DirectoryJoins, ASplitInTheLowBitsJoinsOnceTheFileBeforeItsSecondPieceIsJoined) {
-  // As above, but the cluster before the second piece is the last of
-  // another photo's first piece, whose own end comes later on the card: it
-  // joins by its decode after the first photo's end was weighed, and then
-  // says where the first photo's second piece begins.
-  ScratchFolder folder;
+TEST(DirectoryJoins, ASplitInTheLowBitsJoinsWhereAJoinedPhotosPieceLiesBesideItsSeam) {
+  // As above, with another photo, which joins by its decode, on one side of
+  // the seam: the last cluster of its first piece right before the second
+  // piece (its own end comes later on the card, after the first photo's end
+  // was weighed), or its second piece right after the first piece, where no
+  // header follows. An older THM's entry that names the same first cluster
+  // says nothing of the photo's size.
   const PhotoFile a = Photo(1), b = Photo(2), whole = Photo(3), last = Photo(4);
   const std::size_t piece = 4 * kCluster;
   const std::size_t bPiece = (b.streamStart / kCluster + 8) * kCluster;
-  HandCard card;
-  const std::size_t aAt = card.Add(Prefix(a.bytes, piece));
-  card.Add(whole.bytes);
-  card.Add(Prefix(b.bytes, bPiece));
-  card.Add(Suffix(a.bytes, piece));
-  card.Add(Suffix(b.bytes, bPiece));
-  card.Add(last.bytes);
-  Bytes image = card.Finished();
-  LayDeletedVolume(image, {{"CRW_0001CRW", aAt, a.bytes.size()}});
-  const Recovery recovery = Recover(folder.Write("card.img", image), folder / "out");
-  recovery.ExpectNoWrongCrw({a.bytes, b.bytes, whole.bytes, last.bytes});
-  EXPECT_FALSE(recovery.NameOf(b.bytes).empty()) << recovery.Log();
-  EXPECT_NE(recovery.LineOf(recovery.NameOf(a.bytes)).find("its seam lies in the low bits"), std::string::npos)
-      << recovery.Log();
-  EXPECT_EQ(recovery.summary.damaged, 0) << recovery.Log();
-}
-
-TEST(DirectoryJoins, ASplitInTheLowBitsJoinsWhereAJoinedFilesPieceBeginsRightAfterItsFirstPiece) {
-  // No header follows the first piece: the second piece of another photo,
-  // which joins by its decode, does, and a whole photo ends right before the
-  // first photo's second piece. An older THM's entry that names the same
-  // first cluster says nothing of the photo's size.
-  ScratchFolder folder;
-  const PhotoFile a = Photo(1), b = Photo(2), whole = Photo(3), last = Photo(4);
-  const std::size_t piece = 4 * kCluster;
-  const std::size_t bPiece = (b.streamStart / kCluster + 8) * kCluster;
-  HandCard card;
-  card.Add(Prefix(b.bytes, bPiece));
-  const std::size_t aAt = card.Add(Prefix(a.bytes, piece));
-  card.Add(Suffix(b.bytes, bPiece));
-  card.Add(whole.bytes);
-  card.Add(Suffix(a.bytes, piece));
-  card.Add(last.bytes);
-  Bytes image = card.Finished();
-  LayDeletedVolume(image, {{"CRW_0001CRW", aAt, a.bytes.size()}, {"CRW_0001THM", aAt, 5000}});
-  const Recovery recovery = Recover(folder.Write("card.img", image), folder / "out");
-  recovery.ExpectNoWrongCrw({a.bytes, b.bytes, whole.bytes, last.bytes});
-  EXPECT_NE(recovery.LineOf(recovery.NameOf(b.bytes)).find("joined from two pieces"), std::string::npos)
-      << recovery.Log();
-  EXPECT_NE(recovery.LineOf(recovery.NameOf(a.bytes)).find("its seam lies in the low bits"), std::string::npos)
-      << recovery.Log();
-  EXPECT_EQ(recovery.summary.damaged, 0) << recovery.Log();
+  for (const bool bBeforeSecondPiece : {true, false}) {
+    SCOPED_TRACE(bBeforeSecondPiece ? "before the second piece" : "after the first piece");
+    HandCard card;
+    std::size_t aAt = 0;
+    if (bBeforeSecondPiece) {
+      aAt = card.Add(Prefix(a.bytes, piece));
+      card.Add(whole.bytes);
+      card.Add(Prefix(b.bytes, bPiece));
+      card.Add(Suffix(a.bytes, piece));
+      card.Add(Suffix(b.bytes, bPiece));
+    } else {
+      card.Add(Prefix(b.bytes, bPiece));
+      aAt = card.Add(Prefix(a.bytes, piece));
+      card.Add(Suffix(b.bytes, bPiece));
+      card.Add(whole.bytes);
+      card.Add(Suffix(a.bytes, piece));
+    }
+    card.Add(last.bytes);
+    Bytes image = card.Finished();
+    LayDeletedVolume(image, {{"CRW_0001CRW", aAt, a.bytes.size()}, {"CRW_0001THM", aAt, 5000}});
+    ScratchFolder folder;
+    const Recovery recovery = Recover(folder.Write("card.img", image), folder / "out");
+    recovery.ExpectNoWrongCrw({a.bytes, b.bytes, whole.bytes, last.bytes});
+    EXPECT_NE(recovery.LineOf(recovery.NameOf(b.bytes)).find("joined from two pieces"), std::string::npos)
+        << recovery.Log();
+    EXPECT_NE(recovery.LineOf(recovery.NameOf(a.bytes)).find("its seam lies in the low bits"), std::string::npos)
+        << recovery.Log();
+    EXPECT_EQ(recovery.summary.damaged, 0) << recovery.Log();
+  }
 }
 
 TEST(DirectoryJoins, PhotosWhoseSeamsInTheLowBitsFixEachOthersSidesJoinAsARun) {
@@ -1159,6 +1147,20 @@ TEST(DirectoryJoins, PhotosWhoseSeamsInTheLowBitsFixEachOthersSidesJoinAsARun) {
     EXPECT_TRUE(unnamed.NameOf(photo->bytes).empty()) << unnamed.Log();
   }
   EXPECT_EQ(named.summary.damaged, 0) << named.Log();
+}
+
+// Lays the photo in three pieces: its first bytes, the files after them,
+// its middle bytes, the file before its last piece, and its rest. Returns
+// where it begins.
+std::size_t AddInThreePieces(HandCard& card, const Bytes& photo, std::size_t first, std::size_t middle,
+                             std::initializer_list<const Bytes*> afterFirst, const Bytes& beforeLast) {
+  const std::size_t at = card.Add(Prefix(photo, first));
+  for (const Bytes* bytes : afterFirst) card.Add(*bytes);
+  card.Add(Bytes(photo.begin() + static_cast<std::ptrdiff_t>(first),
+                 photo.begin() + static_cast<std::ptrdiff_t>(first + middle)));
+  card.Add(beforeLast);
+  card.Add(Suffix(photo, first + middle));
+  return at;
 }
 
 TEST(DirectoryJoins, AFirstPieceThatSeemsToRunOnIntoAFilesTailOrTheCardsDirectoryEndedBeforeIt) {
@@ -1202,12 +1204,7 @@ TEST(DirectoryJoins, AFirstPieceThatSeemsToRunOnIntoAFilesTailOrTheCardsDirector
                         Case{"a chance end", noise, chanceEnd}}) {
     SCOPED_TRACE(c.what);
     HandCard card;
-    const std::size_t aAt = card.Add(Prefix(a.bytes, piece));
-    card.Add(c.foreign);
-    card.Add(x.bytes);
-    card.Add(Bytes(a.bytes.begin() + piece, a.bytes.begin() + piece + kCluster));
-    card.Add(c.beforeLastPiece);
-    card.Add(Suffix(a.bytes, piece + kCluster));
+    const std::size_t aAt = AddInThreePieces(card, a.bytes, piece, kCluster, {&c.foreign, &x.bytes}, c.beforeLastPiece);
     card.Add(last.bytes);
     Bytes image = card.Finished();
     LayDeletedVolume(image, {{"CRW_0001CRW", aAt, a.bytes.size()}});
@@ -1229,11 +1226,7 @@ TEST(DirectoryJoins, APhotoInThreePiecesWithBothSeamsInTheLowBitsJoinsWhereTheFi
   const std::size_t first = 4 * kCluster, middle = 3 * kCluster;
   ASSERT_LT(first + middle, a.streamStart);
   HandCard card;
-  const std::size_t aAt = card.Add(Prefix(a.bytes, first));
-  card.Add(x.bytes);
-  card.Add(Bytes(a.bytes.begin() + first, a.bytes.begin() + first + middle));
-  card.Add(y.bytes);
-  card.Add(Suffix(a.bytes, first + middle));
+  const std::size_t aAt = AddInThreePieces(card, a.bytes, first, middle, {&x.bytes}, y.bytes);
   card.Add(last.bytes);
   Bytes image = card.Finished();
   LayDeletedVolume(image, {{"CRW_0001CRW", aAt, a.bytes.size()}});
