@@ -36,11 +36,9 @@ struct JoinReading {
   // later beside it may fix that side.
   bool awaitsFoundFile = false;
   // Another photo's reading, weighed with this one, puts its piece beside
-  // the seam on that side; and whether it is the second side alone that no
-  // file fixes.
+  // the seam on that side.
   bool firstSideByChain = false;
   bool secondSideByChain = false;
-  bool lacksSecondSide = false;
 
   enum class Weight { kPasses, kFails, kUnweighed };
   Weight weight = Weight::kUnweighed;

@@ -336,11 +336,11 @@ bool PieceJoiner::AddSplit(Waiter& waiter, std::int64_t at) {
 // Where a piece of a joined file begins inside the waiting piece, the
 // waiting piece's file may end: a camera's file ends where the clusters of
 // another file, there when it wrote it or put there since, begin. Those
-// joined from the since'th piece on become splits.
-void PieceJoiner::AddFoundSplits(Waiter& waiter, std::size_t since) const {
+// starts become splits.
+void PieceJoiner::AddFoundSplits(Waiter& waiter) const {
   const std::int64_t from = waiter.piece.start;
   const std::int64_t to = from + static_cast<std::int64_t>(waiter.piece.bytes.size());
-  for (std::size_t n = since; n < joinedPieces_.size() && waiter.splits.size() < JoinLimits::kMaxSplits; ++n) {
+  for (std::size_t n = 0; n < joinedPieces_.size() && waiter.splits.size() < JoinLimits::kMaxSplits; ++n) {
     const std::int64_t at = joinedPieces_[n].from;
     if (at > from && at < to && grid_.NextClusterStart(at - 1) == at) AddSplit(waiter, at - from);
   }
@@ -372,7 +372,7 @@ std::vector<JoinReading> PieceJoiner::ReadingsOf(const RootEnd& end) {
     }
     const auto pieceSize = static_cast<std::int64_t>(waiter.piece.bytes.size());
     Splits(waiter);
-    AddFoundSplits(waiter, 0);
+    AddFoundSplits(waiter);
     for (const std::int64_t split : waiter.splits) {
       if (split >= size) break;
       if (wraps && end.end - (size - split) < 0) continue;
@@ -566,7 +566,6 @@ std::string PieceJoiner::LowBitsSeamFault(JoinReading& reading, std::int64_t sig
   if (!firstFixed || (!reading.secondSideByChain && !WholeFileEndsBefore(reading.secondFrom))) {
     // A file joined later beside the seam may fix the side that lacks one.
     reading.awaitsFoundFile = true;
-    reading.lacksSecondSide = firstFixed;
     return LowBitsFault(reading) + ", and " +
            (firstFixed ? "no file's end fixes where its second piece begins"
                        : "no next file's header fixes where its first piece ends");
@@ -591,10 +590,11 @@ std::string PieceJoiner::LowBitsSeamFault(JoinReading& reading, std::int64_t sig
 
 // Another file ends right before position, by more than chance bytes: a
 // file found on the card holds the cluster before (a piece of a joined one
-// too), a CRW's root directory that lists raw data ends in it, the card's FAT gives that
-// cluster to another file, or the nearest file that begins before position
-// is a JPEG (a THM, a camera JPG) whose markers, read from its start, end in
-// that cluster. An FF D9 alone might be two bytes of low bits.
+// too), a CRW's root directory that lists raw data ends in it, the card's
+// FAT gives that cluster to another file, or the nearest file that begins
+// before position is a JPEG (a THM, a camera JPG) whose markers, read from
+// its start, end in that cluster. An FF D9 alone might be two bytes of low
+// bits.
 bool PieceJoiner::WholeFileEndsBefore(std::int64_t position) {
   const std::int64_t cluster = grid_.clusterSize;
   if (FileFoundOn(position - cluster)) return true;
@@ -662,8 +662,8 @@ std::string PieceJoiner::MissingSeamEvidence(const JoinReading& reading) {
 }
 
 // Another file ends in the cluster before position: an end of a root
-// directory lies in it, a JPEG's end marker does, or the card's FAT gives it
-// to another file.
+// directory that lists raw data lies in it, a JPEG's end marker does, or the
+// card's FAT gives it to another file.
 bool PieceJoiner::FileEndsBefore(std::int64_t position) {
   const std::int64_t from = position - grid_.clusterSize;
   if (const auto end = cameraEnds_.upper_bound(from); end != cameraEnds_.end() && *end <= position) return true;

@@ -240,7 +240,7 @@ class PieceJoiner {
   void ProbeFirstPieces(const RootEnd& end);
   void AddSplitsFrom(Waiter& waiter, std::int64_t from, std::int64_t to);
   static bool AddSplit(Waiter& waiter, std::int64_t at);
-  void AddFoundSplits(Waiter& waiter, std::size_t since) const;
+  void AddFoundSplits(Waiter& waiter) const;
   bool JoinedSinceWithin(std::size_t since, std::int64_t from, std::int64_t to) const;
   void AddDecodedSplits(const JoinReading& broken, std::vector<JoinReading>& readings);
   void Weigh(JoinReading& reading);
