@@ -726,8 +726,9 @@ class CardScan final : public PieceSink {
 
   static std::string LowBitsSeamNote(const JoinedFile& file) {
     if (!file.seamInLowBits) return "";
-    return file.pieces.size() > 2 ? "; its seams lie where the files around fix them, and the card's directory gives its size"
-                                  : "; its seam lies in the low bits, where the card's directory gives its size";
+    if (file.pieces.size() > 2) return "; its seams lie where the files around fix them, and the card's directory gives its size";
+    return file.seamPastRawData ? "; its seam lies past its raw data, where the card's directory gives its size"
+                                : "; its seam lies in the low bits, where the card's directory gives its size";
   }
 
   // "3 pieces (clusters 342-507, 1971-2011, 4065-4074)", numbered as the card's grid numbers them.

@@ -32,6 +32,7 @@ struct JoinReading {
   // size: where the decoder sees no seam, the card's word fixes the file.
   bool sizeFixedByDirectory = false;
   bool seamInLowBits = false;  // it passed with its seam where the decode sees none
+  bool seamPastRawData = false;  // that blind seam lies past the raw data, not in the low bits before it
   // Its seam in the low bits lacks a file found on one side: a file joined
   // later beside it may fix that side.
   bool awaitsFoundFile = false;

@@ -317,12 +317,11 @@ void PieceJoiner::ProbeFirstPieces(const RootEnd& end) {
 
 // The cluster starts from from to to, counted from the piece's header, become splits of it.
 void PieceJoiner::AddSplitsFrom(Waiter& waiter, std::int64_t from, std::int64_t to) {
-  std::int64_t at = grid_.NextClusterStart(waiter.piece.start + from - 1) - waiter.piece.start;
-  for (; at > 0 && at < to && waiter.splits.size() < JoinLimits::kMaxSplits;
+  for (std::int64_t at = grid_.NextClusterStart(waiter.piece.start + from - 1) - waiter.piece.start;
+       at > 0 && at < to && waiter.splits.size() < JoinLimits::kMaxSplits;
        at = grid_.NextClusterStart(waiter.piece.start + at) - waiter.piece.start) {
     AddSplit(waiter, at);
   }
-  if (at > 0 && at < to) waiter.splitsCut = true;
 }
 
 // Puts at among the piece's splits, in order; false when it was one already.
@@ -516,14 +515,13 @@ std::string PieceJoiner::RawDataFault(JoinReading& reading) {
   if (check.verdict == RawDataVerdict::Broken) {
     return "its raw data breaks at byte " + std::to_string(check.brokenAt) + " of the file: " + check.reason;
   }
-  if (check.verdict == RawDataVerdict::Plausible && reading.split >= check.signalFrom) {
-    // Past its raw data the decode tells no seam from another: each cluster
-    // start there is a reading of its own, and were some left untried, the
-    // one that passes is not the only one.
-    if (reading.split < check.signalTo || !waiting_[reading.waiter].splitsCut) return {};
-    return "its seam lies past its raw data, where the decode sees none, and not every cluster start there could be "
-           "tried as its first piece's end";
+  if (check.verdict == RawDataVerdict::Plausible && reading.split >= check.signalFrom && reading.split < check.signalTo) {
+    return {};
   }
+  // Past its raw data (in the thumbnail, the records) the decode tells no
+  // seam from another, as in the low bits: a middle piece taken for foreign
+  // clusters there passes it.
+  reading.seamPastRawData = reading.split >= check.signalTo;
   // The decode holds, and the size is not the arithmetic's alone: the card's
   // directory gives it, so the end is this photo's whatever the seam hides.
   if (check.verdict == RawDataVerdict::Plausible && reading.sizeFixedByDirectory) {
@@ -652,8 +650,9 @@ bool PieceJoiner::CopyKept(std::int64_t from, std::int64_t to, FileImage& into) 
 // for the same places, scores about -5 standard deviations in smooth sky and
 // about -1 in texture, where another photo's low bits score about 0. Too
 // weak to place a seam cluster by cluster, so the files around it must.
-std::string PieceJoiner::LowBitsFault(const JoinReading&) {
-  return "it is cut within the low bits stored before its compressed raw data, which show no seam";
+std::string PieceJoiner::LowBitsFault(const JoinReading& reading) {
+  return reading.seamPastRawData ? "its seam lies past its raw data, where the decode sees none"
+                                 : "it is cut within the low bits stored before its compressed raw data, which show no seam";
 }
 
 std::string PieceJoiner::MissingSeamEvidence(const JoinReading& reading) {
@@ -696,7 +695,7 @@ void PieceJoiner::Join(const JoinReading& reading) {
   std::vector<CardPiece> wrapped;
   if (reading.Wraps()) wrapped = {{start, start + reading.split}, {reading.secondFrom, reading.secondTo}};
   sink_.Joined({start, joined_, reading.end, reading.Gap() / grid_.clusterSize,
-                reading.raw == RawDataVerdict::Plausible, reading.seamInLowBits, wrapped});
+                reading.raw == RawDataVerdict::Plausible, reading.seamInLowBits, wrapped, reading.seamPastRawData});
   FirstPiece joined = TakeOut(reading.waiter);
   HoldIfSearched(joined);
   WeighAwaitedEnds();

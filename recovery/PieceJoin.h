@@ -107,6 +107,7 @@ struct JoinedFile {
   // followed, or from two whose second lies at the card's start, those
   // pieces on the card, in the file's order; else empty.
   std::vector<CardPiece> pieces;
+  bool seamPastRawData = false;  // the seam so fixed lies past the raw data, not in the low bits
 };
 
 // A first piece waiting right before a window's header, which the window's
@@ -191,7 +192,6 @@ class PieceJoiner {
     std::string rejected;              // why the end that fitted it best did not join
     int rejectedDepth = 0;             // how far that reading's weighing went
     bool probed = false;               // its own raw data told where it breaks
-    bool splitsCut = false;            // cluster starts after its raw data were left out at the bound
     int probes = 0;                    // times it was decoded for that
     int chainSearches = 0;             // times its pieces were sought by its decode
     std::string chainRejected;         // why the last search for its pieces joined nothing, when it got far

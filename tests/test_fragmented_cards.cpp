@@ -649,33 +649,6 @@ TEST(RawDataJoins, AFirstPieceThatRunsOnIntoOldClustersEndsWhereItsDecodeBreaks)
   EXPECT_EQ(recovery.summary.damaged, 0);
 }
 
-TEST(RawDataJoins, AFirstPieceThatHoldsItsWholeStreamEndsAmongTheRecordsAfterIt) {
-  // The camera wrote all of the photo but its last clusters (the rest of its
-  // thumbnail, its directories) in a hole before old clusters of a deleted
-  // photo; the window runs on into them, and the decode of the piece's own
-  // bytes holds the whole stream. Of the clusters after the stream, the one
-  // where the joined file's thumbnail and records stand whole is its seam.
-  ScratchFolder folder;
-  PhotoFileOptions options;
-  options.width = 320;
-  options.height = 240;
-  options.seed = 1;
-  options.thumbnailWidth = 160;
-  options.thumbnailHeight = 120;
-  const PhotoFile a = MakePhotoFile(options), old = Photo(7), whole = Photo(3);
-  const std::size_t piece = (a.rawDataEnd / kCluster + 1) * kCluster;
-  ASSERT_LT(piece, a.bytes.size());
-  HandCard card;
-  card.Add(Prefix(a.bytes, piece));
-  card.Add(Bytes(old.bytes.begin() + 30 * kCluster, old.bytes.begin() + 36 * kCluster));
-  card.Add(whole.bytes);
-  card.Add(Suffix(a.bytes, piece));
-
-  const Recovery recovery = Recover(folder.Write("card.img", card.Finished()), folder / "out");
-  recovery.ExpectNoWrongCrw({a.bytes, whole.bytes});
-  recovery.ExpectJoinedFromTwoPieces(a.bytes);
-}
-
 TEST(RawDataJoins, PiecesThatGaveUpLeaveTheRoomOfWaitingPiecesToTheNextOnes) {
   // Pieces whose ends can no longer come are settled as damaged once the
   // card has gone a gap's bound past them; the pieces that wait after them
@@ -1238,6 +1211,48 @@ TEST(DirectoryJoins, APhotoInThreePiecesWithBothSeamsInTheLowBitsJoinsWhereTheFi
   EXPECT_NE(named.LineOf(named.NameOf(a.bytes)).find("joined from 3 pieces"), std::string::npos) << named.Log();
   EXPECT_NE(named.LineOf(named.NameOf(a.bytes)).find("; its seams lie where the files around fix them"), std::string::npos);
   EXPECT_TRUE(unnamed.NameOf(a.bytes).empty()) << unnamed.Log();
+}
+
+TEST(DirectoryJoins, AFirstPieceThatHoldsItsWholeStreamJoinsOnlyWhereTheFilesAroundFixItsSeam) {
+  // The camera wrote all of the photo but its last clusters (the rest of its
+  // thumbnail, its directories) in a hole; the window runs on past it, and
+  // the decode of the piece's own bytes holds the whole stream. Past the
+  // stream the decode tells no seam from another: a thumbnail with another
+  // JPEG's coded clusters in it may decode, and a missing middle piece pass.
+  // After old clusters of a deleted photo the piece stays damaged; where a
+  // next file's header follows it, a file ends right before the rest and the
+  // card's directory gives the size, it joins.
+  PhotoFileOptions options;
+  options.width = 320;
+  options.height = 240;
+  options.seed = 1;
+  options.thumbnailWidth = 160;
+  options.thumbnailHeight = 120;
+  const PhotoFile a = MakePhotoFile(options), old = Photo(7), whole = Photo(3);
+  const std::size_t piece = (a.rawDataEnd / kCluster + 1) * kCluster;
+  ASSERT_LT(piece, a.bytes.size());
+  for (const bool fixed : {false, true}) {
+    SCOPED_TRACE(fixed ? "a header after the piece, and the directory" : "old clusters after the piece");
+    HandCard card;
+    const std::size_t aAt = card.Add(Prefix(a.bytes, piece));
+    if (!fixed) card.Add(Bytes(old.bytes.begin() + 30 * kCluster, old.bytes.begin() + 36 * kCluster));
+    card.Add(whole.bytes);
+    card.Add(Suffix(a.bytes, piece));
+    Bytes image = card.Finished();
+    if (fixed) LayDeletedVolume(image, {{"CRW_0001CRW", aAt, a.bytes.size()}});
+    ScratchFolder folder;
+    const Recovery recovery = Recover(folder.Write("card.img", image), folder / "out");
+    recovery.ExpectNoWrongCrw({a.bytes, whole.bytes});
+    if (fixed) {
+      EXPECT_NE(recovery.LineOf(recovery.NameOf(a.bytes)).find("; its seam lies past its raw data, where the card's directory gives its size"),
+                std::string::npos)
+          << recovery.Log();
+    } else {
+      EXPECT_NE(recovery.LineOf("CRW_at_" + std::to_string(aAt) + ".damaged").find("its seam lies past its raw data, where the decode sees none"),
+                std::string::npos)
+          << recovery.Log();
+    }
+  }
 }
 
 TEST(DirectoryJoins, APhotoEndsAtItsOwnEndThoughTheCardRepeatsItsPointerLater) {
