@@ -81,7 +81,8 @@ void PieceJoiner::TryAnchoredThreePieces(const RootEnd& end) {
           if (middleTo > lastFrom) break;
           if (middleFrom <= firstEnd || !std::binary_search(after.begin(), after.end(), middleFrom)) continue;
           if (found.size() > 1) return;  // a tie already: nothing more to weigh
-          const std::vector<CardPiece> pieces{{waiter.piece.start, firstEnd}, {middleFrom, middleTo}, {lastFrom, end.end}};
+          const std::vector<CardPiece> pieces{
+              {waiter.piece.start, firstEnd}, {middleFrom, middleTo}, {lastFrom, end.end}};
           if (FileFoundWithin(middleFrom, middleTo) >= 0 || FileFoundWithin(lastFrom, end.end) >= 0) continue;
           CrwEnd crwEnd;
           if (!ThreePieceFault(waiter, pieces, size, crwEnd).empty()) continue;

@@ -726,7 +726,9 @@ class CardScan final : public PieceSink {
 
   static std::string LowBitsSeamNote(const JoinedFile& file) {
     if (!file.seamInLowBits) return "";
-    if (file.pieces.size() > 2) return "; its seams lie where the files around fix them, and the card's directory gives its size";
+    if (file.pieces.size() > 2) {
+      return "; its seams lie where the files around fix them, and the card's directory gives its size";
+    }
     return file.seamPastRawData ? "; its seam lies past its raw data, where the card's directory gives its size"
                                 : "; its seam lies in the low bits, where the card's directory gives its size";
   }

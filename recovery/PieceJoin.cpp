@@ -515,23 +515,22 @@ std::string PieceJoiner::RawDataFault(JoinReading& reading) {
   if (check.verdict == RawDataVerdict::Broken) {
     return "its raw data breaks at byte " + std::to_string(check.brokenAt) + " of the file: " + check.reason;
   }
-  if (check.verdict == RawDataVerdict::Plausible && reading.split >= check.signalFrom && reading.split < check.signalTo) {
-    return {};
-  }
+  const bool plausible = check.verdict == RawDataVerdict::Plausible;
+  if (plausible && reading.split >= check.signalFrom && reading.split < check.signalTo) return {};
   // Past its raw data (in the thumbnail, the records) the decode tells no
   // seam from another, as in the low bits: a middle piece taken for foreign
   // clusters there passes it.
-  reading.seamPastRawData = reading.split >= check.signalTo;
+  reading.seamPastRawData = plausible && reading.split >= check.signalTo;
   // The decode holds, and the size is not the arithmetic's alone: the card's
   // directory gives it, so the end is this photo's whatever the seam hides.
-  if (check.verdict == RawDataVerdict::Plausible && reading.sizeFixedByDirectory) {
+  if (plausible && reading.sizeFixedByDirectory) {
     reading.seamInLowBits = true;
     return LowBitsSeamFault(reading, check.signalFrom);
   }
   // Photos of one camera fill holes of one size, and in the low bits the end
   // of any of them fits: measured on camera cards, neither a next header nor
   // a file's end before the second piece told the true one.
-  if (check.verdict == RawDataVerdict::Plausible) return LowBitsFault(reading);
+  if (plausible) return LowBitsFault(reading);
   // Raw data of no kind the decoder knows: the files around the seam must fix it.
   if (reading.splitAtHeader && reading.secondAfterFileEnd) return {};
   return "its raw data is of no kind the decoder knows, and " + MissingSeamEvidence(reading);
@@ -651,8 +650,8 @@ bool PieceJoiner::CopyKept(std::int64_t from, std::int64_t to, FileImage& into) 
 // about -1 in texture, where another photo's low bits score about 0. Too
 // weak to place a seam cluster by cluster, so the files around it must.
 std::string PieceJoiner::LowBitsFault(const JoinReading& reading) {
-  return reading.seamPastRawData ? "its seam lies past its raw data, where the decode sees none"
-                                 : "it is cut within the low bits stored before its compressed raw data, which show no seam";
+  if (reading.seamPastRawData) return "its seam lies past its raw data, where the decode sees none";
+  return "it is cut within the low bits stored before its compressed raw data, which show no seam";
 }
 
 std::string PieceJoiner::MissingSeamEvidence(const JoinReading& reading) {

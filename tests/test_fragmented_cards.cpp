@@ -1207,9 +1207,12 @@ TEST(DirectoryJoins, APhotoInThreePiecesWithBothSeamsInTheLowBitsJoinsWhereTheFi
   LayDeletedVolume(image, {});
   const Recovery unnamed = Recover(folder.Write("unnamed.img", image), folder / "unnamed");
 
-  for (const Recovery* recovery : {&named, &unnamed}) recovery->ExpectNoWrongCrw({a.bytes, x.bytes, y.bytes, last.bytes});
-  EXPECT_NE(named.LineOf(named.NameOf(a.bytes)).find("joined from 3 pieces"), std::string::npos) << named.Log();
-  EXPECT_NE(named.LineOf(named.NameOf(a.bytes)).find("; its seams lie where the files around fix them"), std::string::npos);
+  for (const Recovery* recovery : {&named, &unnamed}) {
+    recovery->ExpectNoWrongCrw({a.bytes, x.bytes, y.bytes, last.bytes});
+  }
+  const std::string line = named.LineOf(named.NameOf(a.bytes));
+  EXPECT_NE(line.find("joined from 3 pieces"), std::string::npos) << named.Log();
+  EXPECT_NE(line.find("; its seams lie where the files around fix them"), std::string::npos) << line;
   EXPECT_TRUE(unnamed.NameOf(a.bytes).empty()) << unnamed.Log();
 }
 
@@ -1243,15 +1246,12 @@ TEST(DirectoryJoins, AFirstPieceThatHoldsItsWholeStreamJoinsOnlyWhereTheFilesAro
     ScratchFolder folder;
     const Recovery recovery = Recover(folder.Write("card.img", image), folder / "out");
     recovery.ExpectNoWrongCrw({a.bytes, whole.bytes});
-    if (fixed) {
-      EXPECT_NE(recovery.LineOf(recovery.NameOf(a.bytes)).find("; its seam lies past its raw data, where the card's directory gives its size"),
-                std::string::npos)
-          << recovery.Log();
-    } else {
-      EXPECT_NE(recovery.LineOf("CRW_at_" + std::to_string(aAt) + ".damaged").find("its seam lies past its raw data, where the decode sees none"),
-                std::string::npos)
-          << recovery.Log();
-    }
+    const std::string line = recovery.LineOf(fixed ? recovery.NameOf(a.bytes)
+                                                   : "CRW_at_" + std::to_string(aAt) + ".damaged");
+    EXPECT_NE(line.find(fixed ? "; its seam lies past its raw data, where the card's directory gives its size"
+                              : "its seam lies past its raw data, where the decode sees none"),
+              std::string::npos)
+        << recovery.Log();
   }
 }
 
