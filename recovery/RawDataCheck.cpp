@@ -35,7 +35,8 @@ std::int64_t CodedClusterInLowBits(std::span<const std::uint8_t> file, std::int6
   const std::int64_t from = layout->recordStart;
   const std::int64_t to = std::min<std::int64_t>(from + layout->LowBitsSize(), static_cast<std::int64_t>(file.size()));
   for (std::int64_t cluster = from / clusterSize * clusterSize; cluster < to; cluster += clusterSize) {
-    const std::int64_t begin = std::max(cluster, from), end = std::min(cluster + clusterSize, to);
+    const std::int64_t begin = std::max(cluster, from);
+    const std::int64_t end = std::min(begin + std::max(clusterSize, LowBitsLimits::kMinStretch), to);
     if (ReadsAsCodedData(file.subspan(static_cast<std::size_t>(begin), static_cast<std::size_t>(end - begin)))) {
       return cluster;
     }
