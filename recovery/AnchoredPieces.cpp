@@ -104,15 +104,13 @@ std::string PieceJoiner::ThreePieceFault(const Waiter& waiter, const std::vector
                                          std::int64_t size, CrwEnd& found) {
   std::int64_t signalFrom = 0;
   if (std::string fault = ChainFault(waiter, pieces, size, found, &signalFrom); !fault.empty()) return fault;
-  const std::int64_t lowBits = std::min(signalFrom, size);
-  std::vector<RootEnd> ends;
-  FindRootEnds(joined_.Data(), lowBits, 0, lowBits, 0, RecoveryLimits::kMaxCrwSize, ends);
-  if (!ends.empty()) return "another file ends among its low bits";
-  if (CodedClusterInLowBits(std::span<const std::uint8_t>(joined_.Data(), static_cast<std::size_t>(size)),
-                            grid_.clusterSize) >= 0) {
-    return "a cluster among its low bits holds coded data";
-  }
-  return {};
+  return ForeignLowBitsFault(signalFrom, size, [&](std::int64_t at) {
+    for (const CardPiece& piece : pieces) {
+      if (at < piece.to - piece.from) return piece.from + at;
+      at -= piece.to - piece.from;
+    }
+    return std::int64_t{-1};
+  });
 }
 
 }  // namespace mendrake

@@ -276,13 +276,12 @@ void PieceJoiner::AddDecodedSplits(const JoinReading& broken, std::vector<JoinRe
 void PieceJoiner::ProbeFirstPieces(const RootEnd& end) {
   for (std::size_t i = 0; i < waiting_.size(); ++i) {
     Waiter& waiter = waiting_[i];
-    const std::int64_t size = end.FileSize(waiter.piece.headerLength);
-    const std::int64_t gap = end.end - size - waiter.piece.start;
-    if (waiter.probed || waiter.probes >= JoinLimits::kMaxProbesPerPiece || waiter.piece.bigEndian != end.bigEndian ||
-        size > RecoveryLimits::kMaxCrwSize || gap <= 0 || gap > JoinLimits::kMaxGapBytes ||
-        gap % grid_.clusterSize != 0 || Splits(waiter).front() < size) {
+    const std::optional<std::int64_t> fitted = FittedSize(waiter.piece, end);
+    if (waiter.probed || waiter.probes >= JoinLimits::kMaxProbesPerPiece || !fitted ||
+        Splits(waiter).front() < *fitted) {
       continue;
     }
+    const std::int64_t size = *fitted;
     const std::int64_t cost = budget_.EntriesToWeigh(size);
     if (budget_.Left(fedTo_) <= cost) return;
     budget_.Spend(cost);
@@ -313,6 +312,19 @@ void PieceJoiner::ProbeFirstPieces(const RootEnd& end) {
     std::vector<JoinReading> unused;
     AddDecodedSplits(probe, unused);
   }
+}
+
+// The file's size where the end fits the piece by arithmetic: the same byte
+// order, and the end a whole number of clusters past the file the piece
+// begins, within the bound; none where it does not.
+std::optional<std::int64_t> PieceJoiner::FittedSize(const FirstPiece& piece, const RootEnd& end) const {
+  const std::int64_t size = end.FileSize(piece.headerLength);
+  const std::int64_t gap = end.end - size - piece.start;
+  if (piece.bigEndian != end.bigEndian || size > RecoveryLimits::kMaxCrwSize || gap <= 0 ||
+      gap > JoinLimits::kMaxGapBytes || gap % grid_.clusterSize != 0) {
+    return std::nullopt;
+  }
+  return size;
 }
 
 // The cluster starts from from to to, counted from the piece's header, become splits of it.
@@ -567,20 +579,28 @@ std::string PieceJoiner::LowBitsSeamFault(JoinReading& reading, std::int64_t sig
            (firstFixed ? "no file's end fixes where its second piece begins"
                        : "no next file's header fixes where its first piece ends");
   }
-  const auto cardAt = [&](std::int64_t at) {
-    return std::to_string(at < reading.split ? reading.header + at : reading.secondFrom + (at - reading.split));
-  };
+  return ForeignLowBitsFault(signalFrom, reading.size, [&](std::int64_t at) {
+    return at < reading.split ? reading.header + at : reading.secondFrom + (at - reading.split);
+  });
+}
+
+// Among the low bits of the file put together in joined_, which show no
+// seam, another file's bytes may yet be told: a CRW's end, where another
+// file's last piece lies, or a cluster of coded data. cardAt gives the card
+// position of a file offset.
+std::string PieceJoiner::ForeignLowBitsFault(std::int64_t signalFrom, std::int64_t size,
+                                             const std::function<std::int64_t(std::int64_t)>& cardAt) const {
   std::vector<RootEnd> ends;
-  const std::int64_t lowBits = std::min(signalFrom, reading.size);
+  const std::int64_t lowBits = std::min(signalFrom, size);
   FindRootEnds(joined_.Data(), lowBits, 0, lowBits, 0, RecoveryLimits::kMaxCrwSize, ends);
   if (!ends.empty()) {
-    return "another file ends inside its pieces, at " + cardAt(ends.front().end - 1) +
+    return "another file ends inside its pieces, at " + std::to_string(cardAt(ends.front().end - 1)) +
            ", in the low bits stored before its compressed raw data, which show no seam";
   }
   const std::int64_t coded = CodedClusterInLowBits(
-      std::span<const std::uint8_t>(joined_.Data(), static_cast<std::size_t>(reading.size)), grid_.clusterSize);
+      std::span<const std::uint8_t>(joined_.Data(), static_cast<std::size_t>(size)), grid_.clusterSize);
   if (coded >= 0) {
-    return "the cluster at " + cardAt(coded) + " among its low bits holds coded data, another file's";
+    return "the cluster at " + std::to_string(cardAt(coded)) + " among its low bits holds coded data, another file's";
   }
   return {};
 }
@@ -906,13 +926,9 @@ void PieceJoiner::TryPieceChains(const RootEnd& end) {
   std::vector<FoundChain> found;
   for (std::size_t i = 0; i < waiting_.size(); ++i) {
     Waiter& waiter = waiting_[i];
-    const std::int64_t size = end.FileSize(waiter.piece.headerLength);
-    const std::int64_t gap = end.end - size - waiter.piece.start;
-    if (waiter.piece.bigEndian != end.bigEndian || size > RecoveryLimits::kMaxCrwSize || gap <= 0 ||
-        gap > JoinLimits::kMaxGapBytes || gap % grid_.clusterSize != 0 ||
-        waiter.chainSearches >= PieceChainLimits::kMaxSearchesPerPiece) {
-      continue;
-    }
+    const std::optional<std::int64_t> fitted = FittedSize(waiter.piece, end);
+    if (!fitted || waiter.chainSearches >= PieceChainLimits::kMaxSearchesPerPiece) continue;
+    const std::int64_t size = *fitted;
     // The card's directory may give the file at this header another size.
     if (directories_ && !directories_->Weigh(waiter.piece.start, size, nullptr).fault.empty()) continue;
     // Raw data the decoder does not know proves no seam: no search.

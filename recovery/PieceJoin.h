@@ -238,6 +238,7 @@ class PieceJoiner {
   bool EndOfFileInOnePiece(const RootEnd& end);
   std::vector<JoinReading> ReadingsOf(const RootEnd& end);
   void ProbeFirstPieces(const RootEnd& end);
+  std::optional<std::int64_t> FittedSize(const FirstPiece& piece, const RootEnd& end) const;
   void AddSplitsFrom(Waiter& waiter, std::int64_t from, std::int64_t to);
   static bool AddSplit(Waiter& waiter, std::int64_t at);
   void AddFoundSplits(Waiter& waiter) const;
@@ -252,6 +253,8 @@ class PieceJoiner {
   std::string RawDataFault(JoinReading& reading);
   static std::string LowBitsFault(const JoinReading& reading);
   std::string LowBitsSeamFault(JoinReading& reading, std::int64_t signalFrom);
+  std::string ForeignLowBitsFault(std::int64_t signalFrom, std::int64_t size,
+                                  const std::function<std::int64_t(std::int64_t)>& cardAt) const;
   bool WholeFileEndsBefore(std::int64_t position);
   bool FileFoundOn(std::int64_t cluster) const;
   bool CopyCardBefore(std::int64_t from, std::int64_t to, FileImage& into) const;

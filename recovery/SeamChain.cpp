@@ -22,14 +22,11 @@ namespace mendrake {
 void PieceJoiner::NoteFittedEnd(const RootEnd& end) {
   if (!directories_) return;
   for (Waiter& waiter : waiting_) {
-    const std::int64_t size = end.FileSize(waiter.piece.headerLength);
-    const std::int64_t gap = end.end - size - waiter.piece.start;
-    if (waiter.piece.bigEndian != end.bigEndian || size > RecoveryLimits::kMaxCrwSize || gap <= 0 ||
-        gap > JoinLimits::kMaxGapBytes || gap % grid_.clusterSize != 0 ||
-        waiter.fitted.size() >= JoinLimits::kMaxFittedEnds ||
+    const std::optional<std::int64_t> size = FittedSize(waiter.piece, end);
+    if (!size || waiter.fitted.size() >= JoinLimits::kMaxFittedEnds ||
         std::any_of(waiter.fitted.begin(), waiter.fitted.end(),
                     [&](const RootEnd& fitted) { return fitted.end == end.end; }) ||
-        !directories_->Weigh(waiter.piece.start, size, nullptr).fixesSize) {
+        !directories_->Weigh(waiter.piece.start, *size, nullptr).fixesSize) {
       continue;
     }
     waiter.fitted.push_back(end);
