@@ -55,7 +55,7 @@ std::vector<std::int64_t> PieceJoiner::FileStartsWithin(std::int64_t from, std::
   return starts;
 }
 
-void PieceJoiner::TryAnchoredThreePieces(const RootEnd& end) {
+bool PieceJoiner::TryAnchoredThreePieces(const RootEnd& end) {
   std::vector<FoundChain> found;
   for (std::size_t i = 0; i < waiting_.size(); ++i) {
     const Waiter& waiter = waiting_[i];
@@ -79,13 +79,24 @@ void PieceJoiner::TryAnchoredThreePieces(const RootEnd& end) {
         for (const std::int64_t middleTo : starts) {
           const std::int64_t middleFrom = middleTo - middle;
           if (middleTo > lastFrom) break;
-          if (middleFrom <= firstEnd || !std::binary_search(after.begin(), after.end(), middleFrom)) continue;
-          if (found.size() > 1) return;  // a tie already: nothing more to weigh
+          if (middleFrom <= firstEnd || middleFrom < from) continue;
+          if (found.size() > 1) return false;  // a tie already: nothing more to weigh
           const std::vector<CardPiece> pieces{
               {waiter.piece.start, firstEnd}, {middleFrom, middleTo}, {lastFrom, end.end}};
           if (FileFoundWithin(middleFrom, middleTo) >= 0 || FileFoundWithin(lastFrom, end.end) >= 0) continue;
+          // A camera JPG before the middle piece is no file the scan keeps,
+          // but its markers, read from its start, tell where it ends.
+          if (!std::binary_search(after.begin(), after.end(), middleFrom) && !WholeFileEndsBefore(middleFrom)) {
+            continue;
+          }
+          // A placing that failed fails again: more files found only add faults.
+          const AnchoredPlacing placing{waiter.piece.start, split, middleFrom, lastFrom, end.end};
+          if (failedPlacings_.count(placing) != 0) continue;
           CrwEnd crwEnd;
-          if (!ThreePieceFault(waiter, pieces, size, crwEnd).empty()) continue;
+          if (!ThreePieceFault(waiter, pieces, size, crwEnd).empty()) {
+            if (failedPlacings_.size() < JoinLimits::kMaxFailedPlacings) failedPlacings_.insert(placing);
+            continue;
+          }
           PieceChain chain;
           chain.kind = PieceChain::Kind::kFound;
           chain.pieces = pieces;
@@ -94,7 +105,23 @@ void PieceJoiner::TryAnchoredThreePieces(const RootEnd& end) {
       }
     }
   }
-  if (found.size() == 1) JoinChain(found.front(), true);
+  if (found.size() != 1) return false;
+  JoinChain(found.front(), true);
+  return true;
+}
+
+// A piece joined since the ends fitted to waiting pieces were weighed may
+// be the file beside one of their seams: each is weighed again, until no
+// placing joins.
+bool PieceJoiner::RetryAnchoredThreePieces() {
+  if (anchoredTriedAt_ == joinedPieces_.size()) return false;
+  anchoredTriedAt_ = joinedPieces_.size();
+  std::vector<RootEnd> ends;
+  for (const Waiter& waiter : waiting_) ends.insert(ends.end(), waiter.fitted.begin(), waiter.fitted.end());
+  for (const RootEnd& end : ends) {
+    if (TryAnchoredThreePieces(end)) return true;
+  }
+  return false;
 }
 
 // The checks of a file put together from pieces, and what a seam in the
@@ -103,7 +130,13 @@ void PieceJoiner::TryAnchoredThreePieces(const RootEnd& end) {
 std::string PieceJoiner::ThreePieceFault(const Waiter& waiter, const std::vector<CardPiece>& pieces,
                                          std::int64_t size, CrwEnd& found) {
   std::int64_t signalFrom = 0;
-  if (std::string fault = ChainFault(waiter, pieces, size, found, &signalFrom); !fault.empty()) return fault;
+  bool sizeFixed = false;
+  if (std::string fault = ChainFault(waiter, pieces, size, found, &signalFrom, &sizeFixed); !fault.empty()) {
+    return fault;
+  }
+  // Where the card's entries disagree, the photo's records must name the
+  // entry the camera wrote last.
+  if (!sizeFixed) return "the card's directory does not give its size for the photo its records name";
   return ForeignLowBitsFault(signalFrom, size, [&](std::int64_t at) {
     for (const CardPiece& piece : pieces) {
       if (at < piece.to - piece.from) return piece.from + at;

@@ -1,5 +1,6 @@
 #include "recovery/DirectoryEvidence.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 
@@ -45,6 +46,28 @@ bool RecordsAgree(const NamedFile& entry, const CrwRecords& records) {
   return named < 0 || recorded < 0 || named == recorded;
 }
 
+// Whether the camera wrote entry a after b, where both name one cluster: a
+// kept entry's file took the cluster after a deleted one's, and the camera
+// numbers its photos up. Neither where they tell nothing apart.
+bool WrittenAfter(const NamedFile& a, const NamedFile& b) {
+  if (a.deleted != b.deleted) return !a.deleted;
+  const int first = CameraNumberOf(a.name), second = CameraNumberOf(b.name);
+  return first >= 0 && second >= 0 && first > second;
+}
+
+// Of the CRW entries, the one written after every other, or none.
+const NamedFile* LastWritten(const std::vector<NamedFile>& entries) {
+  const auto counts = [](const NamedFile& entry) { return EndsWithCrw(entry.name) && entry.size > 0; };
+  for (const NamedFile& entry : entries) {
+    if (!counts(entry)) continue;
+    if (std::all_of(entries.begin(), entries.end(),
+                    [&](const NamedFile& other) { return &other == &entry || !counts(other) || WrittenAfter(entry, other); })) {
+      return &entry;
+    }
+  }
+  return nullptr;
+}
+
 std::string NameOfPhoto(const CrwRecords& records) {
   char name[32];
   std::snprintf(name, sizeof name, "CRW_%04d.CRW", RecordedNumberOf(records));
@@ -71,6 +94,7 @@ DirectoryWord DirectoryEvidence::Weigh(std::int64_t start, std::int64_t size, co
   std::string sizes;
   bool sized = false, agreed = false, oneSize = true;
   std::int64_t firstSize = -1;
+  const NamedFile* last = LastWritten(entries);
   for (const NamedFile& entry : entries) {
     // An entry of no size claims no clusters. One of another kind (a THM, a
     // JPG) is older than the CRW header found on its cluster, and says
@@ -90,7 +114,11 @@ DirectoryWord DirectoryEvidence::Weigh(std::int64_t start, std::int64_t size, co
   } else if (!agreed) {
     word.fault = "the card's directory gives " + sizes + ", but its records name it " + NameOfPhoto(*records);
   }
-  word.fixesSize = word.fault.empty() && oneSize;
+  const bool lastGivesSize = last && last->size == size;
+  word.mayFixSize = word.fault.empty() && (oneSize || lastGivesSize);
+  word.fixesSize = word.fault.empty() &&
+                   (oneSize || (lastGivesSize && records && RecordedNumberOf(*records) >= 0 &&
+                                RecordedNumberOf(*records) == CameraNumberOf(last->name)));
   return word;
 }
 

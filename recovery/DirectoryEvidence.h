@@ -19,10 +19,14 @@ struct DirectoryWord {
   // No CRW entry names the file's first cluster as its own, or every one
   // that does contradicts the reading; fault says which entries and why.
   std::string fault;
-  // Every entry that names the first cluster gives the reading's size: the
-  // size is the card's, not the arithmetic's alone. Where a camera gave a
-  // deleted photo's clusters to another, the entries disagree and fix nothing.
+  // The size is the card's, not the arithmetic's alone: every entry that
+  // names the first cluster gives it, or, where a camera gave a deleted
+  // photo's clusters to a later one and the entries disagree, the entry it
+  // wrote last gives it and the photo's records give that entry's number.
   bool fixesSize = false;
+  // Without records: every entry gives the size, or the one written last
+  // does, which the records, once read, must bear out.
+  bool mayFixSize = false;
   bool named = false;  // some CRW entry names the first cluster
 };
 

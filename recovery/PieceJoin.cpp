@@ -482,7 +482,7 @@ std::string PieceJoiner::DirectoryClusterFault(std::span<const std::pair<std::in
 std::string PieceJoiner::DirectoryFault(JoinReading& reading, const CrwRecords* records) const {
   if (!directories_) return {};
   const DirectoryWord word = directories_->Weigh(reading.header, reading.size, records);
-  reading.sizeFixedByDirectory = word.fixesSize;
+  reading.sizeFixedByDirectory = records ? word.fixesSize : word.mayFixSize;
   return word.fault;
 }
 
@@ -740,6 +740,7 @@ void PieceJoiner::WeighAwaitedEnds() {
       weighed = true;
       break;
     }
+    weighed = weighed || RetryAnchoredThreePieces();
   }
   weighingAwaited_ = false;
 }
@@ -1011,7 +1012,7 @@ bool PieceJoiner::AssembleChain(const Waiter& waiter, const std::vector<CardPiec
 // pieces: the card's FAT and directories, its own size search, its
 // structure, and its raw data decoded whole.
 std::string PieceJoiner::ChainFault(const Waiter& waiter, const std::vector<CardPiece>& pieces, std::int64_t size,
-                                    CrwEnd& found, std::int64_t* signalFrom) {
+                                    CrwEnd& found, std::int64_t* signalFrom, bool* sizeFixed) {
   std::vector<std::pair<std::int64_t, std::int64_t>> spans;
   for (const CardPiece& piece : pieces) spans.emplace_back(piece.from, piece.to);
   if (std::string fault = DirectoryClusterFault(spans); !fault.empty()) return fault;
@@ -1054,9 +1055,9 @@ std::string PieceJoiner::ChainFault(const Waiter& waiter, const std::vector<Card
   }
   if (directories_) {
     const CrwRecords records = ReadCrwRecords(bytes, waiter.piece.bigEndian, waiter.piece.headerLength);
-    if (DirectoryWord word = directories_->Weigh(waiter.piece.start, size, &records); !word.fault.empty()) {
-      return word.fault;
-    }
+    const DirectoryWord word = directories_->Weigh(waiter.piece.start, size, &records);
+    if (!word.fault.empty()) return word.fault;
+    if (sizeFixed) *sizeFixed = word.fixesSize;
   }
   const RawDataCheck check = CheckRawData(bytes);
   if (check.verdict != RawDataVerdict::Plausible) return check.reason;

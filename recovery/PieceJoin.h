@@ -12,6 +12,7 @@
 #include "recovery/RecentBytes.h"
 #include "recovery/WorkBudget.h"
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -75,6 +76,8 @@ struct JoinLimits {
   static constexpr std::size_t kMaxFittedEnds = 4;
   // THMs whose extents are known, as files around a seam: one per photo.
   static constexpr std::size_t kMaxFileExtents = 65536;
+  // Placings of three pieces remembered as failed, so that none is weighed twice.
+  static constexpr std::size_t kMaxFailedPlacings = 65536;
 };
 
 // The bytes from a CRW header on, up to where its window closed, when no true
@@ -213,8 +216,9 @@ class PieceJoiner {
   void TryPieceChains(const RootEnd& end);
   std::optional<CanonRawLayout> LayoutAtEnd(const Waiter& waiter, const RootEnd& end, std::int64_t size);
   std::string ChainFault(const Waiter& waiter, const std::vector<CardPiece>& pieces, std::int64_t size, CrwEnd& found,
-                         std::int64_t* signalFrom = nullptr);
-  void TryAnchoredThreePieces(const RootEnd& end);
+                         std::int64_t* signalFrom = nullptr, bool* sizeFixed = nullptr);
+  bool TryAnchoredThreePieces(const RootEnd& end);
+  bool RetryAnchoredThreePieces();
   std::vector<std::int64_t> ClustersAfterFileEnds(std::int64_t from, std::int64_t to) const;
   std::vector<std::int64_t> FileStartsWithin(std::int64_t from, std::int64_t to) const;
   std::string ThreePieceFault(const Waiter& waiter, const std::vector<CardPiece>& pieces, std::int64_t size,
@@ -294,6 +298,11 @@ class PieceJoiner {
   std::vector<JoinedPiece> joinedPieces_;
   std::map<std::int64_t, std::int64_t> extents_;  // THMs found: [from, to)
   bool fittedChanged_ = false;  // a waiting piece was fitted an end since runs were last sought
+  // A placing of three pieces weighed and failed: the first piece's start
+  // and split, the middle and last pieces' starts, the end.
+  using AnchoredPlacing = std::array<std::int64_t, 5>;
+  std::set<AnchoredPlacing> failedPlacings_;
+  std::size_t anchoredTriedAt_ = 0;  // joined pieces known when placings were last weighed again
   // The start of a file already found (in one piece or joined) that the card
   // bytes [from, to) overlap, or -1.
   std::int64_t FileFoundWithin(std::int64_t from, std::int64_t to) const;

@@ -26,7 +26,7 @@ void PieceJoiner::NoteFittedEnd(const RootEnd& end) {
     if (!size || waiter.fitted.size() >= JoinLimits::kMaxFittedEnds ||
         std::any_of(waiter.fitted.begin(), waiter.fitted.end(),
                     [&](const RootEnd& fitted) { return fitted.end == end.end; }) ||
-        !directories_->Weigh(waiter.piece.start, *size, nullptr).fixesSize) {
+        !directories_->Weigh(waiter.piece.start, *size, nullptr).mayFixSize) {
       continue;
     }
     waiter.fitted.push_back(end);

@@ -264,13 +264,14 @@ TEST(CardDirectories, ABurstsThmsWithoutFileNumbersGoBesideTheirPhotosByTheirDir
 
 TEST(CardDirectories, TheEntriesOfAFirstClusterGiveTheSizesItMayHoldAndTheNumberOfItsPhoto) {
   // A deleted photo's first cluster given to a later one: both entries stay,
-  // and either size may be the cluster's. A THM's entry, or a name given on a
+  // and either size may be the cluster's, but the later photo holds it. A THM's entry, or a name given on a
   // computer, says nothing of a CRW's size or number.
   Bytes sector;
   for (const Bytes& entry :
        {ShortEntry("\xE5RW_0100CRW", 0x20, 5, 1000), ShortEntry("\xE5RW_0200CRW", 0x20, 5, 2000),
         ShortEntry("\xE5RW_0300CRW", 0x20, 9, 3000), ShortEntry("\xE5RW_0300THM", 0x20, 12, 6000),
-        ShortEntry("VACATIONCRW", 0x20, 14, 4000)}) {
+        ShortEntry("VACATIONCRW", 0x20, 14, 4000), ShortEntry("CRW_0010CRW", 0x20, 20, 5000),
+        ShortEntry("\xE5RW_0900CRW", 0x20, 20, 7000)}) {
     sector.insert(sector.end(), entry.begin(), entry.end());
   }
   sector.resize(512, 0);
@@ -286,9 +287,20 @@ TEST(CardDirectories, TheEntriesOfAFirstClusterGiveTheSizesItMayHoldAndTheNumber
   volume.clusterSize = kCluster;
   evidence.SetVolume(volume);
 
+  // The photo written last on cluster 5 is 0200: its size is fixed once its
+  // records name it, and the older photo's never is.
   const DirectoryWord either = evidence.Weigh(at(5), 2000, nullptr);
   EXPECT_EQ(either.fault, "");
   EXPECT_FALSE(either.fixesSize);
+  EXPECT_TRUE(either.mayFixSize);
+  EXPECT_FALSE(evidence.Weigh(at(5), 1000, nullptr).mayFixSize);
+  CrwRecords named;
+  named.fileNumber = 1000200;
+  EXPECT_TRUE(evidence.Weigh(at(5), 2000, &named).fixesSize);
+  named.fileNumber = 1000100;
+  EXPECT_FALSE(evidence.Weigh(at(5), 1000, &named).fixesSize);
+  named.fileNumber = 1;  // records that give no number do not tell
+  EXPECT_FALSE(evidence.Weigh(at(5), 2000, &named).fixesSize);
   EXPECT_EQ(evidence.Weigh(at(5), 1500, nullptr).fault,
             "the card's directory gives ?RW_0100.CRW 1,000 bytes and ?RW_0200.CRW 2,000 bytes, not 1,500");
   CrwRecords records;
@@ -300,6 +312,11 @@ TEST(CardDirectories, TheEntriesOfAFirstClusterGiveTheSizesItMayHoldAndTheNumber
   EXPECT_EQ(evidence.Weigh(at(14), 4000, &records).fault, "");
   records.fileNumber = 1;  // no folder: no camera's number
   EXPECT_TRUE(evidence.Weigh(at(9), 3000, &records).fixesSize);
+  // A kept entry's photo took its cluster after a deleted one's, whatever their numbers.
+  named.fileNumber = 1000010;
+  EXPECT_TRUE(evidence.Weigh(at(20), 5000, &named).fixesSize);
+  named.fileNumber = 1000900;
+  EXPECT_FALSE(evidence.Weigh(at(20), 7000, &named).fixesSize);
   EXPECT_FALSE(evidence.Weigh(at(12), 100, nullptr).named);
   EXPECT_FALSE(evidence.Weigh(at(9) + 512, 100, nullptr).named);
 }

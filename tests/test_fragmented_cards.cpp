@@ -1216,6 +1216,33 @@ TEST(DirectoryJoins, APhotoInThreePiecesWithBothSeamsInTheLowBitsJoinsWhereTheFi
   EXPECT_TRUE(unnamed.NameOf(a.bytes).empty()) << unnamed.Log();
 }
 
+TEST(DirectoryJoins, APhotoInThreePiecesJoinsAfterACameraJpgAndAPhotoJoinedOnlyPastItsEnd) {
+  // The middle piece begins right after a camera JPG, which is no THM: its
+  // markers, read from its start, tell where it ends. The last piece begins
+  // right after the first piece of another photo, joined by its decode
+  // only once the card has gone past the first photo's end: the first
+  // photo is weighed again after that join.
+  ScratchFolder folder;
+  const PhotoFile a = Photo(1), x = Photo(2), y = Photo(3), last = Photo(4);
+  const Bytes jpg = MakeJpeg(160, 120);
+  const std::size_t first = 4 * kCluster, middle = 3 * kCluster;
+  const std::size_t yFirst = (y.streamStart / kCluster + 4) * kCluster;
+  ASSERT_LT(first + middle, a.streamStart);
+  ASSERT_LT(yFirst + kCluster, y.rawDataEnd);
+  HandCard card;
+  const std::size_t aAt = AddInThreePieces(card, a.bytes, first, middle, {&x.bytes, &jpg}, Prefix(y.bytes, yFirst));
+  card.Add(Suffix(y.bytes, yFirst));
+  card.Add(last.bytes);
+  Bytes image = card.Finished();
+  LayDeletedVolume(image, {{"CRW_0001CRW", aAt, a.bytes.size()}});
+  const Recovery recovery = Recover(folder.Write("card.img", image), folder / "out");
+
+  recovery.ExpectNoWrongCrw({a.bytes, x.bytes, y.bytes, last.bytes});
+  EXPECT_FALSE(recovery.NameOf(y.bytes).empty()) << recovery.Log();
+  EXPECT_NE(recovery.LineOf(recovery.NameOf(a.bytes)).find("joined from 3 pieces"), std::string::npos)
+      << recovery.Log();
+}
+
 TEST(DirectoryJoins, AFirstPieceThatHoldsItsWholeStreamJoinsOnlyWhereTheFilesAroundFixItsSeam) {
   // The camera wrote all of the photo but its last clusters (the rest of its
   // thumbnail, its directories) in a hole; the window runs on past it, and
