@@ -55,6 +55,61 @@ std::vector<std::int64_t> PieceJoiner::FileStartsWithin(std::int64_t from, std::
   return starts;
 }
 
+// The placings of three pieces of the waiting piece cut at split, for end:
+// the last piece begins right after a file's end, the middle one ends where
+// a file begins and is as long as the size leaves. Where the middle piece
+// begins is the arithmetic's alone; the caller says what must fix it. Later
+// pieces are put together from what is kept of the card.
+std::vector<std::vector<CardPiece>> PieceJoiner::PlacingsOfThree(const Waiter& waiter, const RootEnd& end,
+                                                                 std::int64_t split) const {
+  std::vector<std::vector<CardPiece>> placings;
+  const std::int64_t size = end.FileSize(waiter.piece.headerLength);
+  const auto pieceSize = static_cast<std::int64_t>(waiter.piece.bytes.size());
+  if (split >= size || split > pieceSize || (split == pieceSize && !waiter.piece.closedByHeader)) return placings;
+  const std::int64_t from = std::max(waiter.piece.start, recent_.Start());
+  const std::vector<std::int64_t> after = ClustersAfterFileEnds(from, end.end);
+  const std::vector<std::int64_t> starts = FileStartsWithin(from, end.end);
+  const std::int64_t firstEnd = waiter.piece.start + split;
+  for (const std::int64_t lastFrom : after) {
+    const std::int64_t middle = size - split - (end.end - lastFrom);
+    if (lastFrom <= firstEnd || middle <= 0 || middle % grid_.clusterSize != 0) continue;
+    for (const std::int64_t middleTo : starts) {
+      const std::int64_t middleFrom = middleTo - middle;
+      if (middleTo > lastFrom) break;
+      if (middleFrom <= firstEnd || middleFrom < from) continue;
+      if (FileFoundWithin(middleFrom, middleTo) >= 0 || FileFoundWithin(lastFrom, end.end) >= 0) continue;
+      placings.push_back({{waiter.piece.start, firstEnd}, {middleFrom, middleTo}, {lastFrom, end.end}});
+    }
+  }
+  return placings;
+}
+
+// Another file ends right before the middle piece: one found, or a camera
+// JPG, which the scan keeps no extent of, but whose markers, read from its
+// start, tell where it ends.
+bool PieceJoiner::MiddleAfterFileEnd(std::int64_t middleFrom) {
+  const std::vector<std::int64_t> after = ClustersAfterFileEnds(middleFrom, middleFrom + 1);
+  return !after.empty() || WholeFileEndsBefore(middleFrom);
+}
+
+// The placing weighed as a file in three pieces, or none where it fails. A
+// placing that failed fails again (more files found only add faults), so
+// none is decoded twice.
+std::optional<PieceJoiner::FoundChain> PieceJoiner::WeighPlacing(std::size_t waiter, const RootEnd& end,
+                                                                  const std::vector<CardPiece>& pieces) {
+  const AnchoredPlacing placing{pieces[0].from, pieces[0].to, pieces[1].from, pieces[2].from, end.end};
+  if (failedPlacings_.count(placing) != 0) return std::nullopt;
+  CrwEnd crwEnd;
+  if (!ThreePieceFault(waiting_[waiter], pieces, end.FileSize(waiting_[waiter].piece.headerLength), crwEnd).empty()) {
+    if (failedPlacings_.size() < JoinLimits::kMaxFailedPlacings) failedPlacings_.insert(placing);
+    return std::nullopt;
+  }
+  PieceChain chain;
+  chain.kind = PieceChain::Kind::kFound;
+  chain.pieces = pieces;
+  return FoundChain{waiter, std::move(chain), crwEnd};
+}
+
 bool PieceJoiner::TryAnchoredThreePieces(const RootEnd& end) {
   std::vector<FoundChain> found;
   for (std::size_t i = 0; i < waiting_.size(); ++i) {
@@ -63,45 +118,11 @@ bool PieceJoiner::TryAnchoredThreePieces(const RootEnd& end) {
                      [&](const RootEnd& fitted) { return fitted.end == end.end; })) {
       continue;
     }
-    const std::int64_t size = end.FileSize(waiter.piece.headerLength);
-    // Its later pieces are put together from what is kept of the card.
-    const std::int64_t from = std::max(waiter.piece.start, recent_.Start());
-    const std::vector<std::int64_t> after = ClustersAfterFileEnds(from, end.end);
-    const std::vector<std::int64_t> starts = FileStartsWithin(from, end.end);
-    const auto pieceSize = static_cast<std::int64_t>(waiter.piece.bytes.size());
     for (const std::int64_t split : waiter.splits) {
-      if (split >= size) break;
-      if (split == pieceSize && !waiter.piece.closedByHeader) continue;
-      const std::int64_t firstEnd = waiter.piece.start + split;
-      for (const std::int64_t lastFrom : after) {
-        const std::int64_t middle = size - split - (end.end - lastFrom);
-        if (lastFrom <= firstEnd || middle <= 0 || middle % grid_.clusterSize != 0) continue;
-        for (const std::int64_t middleTo : starts) {
-          const std::int64_t middleFrom = middleTo - middle;
-          if (middleTo > lastFrom) break;
-          if (middleFrom <= firstEnd || middleFrom < from) continue;
-          if (found.size() > 1) return false;  // a tie already: nothing more to weigh
-          const std::vector<CardPiece> pieces{
-              {waiter.piece.start, firstEnd}, {middleFrom, middleTo}, {lastFrom, end.end}};
-          if (FileFoundWithin(middleFrom, middleTo) >= 0 || FileFoundWithin(lastFrom, end.end) >= 0) continue;
-          // A camera JPG before the middle piece is no file the scan keeps,
-          // but its markers, read from its start, tell where it ends.
-          if (!std::binary_search(after.begin(), after.end(), middleFrom) && !WholeFileEndsBefore(middleFrom)) {
-            continue;
-          }
-          // A placing that failed fails again: more files found only add faults.
-          const AnchoredPlacing placing{waiter.piece.start, split, middleFrom, lastFrom, end.end};
-          if (failedPlacings_.count(placing) != 0) continue;
-          CrwEnd crwEnd;
-          if (!ThreePieceFault(waiter, pieces, size, crwEnd).empty()) {
-            if (failedPlacings_.size() < JoinLimits::kMaxFailedPlacings) failedPlacings_.insert(placing);
-            continue;
-          }
-          PieceChain chain;
-          chain.kind = PieceChain::Kind::kFound;
-          chain.pieces = pieces;
-          found.push_back({i, std::move(chain), crwEnd});
-        }
+      for (const std::vector<CardPiece>& pieces : PlacingsOfThree(waiter, end, split)) {
+        if (!MiddleAfterFileEnd(pieces[1].from)) continue;
+        if (found.size() > 1) return false;  // a tie already: nothing more to weigh
+        if (std::optional<FoundChain> passed = WeighPlacing(i, end, pieces)) found.push_back(std::move(*passed));
       }
     }
   }

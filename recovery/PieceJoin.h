@@ -217,6 +217,10 @@ class PieceJoiner {
   std::optional<CanonRawLayout> LayoutAtEnd(const Waiter& waiter, const RootEnd& end, std::int64_t size);
   std::string ChainFault(const Waiter& waiter, const std::vector<CardPiece>& pieces, std::int64_t size, CrwEnd& found,
                          std::int64_t* signalFrom = nullptr, bool* sizeFixed = nullptr);
+  std::vector<std::vector<CardPiece>> PlacingsOfThree(const Waiter& waiter, const RootEnd& end,
+                                                      std::int64_t split) const;
+  bool MiddleAfterFileEnd(std::int64_t middleFrom);
+  std::optional<FoundChain> WeighPlacing(std::size_t waiter, const RootEnd& end, const std::vector<CardPiece>& pieces);
   bool TryAnchoredThreePieces(const RootEnd& end);
   bool RetryAnchoredThreePieces();
   std::vector<std::int64_t> ClustersAfterFileEnds(std::int64_t from, std::int64_t to) const;
@@ -227,10 +231,22 @@ class PieceJoiner {
   void JoinChain(const FoundChain& found, bool seamsInLowBits = false);
   void NoteFittedEnd(const RootEnd& end);
   void TrySeamChains();
-  std::optional<std::vector<JoinReading>> SeamChainFrom(std::size_t waiter, const RootEnd& end, std::int64_t split);
-  std::optional<JoinReading> NextInSeamChain(std::int64_t position, const std::vector<JoinReading>& chain);
+  // Photos whose seams fix each other's sides: of two pieces, and of three
+  // at the run's start or end.
+  struct SeamRun {
+    std::vector<JoinReading> twos;
+    std::vector<FoundChain> threes;
+    std::optional<RootEnd> headEnd;  // the end of a first photo in three pieces, weighed once the run is whole
+    bool Holds(std::size_t waiter) const;
+    std::vector<CardPiece> Pieces() const;
+  };
+  std::optional<SeamRun> SeamRunFrom(SeamRun run, std::int64_t position);
+  std::optional<SeamRun> RunOnFrom(SeamRun run, std::int64_t position, std::size_t photos);
+  std::optional<SeamRun> WeighedRun(SeamRun run);
+  std::optional<JoinReading> NextInSeamChain(std::int64_t position, const SeamRun& run);
+  std::optional<FoundChain> ThreePiecesAfterRun(std::int64_t position, const SeamRun& run);
   JoinReading ReadingAt(std::size_t waiter, const RootEnd& end, std::int64_t split) const;
-  void JoinSeamChain(std::vector<JoinReading> chain);
+  void JoinSeamRun(SeamRun run);
   std::vector<std::int64_t> SplitsOf(const FirstPiece& piece) const;
   const std::vector<std::int64_t>& Splits(Waiter& waiter) const;
   void ScanEnds(std::int64_t to);
@@ -298,8 +314,8 @@ class PieceJoiner {
   std::vector<JoinedPiece> joinedPieces_;
   std::map<std::int64_t, std::int64_t> extents_;  // THMs found: [from, to)
   bool fittedChanged_ = false;  // a waiting piece was fitted an end since runs were last sought
-  // A placing of three pieces weighed and failed: the first piece's start
-  // and split, the middle and last pieces' starts, the end.
+  // A placing of three pieces weighed and failed: where the first piece
+  // begins and ends, the middle and last pieces' starts, the end.
   using AnchoredPlacing = std::array<std::int64_t, 5>;
   std::set<AnchoredPlacing> failedPlacings_;
   std::size_t anchoredTriedAt_ = 0;  // joined pieces known when placings were last weighed again

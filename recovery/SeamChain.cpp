@@ -4,6 +4,7 @@
 #include "recovery/RecoveryLimits.h"
 
 #include <algorithm>
+#include <functional>
 #include <utility>
 
 namespace mendrake {
@@ -41,20 +42,35 @@ void PieceJoiner::TrySeamChains() {
   while (std::exchange(fittedChanged_, false)) {
     for (std::size_t i = 0; i < waiting_.size(); ++i) {
       const Waiter& waiter = waiting_[i];
-      std::optional<std::vector<JoinReading>> only;
+      std::optional<SeamRun> only;
       bool tie = false;
+      const auto take = [&](std::optional<SeamRun> run) {
+        if (!run) return;
+        tie = tie || only.has_value();
+        only = std::move(run);
+      };
       for (const RootEnd& end : waiter.fitted) {
         for (const std::int64_t split : waiter.splits) {
           if (split >= end.FileSize(waiter.piece.headerLength)) break;
           if (split == static_cast<std::int64_t>(waiter.piece.bytes.size()) && !waiter.piece.closedByHeader) continue;
-          std::optional<std::vector<JoinReading>> chain = SeamChainFrom(i, end, split);
-          if (!chain) continue;
-          tie = tie || only.has_value();
-          only = std::move(chain);
+          SeamRun run;
+          run.twos.push_back(ReadingAt(i, end, split));
+          run.twos.front().splitAtHeader = true;
+          take(SeamRunFrom(std::move(run), 0));
+          // In three pieces, its later seam fixed by the files around it,
+          // and the middle piece's start by the run.
+          for (const std::vector<CardPiece>& pieces : PlacingsOfThree(waiter, end, split)) {
+            if (MiddleAfterFileEnd(pieces[1].from)) continue;  // fixed alone
+            SeamRun three;
+            three.threes.push_back({i, PieceChain{}, CrwEnd{}});
+            three.threes.front().chain.pieces = pieces;
+            three.headEnd = end;
+            take(SeamRunFrom(std::move(three), pieces[1].from));
+          }
         }
       }
       if (!only || tie) continue;
-      JoinSeamChain(std::move(*only));
+      JoinSeamRun(std::move(*only));
       fittedChanged_ = true;  // what the run joined may fix another's side
       break;
     }
@@ -72,51 +88,84 @@ JoinReading PieceJoiner::ReadingAt(std::size_t waiter, const RootEnd& end, std::
   return reading;
 }
 
-// The run from the reading of end cut at split: found by where its pieces
-// lie, then weighed photo by photo; none unless every one passes.
-std::optional<std::vector<JoinReading>> PieceJoiner::SeamChainFrom(std::size_t waiter, const RootEnd& end,
-                                                                   std::int64_t split) {
-  std::vector<JoinReading> chain{ReadingAt(waiter, end, split)};
-  chain.front().splitAtHeader = true;
-  while (!WholeFileEndsBefore(chain.back().secondFrom)) {
-    if (chain.size() >= JoinLimits::kMaxSeamChainFiles) return std::nullopt;
-    std::optional<JoinReading> next = NextInSeamChain(chain.back().secondFrom, chain);
-    if (!next) return std::nullopt;
-    chain.back().secondSideByChain = true;
-    chain.push_back(*next);
+// Whether a photo of the run is that waiting piece's.
+bool PieceJoiner::SeamRun::Holds(std::size_t waiter) const {
+  return std::any_of(twos.begin(), twos.end(), [&](const JoinReading& in) { return in.waiter == waiter; }) ||
+         std::any_of(threes.begin(), threes.end(), [&](const FoundChain& in) { return in.waiter == waiter; });
+}
+
+std::vector<CardPiece> PieceJoiner::SeamRun::Pieces() const {
+  std::vector<CardPiece> pieces;
+  for (const JoinReading& reading : twos) {
+    pieces.push_back({reading.header, reading.header + reading.split});
+    pieces.push_back({reading.secondFrom, reading.secondTo});
   }
-  if (chain.size() < 2) return std::nullopt;  // the reading of two pieces alone weighed it
-  const auto apart = [](std::int64_t from1, std::int64_t to1, std::int64_t from2, std::int64_t to2) {
-    return to1 <= from2 || to2 <= from1;
-  };
-  for (std::size_t a = 0; a < chain.size(); ++a) {
-    for (std::size_t b = a + 1; b < chain.size(); ++b) {
-      const JoinReading &x = chain[a], &y = chain[b];
-      if (!apart(x.header, x.header + x.split, y.secondFrom, y.secondTo) ||
-          !apart(x.secondFrom, x.secondTo, y.header, y.header + y.split) ||
-          !apart(x.secondFrom, x.secondTo, y.secondFrom, y.secondTo)) {
-        return std::nullopt;
-      }
+  for (const FoundChain& found : threes) pieces.insert(pieces.end(), found.chain.pieces.begin(), found.chain.pieces.end());
+  return pieces;
+}
+
+// The run found from its first photo by where its pieces lie, then weighed
+// photo by photo; none unless every one passes, or where two runs do.
+// position is where the last photo's piece that the run fixes begins (of a
+// photo in two pieces, its second).
+std::optional<PieceJoiner::SeamRun> PieceJoiner::SeamRunFrom(SeamRun run, std::int64_t position) {
+  if (!run.twos.empty() && run.threes.empty()) position = run.twos.back().secondFrom;
+  return RunOnFrom(std::move(run), position, 1);
+}
+
+std::optional<PieceJoiner::SeamRun> PieceJoiner::RunOnFrom(SeamRun run, std::int64_t position, std::size_t photos) {
+  if (WholeFileEndsBefore(position)) return photos < 2 ? std::nullopt : WeighedRun(std::move(run));
+  if (photos >= JoinLimits::kMaxSeamChainFiles) return std::nullopt;
+  const bool open = !run.twos.empty() && run.twos.back().secondFrom == position;
+  std::optional<SeamRun> onward, closed;
+  if (std::optional<JoinReading> next = NextInSeamChain(position, run)) {
+    SeamRun longer = run;
+    if (open) longer.twos.back().secondSideByChain = true;
+    longer.twos.push_back(*next);
+    onward = RunOnFrom(std::move(longer), next->secondFrom, photos + 1);
+  }
+  // A photo in three pieces may close the run, its later seam fixed by the
+  // files around it.
+  if (std::optional<FoundChain> last = ThreePiecesAfterRun(position, run)) {
+    if (open) run.twos.back().secondSideByChain = true;
+    run.threes.push_back(std::move(*last));
+    closed = WeighedRun(std::move(run));
+  }
+  if (onward && closed) return std::nullopt;
+  return onward ? std::move(onward) : std::move(closed);
+}
+
+// The run whole: its pieces apart, and each photo passing.
+std::optional<PieceJoiner::SeamRun> PieceJoiner::WeighedRun(SeamRun run) {
+  const std::vector<CardPiece> pieces = run.Pieces();
+  for (std::size_t a = 0; a < pieces.size(); ++a) {
+    for (std::size_t b = a + 1; b < pieces.size(); ++b) {
+      if (pieces[a].to > pieces[b].from && pieces[b].to > pieces[a].from) return std::nullopt;
     }
   }
-  for (JoinReading& reading : chain) {
+  for (JoinReading& reading : run.twos) {
     Weigh(reading);
     if (reading.weight != JoinReading::Weight::kPasses) return std::nullopt;
   }
-  return chain;
+  // A first photo in three pieces is weighed once its run is whole.
+  if (run.headEnd) {
+    FoundChain& head = run.threes.front();
+    std::optional<FoundChain> weighed = WeighPlacing(head.waiter, *run.headEnd, head.chain.pieces);
+    if (!weighed) return std::nullopt;
+    head = std::move(*weighed);
+  }
+  return run;
 }
 
 // The photo whose first piece ends right before position, with the one end
 // among those fitted to it that puts its seam there; none where that piece
 // has no such end, or more than one.
-std::optional<JoinReading> PieceJoiner::NextInSeamChain(std::int64_t position, const std::vector<JoinReading>& chain) {
+std::optional<JoinReading> PieceJoiner::NextInSeamChain(std::int64_t position, const SeamRun& run) {
   for (std::size_t i = 0; i < waiting_.size(); ++i) {
     const FirstPiece& piece = waiting_[i].piece;
     const std::int64_t split = position - piece.start;
     if (split <= 0 || split > static_cast<std::int64_t>(piece.bytes.size())) continue;
-    if (std::any_of(chain.begin(), chain.end(), [&](const JoinReading& in) { return in.waiter == i; })) {
-      return std::nullopt;
-    }
+    if (run.Holds(i)) return std::nullopt;
     std::optional<JoinReading> found;
     for (const RootEnd& end : waiting_[i].fitted) {
       JoinReading reading = ReadingAt(i, end, split);
@@ -130,12 +179,45 @@ std::optional<JoinReading> PieceJoiner::NextInSeamChain(std::int64_t position, c
   return std::nullopt;
 }
 
+// The photo whose first piece ends right before position, in three pieces
+// whose later sides the files around fix, weighed: the one placing of it
+// that passes, of all its fitted ends, or none.
+std::optional<PieceJoiner::FoundChain> PieceJoiner::ThreePiecesAfterRun(std::int64_t position, const SeamRun& run) {
+  for (std::size_t i = 0; i < waiting_.size(); ++i) {
+    const Waiter& waiter = waiting_[i];
+    const std::int64_t split = position - waiter.piece.start;
+    if (split <= 0 || split > static_cast<std::int64_t>(waiter.piece.bytes.size())) continue;
+    if (run.Holds(i)) return std::nullopt;
+    std::optional<FoundChain> found;
+    for (const RootEnd& end : waiter.fitted) {
+      for (const std::vector<CardPiece>& pieces : PlacingsOfThree(waiter, end, split)) {
+        if (!MiddleAfterFileEnd(pieces[1].from)) continue;
+        std::optional<FoundChain> passed = WeighPlacing(i, end, pieces);
+        if (!passed) continue;
+        if (found) return std::nullopt;
+        found = std::move(passed);
+      }
+    }
+    return found;
+  }
+  return std::nullopt;
+}
+
 // Joined from the last waiting piece back, so that taking one out moves no
 // other; the ends that waited for them are weighed once all are in.
-void PieceJoiner::JoinSeamChain(std::vector<JoinReading> chain) {
-  std::sort(chain.begin(), chain.end(), [](const JoinReading& a, const JoinReading& b) { return a.waiter > b.waiter; });
+void PieceJoiner::JoinSeamRun(SeamRun run) {
+  std::vector<std::pair<std::size_t, std::size_t>> order;  // waiter, photo of the run
+  for (std::size_t n = 0; n < run.twos.size(); ++n) order.emplace_back(run.twos[n].waiter, n);
+  for (std::size_t n = 0; n < run.threes.size(); ++n) order.emplace_back(run.threes[n].waiter, run.twos.size() + n);
+  std::sort(order.begin(), order.end(), std::greater<>());
   const bool weighing = std::exchange(weighingAwaited_, true);
-  for (const JoinReading& reading : chain) Join(reading);
+  for (const auto& [waiter, photo] : order) {
+    if (photo < run.twos.size()) {
+      Join(run.twos[photo]);
+    } else {
+      JoinChain(run.threes[photo - run.twos.size()], true);
+    }
+  }
   weighingAwaited_ = weighing;
   WeighAwaitedEnds();
 }

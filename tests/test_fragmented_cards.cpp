@@ -1216,6 +1216,52 @@ TEST(DirectoryJoins, APhotoInThreePiecesWithBothSeamsInTheLowBitsJoinsWhereTheFi
   EXPECT_TRUE(unnamed.NameOf(a.bytes).empty()) << unnamed.Log();
 }
 
+TEST(DirectoryJoins, APhotoInThreePiecesOpensOrClosesARunOfSeamsInTheLowBits) {
+  // A photo in three pieces whose later seam the files around fix: where
+  // its middle piece begins is the run's to fix, right after another
+  // photo's first piece; or that photo's second piece begins right after
+  // its first piece. Either run is closed by a file found.
+  const PhotoFile three = Photo(1), two = Photo(2), w = Photo(3), x = Photo(4), y = Photo(5), z = Photo(6);
+  const Bytes jpg = MakeJpeg(160, 120);
+  const std::size_t first = 3 * kCluster, middle = 2 * kCluster, twoPiece = 4 * kCluster;
+  ASSERT_LT(first + middle, three.streamStart);
+  const Bytes threeMiddle(three.bytes.begin() + first, three.bytes.begin() + first + middle);
+  for (const bool opens : {true, false}) {
+    SCOPED_TRACE(opens ? "the photo in three pieces opens the run" : "it closes the run");
+    HandCard card;
+    std::size_t threeAt = 0, twoAt = 0;
+    if (opens) {
+      threeAt = card.Add(Prefix(three.bytes, first));
+      card.Add(w.bytes);
+      twoAt = card.Add(Prefix(two.bytes, twoPiece));
+      card.Add(threeMiddle);
+      card.Add(x.bytes);
+      card.Add(Suffix(three.bytes, first + middle));
+      card.Add(y.bytes);
+      card.Add(Suffix(two.bytes, twoPiece));
+    } else {
+      twoAt = card.Add(Prefix(two.bytes, twoPiece));
+      card.Add(w.bytes);
+      threeAt = card.Add(Prefix(three.bytes, first));
+      card.Add(Suffix(two.bytes, twoPiece));
+      card.Add(jpg);
+      card.Add(threeMiddle);
+      card.Add(x.bytes);
+      card.Add(Suffix(three.bytes, first + middle));
+    }
+    card.Add(z.bytes);
+    Bytes image = card.Finished();
+    LayDeletedVolume(image, {{"CRW_0001CRW", threeAt, three.bytes.size()}, {"CRW_0002CRW", twoAt, two.bytes.size()}});
+    ScratchFolder folder;
+    const Recovery recovery = Recover(folder.Write("card.img", image), folder / "out");
+    recovery.ExpectNoWrongCrw({three.bytes, two.bytes, w.bytes, x.bytes, y.bytes, z.bytes});
+    EXPECT_NE(recovery.LineOf(recovery.NameOf(three.bytes)).find("joined from 3 pieces"), std::string::npos)
+        << recovery.Log();
+    EXPECT_NE(recovery.LineOf(recovery.NameOf(two.bytes)).find("its seam lies in the low bits"), std::string::npos)
+        << recovery.Log();
+  }
+}
+
 TEST(DirectoryJoins, APhotoInThreePiecesJoinsAfterACameraJpgAndAPhotoJoinedOnlyPastItsEnd) {
   // The middle piece begins right after a camera JPG, which is no THM: its
   // markers, read from its start, tell where it ends. The last piece begins
