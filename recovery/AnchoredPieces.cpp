@@ -1,4 +1,4 @@
-// A photo in three pieces whose seams lie where its decode sees none.
+// A photo in three or four pieces whose seams lie where its decode sees none.
 #include "recovery/PieceJoin.h"
 
 #include "recovery/FileEndMarks.h"
@@ -17,7 +17,9 @@ namespace mendrake {
 // file's end and ends at another header, and its last piece begins right
 // after a file's end. The card's directory gives its size, so the middle
 // piece's length is the size less the others': of the files found around
-// it, exactly one placing of that length may pass every check.
+// it, exactly one placing of that length may pass every check. A photo that
+// took three holes has two middle pieces, each from a file's end to the next
+// file's start, whose lengths the size gives together.
 
 void PieceJoiner::NoteFileExtent(std::int64_t from, std::int64_t to) {
   if (extents_.size() < JoinLimits::kMaxFileExtents) extents_[from] = to;
@@ -92,15 +94,16 @@ bool PieceJoiner::MiddleAfterFileEnd(std::int64_t middleFrom) {
   return !after.empty() || WholeFileEndsBefore(middleFrom);
 }
 
-// The placing weighed as a file in three pieces, or none where it fails. A
+// The placing weighed as a file in those pieces, or none where it fails. A
 // placing that failed fails again (more files found only add faults), so
 // none is decoded twice.
 std::optional<PieceJoiner::FoundChain> PieceJoiner::WeighPlacing(std::size_t waiter, const RootEnd& end,
                                                                   const std::vector<CardPiece>& pieces) {
-  const AnchoredPlacing placing{pieces[0].from, pieces[0].to, pieces[1].from, pieces[2].from, end.end};
+  AnchoredPlacing placing{end.end};
+  for (const CardPiece& piece : pieces) placing.insert(placing.end(), {piece.from, piece.to});
   if (failedPlacings_.count(placing) != 0) return std::nullopt;
   CrwEnd crwEnd;
-  if (!ThreePieceFault(waiting_[waiter], pieces, end.FileSize(waiting_[waiter].piece.headerLength), crwEnd).empty()) {
+  if (!PlacingFault(waiting_[waiter], pieces, end.FileSize(waiting_[waiter].piece.headerLength), crwEnd).empty()) {
     if (failedPlacings_.size() < JoinLimits::kMaxFailedPlacings) failedPlacings_.insert(placing);
     return std::nullopt;
   }
@@ -110,7 +113,42 @@ std::optional<PieceJoiner::FoundChain> PieceJoiner::WeighPlacing(std::size_t wai
   return FoundChain{waiter, std::move(chain), crwEnd};
 }
 
-bool PieceJoiner::TryAnchoredThreePieces(const RootEnd& end) {
+// The placings of four pieces of the waiting piece cut at split, for end:
+// the last piece begins right after a file's end, and each middle piece
+// runs from a file's end to the next file's start, the two as long together
+// as the size leaves.
+std::vector<std::vector<CardPiece>> PieceJoiner::PlacingsOfFour(const Waiter& waiter, const RootEnd& end,
+                                                                std::int64_t split) const {
+  std::vector<std::vector<CardPiece>> placings;
+  const std::int64_t size = end.FileSize(waiter.piece.headerLength);
+  const auto pieceSize = static_cast<std::int64_t>(waiter.piece.bytes.size());
+  if (split >= size || split > pieceSize || (split == pieceSize && !waiter.piece.closedByHeader)) return placings;
+  const std::int64_t from = std::max(waiter.piece.start, recent_.Start());
+  const std::vector<std::int64_t> after = ClustersAfterFileEnds(from, end.end);
+  const std::vector<std::int64_t> starts = FileStartsWithin(from, end.end);
+  const std::int64_t firstEnd = waiter.piece.start + split;
+  std::vector<CardPiece> gaps;  // from each file's end to the next file's start
+  for (const std::int64_t at : after) {
+    const auto next = std::upper_bound(starts.begin(), starts.end(), at);
+    if (at > firstEnd && next != starts.end()) gaps.push_back({at, *next});
+  }
+  for (const std::int64_t lastFrom : after) {
+    const std::int64_t middles = size - split - (end.end - lastFrom);
+    if (lastFrom <= firstEnd || middles <= 0 || FileFoundWithin(lastFrom, end.end) >= 0) continue;
+    for (std::size_t a = 0; a < gaps.size(); ++a) {
+      for (std::size_t b = a + 1; b < gaps.size(); ++b) {
+        const CardPiece &one = gaps[a], &two = gaps[b];
+        if (two.to > lastFrom || one.to > two.from) continue;
+        if ((one.to - one.from) + (two.to - two.from) != middles) continue;
+        if (FileFoundWithin(one.from, one.to) >= 0 || FileFoundWithin(two.from, two.to) >= 0) continue;
+        placings.push_back({{waiter.piece.start, firstEnd}, one, two, {lastFrom, end.end}});
+      }
+    }
+  }
+  return placings;
+}
+
+bool PieceJoiner::TryAnchoredPieces(const RootEnd& end) {
   std::vector<FoundChain> found;
   for (std::size_t i = 0; i < waiting_.size(); ++i) {
     const Waiter& waiter = waiting_[i];
@@ -119,8 +157,10 @@ bool PieceJoiner::TryAnchoredThreePieces(const RootEnd& end) {
       continue;
     }
     for (const std::int64_t split : waiter.splits) {
-      for (const std::vector<CardPiece>& pieces : PlacingsOfThree(waiter, end, split)) {
-        if (!MiddleAfterFileEnd(pieces[1].from)) continue;
+      std::vector<std::vector<CardPiece>> placings = PlacingsOfThree(waiter, end, split);
+      std::erase_if(placings, [&](const std::vector<CardPiece>& pieces) { return !MiddleAfterFileEnd(pieces[1].from); });
+      for (std::vector<CardPiece>& pieces : PlacingsOfFour(waiter, end, split)) placings.push_back(std::move(pieces));
+      for (const std::vector<CardPiece>& pieces : placings) {
         if (found.size() > 1) return false;  // a tie already: nothing more to weigh
         if (std::optional<FoundChain> passed = WeighPlacing(i, end, pieces)) found.push_back(std::move(*passed));
       }
@@ -134,13 +174,13 @@ bool PieceJoiner::TryAnchoredThreePieces(const RootEnd& end) {
 // A piece joined since the ends fitted to waiting pieces were weighed may
 // be the file beside one of their seams: each is weighed again, until no
 // placing joins.
-bool PieceJoiner::RetryAnchoredThreePieces() {
+bool PieceJoiner::RetryAnchoredPieces() {
   if (anchoredTriedAt_ == joinedPieces_.size()) return false;
   anchoredTriedAt_ = joinedPieces_.size();
   std::vector<RootEnd> ends;
   for (const Waiter& waiter : waiting_) ends.insert(ends.end(), waiter.fitted.begin(), waiter.fitted.end());
   for (const RootEnd& end : ends) {
-    if (TryAnchoredThreePieces(end)) return true;
+    if (TryAnchoredPieces(end)) return true;
   }
   return false;
 }
@@ -148,8 +188,8 @@ bool PieceJoiner::RetryAnchoredThreePieces() {
 // The checks of a file put together from pieces, and what a seam in the
 // low bits must pass besides: no root directory ends among them, and no
 // cluster of them holds coded data.
-std::string PieceJoiner::ThreePieceFault(const Waiter& waiter, const std::vector<CardPiece>& pieces,
-                                         std::int64_t size, CrwEnd& found) {
+std::string PieceJoiner::PlacingFault(const Waiter& waiter, const std::vector<CardPiece>& pieces, std::int64_t size,
+                                      CrwEnd& found) {
   std::int64_t signalFrom = 0;
   bool sizeFixed = false;
   if (std::string fault = ChainFault(waiter, pieces, size, found, &signalFrom, &sizeFixed); !fault.empty()) {

@@ -235,7 +235,7 @@ void PieceJoiner::WeighEnd(const RootEnd& end) {
       }
       TryPieceChains(end);
       TrySeamChains();
-      TryAnchoredThreePieces(end);
+      TryAnchoredPieces(end);
       return;
     case JoinDecision::Kind::kUndecided:
       return;
@@ -740,7 +740,7 @@ void PieceJoiner::WeighAwaitedEnds() {
       weighed = true;
       break;
     }
-    weighed = weighed || RetryAnchoredThreePieces();
+    weighed = weighed || RetryAnchoredPieces();
   }
   weighingAwaited_ = false;
 }

@@ -12,7 +12,6 @@
 #include "recovery/RecentBytes.h"
 #include "recovery/WorkBudget.h"
 
-#include <array>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -76,7 +75,7 @@ struct JoinLimits {
   static constexpr std::size_t kMaxFittedEnds = 4;
   // THMs whose extents are known, as files around a seam: one per photo.
   static constexpr std::size_t kMaxFileExtents = 65536;
-  // Placings of three pieces remembered as failed, so that none is weighed twice.
+  // Placings of three or four pieces remembered as failed, so that none is weighed twice.
   static constexpr std::size_t kMaxFailedPlacings = 65536;
 };
 
@@ -221,12 +220,14 @@ class PieceJoiner {
                                                       std::int64_t split) const;
   bool MiddleAfterFileEnd(std::int64_t middleFrom);
   std::optional<FoundChain> WeighPlacing(std::size_t waiter, const RootEnd& end, const std::vector<CardPiece>& pieces);
-  bool TryAnchoredThreePieces(const RootEnd& end);
-  bool RetryAnchoredThreePieces();
+  std::vector<std::vector<CardPiece>> PlacingsOfFour(const Waiter& waiter, const RootEnd& end,
+                                                     std::int64_t split) const;
+  bool TryAnchoredPieces(const RootEnd& end);
+  bool RetryAnchoredPieces();
   std::vector<std::int64_t> ClustersAfterFileEnds(std::int64_t from, std::int64_t to) const;
   std::vector<std::int64_t> FileStartsWithin(std::int64_t from, std::int64_t to) const;
-  std::string ThreePieceFault(const Waiter& waiter, const std::vector<CardPiece>& pieces, std::int64_t size,
-                              CrwEnd& found);
+  std::string PlacingFault(const Waiter& waiter, const std::vector<CardPiece>& pieces, std::int64_t size,
+                           CrwEnd& found);
   bool AssembleChain(const Waiter& waiter, const std::vector<CardPiece>& pieces);
   void JoinChain(const FoundChain& found, bool seamsInLowBits = false);
   void NoteFittedEnd(const RootEnd& end);
@@ -314,9 +315,9 @@ class PieceJoiner {
   std::vector<JoinedPiece> joinedPieces_;
   std::map<std::int64_t, std::int64_t> extents_;  // THMs found: [from, to)
   bool fittedChanged_ = false;  // a waiting piece was fitted an end since runs were last sought
-  // A placing of three pieces weighed and failed: where the first piece
-  // begins and ends, the middle and last pieces' starts, the end.
-  using AnchoredPlacing = std::array<std::int64_t, 5>;
+  // A placing of three or four pieces weighed and failed: the end, then
+  // where each piece begins and ends.
+  using AnchoredPlacing = std::vector<std::int64_t>;
   std::set<AnchoredPlacing> failedPlacings_;
   std::size_t anchoredTriedAt_ = 0;  // joined pieces known when placings were last weighed again
   // The start of a file already found (in one piece or joined) that the card

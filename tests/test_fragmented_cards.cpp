@@ -1216,6 +1216,32 @@ TEST(DirectoryJoins, APhotoInThreePiecesWithBothSeamsInTheLowBitsJoinsWhereTheFi
   EXPECT_TRUE(unnamed.NameOf(a.bytes).empty()) << unnamed.Log();
 }
 
+TEST(DirectoryJoins, APhotoInFourPiecesJoinsWhereTheFilesAroundFixEverySide) {
+  // Each middle piece runs from a whole photo's end to the next one's
+  // header, the last begins right after a third: the card's directory gives
+  // the size, which the two middle pieces' lengths must make up together.
+  ScratchFolder folder;
+  const PhotoFile a = Photo(1), x = Photo(2), y = Photo(3), z = Photo(4), last = Photo(5);
+  const std::size_t first = 2 * kCluster, one = 3 * kCluster, two = 2 * kCluster;
+  ASSERT_LT(first + one + two, a.streamStart);
+  HandCard card;
+  const std::size_t aAt = card.Add(Prefix(a.bytes, first));
+  card.Add(x.bytes);
+  card.Add(Bytes(a.bytes.begin() + first, a.bytes.begin() + first + one));
+  card.Add(y.bytes);
+  card.Add(Bytes(a.bytes.begin() + first + one, a.bytes.begin() + first + one + two));
+  card.Add(z.bytes);
+  card.Add(Suffix(a.bytes, first + one + two));
+  card.Add(last.bytes);
+  Bytes image = card.Finished();
+  LayDeletedVolume(image, {{"CRW_0001CRW", aAt, a.bytes.size()}});
+  const Recovery recovery = Recover(folder.Write("card.img", image), folder / "out");
+
+  recovery.ExpectNoWrongCrw({a.bytes, x.bytes, y.bytes, z.bytes, last.bytes});
+  EXPECT_NE(recovery.LineOf(recovery.NameOf(a.bytes)).find("joined from 4 pieces"), std::string::npos)
+      << recovery.Log();
+}
+
 TEST(DirectoryJoins, APhotoInThreePiecesOpensOrClosesARunOfSeamsInTheLowBits) {
   // A photo in three pieces whose later seam the files around fix: where
   // its middle piece begins is the run's to fix, right after another
