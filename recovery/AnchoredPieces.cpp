@@ -1,6 +1,7 @@
 // A photo in three or four pieces whose seams lie where its decode sees none.
 #include "recovery/PieceJoin.h"
 
+#include "output/JpegExtent.h"
 #include "recovery/FileEndMarks.h"
 #include "recovery/RawDataCheck.h"
 #include "recovery/RecoveryLimits.h"
@@ -25,6 +26,37 @@ void PieceJoiner::NoteFileExtent(std::int64_t from, std::int64_t to) {
   if (extents_.size() < JoinLimits::kMaxFileExtents) extents_[from] = to;
 }
 
+// Compressed picture and raw data escape every FF byte, so a JPEG's
+// start-of-image marker and the marker after it at a cluster start begin a
+// file: a THM, or a camera's JPG, which no other scan keeps.
+void PieceJoiner::NoteJpegStarts(const std::uint8_t* bytes, std::int64_t start, std::int64_t length) {
+  if (grid_.clusterSize <= 0) return;
+  for (std::int64_t at = grid_.NextClusterStart(start - 1); at + 3 <= start + length; at += grid_.clusterSize) {
+    const std::uint8_t* p = bytes + (at - start);
+    if (p[0] == 0xFF && p[1] == 0xD8 && p[2] == 0xFF && jpegs_.size() < JoinLimits::kMaxJpegStarts) jpegs_.emplace(at, 0);
+  }
+}
+
+// Where the JPEG that begins at start ends, read once from what is kept of
+// the card; -1 where that is not known.
+std::int64_t PieceJoiner::JpegEnd(std::int64_t start) const {
+  const auto jpeg = jpegs_.find(start);
+  if (jpeg == jpegs_.end()) return -1;
+  if (jpeg->second != 0) return jpeg->second;
+  // A THM's few KB first, a JPG's MB only where it runs on.
+  for (const std::int64_t bound : {std::int64_t{64} << 10, JoinLimits::kMaxJpegBytes}) {
+    const std::int64_t to = std::min(start + bound, recent_.End());
+    FileImage bytes;
+    if (to <= start || !CopyKept(start, to, bytes)) return -1;
+    const std::size_t length = JpegExtent(
+        std::span<const std::uint8_t>(bytes.Data(), static_cast<std::size_t>(bytes.Size())),
+        static_cast<std::size_t>(bytes.Size()));
+    if (length > 0) return jpeg->second = start + static_cast<std::int64_t>(length);
+    if (to - start < bound) return -1;  // it may end in bytes still to come
+  }
+  return jpeg->second = -1;
+}
+
 // Cluster starts in [from, to) right after a file found on the card ends,
 // in order.
 std::vector<std::int64_t> PieceJoiner::ClustersAfterFileEnds(std::int64_t from, std::int64_t to) const {
@@ -36,6 +68,9 @@ std::vector<std::int64_t> PieceJoiner::ClustersAfterFileEnds(std::int64_t from, 
   for (auto it = cameraEnds_.lower_bound(from - grid_.clusterSize); it != cameraEnds_.end() && *it < to; ++it) add(*it);
   for (const JoinedPiece& piece : joinedPieces_) add(piece.to);
   for (const auto& [begin, end] : extents_) add(end);
+  for (auto jpeg = jpegs_.lower_bound(from - JoinLimits::kMaxJpegBytes); jpeg != jpegs_.end() && jpeg->first < to; ++jpeg) {
+    if (const std::int64_t end = JpegEnd(jpeg->first); end > 0) add(end);
+  }
   std::sort(after.begin(), after.end());
   after.erase(std::unique(after.begin(), after.end()), after.end());
   return after;
@@ -52,6 +87,7 @@ std::vector<std::int64_t> PieceJoiner::FileStartsWithin(std::int64_t from, std::
   for (const JoinedPiece& piece : joinedPieces_) add(piece.from);
   for (const Waiter& waiter : waiting_) add(waiter.piece.start);
   for (const auto& [begin, end] : extents_) add(begin);
+  for (auto jpeg = jpegs_.lower_bound(from); jpeg != jpegs_.end() && jpeg->first < to; ++jpeg) add(jpeg->first);
   std::sort(starts.begin(), starts.end());
   starts.erase(std::unique(starts.begin(), starts.end()), starts.end());
   return starts;

@@ -95,6 +95,7 @@ void PieceJoiner::ForgetOwnEndsBefore(std::int64_t position) {
   fileEnds_.erase(fileEnds_.lower_bound(kept), fileEnds_.lower_bound(position));
   cameraEnds_.erase(cameraEnds_.lower_bound(kept), cameraEnds_.lower_bound(position));
   extents_.erase(extents_.lower_bound(kept), extents_.lower_bound(position));
+  jpegs_.erase(jpegs_.lower_bound(kept), jpegs_.lower_bound(position));
 }
 
 void PieceJoiner::Feed(const std::uint8_t* bytes, std::int64_t start, std::int64_t length) {
@@ -105,6 +106,7 @@ void PieceJoiner::Feed(const std::uint8_t* bytes, std::int64_t start, std::int64
     return;
   }
   recent_.Add(bytes, start, length);
+  NoteJpegStarts(bytes, start, length);
   ScanEnds(recent_.End() - EndScanLimits::kMaxDirectoryBytes);
   Expire(recent_.End());
 }

@@ -66,6 +66,10 @@ struct JoinLimits {
   // The card bytes before a second piece read back for the JPEG that ends
   // right before it: a camera's THM is a few KB, its JPG a few hundred.
   static constexpr std::int64_t kMaxJpegBeforeBytes = 512 << 10;
+  // A camera's JPG read from its start for where it ends, as a file around a
+  // seam: a few MB at the cameras' largest size.
+  static constexpr std::int64_t kMaxJpegBytes = std::int64_t{8} << 20;
+  static constexpr std::size_t kMaxJpegStarts = 65536;
   // Photos whose low-bit seams fix each other's side, in one run: where
   // holes filled one after another over the months, a few; each is weighed
   // whole, so the run is short.
@@ -314,6 +318,12 @@ class PieceJoiner {
   };
   std::vector<JoinedPiece> joinedPieces_;
   std::map<std::int64_t, std::int64_t> extents_;  // THMs found: [from, to)
+  // JPEGs that begin at cluster starts while pieces wait, by their start:
+  // where each ends, once read from what is kept of the card (0 until then,
+  // -1 where no end lies within the bound).
+  mutable std::map<std::int64_t, std::int64_t> jpegs_;
+  void NoteJpegStarts(const std::uint8_t* bytes, std::int64_t start, std::int64_t length);
+  std::int64_t JpegEnd(std::int64_t start) const;
   bool fittedChanged_ = false;  // a waiting piece was fitted an end since runs were last sought
   // A placing of three or four pieces weighed and failed: the end, then
   // where each piece begins and ends.

@@ -1216,6 +1216,27 @@ TEST(DirectoryJoins, APhotoInThreePiecesWithBothSeamsInTheLowBitsJoinsWhereTheFi
   EXPECT_TRUE(unnamed.NameOf(a.bytes).empty()) << unnamed.Log();
 }
 
+TEST(DirectoryJoins, APhotoInThreePiecesJoinsAroundACameraJpgBetweenItsLaterPieces) {
+  // The middle piece ends where a camera JPG begins and the last piece
+  // begins right after it: the JPG, no THM, is read from its start for
+  // where it ends.
+  ScratchFolder folder;
+  const PhotoFile a = Photo(1), x = Photo(2), last = Photo(3);
+  const Bytes jpg = MakeJpeg(320, 240);
+  ASSERT_GT(jpg.size(), 2 * kCluster);
+  const std::size_t first = 4 * kCluster, middle = 3 * kCluster;
+  HandCard card;
+  const std::size_t aAt = AddInThreePieces(card, a.bytes, first, middle, {&x.bytes}, jpg);
+  card.Add(last.bytes);
+  Bytes image = card.Finished();
+  LayDeletedVolume(image, {{"CRW_0001CRW", aAt, a.bytes.size()}});
+  const Recovery recovery = Recover(folder.Write("card.img", image), folder / "out");
+
+  recovery.ExpectNoWrongCrw({a.bytes, x.bytes, last.bytes});
+  EXPECT_NE(recovery.LineOf(recovery.NameOf(a.bytes)).find("joined from 3 pieces"), std::string::npos)
+      << recovery.Log();
+}
+
 TEST(DirectoryJoins, APhotoInFourPiecesJoinsWhereTheFilesAroundFixEverySide) {
   // Each middle piece runs from a whole photo's end to the next one's
   // header, the last begins right after a third: the card's directory gives
