@@ -122,12 +122,11 @@ std::vector<std::vector<CardPiece>> PieceJoiner::PlacingsOfThree(const Waiter& w
   return placings;
 }
 
-// Another file ends right before the middle piece: one found, or a camera
-// JPG, which the scan keeps no extent of, but whose markers, read from its
-// start, tell where it ends.
-bool PieceJoiner::MiddleAfterFileEnd(std::int64_t middleFrom) {
-  const std::vector<std::int64_t> after = ClustersAfterFileEnds(middleFrom, middleFrom + 1);
-  return !after.empty() || WholeFileEndsBefore(middleFrom);
+// Another file ends right before position: one found, a THM or a JPEG
+// noted, or a file whose markers, read from its start, end there.
+bool PieceJoiner::AfterFileEnd(std::int64_t position) {
+  const std::vector<std::int64_t> after = ClustersAfterFileEnds(position, position + 1);
+  return !after.empty() || WholeFileEndsBefore(position);
 }
 
 // The placing weighed as a file in those pieces, or none where it fails. A
@@ -147,6 +146,29 @@ std::optional<PieceJoiner::FoundChain> PieceJoiner::WeighPlacing(std::size_t wai
   chain.kind = PieceChain::Kind::kFound;
   chain.pieces = pieces;
   return FoundChain{waiter, std::move(chain), crwEnd};
+}
+
+// The placings of three pieces of the waiting piece cut at split, for end,
+// whose middle piece runs from a file's end to the next file's start: where
+// the last piece begins is the arithmetic's alone.
+std::vector<std::vector<CardPiece>> PieceJoiner::PlacingsWithFixedMiddle(const Waiter& waiter, const RootEnd& end,
+                                                                         std::int64_t split) const {
+  std::vector<std::vector<CardPiece>> placings;
+  const std::int64_t size = end.FileSize(waiter.piece.headerLength);
+  const auto pieceSize = static_cast<std::int64_t>(waiter.piece.bytes.size());
+  if (split >= size || split > pieceSize || (split == pieceSize && !waiter.piece.closedByHeader)) return placings;
+  const std::int64_t from = std::max(waiter.piece.start, recent_.Start());
+  const std::vector<std::int64_t> starts = FileStartsWithin(from, end.end);
+  const std::int64_t firstEnd = waiter.piece.start + split;
+  for (const std::int64_t middleFrom : ClustersAfterFileEnds(from, end.end)) {
+    const auto next = std::upper_bound(starts.begin(), starts.end(), middleFrom);
+    if (middleFrom <= firstEnd || next == starts.end()) continue;
+    const std::int64_t lastFrom = end.end - (size - split - (*next - middleFrom));
+    if (lastFrom <= *next || !grid_.IsClusterStart(lastFrom)) continue;
+    if (FileFoundWithin(middleFrom, *next) >= 0 || FileFoundWithin(lastFrom, end.end) >= 0) continue;
+    placings.push_back({{waiter.piece.start, firstEnd}, {middleFrom, *next}, {lastFrom, end.end}});
+  }
+  return placings;
 }
 
 // The placings of four pieces of the waiting piece cut at split, for end:
@@ -194,7 +216,7 @@ bool PieceJoiner::TryAnchoredPieces(const RootEnd& end) {
     }
     for (const std::int64_t split : waiter.splits) {
       std::vector<std::vector<CardPiece>> placings = PlacingsOfThree(waiter, end, split);
-      std::erase_if(placings, [&](const std::vector<CardPiece>& pieces) { return !MiddleAfterFileEnd(pieces[1].from); });
+      std::erase_if(placings, [&](const std::vector<CardPiece>& pieces) { return !AfterFileEnd(pieces[1].from); });
       for (std::vector<CardPiece>& pieces : PlacingsOfFour(waiter, end, split)) placings.push_back(std::move(pieces));
       for (const std::vector<CardPiece>& pieces : placings) {
         if (found.size() > 1) return false;  // a tie already: nothing more to weigh

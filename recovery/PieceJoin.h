@@ -222,7 +222,9 @@ class PieceJoiner {
                          std::int64_t* signalFrom = nullptr, bool* sizeFixed = nullptr);
   std::vector<std::vector<CardPiece>> PlacingsOfThree(const Waiter& waiter, const RootEnd& end,
                                                       std::int64_t split) const;
-  bool MiddleAfterFileEnd(std::int64_t middleFrom);
+  std::vector<std::vector<CardPiece>> PlacingsWithFixedMiddle(const Waiter& waiter, const RootEnd& end,
+                                                              std::int64_t split) const;
+  bool AfterFileEnd(std::int64_t position);
   std::optional<FoundChain> WeighPlacing(std::size_t waiter, const RootEnd& end, const std::vector<CardPiece>& pieces);
   std::vector<std::vector<CardPiece>> PlacingsOfFour(const Waiter& waiter, const RootEnd& end,
                                                      std::int64_t split) const;

@@ -57,15 +57,19 @@ void PieceJoiner::TrySeamChains() {
           run.twos.push_back(ReadingAt(i, end, split));
           run.twos.front().splitAtHeader = true;
           take(SeamRunFrom(std::move(run), 0));
-          // In three pieces, its later seam fixed by the files around it,
-          // and the middle piece's start by the run.
-          for (const std::vector<CardPiece>& pieces : PlacingsOfThree(waiter, end, split)) {
-            if (MiddleAfterFileEnd(pieces[1].from)) continue;  // fixed alone
+          // In three pieces, one seam fixed by the files around it, and the
+          // start of the piece after the other by the run.
+          const auto inThree = [&](const std::vector<CardPiece>& pieces, std::int64_t runFrom) {
+            if (AfterFileEnd(runFrom)) return;  // fixed alone
             SeamRun three;
             three.threes.push_back({i, PieceChain{}, CrwEnd{}});
             three.threes.front().chain.pieces = pieces;
             three.headEnd = end;
-            take(SeamRunFrom(std::move(three), pieces[1].from));
+            take(SeamRunFrom(std::move(three), runFrom));
+          };
+          for (const std::vector<CardPiece>& pieces : PlacingsOfThree(waiter, end, split)) inThree(pieces, pieces[1].from);
+          for (const std::vector<CardPiece>& pieces : PlacingsWithFixedMiddle(waiter, end, split)) {
+            inThree(pieces, pieces[2].from);
           }
         }
       }
@@ -191,7 +195,7 @@ std::optional<PieceJoiner::FoundChain> PieceJoiner::ThreePiecesAfterRun(std::int
     std::optional<FoundChain> found;
     for (const RootEnd& end : waiter.fitted) {
       for (const std::vector<CardPiece>& pieces : PlacingsOfThree(waiter, end, split)) {
-        if (!MiddleAfterFileEnd(pieces[1].from)) continue;
+        if (!AfterFileEnd(pieces[1].from)) continue;
         std::optional<FoundChain> passed = WeighPlacing(i, end, pieces);
         if (!passed) continue;
         if (found) return std::nullopt;

@@ -1264,37 +1264,32 @@ TEST(DirectoryJoins, APhotoInFourPiecesJoinsWhereTheFilesAroundFixEverySide) {
 }
 
 TEST(DirectoryJoins, APhotoInThreePiecesOpensOrClosesARunOfSeamsInTheLowBits) {
-  // A photo in three pieces whose later seam the files around fix: where
-  // its middle piece begins is the run's to fix, right after another
-  // photo's first piece; or that photo's second piece begins right after
-  // its first piece. Either run is closed by a file found.
+  // A photo in three pieces, one seam fixed by the files around it: where
+  // its middle or last piece begins is the run's to fix, right after
+  // another photo's first piece; or that photo's second piece begins right
+  // after its first piece. Each run is closed by a file found.
   const PhotoFile three = Photo(1), two = Photo(2), w = Photo(3), x = Photo(4), y = Photo(5), z = Photo(6);
   const Bytes jpg = MakeJpeg(160, 120);
   const std::size_t first = 3 * kCluster, middle = 2 * kCluster, twoPiece = 4 * kCluster;
   ASSERT_LT(first + middle, three.streamStart);
+  const Bytes threeFirst = Prefix(three.bytes, first), threeLast = Suffix(three.bytes, first + middle);
   const Bytes threeMiddle(three.bytes.begin() + first, three.bytes.begin() + first + middle);
-  for (const bool opens : {true, false}) {
-    SCOPED_TRACE(opens ? "the photo in three pieces opens the run" : "it closes the run");
+  const Bytes twoFirst = Prefix(two.bytes, twoPiece), twoSecond = Suffix(two.bytes, twoPiece);
+  enum class Layout { kOpensBeforeItsMiddle, kOpensBeforeItsLast, kCloses };
+  for (const Layout layout : {Layout::kOpensBeforeItsMiddle, Layout::kOpensBeforeItsLast, Layout::kCloses}) {
+    SCOPED_TRACE(static_cast<int>(layout));
+    const std::vector<const Bytes*> files =
+        layout == Layout::kOpensBeforeItsMiddle
+            ? std::vector{&threeFirst, &w.bytes, &twoFirst, &threeMiddle, &x.bytes, &threeLast, &y.bytes, &twoSecond}
+        : layout == Layout::kOpensBeforeItsLast
+            ? std::vector{&threeFirst, &w.bytes, &threeMiddle, &x.bytes, &twoFirst, &threeLast, &y.bytes, &twoSecond}
+            : std::vector{&twoFirst, &w.bytes, &threeFirst, &twoSecond, &jpg, &threeMiddle, &x.bytes, &threeLast};
     HandCard card;
     std::size_t threeAt = 0, twoAt = 0;
-    if (opens) {
-      threeAt = card.Add(Prefix(three.bytes, first));
-      card.Add(w.bytes);
-      twoAt = card.Add(Prefix(two.bytes, twoPiece));
-      card.Add(threeMiddle);
-      card.Add(x.bytes);
-      card.Add(Suffix(three.bytes, first + middle));
-      card.Add(y.bytes);
-      card.Add(Suffix(two.bytes, twoPiece));
-    } else {
-      twoAt = card.Add(Prefix(two.bytes, twoPiece));
-      card.Add(w.bytes);
-      threeAt = card.Add(Prefix(three.bytes, first));
-      card.Add(Suffix(two.bytes, twoPiece));
-      card.Add(jpg);
-      card.Add(threeMiddle);
-      card.Add(x.bytes);
-      card.Add(Suffix(three.bytes, first + middle));
+    for (const Bytes* file : files) {
+      const std::size_t at = card.Add(*file);
+      if (file == &threeFirst) threeAt = at;
+      if (file == &twoFirst) twoAt = at;
     }
     card.Add(z.bytes);
     Bytes image = card.Finished();
