@@ -97,16 +97,18 @@ std::vector<std::int64_t> PieceJoiner::FileStartsWithin(std::int64_t from, std::
 // the last piece begins right after a file's end, the middle one ends where
 // a file begins and is as long as the size leaves. Where the middle piece
 // begins is the arithmetic's alone; the caller says what must fix it. Later
-// pieces are put together from what is kept of the card.
+// pieces are put together from what is kept of the card. With middleEnd,
+// the middle piece ends there, where the caller fixes it.
 std::vector<std::vector<CardPiece>> PieceJoiner::PlacingsOfThree(const Waiter& waiter, const RootEnd& end,
-                                                                 std::int64_t split) const {
+                                                                 std::int64_t split,
+                                                                 std::optional<std::int64_t> middleEnd) const {
   std::vector<std::vector<CardPiece>> placings;
   const std::int64_t size = end.FileSize(waiter.piece.headerLength);
   const auto pieceSize = static_cast<std::int64_t>(waiter.piece.bytes.size());
   if (split >= size || split > pieceSize || (split == pieceSize && !waiter.piece.closedByHeader)) return placings;
   const std::int64_t from = std::max(waiter.piece.start, recent_.Start());
   const std::vector<std::int64_t> after = ClustersAfterFileEnds(from, end.end);
-  const std::vector<std::int64_t> starts = FileStartsWithin(from, end.end);
+  const std::vector<std::int64_t> starts = middleEnd ? std::vector{*middleEnd} : FileStartsWithin(from, end.end);
   const std::int64_t firstEnd = waiter.piece.start + split;
   for (const std::int64_t lastFrom : after) {
     const std::int64_t middle = size - split - (end.end - lastFrom);
@@ -206,43 +208,6 @@ std::vector<std::vector<CardPiece>> PieceJoiner::PlacingsOfFour(const Waiter& wa
   return placings;
 }
 
-bool PieceJoiner::TryAnchoredPieces(const RootEnd& end) {
-  std::vector<FoundChain> found;
-  for (std::size_t i = 0; i < waiting_.size(); ++i) {
-    const Waiter& waiter = waiting_[i];
-    if (std::none_of(waiter.fitted.begin(), waiter.fitted.end(),
-                     [&](const RootEnd& fitted) { return fitted.end == end.end; })) {
-      continue;
-    }
-    for (const std::int64_t split : waiter.splits) {
-      std::vector<std::vector<CardPiece>> placings = PlacingsOfThree(waiter, end, split);
-      std::erase_if(placings, [&](const std::vector<CardPiece>& pieces) { return !AfterFileEnd(pieces[1].from); });
-      for (std::vector<CardPiece>& pieces : PlacingsOfFour(waiter, end, split)) placings.push_back(std::move(pieces));
-      for (const std::vector<CardPiece>& pieces : placings) {
-        if (found.size() > 1) return false;  // a tie already: nothing more to weigh
-        if (std::optional<FoundChain> passed = WeighPlacing(i, end, pieces)) found.push_back(std::move(*passed));
-      }
-    }
-  }
-  if (found.size() != 1) return false;
-  JoinChain(found.front(), true);
-  return true;
-}
-
-// A piece joined since the ends fitted to waiting pieces were weighed may
-// be the file beside one of their seams: each is weighed again, until no
-// placing joins.
-bool PieceJoiner::RetryAnchoredPieces() {
-  if (anchoredTriedAt_ == joinedPieces_.size()) return false;
-  anchoredTriedAt_ = joinedPieces_.size();
-  std::vector<RootEnd> ends;
-  for (const Waiter& waiter : waiting_) ends.insert(ends.end(), waiter.fitted.begin(), waiter.fitted.end());
-  for (const RootEnd& end : ends) {
-    if (TryAnchoredPieces(end)) return true;
-  }
-  return false;
-}
-
 // The checks of a file put together from pieces, and what a seam in the
 // low bits must pass besides: no root directory ends among them, and no
 // cluster of them holds coded data.
@@ -263,6 +228,18 @@ std::string PieceJoiner::PlacingFault(const Waiter& waiter, const std::vector<Ca
     }
     return std::int64_t{-1};
   });
+}
+
+// A piece joined since the ends fitted to waiting pieces were weighed may
+// be the file beside one of their seams: each is weighed again, until no
+// placing joins.
+bool PieceJoiner::RetryAnchoredPieces() {
+  if (anchoredTriedAt_ == joinedPieces_.size()) return false;
+  anchoredTriedAt_ = joinedPieces_.size();
+  const std::size_t joined = joinedPieces_.size();
+  fittedChanged_ = true;
+  TrySeamChains();
+  return joinedPieces_.size() != joined;
 }
 
 }  // namespace mendrake

@@ -58,6 +58,7 @@ struct PieceChainLimits {
 struct CardPiece {
   std::int64_t from = 0;
   std::int64_t to = 0;
+  bool operator==(const CardPiece&) const = default;
 };
 
 // What the search is given of the card.

@@ -237,7 +237,6 @@ void PieceJoiner::WeighEnd(const RootEnd& end) {
       }
       TryPieceChains(end);
       TrySeamChains();
-      TryAnchoredPieces(end);
       return;
     case JoinDecision::Kind::kUndecided:
       return;

@@ -220,15 +220,14 @@ class PieceJoiner {
   std::optional<CanonRawLayout> LayoutAtEnd(const Waiter& waiter, const RootEnd& end, std::int64_t size);
   std::string ChainFault(const Waiter& waiter, const std::vector<CardPiece>& pieces, std::int64_t size, CrwEnd& found,
                          std::int64_t* signalFrom = nullptr, bool* sizeFixed = nullptr);
-  std::vector<std::vector<CardPiece>> PlacingsOfThree(const Waiter& waiter, const RootEnd& end,
-                                                      std::int64_t split) const;
+  std::vector<std::vector<CardPiece>> PlacingsOfThree(const Waiter& waiter, const RootEnd& end, std::int64_t split,
+                                                      std::optional<std::int64_t> middleEnd = std::nullopt) const;
   std::vector<std::vector<CardPiece>> PlacingsWithFixedMiddle(const Waiter& waiter, const RootEnd& end,
                                                               std::int64_t split) const;
   bool AfterFileEnd(std::int64_t position);
   std::optional<FoundChain> WeighPlacing(std::size_t waiter, const RootEnd& end, const std::vector<CardPiece>& pieces);
   std::vector<std::vector<CardPiece>> PlacingsOfFour(const Waiter& waiter, const RootEnd& end,
                                                      std::int64_t split) const;
-  bool TryAnchoredPieces(const RootEnd& end);
   bool RetryAnchoredPieces();
   std::vector<std::int64_t> ClustersAfterFileEnds(std::int64_t from, std::int64_t to) const;
   std::vector<std::int64_t> FileStartsWithin(std::int64_t from, std::int64_t to) const;
@@ -247,6 +246,8 @@ class PieceJoiner {
     bool Holds(std::size_t waiter) const;
     std::vector<CardPiece> Pieces() const;
   };
+  std::vector<SeamRun> PassingRuns();
+  std::string RunText(const SeamRun& run) const;
   std::optional<SeamRun> SeamRunFrom(SeamRun run, std::int64_t position);
   std::optional<SeamRun> RunOnFrom(SeamRun run, std::int64_t position, std::size_t photos);
   std::optional<SeamRun> WeighedRun(SeamRun run);

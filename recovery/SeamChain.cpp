@@ -36,49 +36,93 @@ void PieceJoiner::NoteFittedEnd(const RootEnd& end) {
 }
 
 // Each waiting piece with an end the directory fits, cut where its first
-// side is fixed, starts a run. The one run from a piece that is found whole
-// and passes is joined; two are a tie, and neither is.
+// side is fixed, starts a run; a photo in three or four pieces whose every
+// side the files around fix is a run of its own. Every run that passes is
+// found before any is joined: one that shares a photo with another is a
+// tie, and neither is joined.
 void PieceJoiner::TrySeamChains() {
   while (std::exchange(fittedChanged_, false)) {
-    for (std::size_t i = 0; i < waiting_.size(); ++i) {
-      const Waiter& waiter = waiting_[i];
-      std::optional<SeamRun> only;
-      bool tie = false;
-      const auto take = [&](std::optional<SeamRun> run) {
-        if (!run) return;
-        tie = tie || only.has_value();
-        only = std::move(run);
+    std::vector<SeamRun> runs = PassingRuns();
+    for (std::size_t r = 0; r < runs.size(); ++r) {
+      const auto rival = [&](const SeamRun& other) {
+        return &other != &runs[r] && other.Pieces() != runs[r].Pieces() &&
+               std::any_of(waiting_.begin(), waiting_.end(), [&](const Waiter& waiter) {
+                 const auto i = static_cast<std::size_t>(&waiter - waiting_.data());
+                 return other.Holds(i) && runs[r].Holds(i);
+               });
       };
-      for (const RootEnd& end : waiter.fitted) {
-        for (const std::int64_t split : waiter.splits) {
-          if (split >= end.FileSize(waiter.piece.headerLength)) break;
-          if (split == static_cast<std::int64_t>(waiter.piece.bytes.size()) && !waiter.piece.closedByHeader) continue;
-          SeamRun run;
-          run.twos.push_back(ReadingAt(i, end, split));
-          run.twos.front().splitAtHeader = true;
-          take(SeamRunFrom(std::move(run), 0));
-          // In three pieces, one seam fixed by the files around it, and the
-          // start of the piece after the other by the run.
-          const auto inThree = [&](const std::vector<CardPiece>& pieces, std::int64_t runFrom) {
-            if (AfterFileEnd(runFrom)) return;  // fixed alone
-            SeamRun three;
-            three.threes.push_back({i, PieceChain{}, CrwEnd{}});
-            three.threes.front().chain.pieces = pieces;
-            three.headEnd = end;
-            take(SeamRunFrom(std::move(three), runFrom));
-          };
-          for (const std::vector<CardPiece>& pieces : PlacingsOfThree(waiter, end, split)) inThree(pieces, pieces[1].from);
-          for (const std::vector<CardPiece>& pieces : PlacingsWithFixedMiddle(waiter, end, split)) {
-            inThree(pieces, pieces[2].from);
-          }
+      if (const auto other = std::find_if(runs.begin(), runs.end(), rival); other != runs.end()) {
+        const std::string tie = "read with the photos beside its seams, two readings pass (" + RunText(runs[r]) +
+                                "; and " + RunText(*other) + "), and neither is joined";
+        for (std::size_t i = 0; i < waiting_.size(); ++i) {
+          if (runs[r].Holds(i)) waiting_[i].chainRejected = tie;
         }
+        continue;
       }
-      if (!only || tie) continue;
-      JoinSeamRun(std::move(*only));
+      JoinSeamRun(std::move(runs[r]));
       fittedChanged_ = true;  // what the run joined may fix another's side
       break;
     }
   }
+}
+
+// "the photo at 1,048,576 in clusters 2-9, 40-52": where the run puts each photo's pieces.
+std::string PieceJoiner::RunText(const SeamRun& run) const {
+  std::string text;
+  const auto photo = [&](std::int64_t start, const std::vector<CardPiece>& pieces) {
+    text += (text.empty() ? "the photo at " : ", the photo at ") + GroupedDigits(start) + " in clusters ";
+    for (std::size_t n = 0; n < pieces.size(); ++n) {
+      text += (n == 0 ? "" : ", ") + std::to_string(grid_.Number(pieces[n].from)) + "-" +
+              std::to_string(grid_.Number(pieces[n].to - 1));
+    }
+  };
+  for (const JoinReading& reading : run.twos) {
+    photo(reading.header, {{reading.header, reading.header + reading.split}, {reading.secondFrom, reading.secondTo}});
+  }
+  for (const FoundChain& found : run.threes) photo(found.chain.pieces.front().from, found.chain.pieces);
+  return text;
+}
+
+std::vector<PieceJoiner::SeamRun> PieceJoiner::PassingRuns() {
+  std::vector<SeamRun> runs;
+  const auto take = [&](std::optional<SeamRun> run) {
+    if (run) runs.push_back(std::move(*run));
+  };
+  for (std::size_t i = 0; i < waiting_.size(); ++i) {
+    const Waiter& waiter = waiting_[i];
+    for (const RootEnd& end : waiter.fitted) {
+      for (const std::int64_t split : waiter.splits) {
+        if (split >= end.FileSize(waiter.piece.headerLength)) break;
+        if (split == static_cast<std::int64_t>(waiter.piece.bytes.size()) && !waiter.piece.closedByHeader) continue;
+        SeamRun run;
+        run.twos.push_back(ReadingAt(i, end, split));
+        run.twos.front().splitAtHeader = true;
+        take(SeamRunFrom(std::move(run), 0));
+        // In three pieces, one seam fixed by the files around it, and the
+        // start of the piece after the other by the run; or every side by
+        // the files around.
+        const auto inThree = [&](const std::vector<CardPiece>& pieces, std::int64_t runFrom) {
+          SeamRun three;
+          three.threes.push_back({i, PieceChain{}, CrwEnd{}});
+          three.threes.front().chain.pieces = pieces;
+          three.headEnd = end;
+          take(AfterFileEnd(runFrom) ? WeighedRun(std::move(three)) : SeamRunFrom(std::move(three), runFrom));
+        };
+        for (const std::vector<CardPiece>& pieces : PlacingsOfThree(waiter, end, split)) inThree(pieces, pieces[1].from);
+        for (const std::vector<CardPiece>& pieces : PlacingsWithFixedMiddle(waiter, end, split)) {
+          if (!AfterFileEnd(pieces[2].from)) inThree(pieces, pieces[2].from);
+        }
+        for (const std::vector<CardPiece>& pieces : PlacingsOfFour(waiter, end, split)) {
+          SeamRun four;
+          four.threes.push_back({i, PieceChain{}, CrwEnd{}});
+          four.threes.front().chain.pieces = pieces;
+          four.headEnd = end;
+          take(WeighedRun(std::move(four)));
+        }
+      }
+    }
+  }
+  return runs;
 }
 
 JoinReading PieceJoiner::ReadingAt(std::size_t waiter, const RootEnd& end, std::int64_t split) const {
@@ -183,28 +227,34 @@ std::optional<JoinReading> PieceJoiner::NextInSeamChain(std::int64_t position, c
   return std::nullopt;
 }
 
-// The photo whose first piece ends right before position, in three pieces
-// whose later sides the files around fix, weighed: the one placing of it
-// that passes, of all its fitted ends, or none.
+// The photo in three pieces that closes the run at position, weighed: its
+// first piece ends right before position and the files around fix its
+// later sides, or its middle piece ends there and they fix the rest. The
+// one placing that passes, of all photos and their fitted ends, or none.
 std::optional<PieceJoiner::FoundChain> PieceJoiner::ThreePiecesAfterRun(std::int64_t position, const SeamRun& run) {
+  std::optional<FoundChain> found;
+  bool tie = false;
+  const auto weigh = [&](std::size_t i, const RootEnd& end, const std::vector<CardPiece>& pieces) {
+    if (tie || !AfterFileEnd(pieces[1].from)) return;
+    std::optional<FoundChain> passed = WeighPlacing(i, end, pieces);
+    if (!passed) return;
+    tie = found.has_value();
+    found = std::move(passed);
+  };
   for (std::size_t i = 0; i < waiting_.size(); ++i) {
     const Waiter& waiter = waiting_[i];
-    const std::int64_t split = position - waiter.piece.start;
-    if (split <= 0 || split > static_cast<std::int64_t>(waiter.piece.bytes.size())) continue;
-    if (run.Holds(i)) return std::nullopt;
-    std::optional<FoundChain> found;
+    if (run.Holds(i)) continue;
+    const std::int64_t cut = position - waiter.piece.start;
     for (const RootEnd& end : waiter.fitted) {
-      for (const std::vector<CardPiece>& pieces : PlacingsOfThree(waiter, end, split)) {
-        if (!AfterFileEnd(pieces[1].from)) continue;
-        std::optional<FoundChain> passed = WeighPlacing(i, end, pieces);
-        if (!passed) continue;
-        if (found) return std::nullopt;
-        found = std::move(passed);
+      if (cut > 0 && cut <= static_cast<std::int64_t>(waiter.piece.bytes.size())) {
+        for (const std::vector<CardPiece>& pieces : PlacingsOfThree(waiter, end, cut)) weigh(i, end, pieces);
+      }
+      for (const std::int64_t split : waiter.splits) {
+        for (const std::vector<CardPiece>& pieces : PlacingsOfThree(waiter, end, split, position)) weigh(i, end, pieces);
       }
     }
-    return found;
   }
-  return std::nullopt;
+  return tie ? std::nullopt : found;
 }
 
 // Joined from the last waiting piece back, so that taking one out moves no

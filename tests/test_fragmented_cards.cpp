@@ -1304,6 +1304,39 @@ TEST(DirectoryJoins, APhotoInThreePiecesOpensOrClosesARunOfSeamsInTheLowBits) {
   }
 }
 
+TEST(DirectoryJoins, TwoRunsThatGiveTheSameClustersToEitherPhotoAreATie) {
+  // The middle piece of a photo in three pieces lies right before another
+  // photo's second piece. Read the other way, the same clusters are that
+  // photo's, and the last clusters of its first piece, before a header,
+  // are the middle piece: every side is as fixed, every size as given, and
+  // the low bits show no seam. Both stay damaged, and the line names both.
+  const PhotoFile three = Photo(1), two = Photo(2), w = Photo(3), x = Photo(4), z = Photo(5);
+  const Bytes jpg = MakeJpeg(160, 120), otherJpg = MakeJpeg(200, 150);
+  const std::size_t first = 3 * kCluster, middle = 2 * kCluster, twoPiece = 4 * kCluster;
+  HandCard card;
+  const std::size_t threeAt = card.Add(Prefix(three.bytes, first));
+  card.Add(w.bytes);
+  const std::size_t twoAt = card.Add(Prefix(two.bytes, twoPiece));
+  card.Add(x.bytes);
+  card.Add(jpg);
+  card.Add(Bytes(three.bytes.begin() + first, three.bytes.begin() + first + middle));
+  card.Add(Suffix(two.bytes, twoPiece));
+  card.Add(otherJpg);
+  card.Add(Suffix(three.bytes, first + middle));
+  card.Add(z.bytes);
+  Bytes image = card.Finished();
+  LayDeletedVolume(image, {{"CRW_0001CRW", threeAt, three.bytes.size()}, {"CRW_0002CRW", twoAt, two.bytes.size()}});
+  ScratchFolder folder;
+  const Recovery recovery = Recover(folder.Write("card.img", image), folder / "out");
+
+  recovery.ExpectNoWrongCrw({three.bytes, two.bytes, w.bytes, x.bytes, z.bytes});
+  for (const std::size_t at : {threeAt, twoAt}) {
+    EXPECT_NE(recovery.LineOf("CRW_at_" + std::to_string(at) + ".damaged").find("two readings pass (the photo at"),
+              std::string::npos)
+        << recovery.Log();
+  }
+}
+
 TEST(DirectoryJoins, APhotoInThreePiecesJoinsAfterACameraJpgAndAPhotoJoinedOnlyPastItsEnd) {
   // The middle piece begins right after a camera JPG, which is no THM: its
   // markers, read from its start, tell where it ends. The last piece begins
