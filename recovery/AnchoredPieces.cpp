@@ -93,23 +93,32 @@ std::vector<std::int64_t> PieceJoiner::FileStartsWithin(std::int64_t from, std::
   return starts;
 }
 
+// What the placings of the waiting piece cut at split, for end, are sought
+// among: later pieces are put together from what is kept of the card, from
+// the files found there. None where the split cannot end a first piece.
+std::optional<PieceJoiner::PlacingFrame> PieceJoiner::FrameOf(const Waiter& waiter, const RootEnd& end,
+                                                              std::int64_t split) const {
+  const std::int64_t size = end.FileSize(waiter.piece.headerLength);
+  const auto pieceSize = static_cast<std::int64_t>(waiter.piece.bytes.size());
+  if (split >= size || split > pieceSize || (split == pieceSize && !waiter.piece.closedByHeader)) return std::nullopt;
+  const std::int64_t from = std::max(waiter.piece.start, recent_.Start());
+  return PlacingFrame{size, from, waiter.piece.start + split, ClustersAfterFileEnds(from, end.end),
+                      FileStartsWithin(from, end.end)};
+}
+
 // The placings of three pieces of the waiting piece cut at split, for end:
 // the last piece begins right after a file's end, the middle one ends where
 // a file begins and is as long as the size leaves. Where the middle piece
-// begins is the arithmetic's alone; the caller says what must fix it. Later
-// pieces are put together from what is kept of the card. With middleEnd,
-// the middle piece ends there, where the caller fixes it.
+// begins is the arithmetic's alone; the caller says what must fix it. With
+// middleEnd, the middle piece ends there, where the caller fixes it.
 std::vector<std::vector<CardPiece>> PieceJoiner::PlacingsOfThree(const Waiter& waiter, const RootEnd& end,
                                                                  std::int64_t split,
                                                                  std::optional<std::int64_t> middleEnd) const {
   std::vector<std::vector<CardPiece>> placings;
-  const std::int64_t size = end.FileSize(waiter.piece.headerLength);
-  const auto pieceSize = static_cast<std::int64_t>(waiter.piece.bytes.size());
-  if (split >= size || split > pieceSize || (split == pieceSize && !waiter.piece.closedByHeader)) return placings;
-  const std::int64_t from = std::max(waiter.piece.start, recent_.Start());
-  const std::vector<std::int64_t> after = ClustersAfterFileEnds(from, end.end);
-  const std::vector<std::int64_t> starts = middleEnd ? std::vector{*middleEnd} : FileStartsWithin(from, end.end);
-  const std::int64_t firstEnd = waiter.piece.start + split;
+  const std::optional<PlacingFrame> frame = FrameOf(waiter, end, split);
+  if (!frame) return placings;
+  const auto& [size, from, firstEnd, after, anyStart] = *frame;
+  const std::vector<std::int64_t> starts = middleEnd ? std::vector{*middleEnd} : anyStart;
   for (const std::int64_t lastFrom : after) {
     const std::int64_t middle = size - split - (end.end - lastFrom);
     if (lastFrom <= firstEnd || middle <= 0 || middle % grid_.clusterSize != 0) continue;
@@ -156,13 +165,10 @@ std::optional<PieceJoiner::FoundChain> PieceJoiner::WeighPlacing(std::size_t wai
 std::vector<std::vector<CardPiece>> PieceJoiner::PlacingsWithFixedMiddle(const Waiter& waiter, const RootEnd& end,
                                                                          std::int64_t split) const {
   std::vector<std::vector<CardPiece>> placings;
-  const std::int64_t size = end.FileSize(waiter.piece.headerLength);
-  const auto pieceSize = static_cast<std::int64_t>(waiter.piece.bytes.size());
-  if (split >= size || split > pieceSize || (split == pieceSize && !waiter.piece.closedByHeader)) return placings;
-  const std::int64_t from = std::max(waiter.piece.start, recent_.Start());
-  const std::vector<std::int64_t> starts = FileStartsWithin(from, end.end);
-  const std::int64_t firstEnd = waiter.piece.start + split;
-  for (const std::int64_t middleFrom : ClustersAfterFileEnds(from, end.end)) {
+  const std::optional<PlacingFrame> frame = FrameOf(waiter, end, split);
+  if (!frame) return placings;
+  const auto& [size, from, firstEnd, after, starts] = *frame;
+  for (const std::int64_t middleFrom : after) {
     const auto next = std::upper_bound(starts.begin(), starts.end(), middleFrom);
     if (middleFrom <= firstEnd || next == starts.end()) continue;
     const std::int64_t lastFrom = end.end - (size - split - (*next - middleFrom));
@@ -180,13 +186,9 @@ std::vector<std::vector<CardPiece>> PieceJoiner::PlacingsWithFixedMiddle(const W
 std::vector<std::vector<CardPiece>> PieceJoiner::PlacingsOfFour(const Waiter& waiter, const RootEnd& end,
                                                                 std::int64_t split) const {
   std::vector<std::vector<CardPiece>> placings;
-  const std::int64_t size = end.FileSize(waiter.piece.headerLength);
-  const auto pieceSize = static_cast<std::int64_t>(waiter.piece.bytes.size());
-  if (split >= size || split > pieceSize || (split == pieceSize && !waiter.piece.closedByHeader)) return placings;
-  const std::int64_t from = std::max(waiter.piece.start, recent_.Start());
-  const std::vector<std::int64_t> after = ClustersAfterFileEnds(from, end.end);
-  const std::vector<std::int64_t> starts = FileStartsWithin(from, end.end);
-  const std::int64_t firstEnd = waiter.piece.start + split;
+  const std::optional<PlacingFrame> frame = FrameOf(waiter, end, split);
+  if (!frame) return placings;
+  const auto& [size, from, firstEnd, after, starts] = *frame;
   std::vector<CardPiece> gaps;  // from each file's end to the next file's start
   for (const std::int64_t at : after) {
     const auto next = std::upper_bound(starts.begin(), starts.end(), at);
@@ -231,14 +233,13 @@ std::string PieceJoiner::PlacingFault(const Waiter& waiter, const std::vector<Ca
 }
 
 // A piece joined since the ends fitted to waiting pieces were weighed may
-// be the file beside one of their seams: each is weighed again, until no
-// placing joins.
-bool PieceJoiner::RetryAnchoredPieces() {
+// be the file beside one of their seams: the runs are sought again.
+bool PieceJoiner::RetrySeamRuns() {
   if (anchoredTriedAt_ == joinedPieces_.size()) return false;
   anchoredTriedAt_ = joinedPieces_.size();
   const std::size_t joined = joinedPieces_.size();
   fittedChanged_ = true;
-  TrySeamChains();
+  TrySeamRuns();
   return joinedPieces_.size() != joined;
 }
 

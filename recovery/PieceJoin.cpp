@@ -236,7 +236,7 @@ void PieceJoiner::WeighEnd(const RootEnd& end) {
         waiting_[reading.waiter].awaitedSince = joinedPieces_.size();
       }
       TryPieceChains(end);
-      TrySeamChains();
+      TrySeamRuns();
       return;
     case JoinDecision::Kind::kUndecided:
       return;
@@ -741,7 +741,7 @@ void PieceJoiner::WeighAwaitedEnds() {
       weighed = true;
       break;
     }
-    weighed = weighed || RetryAnchoredPieces();
+    weighed = weighed || RetrySeamRuns();
   }
   weighingAwaited_ = false;
 }

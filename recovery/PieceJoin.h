@@ -73,7 +73,7 @@ struct JoinLimits {
   // Photos whose low-bit seams fix each other's side, in one run: where
   // holes filled one after another over the months, a few; each is weighed
   // whole, so the run is short.
-  static constexpr std::size_t kMaxSeamChainFiles = 8;
+  static constexpr std::size_t kMaxSeamRunFiles = 8;
   // Ends kept by a waiting piece whose size the card's directory gives: a
   // camera writes each size about once.
   static constexpr std::size_t kMaxFittedEnds = 4;
@@ -220,6 +220,11 @@ class PieceJoiner {
   std::optional<CanonRawLayout> LayoutAtEnd(const Waiter& waiter, const RootEnd& end, std::int64_t size);
   std::string ChainFault(const Waiter& waiter, const std::vector<CardPiece>& pieces, std::int64_t size, CrwEnd& found,
                          std::int64_t* signalFrom = nullptr, bool* sizeFixed = nullptr);
+  struct PlacingFrame {
+    std::int64_t size, from, firstEnd;
+    std::vector<std::int64_t> after, starts;  // ClustersAfterFileEnds, FileStartsWithin
+  };
+  std::optional<PlacingFrame> FrameOf(const Waiter& waiter, const RootEnd& end, std::int64_t split) const;
   std::vector<std::vector<CardPiece>> PlacingsOfThree(const Waiter& waiter, const RootEnd& end, std::int64_t split,
                                                       std::optional<std::int64_t> middleEnd = std::nullopt) const;
   std::vector<std::vector<CardPiece>> PlacingsWithFixedMiddle(const Waiter& waiter, const RootEnd& end,
@@ -228,7 +233,7 @@ class PieceJoiner {
   std::optional<FoundChain> WeighPlacing(std::size_t waiter, const RootEnd& end, const std::vector<CardPiece>& pieces);
   std::vector<std::vector<CardPiece>> PlacingsOfFour(const Waiter& waiter, const RootEnd& end,
                                                      std::int64_t split) const;
-  bool RetryAnchoredPieces();
+  bool RetrySeamRuns();
   std::vector<std::int64_t> ClustersAfterFileEnds(std::int64_t from, std::int64_t to) const;
   std::vector<std::int64_t> FileStartsWithin(std::int64_t from, std::int64_t to) const;
   std::string PlacingFault(const Waiter& waiter, const std::vector<CardPiece>& pieces, std::int64_t size,
@@ -236,7 +241,7 @@ class PieceJoiner {
   bool AssembleChain(const Waiter& waiter, const std::vector<CardPiece>& pieces);
   void JoinChain(const FoundChain& found, bool seamsInLowBits = false);
   void NoteFittedEnd(const RootEnd& end);
-  void TrySeamChains();
+  void TrySeamRuns();
   // Photos whose seams fix each other's sides: of two pieces, and of three
   // at the run's start or end.
   struct SeamRun {
@@ -251,7 +256,7 @@ class PieceJoiner {
   std::optional<SeamRun> SeamRunFrom(SeamRun run, std::int64_t position);
   std::optional<SeamRun> RunOnFrom(SeamRun run, std::int64_t position, std::size_t photos);
   std::optional<SeamRun> WeighedRun(SeamRun run);
-  std::optional<JoinReading> NextInSeamChain(std::int64_t position, const SeamRun& run);
+  std::optional<JoinReading> NextInSeamRun(std::int64_t position, const SeamRun& run);
   std::optional<FoundChain> ThreePiecesAfterRun(std::int64_t position, const SeamRun& run);
   JoinReading ReadingAt(std::size_t waiter, const RootEnd& end, std::int64_t split) const;
   void JoinSeamRun(SeamRun run);

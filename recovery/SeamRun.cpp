@@ -40,7 +40,7 @@ void PieceJoiner::NoteFittedEnd(const RootEnd& end) {
 // side the files around fix is a run of its own. Every run that passes is
 // found before any is joined: one that shares a photo with another is a
 // tie, and neither is joined.
-void PieceJoiner::TrySeamChains() {
+void PieceJoiner::TrySeamRuns() {
   while (std::exchange(fittedChanged_, false)) {
     std::vector<SeamRun> runs = PassingRuns();
     for (std::size_t r = 0; r < runs.size(); ++r) {
@@ -163,10 +163,10 @@ std::optional<PieceJoiner::SeamRun> PieceJoiner::SeamRunFrom(SeamRun run, std::i
 
 std::optional<PieceJoiner::SeamRun> PieceJoiner::RunOnFrom(SeamRun run, std::int64_t position, std::size_t photos) {
   if (WholeFileEndsBefore(position)) return photos < 2 ? std::nullopt : WeighedRun(std::move(run));
-  if (photos >= JoinLimits::kMaxSeamChainFiles) return std::nullopt;
+  if (photos >= JoinLimits::kMaxSeamRunFiles) return std::nullopt;
   const bool open = !run.twos.empty() && run.twos.back().secondFrom == position;
   std::optional<SeamRun> onward, closed;
-  if (std::optional<JoinReading> next = NextInSeamChain(position, run)) {
+  if (std::optional<JoinReading> next = NextInSeamRun(position, run)) {
     SeamRun longer = run;
     if (open) longer.twos.back().secondSideByChain = true;
     longer.twos.push_back(*next);
@@ -208,7 +208,7 @@ std::optional<PieceJoiner::SeamRun> PieceJoiner::WeighedRun(SeamRun run) {
 // The photo whose first piece ends right before position, with the one end
 // among those fitted to it that puts its seam there; none where that piece
 // has no such end, or more than one.
-std::optional<JoinReading> PieceJoiner::NextInSeamChain(std::int64_t position, const SeamRun& run) {
+std::optional<JoinReading> PieceJoiner::NextInSeamRun(std::int64_t position, const SeamRun& run) {
   for (std::size_t i = 0; i < waiting_.size(); ++i) {
     const FirstPiece& piece = waiting_[i].piece;
     const std::int64_t split = position - piece.start;
