@@ -102,8 +102,13 @@ std::optional<PieceJoiner::PlacingFrame> PieceJoiner::FrameOf(const Waiter& wait
   const auto pieceSize = static_cast<std::int64_t>(waiter.piece.bytes.size());
   if (split >= size || split > pieceSize || (split == pieceSize && !waiter.piece.closedByHeader)) return std::nullopt;
   const std::int64_t from = std::max(waiter.piece.start, recent_.Start());
-  return PlacingFrame{size, from, waiter.piece.start + split, ClustersAfterFileEnds(from, end.end),
-                      FileStartsWithin(from, end.end)};
+  PlacingFrame frame{size, from, waiter.piece.start + split, ClustersAfterFileEnds(from, end.end),
+                     FileStartsWithin(from, end.end), {}};
+  for (const std::int64_t at : frame.after) {
+    const auto next = std::upper_bound(frame.starts.begin(), frame.starts.end(), at);
+    if (at > frame.firstEnd && next != frame.starts.end()) frame.gaps.push_back({at, *next});
+  }
+  return frame;
 }
 
 // The placings of three pieces of the waiting piece cut at split, for end:
@@ -117,7 +122,7 @@ std::vector<std::vector<CardPiece>> PieceJoiner::PlacingsOfThree(const Waiter& w
   std::vector<std::vector<CardPiece>> placings;
   const std::optional<PlacingFrame> frame = FrameOf(waiter, end, split);
   if (!frame) return placings;
-  const auto& [size, from, firstEnd, after, anyStart] = *frame;
+  const auto& [size, from, firstEnd, after, anyStart, gaps] = *frame;
   const std::vector<std::int64_t> starts = middleEnd ? std::vector{*middleEnd} : anyStart;
   for (const std::int64_t lastFrom : after) {
     const std::int64_t middle = size - split - (end.end - lastFrom);
@@ -167,14 +172,11 @@ std::vector<std::vector<CardPiece>> PieceJoiner::PlacingsWithFixedMiddle(const W
   std::vector<std::vector<CardPiece>> placings;
   const std::optional<PlacingFrame> frame = FrameOf(waiter, end, split);
   if (!frame) return placings;
-  const auto& [size, from, firstEnd, after, starts] = *frame;
-  for (const std::int64_t middleFrom : after) {
-    const auto next = std::upper_bound(starts.begin(), starts.end(), middleFrom);
-    if (middleFrom <= firstEnd || next == starts.end()) continue;
-    const std::int64_t lastFrom = end.end - (size - split - (*next - middleFrom));
-    if (lastFrom <= *next || !grid_.IsClusterStart(lastFrom)) continue;
-    if (FileFoundWithin(middleFrom, *next) >= 0 || FileFoundWithin(lastFrom, end.end) >= 0) continue;
-    placings.push_back({{waiter.piece.start, firstEnd}, {middleFrom, *next}, {lastFrom, end.end}});
+  for (const CardPiece& middle : frame->gaps) {
+    const std::int64_t lastFrom = end.end - (frame->size - split - (middle.to - middle.from));
+    if (lastFrom <= middle.to || !grid_.IsClusterStart(lastFrom)) continue;
+    if (FileFoundWithin(middle.from, middle.to) >= 0 || FileFoundWithin(lastFrom, end.end) >= 0) continue;
+    placings.push_back({{waiter.piece.start, frame->firstEnd}, middle, {lastFrom, end.end}});
   }
   return placings;
 }
@@ -188,12 +190,7 @@ std::vector<std::vector<CardPiece>> PieceJoiner::PlacingsOfFour(const Waiter& wa
   std::vector<std::vector<CardPiece>> placings;
   const std::optional<PlacingFrame> frame = FrameOf(waiter, end, split);
   if (!frame) return placings;
-  const auto& [size, from, firstEnd, after, starts] = *frame;
-  std::vector<CardPiece> gaps;  // from each file's end to the next file's start
-  for (const std::int64_t at : after) {
-    const auto next = std::upper_bound(starts.begin(), starts.end(), at);
-    if (at > firstEnd && next != starts.end()) gaps.push_back({at, *next});
-  }
+  const auto& [size, from, firstEnd, after, starts, gaps] = *frame;
   for (const std::int64_t lastFrom : after) {
     const std::int64_t middles = size - split - (end.end - lastFrom);
     if (lastFrom <= firstEnd || middles <= 0 || FileFoundWithin(lastFrom, end.end) >= 0) continue;

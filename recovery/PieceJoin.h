@@ -223,6 +223,7 @@ class PieceJoiner {
   struct PlacingFrame {
     std::int64_t size, from, firstEnd;
     std::vector<std::int64_t> after, starts;  // ClustersAfterFileEnds, FileStartsWithin
+    std::vector<CardPiece> gaps;  // after the first piece, from each file's end to the next file's start
   };
   std::optional<PlacingFrame> FrameOf(const Waiter& waiter, const RootEnd& end, std::int64_t split) const;
   std::vector<std::vector<CardPiece>> PlacingsOfThree(const Waiter& waiter, const RootEnd& end, std::int64_t split,
