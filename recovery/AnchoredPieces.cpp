@@ -33,28 +33,35 @@ void PieceJoiner::NoteJpegStarts(const std::uint8_t* bytes, std::int64_t start, 
   if (grid_.clusterSize <= 0) return;
   for (std::int64_t at = grid_.NextClusterStart(start - 1); at + 3 <= start + length; at += grid_.clusterSize) {
     const std::uint8_t* p = bytes + (at - start);
-    if (p[0] == 0xFF && p[1] == 0xD8 && p[2] == 0xFF && jpegs_.size() < JoinLimits::kMaxJpegStarts) jpegs_.emplace(at, 0);
+    if (p[0] == 0xFF && p[1] == 0xD8 && p[2] == 0xFF && jpegs_.size() < JoinLimits::kMaxJpegStarts) jpegs_.emplace(at, JpegNote{});
   }
 }
 
-// Where the JPEG that begins at start ends, read once from what is kept of
-// the card; -1 where that is not known.
+// Where the JPEG that begins at start ends, read from what is kept of the
+// card; -1 where that is not known. Each is read once where it ends within
+// what is kept, and again only as more of the card comes after it.
 std::int64_t PieceJoiner::JpegEnd(std::int64_t start) const {
   const auto jpeg = jpegs_.find(start);
   if (jpeg == jpegs_.end()) return -1;
-  if (jpeg->second != 0) return jpeg->second;
+  JpegNote& note = jpeg->second;
+  if (note.end != 0) return note.end;
+  if (start < recent_.Start()) return note.end = -1;  // its bytes are no longer kept
+  constexpr std::int64_t kThmBytes = std::int64_t{64} << 10, kMoreBytes = std::int64_t{1} << 20;
+  const std::int64_t to = std::min(start + JoinLimits::kMaxJpegBytes, recent_.End());
+  if (note.readTo != 0 && to < std::min(note.readTo + kMoreBytes, start + JoinLimits::kMaxJpegBytes)) return -1;
   // A THM's few KB first, a JPG's MB only where it runs on.
-  for (const std::int64_t bound : {std::int64_t{64} << 10, JoinLimits::kMaxJpegBytes}) {
-    const std::int64_t to = std::min(start + bound, recent_.End());
+  for (const std::int64_t upTo : {std::min(to, start + kThmBytes), to}) {
     FileImage bytes;
-    if (to <= start || !CopyKept(start, to, bytes)) return -1;
+    if (upTo <= start || !CopyKept(start, upTo, bytes)) return -1;
     const std::size_t length = JpegExtent(
         std::span<const std::uint8_t>(bytes.Data(), static_cast<std::size_t>(bytes.Size())),
         static_cast<std::size_t>(bytes.Size()));
-    if (length > 0) return jpeg->second = start + static_cast<std::int64_t>(length);
-    if (to - start < bound) return -1;  // it may end in bytes still to come
+    if (length > 0) return note.end = start + static_cast<std::int64_t>(length);
+    if (upTo == to) break;
   }
-  return jpeg->second = -1;
+  note.readTo = to;
+  if (to - start >= JoinLimits::kMaxJpegBytes) note.end = -1;
+  return -1;
 }
 
 // Cluster starts in [from, to) right after a file found on the card ends,

@@ -329,8 +329,12 @@ class PieceJoiner {
   std::map<std::int64_t, std::int64_t> extents_;  // THMs found: [from, to)
   // JPEGs that begin at cluster starts while pieces wait, by their start:
   // where each ends, once read from what is kept of the card (0 until then,
-  // -1 where no end lies within the bound).
-  mutable std::map<std::int64_t, std::int64_t> jpegs_;
+  // -1 where none can be read), and how far it was read without one.
+  struct JpegNote {
+    std::int64_t end = 0;
+    std::int64_t readTo = 0;
+  };
+  mutable std::map<std::int64_t, JpegNote> jpegs_;
   void NoteJpegStarts(const std::uint8_t* bytes, std::int64_t start, std::int64_t length);
   std::int64_t JpegEnd(std::int64_t start) const;
   bool fittedChanged_ = false;  // a waiting piece was fitted an end since runs were last sought
