@@ -5,6 +5,7 @@
 #include "recovery/FileEndMarks.h"
 #include "recovery/RawDataCheck.h"
 #include "recovery/RecoveryLimits.h"
+#include "recovery/ThmFile.h"
 
 #include <algorithm>
 
@@ -74,7 +75,8 @@ std::vector<std::int64_t> PieceJoiner::ClustersAfterFileEnds(std::int64_t from, 
   };
   for (auto it = cameraEnds_.lower_bound(from - grid_.clusterSize); it != cameraEnds_.end() && *it < to; ++it) add(*it);
   for (const JoinedPiece& piece : joinedPieces_) add(piece.to);
-  for (const auto& [begin, end] : extents_) add(end);
+  const auto thmsFrom = extents_.lower_bound(from - static_cast<std::int64_t>(ThmLimits::kMaxThmSize));
+  for (auto thm = thmsFrom; thm != extents_.end() && thm->first < to; ++thm) add(thm->second);
   for (auto jpeg = jpegs_.lower_bound(from - JoinLimits::kMaxJpegBytes); jpeg != jpegs_.end() && jpeg->first < to; ++jpeg) {
     if (const std::int64_t end = JpegEnd(jpeg->first); end > 0) add(end);
   }
@@ -93,7 +95,7 @@ std::vector<std::int64_t> PieceJoiner::FileStartsWithin(std::int64_t from, std::
   for (const auto& [heap, own] : ownEnds_) add(own.header);
   for (const JoinedPiece& piece : joinedPieces_) add(piece.from);
   for (const Waiter& waiter : waiting_) add(waiter.piece.start);
-  for (const auto& [begin, end] : extents_) add(begin);
+  for (auto thm = extents_.lower_bound(from); thm != extents_.end() && thm->first < to; ++thm) add(thm->first);
   for (auto jpeg = jpegs_.lower_bound(from); jpeg != jpegs_.end() && jpeg->first < to; ++jpeg) add(jpeg->first);
   std::sort(starts.begin(), starts.end());
   starts.erase(std::unique(starts.begin(), starts.end()), starts.end());
@@ -181,7 +183,7 @@ std::vector<std::vector<CardPiece>> PieceJoiner::PlacingsWithFixedMiddle(const W
   if (!frame) return placings;
   for (const CardPiece& middle : frame->gaps) {
     const std::int64_t lastFrom = end.end - (frame->size - split - (middle.to - middle.from));
-    if (lastFrom <= middle.to || !grid_.IsClusterStart(lastFrom)) continue;
+    if (lastFrom <= middle.to || lastFrom >= end.end || !grid_.IsClusterStart(lastFrom)) continue;
     if (FileFoundWithin(middle.from, middle.to) >= 0 || FileFoundWithin(lastFrom, end.end) >= 0) continue;
     placings.push_back({{waiter.piece.start, frame->firstEnd}, middle, {lastFrom, end.end}});
   }

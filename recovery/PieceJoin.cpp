@@ -1004,7 +1004,7 @@ std::optional<CanonRawLayout> PieceJoiner::LayoutAtEnd(const Waiter& waiter, con
 bool PieceJoiner::AssembleChain(const Waiter& waiter, const std::vector<CardPiece>& pieces) {
   joined_.SetSize(0);
   for (const CardPiece& piece : pieces) {
-    if (!CopyCard(waiter, piece.from, piece.to, joined_)) return false;
+    if (piece.to <= piece.from || !CopyCard(waiter, piece.from, piece.to, joined_)) return false;
   }
   return true;
 }

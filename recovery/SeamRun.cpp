@@ -110,7 +110,7 @@ std::vector<PieceJoiner::SeamRun> PieceJoiner::PassingRuns() {
         };
         for (const std::vector<CardPiece>& pieces : PlacingsOfThree(waiter, end, split)) inThree(pieces, pieces[1].from);
         for (const std::vector<CardPiece>& pieces : PlacingsWithFixedMiddle(waiter, end, split)) {
-          if (!AfterFileEnd(pieces[2].from)) inThree(pieces, pieces[2].from);
+          inThree(pieces, pieces[2].from);
         }
         for (const std::vector<CardPiece>& pieces : PlacingsOfFour(waiter, end, split)) {
           SeamRun four;
