@@ -18,7 +18,8 @@ namespace mendrake {
 // next file's header and its last photo's second piece begins right after
 // a file found on the card. Each photo then passes every check a join of
 // two pieces passes, with the photo beside it in the run as the file on
-// that side, and the card's directory giving its size.
+// that side, and the card's directory giving its size. A photo in three
+// pieces whose other seam the files around fix may open or close a run.
 
 void PieceJoiner::NoteFittedEnd(const RootEnd& end) {
   if (!directories_) return;
@@ -45,11 +46,11 @@ void PieceJoiner::TrySeamRuns() {
     std::vector<SeamRun> runs = PassingRuns();
     for (std::size_t r = 0; r < runs.size(); ++r) {
       const auto rival = [&](const SeamRun& other) {
-        return &other != &runs[r] && other.Pieces() != runs[r].Pieces() &&
-               std::any_of(waiting_.begin(), waiting_.end(), [&](const Waiter& waiter) {
-                 const auto i = static_cast<std::size_t>(&waiter - waiting_.data());
-                 return other.Holds(i) && runs[r].Holds(i);
-               });
+        if (&other == &runs[r] || other.Pieces() == runs[r].Pieces()) return false;
+        for (std::size_t i = 0; i < waiting_.size(); ++i) {
+          if (other.Holds(i) && runs[r].Holds(i)) return true;
+        }
+        return false;
       };
       if (const auto other = std::find_if(runs.begin(), runs.end(), rival); other != runs.end()) {
         const std::string tie = "read with the photos beside its seams, two readings pass (" + RunText(runs[r]) +
