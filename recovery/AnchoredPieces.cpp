@@ -34,7 +34,9 @@ void PieceJoiner::NoteJpegStarts(const std::uint8_t* bytes, std::int64_t start, 
   if (grid_.clusterSize <= 0) return;
   for (std::int64_t at = grid_.NextClusterStart(start - 1); at + 3 <= start + length; at += grid_.clusterSize) {
     const std::uint8_t* p = bytes + (at - start);
-    if (p[0] == 0xFF && p[1] == 0xD8 && p[2] == 0xFF && jpegs_.size() < JoinLimits::kMaxJpegStarts) jpegs_.emplace(at, JpegNote{});
+    if (p[0] == 0xFF && p[1] == 0xD8 && p[2] == 0xFF && jpegs_.size() < JoinLimits::kMaxJpegStarts) {
+      jpegs_.emplace(at, JpegNote{});
+    }
   }
 }
 
@@ -77,7 +79,8 @@ std::vector<std::int64_t> PieceJoiner::ClustersAfterFileEnds(std::int64_t from, 
   for (const JoinedPiece& piece : joinedPieces_) add(piece.to);
   const auto thmsFrom = extents_.lower_bound(from - static_cast<std::int64_t>(ThmLimits::kMaxThmSize));
   for (auto thm = thmsFrom; thm != extents_.end() && thm->first < to; ++thm) add(thm->second);
-  for (auto jpeg = jpegs_.lower_bound(from - JoinLimits::kMaxJpegBytes); jpeg != jpegs_.end() && jpeg->first < to; ++jpeg) {
+  const auto jpegsFrom = jpegs_.lower_bound(from - JoinLimits::kMaxJpegBytes);
+  for (auto jpeg = jpegsFrom; jpeg != jpegs_.end() && jpeg->first < to; ++jpeg) {
     if (const std::int64_t end = JpegEnd(jpeg->first); end > 0) add(end);
   }
   std::sort(after.begin(), after.end());

@@ -60,10 +60,10 @@ const NamedFile* LastWritten(const std::vector<NamedFile>& entries) {
   const auto counts = [](const NamedFile& entry) { return EndsWithCrw(entry.name) && entry.size > 0; };
   for (const NamedFile& entry : entries) {
     if (!counts(entry)) continue;
-    if (std::all_of(entries.begin(), entries.end(),
-                    [&](const NamedFile& other) { return &other == &entry || !counts(other) || WrittenAfter(entry, other); })) {
-      return &entry;
-    }
+    const auto before = [&](const NamedFile& other) {
+      return &other == &entry || !counts(other) || WrittenAfter(entry, other);
+    };
+    if (std::all_of(entries.begin(), entries.end(), before)) return &entry;
   }
   return nullptr;
 }

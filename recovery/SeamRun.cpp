@@ -109,7 +109,9 @@ std::vector<PieceJoiner::SeamRun> PieceJoiner::PassingRuns() {
           three.headEnd = end;
           take(AfterFileEnd(runFrom) ? WeighedRun(std::move(three)) : SeamRunFrom(std::move(three), runFrom));
         };
-        for (const std::vector<CardPiece>& pieces : PlacingsOfThree(waiter, end, split)) inThree(pieces, pieces[1].from);
+        for (const std::vector<CardPiece>& pieces : PlacingsOfThree(waiter, end, split)) {
+          inThree(pieces, pieces[1].from);
+        }
         for (const std::vector<CardPiece>& pieces : PlacingsWithFixedMiddle(waiter, end, split)) {
           inThree(pieces, pieces[2].from);
         }
@@ -149,7 +151,9 @@ std::vector<CardPiece> PieceJoiner::SeamRun::Pieces() const {
     pieces.push_back({reading.header, reading.header + reading.split});
     pieces.push_back({reading.secondFrom, reading.secondTo});
   }
-  for (const FoundChain& found : threes) pieces.insert(pieces.end(), found.chain.pieces.begin(), found.chain.pieces.end());
+  for (const FoundChain& found : threes) {
+    pieces.insert(pieces.end(), found.chain.pieces.begin(), found.chain.pieces.end());
+  }
   return pieces;
 }
 
@@ -251,7 +255,9 @@ std::optional<PieceJoiner::FoundChain> PieceJoiner::ThreePiecesAfterRun(std::int
         for (const std::vector<CardPiece>& pieces : PlacingsOfThree(waiter, end, cut)) weigh(i, end, pieces);
       }
       for (const std::int64_t split : waiter.splits) {
-        for (const std::vector<CardPiece>& pieces : PlacingsOfThree(waiter, end, split, position)) weigh(i, end, pieces);
+        for (const std::vector<CardPiece>& pieces : PlacingsOfThree(waiter, end, split, position)) {
+          weigh(i, end, pieces);
+        }
       }
     }
   }
