@@ -433,6 +433,12 @@ void PieceJoiner::Weigh(JoinReading& reading) {
     return;
   }
   if (reading.fault = BlindSeamFault(reading); !reading.fault.empty()) return;
+  // A seam in the low bits joins only where the files around fix both its
+  // sides, whatever the decode says: where they do not, a seam nothing
+  // fixes, it is not decoded.
+  if (endStreamStart_ && reading.split < *endStreamStart_) {
+    if (reading.fault = SidelessSeamFault(reading); !reading.fault.empty()) return;
+  }
   reading.depth = 3;
   reading.end = FindCrwEnd(joined_, scratch_, std::min(left - cost, RecoveryLimits::kMaxEntriesPerWindow));
   budget_.Spend(reading.end.entriesVisited);
@@ -572,17 +578,23 @@ std::string PieceJoiner::BlindSeamFault(const JoinReading& reading) {
 // in other low bits is none). And no CRW may end inside the joined file's
 // low bits, where another file's last piece would lie.
 std::string PieceJoiner::LowBitsSeamFault(JoinReading& reading, std::int64_t signalFrom) {
-  const bool firstFixed = reading.splitAtHeader || reading.firstSideByChain;
-  if (!firstFixed || (!reading.secondSideByChain && !WholeFileEndsBefore(reading.secondFrom))) {
-    // A file joined later beside the seam may fix the side that lacks one.
-    reading.awaitsFoundFile = true;
-    return LowBitsFault(reading) + ", and " +
-           (firstFixed ? "no file's end fixes where its second piece begins"
-                       : "no next file's header fixes where its first piece ends");
-  }
+  if (std::string fault = SidelessSeamFault(reading); !fault.empty()) return fault;
   return ForeignLowBitsFault(signalFrom, reading.size, [&](std::int64_t at) {
     return at < reading.split ? reading.header + at : reading.secondFrom + (at - reading.split);
   });
+}
+
+// Why a blind seam lacks a side fixed by the files around it, or empty
+// where both are: a next file's header (or the photo before in a run) after
+// the first piece, another file's end (or the photo after) before the second.
+std::string PieceJoiner::SidelessSeamFault(JoinReading& reading) {
+  const bool firstFixed = reading.splitAtHeader || reading.firstSideByChain;
+  if (firstFixed && (reading.secondSideByChain || WholeFileEndsBefore(reading.secondFrom))) return {};
+  // A file joined later beside the seam may fix the side that lacks one.
+  reading.awaitsFoundFile = true;
+  return LowBitsFault(reading) + ", and " +
+         (firstFixed ? "no file's end fixes where its second piece begins"
+                     : "no next file's header fixes where its first piece ends");
 }
 
 // Among the low bits of the file put together in joined_, which show no

@@ -287,6 +287,7 @@ class PieceJoiner {
   std::string RawDataFault(JoinReading& reading);
   static std::string LowBitsFault(const JoinReading& reading);
   std::string LowBitsSeamFault(JoinReading& reading, std::int64_t signalFrom);
+  std::string SidelessSeamFault(JoinReading& reading);
   std::string ForeignLowBitsFault(std::int64_t signalFrom, std::int64_t size,
                                   const std::function<std::int64_t(std::int64_t)>& cardAt) const;
   bool WholeFileEndsBefore(std::int64_t position);
