@@ -8,6 +8,14 @@
 #include <utility>
 
 namespace mendrake {
+namespace {
+
+// Where a reading of two pieces puts them on the card.
+std::vector<CardPiece> PiecesOf(const JoinReading& reading) {
+  return {{reading.header, reading.header + reading.split}, {reading.secondFrom, reading.secondTo}};
+}
+
+}  // namespace
 
 // A camera fills the holes that deletions leave, each from its first
 // cluster. Where it filled them one after another, the cluster before a
@@ -77,9 +85,7 @@ std::string PieceJoiner::RunText(const SeamRun& run) const {
               std::to_string(grid_.Number(pieces[n].to - 1));
     }
   };
-  for (const JoinReading& reading : run.twos) {
-    photo(reading.header, {{reading.header, reading.header + reading.split}, {reading.secondFrom, reading.secondTo}});
-  }
+  for (const JoinReading& reading : run.twos) photo(reading.header, PiecesOf(reading));
   for (const FoundChain& found : run.threes) photo(found.chain.pieces.front().from, found.chain.pieces);
   return text;
 }
@@ -99,15 +105,19 @@ std::vector<PieceJoiner::SeamRun> PieceJoiner::PassingRuns() {
         run.twos.push_back(ReadingAt(i, end, split));
         run.twos.front().splitAtHeader = true;
         take(SeamRunFrom(std::move(run), 0));
+        // In three or four pieces, weighed once the run is whole.
+        const auto opening = [&](const std::vector<CardPiece>& pieces) {
+          SeamRun run;
+          run.threes.push_back({i, PieceChain{}, CrwEnd{}});
+          run.threes.front().chain.pieces = pieces;
+          run.headEnd = end;
+          return run;
+        };
         // In three pieces, one seam fixed by the files around it, and the
         // start of the piece after the other by the run; or every side by
         // the files around.
         const auto inThree = [&](const std::vector<CardPiece>& pieces, std::int64_t runFrom) {
-          SeamRun three;
-          three.threes.push_back({i, PieceChain{}, CrwEnd{}});
-          three.threes.front().chain.pieces = pieces;
-          three.headEnd = end;
-          take(AfterFileEnd(runFrom) ? WeighedRun(std::move(three)) : SeamRunFrom(std::move(three), runFrom));
+          take(AfterFileEnd(runFrom) ? WeighedRun(opening(pieces)) : SeamRunFrom(opening(pieces), runFrom));
         };
         for (const std::vector<CardPiece>& pieces : PlacingsOfThree(waiter, end, split)) {
           inThree(pieces, pieces[1].from);
@@ -116,11 +126,7 @@ std::vector<PieceJoiner::SeamRun> PieceJoiner::PassingRuns() {
           inThree(pieces, pieces[2].from);
         }
         for (const std::vector<CardPiece>& pieces : PlacingsOfFour(waiter, end, split)) {
-          SeamRun four;
-          four.threes.push_back({i, PieceChain{}, CrwEnd{}});
-          four.threes.front().chain.pieces = pieces;
-          four.headEnd = end;
-          take(WeighedRun(std::move(four)));
+          take(WeighedRun(opening(pieces)));
         }
       }
     }
@@ -148,8 +154,8 @@ bool PieceJoiner::SeamRun::Holds(std::size_t waiter) const {
 std::vector<CardPiece> PieceJoiner::SeamRun::Pieces() const {
   std::vector<CardPiece> pieces;
   for (const JoinReading& reading : twos) {
-    pieces.push_back({reading.header, reading.header + reading.split});
-    pieces.push_back({reading.secondFrom, reading.secondTo});
+    const std::vector<CardPiece> two = PiecesOf(reading);
+    pieces.insert(pieces.end(), two.begin(), two.end());
   }
   for (const FoundChain& found : threes) {
     pieces.insert(pieces.end(), found.chain.pieces.begin(), found.chain.pieces.end());
