@@ -24,19 +24,19 @@ std::int32_t Difference(std::int32_t magnitude, int size) {
   return (magnitude & (1 << (size - 1))) ? magnitude : magnitude - ((1 << size) - 1);
 }
 
-// One symbol at the front of the buffered bits: its leaf, its difference and
+// One symbol at the front of the buffered bits: its step, its difference and
 // the bits of code and difference it takes; no bits for a code the table
 // does not hold. At least 32 bits are buffered, so every code fits.
 struct Symbol {
-  std::uint8_t leaf = 0;
-  std::int32_t difference = 0;
   int bits = 0;
+  std::uint8_t step = 0;
+  std::int32_t difference = 0;
 };
 
-inline Symbol ReadSymbol(const CanonHuffmanTable& table, std::uint64_t buffer, int bits) {
-  const auto window = static_cast<std::uint32_t>(buffer >> (bits - 16)) & 0xFFFF;
-  const CanonHuffmanTable::Whole whole = table.whole[window >> (16 - CanonHuffmanTable::kWholeBits)];
-  if (whole.bits != 0) return {whole.leaf, whole.difference, whole.bits};
+inline Symbol ReadSymbol(const CanonHuffmanTable& table, std::uint64_t buffer) {
+  const CanonHuffmanTable::Whole whole = table.whole[buffer >> (64 - CanonHuffmanTable::kWholeBits)];
+  if (whole.bits != 0) return {whole.bits, whole.step, whole.difference};
+  const auto window = static_cast<std::uint32_t>(buffer >> 48);
   const CanonHuffmanTable::Entry fast = table.fast[window >> (16 - CanonHuffmanTable::kFastBits)];
   int length = fast.length;
   std::uint8_t leaf = fast.leaf;
@@ -52,9 +52,19 @@ inline Symbol ReadSymbol(const CanonHuffmanTable& table, std::uint64_t buffer, i
     if (length == 0) return {};
   }
   const int size = DifferenceSize(leaf);
-  if (size == 0) return {leaf, 0, length};
-  const auto magnitude = static_cast<std::int32_t>(buffer >> (bits - length - size)) & ((1 << size) - 1);
-  return {leaf, Difference(magnitude, size), length + size};
+  if (size == 0) return {length, table.steps[leaf], 0};
+  const auto magnitude = static_cast<std::int32_t>((buffer << length) >> (64 - size));
+  return {length + size, table.steps[leaf], Difference(magnitude, size)};
+}
+
+// What a leaf does to a block: in the table of a block's other values, 0x00
+// ends it; 0xFF places one zero difference; any other leaf skips the zero
+// differences of its high nibble and places a difference of its low
+// nibble's size (none for size 0).
+std::uint8_t StepOf(std::uint8_t leaf, bool firstValueTable) {
+  if (!firstValueTable && leaf == CanonRawTables::kEndOfBlock) return CanonHuffmanTable::kStepEndsBlock;
+  if (leaf == CanonRawTables::kSkipValue) return 0;
+  return static_cast<std::uint8_t>((leaf >> 4) | ((leaf & 15) > 0 ? CanonHuffmanTable::kStepHasDifference : 0));
 }
 
 // What one symbol does to the block being decoded: places a difference (or
@@ -62,23 +72,23 @@ inline Symbol ReadSymbol(const CanonHuffmanTable& table, std::uint64_t buffer, i
 enum class SymbolStep { kPlaced, kBlockEnds, kRunPastBlock };
 
 inline SymbolStep Place(const Symbol& symbol, int& coefficient, std::array<std::int32_t, 64>& differences) {
-  if (coefficient > 0 && symbol.leaf == CanonRawTables::kEndOfBlock) return SymbolStep::kBlockEnds;
-  if (symbol.leaf == CanonRawTables::kSkipValue) {
-    ++coefficient;
-  } else {
-    coefficient += symbol.leaf >> 4;
-    if ((symbol.leaf & 15) > 0) {
-      if (coefficient >= 64) return SymbolStep::kRunPastBlock;
-      differences[coefficient] = symbol.difference;
-    }
-    ++coefficient;
+  if (symbol.step & CanonHuffmanTable::kStepEndsBlock) return SymbolStep::kBlockEnds;
+  const int at = coefficient + (symbol.step & CanonHuffmanTable::kStepRun);
+  if (at >= 64) {
+    if (symbol.step & CanonHuffmanTable::kStepHasDifference) return SymbolStep::kRunPastBlock;
+    coefficient = at + 1;
+    return SymbolStep::kBlockEnds;
   }
+  // A step without a difference places a zero where the block holds one.
+  differences[at] = symbol.difference;
+  coefficient = at + 1;
   return coefficient >= 64 ? SymbolStep::kBlockEnds : SymbolStep::kPlaced;
 }
 
 template <std::size_t N>
-CanonHuffmanTable BuildTable(const std::array<std::uint8_t, N>& source) {
+CanonHuffmanTable BuildTable(const std::array<std::uint8_t, N>& source, bool firstValueTable) {
   CanonHuffmanTable table;
+  for (int leaf = 0; leaf < 256; ++leaf) table.steps[leaf] = StepOf(static_cast<std::uint8_t>(leaf), firstValueTable);
   std::int32_t code = 0;
   std::int32_t leaf = 0;
   for (int length = 1; length <= CanonRawTables::kCountLengths; ++length) {
@@ -91,7 +101,7 @@ CanonHuffmanTable BuildTable(const std::array<std::uint8_t, N>& source) {
         const int spread = CanonHuffmanTable::kWholeBits - length;
         for (int j = 0; j < (1 << spread); ++j) {
           const std::int32_t magnitude = size == 0 ? 0 : j >> (spread - size);
-          table.whole[(code << spread) + j] = {static_cast<std::uint8_t>(length + size), source[16 + leaf],
+          table.whole[(code << spread) + j] = {static_cast<std::uint8_t>(length + size), table.steps[source[16 + leaf]],
                                                static_cast<std::int16_t>(size == 0 ? 0 : Difference(magnitude, size))};
         }
       }
@@ -113,8 +123,8 @@ const CanonHuffmanSet& CanonHuffmanTables(std::uint32_t tableSet) {
   static const std::array<CanonHuffmanSet, CanonRawTables::kTableSets> sets = [] {
     std::array<CanonHuffmanSet, CanonRawTables::kTableSets> built;
     for (int set = 0; set < CanonRawTables::kTableSets; ++set) {
-      built[set].first = BuildTable(CanonRawTables::kFirstValueTables[set]);
-      built[set].other = BuildTable(CanonRawTables::kOtherValueTables[set]);
+      built[set].first = BuildTable(CanonRawTables::kFirstValueTables[set], true);
+      built[set].other = BuildTable(CanonRawTables::kOtherValueTables[set], false);
     }
     return built;
   }();
@@ -199,7 +209,7 @@ const std::uint8_t* CanonRawDecoder::DecodeStream(const std::uint8_t* next, cons
   for (;;) {
     // Bytes in until the longest symbol is buffered: four at once where none
     // is 0xFF, so that none is stuffed (fewer than 32 bits are buffered, so
-    // the buffer takes them all).
+    // the buffer takes them all below those).
     while (bits < kLongestSymbol) {
       if (next == end) {
         store();
@@ -212,7 +222,7 @@ const std::uint8_t* CanonRawDecoder::DecodeStream(const std::uint8_t* next, cons
         if (((inverted - 0x01010101u) & word & 0x80808080u) == 0) {
           next += 4;
           fed += 4;
-          buffer = (buffer << 32) | word;
+          buffer |= std::uint64_t{word} << (32 - bits);
           bits += 32;
           continue;
         }
@@ -228,17 +238,25 @@ const std::uint8_t* CanonRawDecoder::DecodeStream(const std::uint8_t* next, cons
         brokenBlockStart_ = blockStart_;
         return next;
       }
-      buffer = (buffer << 8) | byte;
+      buffer |= std::uint64_t{byte} << (56 - bits);
       bits += 8;
       afterFF = byte == 0xFF;
     }
-    const Symbol symbol = ReadSymbol(coefficient == 0 ? tables.first : tables.other, buffer, bits);
+    const Symbol symbol = ReadSymbol(coefficient == 0 ? tables.first : tables.other, buffer);
     if (symbol.bits == 0) {
       store();
       Break(Fault::kInvalidCode);
       return next;
     }
+    buffer <<= symbol.bits;
     bits -= symbol.bits;
+    // Most symbols place a difference well inside the block.
+    const int at = coefficient + (symbol.step & CanonHuffmanTable::kStepRun);
+    if ((symbol.step & CanonHuffmanTable::kStepEndsBlock) == 0 && at < 63) {
+      differences_[at] = symbol.difference;
+      coefficient = at + 1;
+      continue;
+    }
     const SymbolStep step = Place(symbol, coefficient, differences_);
     if (step == SymbolStep::kPlaced) continue;
     store();
@@ -257,32 +275,95 @@ std::int64_t CanonRawDecoder::BitOffset() const { return fed_ - (bits_ - padBits
 // Decodes the symbols that the bits buffered at the record's end hold, while
 // more than reserve of them are left.
 void CanonRawDecoder::DecodeWhileBuffered(int reserve) {
-  const std::uint64_t buffer = buffer_;
+  std::uint64_t buffer = buffer_;
   int bits = bits_;
   int coefficient = coefficient_;
+  const auto store = [&] { buffer_ = buffer, bits_ = bits, coefficient_ = coefficient; };
   while (bits > reserve) {
-    const Symbol symbol = ReadSymbol(coefficient == 0 ? tables_->first : tables_->other, buffer, bits);
+    const Symbol symbol = ReadSymbol(coefficient == 0 ? tables_->first : tables_->other, buffer);
     if (symbol.bits == 0) {
-      bits_ = bits, coefficient_ = coefficient;
+      store();
       return Break(Fault::kInvalidCode);
     }
+    buffer <<= symbol.bits;
     bits -= symbol.bits;
     const SymbolStep step = Place(symbol, coefficient, differences_);
     if (step == SymbolStep::kPlaced) continue;
-    bits_ = bits, coefficient_ = coefficient;
+    store();
     if (step == SymbolStep::kRunPastBlock) return Break(Fault::kRunPastBlock);
     EndBlock();
     if (Broken() || allRows_) return;
     coefficient = 0;
   }
-  bits_ = bits, coefficient_ = coefficient;
+  store();
 }
 
 void CanonRawDecoder::EndBlock() {
   blockStarts_[(values_ / 64) % kSpliceReachBlocks] = blockStart_;
   differences_[0] += carry_;
   carry_ = differences_[0];
-  // The block's values in runs that end with the block or the row.
+  if (!EndBlockInGroups()) EndBlockByValue();
+  if (Broken()) return;
+  differences_.fill(0);
+  coefficient_ = 0;
+  blockStart_ = BitOffset();
+  if (values_ >= layout_.CodedValues()) {
+    allRows_ = true;
+    streamEnd_ = BitOffset();
+    if (layout_.RecordEnd() - streamEnd_ > kMaxTrailingBytes) {
+      fault_ = Fault::kEndsEarly;
+      brokenAt_ = streamEnd_;
+      brokenBlockStart_ = streamEnd_;
+    }
+  }
+}
+
+// Where rows are whole groups wide, and wider than a block, a block starts
+// at a group's start, holds four whole groups and at most one row's start,
+// between them: the block's values are found first and, when all are in
+// range, summed a group at a time. Returns false, having changed nothing,
+// where that does not hold or a value is out of range, for EndBlockByValue
+// to break at that value.
+bool CanonRawDecoder::EndBlockInGroups() {
+  static_assert(64 % kGroupWidth == 0 && kGroupWidth % 2 == 0);
+  const std::uint32_t width = layout_.width;
+  if (width % kGroupWidth != 0 || width < 64 || column_ % kGroupWidth != 0) return false;
+  // The place in the block where the next row starts (64: none does).
+  const int rowStart = static_cast<int>(std::min<std::uint32_t>(64, width - column_));
+  std::array<std::int32_t, 64> values;
+  std::int32_t even = column_ == 0 ? kRowStart : base_[0], odd = column_ == 0 ? kRowStart : base_[1];
+  std::uint32_t outside = 0;  // a negative value or one past the range sets a bit above kMaxValue's
+  const auto run = [&](int from, int to) {
+    for (int i = from; i < to; i += 2) {
+      even += differences_[i];
+      odd += differences_[i + 1];
+      values[i] = even;
+      values[i + 1] = odd;
+      outside |= static_cast<std::uint32_t>(even) | static_cast<std::uint32_t>(odd);
+    }
+  };
+  run(0, rowStart);
+  even = odd = kRowStart;
+  run(rowStart, 64);
+  if (outside > static_cast<std::uint32_t>(kMaxValue)) return false;
+  for (int group = 0; group < 64; group += kGroupWidth) {
+    std::int32_t sum = 0;
+    for (std::uint32_t k = 0; k < kGroupWidth; ++k) sum += values[group + k];
+    rowSums_[column_ / kGroupWidth] += sum;
+    column_ += kGroupWidth;
+    values_ += kGroupWidth;
+    base_ = {values[group + kGroupWidth - 2], values[group + kGroupWidth - 1]};
+    if (column_ == width) {
+      EndRow();
+      if (Broken()) return true;
+    }
+  }
+  return true;
+}
+
+// The block's values one at a time, in runs that end with the block or the
+// row, breaking at the first out of range.
+void CanonRawDecoder::EndBlockByValue() {
   for (int i = 0; i < 64;) {
     if (column_ == 0) base_ = {kRowStart, kRowStart};
     const int runStart = i;
@@ -317,18 +398,6 @@ void CanonRawDecoder::EndBlock() {
     if (column_ == layout_.width) {
       EndRow();
       if (Broken()) return;
-    }
-  }
-  differences_.fill(0);
-  coefficient_ = 0;
-  blockStart_ = BitOffset();
-  if (values_ >= layout_.CodedValues()) {
-    allRows_ = true;
-    streamEnd_ = BitOffset();
-    if (layout_.RecordEnd() - streamEnd_ > kMaxTrailingBytes) {
-      fault_ = Fault::kEndsEarly;
-      brokenAt_ = streamEnd_;
-      brokenBlockStart_ = streamEnd_;
     }
   }
 }
@@ -382,8 +451,7 @@ void CanonRawDecoder::FinishRecord() {
     // The last symbols lie in the bits still buffered: decode them with zero
     // bits after the record's end, and refuse a symbol that reaches into those.
     padBits_ = kLongestSymbol;
-    buffer_ <<= padBits_;
-    bits_ += padBits_;
+    bits_ += padBits_;  // the buffer holds zero bits below its valid ones
     DecodeWhileBuffered(padBits_);
     if (Broken()) return;
     if (!allRows_ || bits_ < padBits_) {

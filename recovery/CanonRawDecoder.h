@@ -36,17 +36,23 @@ namespace mendrake {
 
 // One Huffman table of the compression, ready for decoding: a code and its
 // difference that fit in kWholeBits resolve in one lookup, codes up to
-// kFastBits long in another, longer ones by their canonical ranges.
+// kFastBits long in another, longer ones by their canonical ranges. What a
+// leaf does to the block is kept with it as a step (see kStepRun).
 struct CanonHuffmanTable {
   static constexpr int kFastBits = 10;
   static constexpr int kWholeBits = 12;
+  // A step: the zero differences the leaf skips in its low four bits, then
+  // whether a difference follows, then whether the block ends there.
+  static constexpr std::uint8_t kStepRun = 0x0F;
+  static constexpr std::uint8_t kStepHasDifference = 0x10;
+  static constexpr std::uint8_t kStepEndsBlock = 0x20;
   struct Entry {
     std::uint8_t length = 0;  // 0: a longer code
     std::uint8_t leaf = 0;
   };
   struct Whole {
     std::uint8_t bits = 0;  // of code and difference; 0: not within kWholeBits
-    std::uint8_t leaf = 0;
+    std::uint8_t step = 0;
     std::int16_t difference = 0;
   };
   std::array<Whole, 1 << kWholeBits> whole{};
@@ -55,6 +61,7 @@ struct CanonHuffmanTable {
   std::array<std::int32_t, 17> endCode{};  // one past the last code of that length
   std::array<std::int32_t, 17> firstLeaf{};  // index of the first leaf of that length
   std::array<std::uint8_t, 256> leaves{};
+  std::array<std::uint8_t, 256> steps{};  // by leaf
 };
 
 // The two tables of one table set: for a block's first value, for the rest.
@@ -164,6 +171,8 @@ class CanonRawDecoder {
   const std::uint8_t* DecodeStream(const std::uint8_t* next, const std::uint8_t* end);
   void DecodeWhileBuffered(int reserve);
   void EndBlock();
+  bool EndBlockInGroups();
+  void EndBlockByValue();
   void EndRow();
   void FinishRecord();
   void Break(Fault fault);
@@ -172,7 +181,8 @@ class CanonRawDecoder {
   CanonRawLayout layout_;
   const CanonHuffmanSet* tables_;
   std::int64_t fed_ = 0;  // file offset of the next byte
-  // The bit reader: bits_ valid bits in the low end of buffer_, oldest first.
+  // The bit reader: bits_ valid bits in the high end of buffer_, oldest
+  // first, and zero bits below them.
   std::uint64_t buffer_ = 0;
   int bits_ = 0;
   int padBits_ = 0;  // zero bits put after the record's end
