@@ -202,9 +202,11 @@ void PieceJoiner::WeighEnd(const RootEnd& end) {
     Weigh(readings[i]);
     const JoinReading& reading = readings[i];
     if (Waiter& waiter = waiting_[reading.waiter];
-        reading.weight == JoinReading::Weight::kFails && reading.depth >= waiter.rejectedDepth) {
-      waiter.rejected =
-          "the end at " + std::to_string(end.end) + " fits it, but the joined file fails its check: " + reading.fault;
+        reading.weight != JoinReading::Weight::kPasses && reading.depth >= waiter.rejectedDepth) {
+      waiter.rejected = "the end at " + std::to_string(end.end) + " fits it, but " +
+                        (reading.weight == JoinReading::Weight::kFails ? "the joined file fails its check: "
+                                                                        : "the joined file was not weighed: ") +
+                        reading.fault;
       waiter.rejectedDepth = reading.depth;
     }
     if (reading.raw == RawDataVerdict::Broken && reading.brokenAt < reading.split) {
@@ -419,14 +421,19 @@ void PieceJoiner::Weigh(JoinReading& reading) {
     reading.fault = LowBitsFault(reading);
     return;
   }
+  // A reading is begun only where the budget pays for all of it, and pays
+  // for the copy first: one whose seam is refused before any decode (on a
+  // card used for months, many first pieces end in the low bits) costs the
+  // copy alone, and leaves the rest to the readings after it.
   const std::int64_t cost = budget_.EntriesToWeigh(reading.size);
+  const std::int64_t copy = budget_.EntriesForCopy(reading.size);
   const std::int64_t left = budget_.Left(fedTo_);
   if (left <= cost) {
     reading.weight = JoinReading::Weight::kUnweighed;
     reading.fault = "no work of the card's budget was left to weigh it";
     return;
   }
-  budget_.Spend(cost);
+  budget_.Spend(copy);
   if (!Assemble(reading)) {
     reading.weight = JoinReading::Weight::kUnweighed;
     reading.fault = "its second piece is no longer held";
@@ -439,6 +446,7 @@ void PieceJoiner::Weigh(JoinReading& reading) {
   if (endStreamStart_ && reading.split < *endStreamStart_) {
     if (reading.fault = SidelessSeamFault(reading); !reading.fault.empty()) return;
   }
+  budget_.Spend(cost - copy);
   reading.depth = 3;
   reading.end = FindCrwEnd(joined_, scratch_, std::min(left - cost, RecoveryLimits::kMaxEntriesPerWindow));
   budget_.Spend(reading.end.entriesVisited);
