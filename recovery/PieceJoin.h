@@ -19,6 +19,7 @@
 #include <set>
 #include <span>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace mendrake {
@@ -81,6 +82,8 @@ struct JoinLimits {
   static constexpr std::size_t kMaxFileExtents = 65536;
   // Placings of three or four pieces remembered as failed, so that none is weighed twice.
   static constexpr std::size_t kMaxFailedPlacings = 65536;
+  // The links of seam runs remembered as weighed (SeamRun.cpp).
+  static constexpr std::size_t kMaxWeighedLinks = 4096;
 };
 
 // The bytes from a CRW header on, up to where its window closed, when no true
@@ -257,6 +260,24 @@ class PieceJoiner {
   std::optional<SeamRun> SeamRunFrom(SeamRun run, std::int64_t position);
   std::optional<SeamRun> RunOnFrom(SeamRun run, std::int64_t position, std::size_t photos);
   std::optional<SeamRun> WeighedRun(SeamRun run);
+  // A link of a run as weighed, with what around its seam it was weighed
+  // against: runs are sought again after every end that joins nothing, and
+  // a link is weighed again only once that has changed (the card's bytes,
+  // its FAT and its directories do not).
+  struct LinkEvidence {
+    std::int64_t fileWithin = -1;  // FileFoundWithin its second piece
+    bool fileEndsBefore = false;
+    bool wholeFileEndsBefore = false;
+    std::optional<std::int64_t> streamStart;  // endStreamStart_
+    bool operator==(const LinkEvidence&) const = default;
+  };
+  struct WeighedLink {
+    JoinReading reading;
+    LinkEvidence evidence;
+  };
+  using LinkKey = std::tuple<std::int64_t, std::int64_t, std::int64_t, std::int64_t, bool, bool>;
+  LinkEvidence EvidenceOfLink(const JoinReading& reading);
+  void WeighLink(JoinReading& reading);
   std::optional<JoinReading> NextInSeamRun(std::int64_t position, const SeamRun& run);
   std::optional<FoundChain> ThreePiecesAfterRun(std::int64_t position, const SeamRun& run);
   JoinReading ReadingAt(std::size_t waiter, const RootEnd& end, std::int64_t split) const;
@@ -343,6 +364,7 @@ class PieceJoiner {
   // where each piece begins and ends.
   using AnchoredPlacing = std::vector<std::int64_t>;
   std::set<AnchoredPlacing> failedPlacings_;
+  std::map<LinkKey, WeighedLink> weighedLinks_;
   std::size_t anchoredTriedAt_ = 0;  // joined pieces known when placings were last weighed again
   // The start of a file already found (in one piece or joined) that the card
   // bytes [from, to) overlap, or -1.

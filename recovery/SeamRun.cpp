@@ -203,7 +203,7 @@ std::optional<PieceJoiner::SeamRun> PieceJoiner::WeighedRun(SeamRun run) {
     }
   }
   for (JoinReading& reading : run.twos) {
-    Weigh(reading);
+    WeighLink(reading);
     if (reading.weight != JoinReading::Weight::kPasses) return std::nullopt;
   }
   // A first photo in three pieces is weighed once its run is whole.
@@ -214,6 +214,27 @@ std::optional<PieceJoiner::SeamRun> PieceJoiner::WeighedRun(SeamRun run) {
     head = std::move(*weighed);
   }
   return run;
+}
+
+PieceJoiner::LinkEvidence PieceJoiner::EvidenceOfLink(const JoinReading& reading) {
+  return {FileFoundWithin(reading.secondFrom, reading.secondTo), FileEndsBefore(reading.secondFrom),
+          WholeFileEndsBefore(reading.secondFrom), endStreamStart_};
+}
+
+void PieceJoiner::WeighLink(JoinReading& reading) {
+  const LinkKey key{reading.header,         reading.split, reading.secondFrom, reading.size, reading.firstSideByChain,
+                    reading.secondSideByChain};
+  const LinkEvidence evidence = EvidenceOfLink(reading);
+  if (const auto known = weighedLinks_.find(key); known != weighedLinks_.end() && known->second.evidence == evidence) {
+    const std::size_t waiter = reading.waiter;  // pieces taken out move the others
+    reading = known->second.reading;
+    reading.waiter = waiter;
+    return;
+  }
+  Weigh(reading);
+  if (reading.weight == JoinReading::Weight::kUnweighed) return;
+  if (weighedLinks_.size() >= JoinLimits::kMaxWeighedLinks) weighedLinks_.clear();
+  weighedLinks_[key] = {reading, evidence};
 }
 
 // The photo whose first piece ends right before position, with the one end

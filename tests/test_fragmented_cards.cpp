@@ -1122,6 +1122,59 @@ TEST(DirectoryJoins, PhotosWhoseSeamsInTheLowBitsFixEachOthersSidesJoinAsARun) {
   EXPECT_EQ(named.summary.damaged, 0) << named.Log();
 }
 
+TEST(DirectoryJoins, ARunThatFailsIsNotWeighedAgainForEveryEndAfterIt) {
+  // The run above, but its last photo's second piece holds another file's
+  // start: the run fails on that photo. Runs are sought again whenever a
+  // waiting piece is fitted a new end, here the ends of copies of one photo
+  // that the card's entries for four other first pieces fit by size (each
+  // of whose readings overlaps a whole photo). The run's photos, whose
+  // weighings each copy and decode the photo, are weighed again only where
+  // something around their seams changed. On a card used for months, runs
+  // weighed again for every end spent the card's budget, and photos after
+  // them were not weighed at all.
+  const PhotoFile a = Photo(1), b = Photo(2), x = Photo(4), y = Photo(5), z = Photo(6), copied = Photo(7);
+  const std::size_t aPiece = 4 * kCluster, bPiece = 5 * kCluster, cPiece = 6 * kCluster;
+  PhotoFile c = Photo(3);
+  std::memcpy(c.bytes.data() + cPiece + kCluster, "RIFF", 4);
+  const auto spent = [&](int ends) {
+    ScratchFolder folder;
+    HandCard card;
+    const std::size_t aAt = card.Add(Prefix(a.bytes, aPiece));
+    card.Add(x.bytes);
+    const std::size_t bAt = card.Add(Prefix(b.bytes, bPiece));
+    card.Add(Suffix(a.bytes, aPiece));
+    const std::size_t cAt = card.Add(Prefix(c.bytes, cPiece));
+    card.Add(Suffix(b.bytes, bPiece));
+    card.Add(y.bytes);
+    card.Add(Suffix(c.bytes, cPiece));
+    card.Add(z.bytes);
+    std::vector<DeletedEntry> entries = {{"CRW_0001CRW", aAt, a.bytes.size()},
+                                         {"CRW_0002CRW", bAt, b.bytes.size()},
+                                         {"CRW_0003CRW", cAt, c.bytes.size()}};
+    for (int n = 0; n < 4; ++n) {
+      const std::size_t at = card.Add(Prefix(Photo(static_cast<std::uint32_t>(40 + n)).bytes, 2 * kCluster));
+      entries.push_back({"CRW_001" + std::to_string(n) + "CRW", at, copied.bytes.size()});
+    }
+    std::vector<Bytes> shots = {a.bytes, b.bytes, c.bytes, x.bytes, y.bytes, z.bytes};
+    for (int n = 0; n < ends; ++n) {
+      shots.push_back(Photo(static_cast<std::uint32_t>(20 + n)).bytes);
+      card.Add(shots.back());
+      card.Add(Suffix(copied.bytes, cPiece));
+    }
+    Bytes image = card.Finished();
+    LayDeletedVolume(image, entries);
+    const Recovery recovery = Recover(folder.Write("card.img", image), folder / "out");
+    recovery.ExpectNoWrongCrw(shots);
+    EXPECT_TRUE(recovery.NameOf(a.bytes).empty()) << recovery.Log();
+    return recovery.summary.entriesVisited;
+  };
+  // Each later end costs less than weighing two of the run's photos would.
+  const std::int64_t oneEnd = spent(1), fourEnds = spent(4);
+  const WorkBudget budget{RecoveryBounds{}};
+  EXPECT_LT(fourEnds - oneEnd, 3 * 2 * budget.EntriesToWeigh(static_cast<std::int64_t>(a.bytes.size())))
+      << oneEnd << " entries with one end after the run, " << fourEnds << " with four";
+}
+
 // Lays the photo in three pieces: its first bytes, the files after them,
 // its middle bytes, the file before its last piece, and its rest. Returns
 // where it begins.
