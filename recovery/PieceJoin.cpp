@@ -596,6 +596,20 @@ std::string PieceJoiner::LowBitsSeamFault(JoinReading& reading, std::int64_t sig
 // where both are: a next file's header (or the photo before in a run) after
 // the first piece, another file's end (or the photo after) before the second.
 std::string PieceJoiner::SidelessSeamFault(JoinReading& reading) {
+  // A piece that this file's header cut goes on at the first cluster free
+  // after it, which on a card used for months may be right after this
+  // file's first piece, before the next file's header. Where a file found
+  // ends right before the second piece, a shorter first piece would put the
+  // second inside that file; where only the next photo of a run of seams
+  // fixes that side, the whole run may lie shifted by that piece's length,
+  // and the next file's header fixes nothing. Once the cut piece is joined,
+  // its pieces fix the seam.
+  if (const std::int64_t cut = PieceCutByHeaderAt(reading.header);
+      cut >= 0 && reading.secondSideByChain && !WholeFileEndsBefore(reading.secondFrom)) {
+    reading.awaitsFoundFile = true;
+    return LowBitsFault(reading) + ", and the first piece at " + std::to_string(cut) +
+           ", which its header cut, may go on right after its first piece";
+  }
   const bool firstFixed = reading.splitAtHeader || reading.firstSideByChain;
   if (firstFixed && (reading.secondSideByChain || WholeFileEndsBefore(reading.secondFrom))) return {};
   // A file joined later beside the seam may fix the side that lacks one.
@@ -603,6 +617,16 @@ std::string PieceJoiner::SidelessSeamFault(JoinReading& reading) {
   return LowBitsFault(reading) + ", and " +
          (firstFixed ? "no file's end fixes where its second piece begins"
                      : "no next file's header fixes where its first piece ends");
+}
+
+// Where a waiting piece ends at the header at header, its window closed
+// there: where it begins; -1 where none waits so.
+std::int64_t PieceJoiner::PieceCutByHeaderAt(std::int64_t header) const {
+  for (const Waiter& waiter : waiting_) {
+    const FirstPiece& piece = waiter.piece;
+    if (piece.closedByHeader && piece.start + static_cast<std::int64_t>(piece.bytes.size()) == header) return piece.start;
+  }
+  return -1;
 }
 
 // Among the low bits of the file put together in joined_, which show no

@@ -309,6 +309,7 @@ class PieceJoiner {
   static std::string LowBitsFault(const JoinReading& reading);
   std::string LowBitsSeamFault(JoinReading& reading, std::int64_t signalFrom);
   std::string SidelessSeamFault(JoinReading& reading);
+  std::int64_t PieceCutByHeaderAt(std::int64_t header) const;
   std::string ForeignLowBitsFault(std::int64_t signalFrom, std::int64_t size,
                                   const std::function<std::int64_t(std::int64_t)>& cardAt) const;
   bool WholeFileEndsBefore(std::int64_t position);

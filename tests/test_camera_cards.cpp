@@ -52,6 +52,17 @@ const CameraCardOptions kCards[] = {
     Card(false, false, 8 << 10, 33, false, 5, 10),
     Card(true, true, 512, 33, true, 4, 5),
     Card(true, false, 512, 33, false, 5, 6),
+    // A first piece that the next photo's header cut went on right after
+    // that photo's first piece, and a photo in three pieces whose middle
+    // piece is as long closed a run of seams that read both photos shifted
+    // by that length.
+    [] {
+      CameraCardOptions options = Card(true, false, 512, 33, false, 7, 0);
+      options.shotsPerRound = 10;
+      options.jpgPercent = 0;
+      options.height = 160;
+      return options;
+    }(),
 };
 
 TEST(CameraCards, EveryCrwWrittenIsAPhotoShotAndEveryWholeOnePiecePhotoComesBack) {
