@@ -624,7 +624,8 @@ std::string PieceJoiner::SidelessSeamFault(JoinReading& reading) {
 std::int64_t PieceJoiner::PieceCutByHeaderAt(std::int64_t header) const {
   for (const Waiter& waiter : waiting_) {
     const FirstPiece& piece = waiter.piece;
-    if (piece.closedByHeader && piece.start + static_cast<std::int64_t>(piece.bytes.size()) == header) return piece.start;
+    const std::int64_t end = piece.start + static_cast<std::int64_t>(piece.bytes.size());
+    if (piece.closedByHeader && end == header) return piece.start;
   }
   return -1;
 }

@@ -16,6 +16,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <random>
@@ -1082,6 +1084,25 @@ TEST(DirectoryJoins, ASplitInTheLowBitsJoinsWhereAJoinedPhotosPieceLiesBesideIts
   }
 }
 
+// Holes filled one after another, for photos a, b and c and whole photos x,
+// y and z: a's first piece, x, b's first piece, a's rest, c's first piece,
+// b's rest, y, c's rest, z. Returns the directory entries that give a, b
+// and c their sizes.
+std::vector<DeletedEntry> AddRunOfSeams(HandCard& card, const std::array<const Bytes*, 6>& photos) {
+  const auto& [a, b, c, x, y, z] = photos;
+  const std::size_t aPiece = 4 * kCluster, bPiece = 5 * kCluster, cPiece = 6 * kCluster;
+  const std::size_t aAt = card.Add(Prefix(*a, aPiece));
+  card.Add(*x);
+  const std::size_t bAt = card.Add(Prefix(*b, bPiece));
+  card.Add(Suffix(*a, aPiece));
+  const std::size_t cAt = card.Add(Prefix(*c, cPiece));
+  card.Add(Suffix(*b, bPiece));
+  card.Add(*y);
+  card.Add(Suffix(*c, cPiece));
+  card.Add(*z);
+  return {{"CRW_0001CRW", aAt, a->size()}, {"CRW_0002CRW", bAt, b->size()}, {"CRW_0003CRW", cAt, c->size()}};
+}
+
 TEST(DirectoryJoins, PhotosWhoseSeamsInTheLowBitsFixEachOthersSidesJoinAsARun) {
   // Holes filled one after another: the cluster before each photo's second
   // piece is the last of the next photo's first piece, still waiting. A
@@ -1092,21 +1113,11 @@ TEST(DirectoryJoins, PhotosWhoseSeamsInTheLowBitsFixEachOthersSidesJoinAsARun) {
   // read as one photo in one piece, which is written as it stands.)
   ScratchFolder folder;
   const PhotoFile a = Photo(1), b = Photo(2), c = Photo(3), x = Photo(4), y = Photo(5), z = Photo(6);
-  const std::size_t aPiece = 4 * kCluster, bPiece = 5 * kCluster, cPiece = 6 * kCluster;
   HandCard card;
-  const std::size_t aAt = card.Add(Prefix(a.bytes, aPiece));
-  card.Add(x.bytes);
-  const std::size_t bAt = card.Add(Prefix(b.bytes, bPiece));
-  card.Add(Suffix(a.bytes, aPiece));
-  const std::size_t cAt = card.Add(Prefix(c.bytes, cPiece));
-  card.Add(Suffix(b.bytes, bPiece));
-  card.Add(y.bytes);
-  card.Add(Suffix(c.bytes, cPiece));
-  card.Add(z.bytes);
+  const std::vector<DeletedEntry> entries =
+      AddRunOfSeams(card, {&a.bytes, &b.bytes, &c.bytes, &x.bytes, &y.bytes, &z.bytes});
   Bytes image = card.Finished();
-  LayDeletedVolume(image, {{"CRW_0001CRW", aAt, a.bytes.size()},
-                           {"CRW_0002CRW", bAt, b.bytes.size()},
-                           {"CRW_0003CRW", cAt, c.bytes.size()}});
+  LayDeletedVolume(image, entries);
   const Recovery named = Recover(folder.Write("named.img", image), folder / "named");
   LayDeletedVolume(image, {});
   const Recovery unnamed = Recover(folder.Write("unnamed.img", image), folder / "unnamed");
@@ -1133,24 +1144,14 @@ TEST(DirectoryJoins, ARunThatFailsIsNotWeighedAgainForEveryEndAfterIt) {
   // weighed again for every end spent the card's budget, and photos after
   // them were not weighed at all.
   const PhotoFile a = Photo(1), b = Photo(2), x = Photo(4), y = Photo(5), z = Photo(6), copied = Photo(7);
-  const std::size_t aPiece = 4 * kCluster, bPiece = 5 * kCluster, cPiece = 6 * kCluster;
+  const std::size_t cPiece = 6 * kCluster;
   PhotoFile c = Photo(3);
   std::memcpy(c.bytes.data() + cPiece + kCluster, "RIFF", 4);
   const auto spent = [&](int ends) {
     ScratchFolder folder;
     HandCard card;
-    const std::size_t aAt = card.Add(Prefix(a.bytes, aPiece));
-    card.Add(x.bytes);
-    const std::size_t bAt = card.Add(Prefix(b.bytes, bPiece));
-    card.Add(Suffix(a.bytes, aPiece));
-    const std::size_t cAt = card.Add(Prefix(c.bytes, cPiece));
-    card.Add(Suffix(b.bytes, bPiece));
-    card.Add(y.bytes);
-    card.Add(Suffix(c.bytes, cPiece));
-    card.Add(z.bytes);
-    std::vector<DeletedEntry> entries = {{"CRW_0001CRW", aAt, a.bytes.size()},
-                                         {"CRW_0002CRW", bAt, b.bytes.size()},
-                                         {"CRW_0003CRW", cAt, c.bytes.size()}};
+    std::vector<DeletedEntry> entries =
+        AddRunOfSeams(card, {&a.bytes, &b.bytes, &c.bytes, &x.bytes, &y.bytes, &z.bytes});
     for (int n = 0; n < 4; ++n) {
       const std::size_t at = card.Add(Prefix(Photo(static_cast<std::uint32_t>(40 + n)).bytes, 2 * kCluster));
       entries.push_back({"CRW_001" + std::to_string(n) + "CRW", at, copied.bytes.size()});
