@@ -620,10 +620,12 @@ std::string PieceJoiner::SidelessSeamFault(JoinReading& reading) {
 }
 
 // Where a waiting piece ends at the header at header, its window closed
-// there: where it begins; -1 where none waits so.
+// there: where it begins; -1 where none waits so. A photo of the run being
+// weighed is none: the run puts its second piece.
 std::int64_t PieceJoiner::PieceCutByHeaderAt(std::int64_t header) const {
   for (const Waiter& waiter : waiting_) {
     const FirstPiece& piece = waiter.piece;
+    if (std::find(runWeighed_.begin(), runWeighed_.end(), piece.start) != runWeighed_.end()) continue;
     const std::int64_t end = piece.start + static_cast<std::int64_t>(piece.bytes.size());
     if (piece.closedByHeader && end == header) return piece.start;
   }

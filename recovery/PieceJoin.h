@@ -269,6 +269,7 @@ class PieceJoiner {
     bool fileEndsBefore = false;
     bool wholeFileEndsBefore = false;
     std::optional<std::int64_t> streamStart;  // endStreamStart_
+    std::int64_t cutPiece = -1;  // PieceCutByHeaderAt its header
     bool operator==(const LinkEvidence&) const = default;
   };
   struct WeighedLink {
@@ -366,6 +367,7 @@ class PieceJoiner {
   using AnchoredPlacing = std::vector<std::int64_t>;
   std::set<AnchoredPlacing> failedPlacings_;
   std::map<LinkKey, WeighedLink> weighedLinks_;
+  std::vector<std::int64_t> runWeighed_;  // where the photos of the run being weighed begin
   std::size_t anchoredTriedAt_ = 0;  // joined pieces known when placings were last weighed again
   // The start of a file already found (in one piece or joined) that the card
   // bytes [from, to) overlap, or -1.

@@ -202,10 +202,19 @@ std::optional<PieceJoiner::SeamRun> PieceJoiner::WeighedRun(SeamRun run) {
       if (pieces[a].to > pieces[b].from && pieces[b].to > pieces[a].from) return std::nullopt;
     }
   }
+  runWeighed_.clear();
+  for (const JoinReading& reading : run.twos) runWeighed_.push_back(reading.header);
+  for (const FoundChain& found : run.threes) runWeighed_.push_back(waiting_[found.waiter].piece.start);
+  bool passes = true;
   for (JoinReading& reading : run.twos) {
     WeighLink(reading);
-    if (reading.weight != JoinReading::Weight::kPasses) return std::nullopt;
+    if (reading.weight != JoinReading::Weight::kPasses) {
+      passes = false;
+      break;
+    }
   }
+  runWeighed_.clear();
+  if (!passes) return std::nullopt;
   // A first photo in three pieces is weighed once its run is whole.
   if (run.headEnd) {
     FoundChain& head = run.threes.front();
@@ -218,7 +227,7 @@ std::optional<PieceJoiner::SeamRun> PieceJoiner::WeighedRun(SeamRun run) {
 
 PieceJoiner::LinkEvidence PieceJoiner::EvidenceOfLink(const JoinReading& reading) {
   return {FileFoundWithin(reading.secondFrom, reading.secondTo), FileEndsBefore(reading.secondFrom),
-          WholeFileEndsBefore(reading.secondFrom), endStreamStart_};
+          WholeFileEndsBefore(reading.secondFrom), endStreamStart_, PieceCutByHeaderAt(reading.header)};
 }
 
 void PieceJoiner::WeighLink(JoinReading& reading) {

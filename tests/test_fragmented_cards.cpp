@@ -1084,23 +1084,25 @@ TEST(DirectoryJoins, ASplitInTheLowBitsJoinsWhereAJoinedPhotosPieceLiesBesideIts
   }
 }
 
-// Holes filled one after another, for photos a, b and c and whole photos x,
-// y and z: a's first piece, x, b's first piece, a's rest, c's first piece,
-// b's rest, y, c's rest, z. Returns the directory entries that give a, b
-// and c their sizes.
-std::vector<DeletedEntry> AddRunOfSeams(HandCard& card, const std::array<const Bytes*, 6>& photos) {
-  const auto& [a, b, c, x, y, z] = photos;
-  const std::size_t aPiece = 4 * kCluster, bPiece = 5 * kCluster, cPiece = 6 * kCluster;
-  const std::size_t aAt = card.Add(Prefix(*a, aPiece));
-  card.Add(*x);
-  const std::size_t bAt = card.Add(Prefix(*b, bPiece));
-  card.Add(Suffix(*a, aPiece));
-  const std::size_t cAt = card.Add(Prefix(*c, cPiece));
-  card.Add(Suffix(*b, bPiece));
-  card.Add(*y);
-  card.Add(Suffix(*c, cPiece));
-  card.Add(*z);
-  return {{"CRW_0001CRW", aAt, a->size()}, {"CRW_0002CRW", bAt, b->size()}, {"CRW_0003CRW", cAt, c->size()}};
+// Holes filled one after another, for the run's photos p0, p1, ... and the
+// whole photos x, y and z: p0's first piece, x, p1's first piece, p0's
+// rest, p2's first piece, p1's rest, ..., the last photo's first piece, the
+// rest of the one before it, y, the last photo's rest, z. Returns the
+// directory entries that give the run's photos their sizes.
+std::vector<DeletedEntry> AddRunOfSeams(HandCard& card, const std::vector<const Bytes*>& run,
+                                        const std::array<const Bytes*, 3>& wholes) {
+  const auto firstPiece = [](std::size_t photo) { return (4 + photo) * kCluster; };
+  std::vector<DeletedEntry> entries;
+  for (std::size_t n = 0; n < run.size(); ++n) {
+    const std::size_t at = card.Add(Prefix(*run[n], firstPiece(n)));
+    entries.push_back({"CRW_000" + std::to_string(n + 1) + "CRW", at, run[n]->size()});
+    if (n == 0) card.Add(*wholes[0]);
+    if (n > 0) card.Add(Suffix(*run[n - 1], firstPiece(n - 1)));
+  }
+  card.Add(*wholes[1]);
+  card.Add(Suffix(*run.back(), firstPiece(run.size() - 1)));
+  card.Add(*wholes[2]);
+  return entries;
 }
 
 TEST(DirectoryJoins, PhotosWhoseSeamsInTheLowBitsFixEachOthersSidesJoinAsARun) {
@@ -1108,29 +1110,39 @@ TEST(DirectoryJoins, PhotosWhoseSeamsInTheLowBitsFixEachOthersSidesJoinAsARun) {
   // piece is the last of the next photo's first piece, still waiting. A
   // header fixes the first photo's first piece, a whole photo the last
   // one's second: the run is fixed, and the card's directory gives every
-  // size. Without the directory the same card keeps all three damaged.
+  // size. Without the directory the same card keeps them all damaged.
   // (First pieces of one length would let a header and the rest after it
-  // read as one photo in one piece, which is written as it stands.)
-  ScratchFolder folder;
-  const PhotoFile a = Photo(1), b = Photo(2), c = Photo(3), x = Photo(4), y = Photo(5), z = Photo(6);
-  HandCard card;
-  const std::vector<DeletedEntry> entries =
-      AddRunOfSeams(card, {&a.bytes, &b.bytes, &c.bytes, &x.bytes, &y.bytes, &z.bytes});
-  Bytes image = card.Finished();
-  LayDeletedVolume(image, entries);
-  const Recovery named = Recover(folder.Write("named.img", image), folder / "named");
-  LayDeletedVolume(image, {});
-  const Recovery unnamed = Recover(folder.Write("unnamed.img", image), folder / "unnamed");
+  // read as one photo in one piece, which is written as it stands.) In a
+  // run of four, a photo's header cuts the first piece of the photo before
+  // it, and only the photo after it fixes its second side: the piece it
+  // cut is the run's own, which the run puts.
+  const PhotoFile x = Photo(4), y = Photo(5), z = Photo(6);
+  const std::vector<PhotoFile> photos = {Photo(1), Photo(2), Photo(3), Photo(7)};
+  for (const std::size_t length : {3u, 4u}) {
+    SCOPED_TRACE("a run of " + std::to_string(length));
+    ScratchFolder folder;
+    std::vector<const Bytes*> run;
+    std::vector<Bytes> shots = {x.bytes, y.bytes, z.bytes};
+    for (std::size_t n = 0; n < length; ++n) {
+      run.push_back(&photos[n].bytes);
+      shots.push_back(photos[n].bytes);
+    }
+    HandCard card;
+    const std::vector<DeletedEntry> entries = AddRunOfSeams(card, run, {&x.bytes, &y.bytes, &z.bytes});
+    Bytes image = card.Finished();
+    LayDeletedVolume(image, entries);
+    const Recovery named = Recover(folder.Write("named.img", image), folder / "named");
+    LayDeletedVolume(image, {});
+    const Recovery unnamed = Recover(folder.Write("unnamed.img", image), folder / "unnamed");
 
-  for (const Recovery* recovery : {&named, &unnamed}) {
-    recovery->ExpectNoWrongCrw({a.bytes, b.bytes, c.bytes, x.bytes, y.bytes, z.bytes});
+    for (const Recovery* recovery : {&named, &unnamed}) recovery->ExpectNoWrongCrw(shots);
+    for (const Bytes* photo : run) {
+      EXPECT_NE(named.LineOf(named.NameOf(*photo)).find("its seam lies in the low bits"), std::string::npos)
+          << named.Log();
+      EXPECT_TRUE(unnamed.NameOf(*photo).empty()) << unnamed.Log();
+    }
+    EXPECT_EQ(named.summary.damaged, 0) << named.Log();
   }
-  for (const PhotoFile* photo : {&a, &b, &c}) {
-    EXPECT_NE(named.LineOf(named.NameOf(photo->bytes)).find("its seam lies in the low bits"), std::string::npos)
-        << named.Log();
-    EXPECT_TRUE(unnamed.NameOf(photo->bytes).empty()) << unnamed.Log();
-  }
-  EXPECT_EQ(named.summary.damaged, 0) << named.Log();
 }
 
 TEST(DirectoryJoins, ARunThatFailsIsNotWeighedAgainForEveryEndAfterIt) {
@@ -1151,7 +1163,7 @@ TEST(DirectoryJoins, ARunThatFailsIsNotWeighedAgainForEveryEndAfterIt) {
     ScratchFolder folder;
     HandCard card;
     std::vector<DeletedEntry> entries =
-        AddRunOfSeams(card, {&a.bytes, &b.bytes, &c.bytes, &x.bytes, &y.bytes, &z.bytes});
+        AddRunOfSeams(card, {&a.bytes, &b.bytes, &c.bytes}, {&x.bytes, &y.bytes, &z.bytes});
     for (int n = 0; n < 4; ++n) {
       const std::size_t at = card.Add(Prefix(Photo(static_cast<std::uint32_t>(40 + n)).bytes, 2 * kCluster));
       entries.push_back({"CRW_001" + std::to_string(n) + "CRW", at, copied.bytes.size()});
