@@ -144,10 +144,36 @@ std::vector<std::vector<CardPiece>> PieceJoiner::PlacingsOfThree(const Waiter& w
       if (middleTo > lastFrom) break;
       if (middleFrom <= firstEnd || middleFrom < from) continue;
       if (FileFoundWithin(middleFrom, middleTo) >= 0 || FileFoundWithin(lastFrom, end.end) >= 0) continue;
+      if (MiddleHasRival(*frame, {middleFrom, middleTo}, lastFrom)) continue;
       placings.push_back({{waiter.piece.start, firstEnd}, {middleFrom, middleTo}, {lastFrom, end.end}});
     }
   }
   return placings;
+}
+
+// A short middle piece that the files around fix on both sides, as long as
+// the size leaves, may be another file's few clusters (a THM's, a small
+// piece of another photo) while the photo's own middle piece lies where
+// only one side is fixed, beside a deleted file's old clusters: that one is
+// no candidate, and the placing would pass alone. Another stretch as long,
+// between the first piece and the last, that begins right after a file's
+// end or ends where a file begins, and holds no file found, no file's start
+// and no photo's end, is such a rival.
+// Stretches of a few clusters between files lie all over a card used for
+// months; one bounded by files at exactly a longer length rarely does by
+// chance, and old clusters a longer stretch long lie beside most files.
+bool PieceJoiner::MiddleHasRival(const PlacingFrame& frame, const CardPiece& middle, std::int64_t lastFrom) const {
+  const std::int64_t length = middle.to - middle.from;
+  if (length > JoinLimits::kMaxShortMiddleClusters * grid_.clusterSize) return false;
+  const auto rival = [&](std::int64_t from) {
+    const auto start = std::lower_bound(frame.starts.begin(), frame.starts.end(), from);
+    const auto photoEnd = cameraEnds_.upper_bound(from);
+    return from != middle.from && from > frame.firstEnd && from >= frame.from && from + length <= lastFrom &&
+           (start == frame.starts.end() || *start >= from + length) &&
+           (photoEnd == cameraEnds_.end() || *photoEnd > from + length) && FileFoundWithin(from, from + length) < 0;
+  };
+  return std::any_of(frame.after.begin(), frame.after.end(), rival) ||
+         std::any_of(frame.starts.begin(), frame.starts.end(), [&](std::int64_t to) { return rival(to - length); });
 }
 
 // Another file ends right before position: one found, a THM or a JPEG

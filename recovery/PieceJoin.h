@@ -82,6 +82,9 @@ struct JoinLimits {
   static constexpr std::size_t kMaxFileExtents = 65536;
   // Placings of three or four pieces remembered as failed, so that none is weighed twice.
   static constexpr std::size_t kMaxFailedPlacings = 65536;
+  // A middle piece fixed by the files around it this many clusters long or
+  // shorter joins only where no other stretch as long may be it (AnchoredPieces.cpp).
+  static constexpr std::int64_t kMaxShortMiddleClusters = 16;
   // The links of seam runs remembered as weighed (SeamRun.cpp).
   static constexpr std::size_t kMaxWeighedLinks = 4096;
 };
@@ -233,6 +236,7 @@ class PieceJoiner {
                                                       std::optional<std::int64_t> middleEnd = std::nullopt) const;
   std::vector<std::vector<CardPiece>> PlacingsWithFixedMiddle(const Waiter& waiter, const RootEnd& end,
                                                               std::int64_t split) const;
+  bool MiddleHasRival(const PlacingFrame& frame, const CardPiece& middle, std::int64_t lastFrom) const;
   bool AfterFileEnd(std::int64_t position);
   std::optional<FoundChain> WeighPlacing(std::size_t waiter, const RootEnd& end, const std::vector<CardPiece>& pieces);
   std::vector<std::vector<CardPiece>> PlacingsOfFour(const Waiter& waiter, const RootEnd& end,

@@ -63,6 +63,16 @@ const CameraCardOptions kCards[] = {
       options.height = 160;
       return options;
     }(),
+    // A photo's middle piece of two clusters lay beside old clusters, and
+    // another photo's piece of two clusters lay between two files.
+    [] {
+      CameraCardOptions options = Card(false, false, 2 << 10, 9, true, 8, 2621686);
+      options.deletePercent = 30;
+      options.jpgPercent = 0;
+      options.width = 320;
+      options.height = 128;
+      return options;
+    }(),
 };
 
 TEST(CameraCards, EveryCrwWrittenIsAPhotoShotAndEveryWholeOnePiecePhotoComesBack) {
