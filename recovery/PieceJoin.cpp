@@ -596,16 +596,14 @@ std::string PieceJoiner::LowBitsSeamFault(JoinReading& reading, std::int64_t sig
 // where both are: a next file's header (or the photo before in a run) after
 // the first piece, another file's end (or the photo after) before the second.
 std::string PieceJoiner::SidelessSeamFault(JoinReading& reading) {
-  // A piece that this file's header cut goes on at the first cluster free
-  // after it, which on a card used for months may be right after this
-  // file's first piece, before the next file's header. Where a file found
-  // ends right before the second piece, a shorter first piece would put the
-  // second inside that file; where only the next photo of a run of seams
-  // fixes that side, the whole run may lie shifted by that piece's length,
-  // and the next file's header fixes nothing. Once the cut piece is joined,
-  // its pieces fix the seam.
-  if (const std::int64_t cut = PieceCutByHeaderAt(reading.header);
-      cut >= 0 && reading.secondSideByChain && !WholeFileEndsBefore(reading.secondFrom)) {
+  // A piece that this file's header cut goes on after it: at the first
+  // cluster free, which on a card used for months may be right after this
+  // file's first piece, or, where this file overwrote a deleted photo, in
+  // that photo's old clusters there. Either way the clusters before the
+  // next file's header need not be this file's: its middle piece may lie
+  // elsewhere, as long as they are, or a run of seams may lie shifted by
+  // their length. Once the cut piece is joined, its pieces fix the seam.
+  if (const std::int64_t cut = PieceCutByHeaderAt(reading.header); cut >= 0) {
     reading.awaitsFoundFile = true;
     return LowBitsFault(reading) + ", and the first piece at " + std::to_string(cut) +
            ", which its header cut, may go on right after its first piece";

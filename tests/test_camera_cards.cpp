@@ -64,13 +64,22 @@ const CameraCardOptions kCards[] = {
       return options;
     }(),
     // A photo's middle piece of two clusters lay beside old clusters, and
-    // another photo's piece of two clusters lay between two files.
+    // another photo's piece of two clusters lay between two files; and
+    // with another seed, a photo overwrote the second cluster of a deleted
+    // one, whose old clusters after it were as long as its middle piece.
     [] {
       CameraCardOptions options = Card(false, false, 2 << 10, 9, true, 8, 2621686);
       options.deletePercent = 30;
       options.jpgPercent = 0;
       options.width = 320;
       options.height = 128;
+      return options;
+    }(),
+    [] {
+      CameraCardOptions options = Card(false, false, 2 << 10, 9, true, 8, 2621695);
+      options.deletePercent = 30;
+      options.jpgPercent = 0;
+      options.height = 160;
       return options;
     }(),
 };
