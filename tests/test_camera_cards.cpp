@@ -36,6 +36,18 @@ CameraCardOptions Card(bool fat32, bool nextFree, std::int64_t clusterSize, int 
   return options;
 }
 
+// The card with shots of another kind, none with a JPG: as the camera-card
+// fuzz target makes them.
+CameraCardOptions Shots(CameraCardOptions options, int perRound, int deletePercent, std::uint32_t width,
+                        std::uint32_t height) {
+  options.shotsPerRound = perRound;
+  options.deletePercent = deletePercent;
+  options.jpgPercent = 0;
+  options.width = width;
+  options.height = height;
+  return options;
+}
+
 // Cards about the smallest each FAT allows for their clusters: FAT16 from
 // 4,085 clusters, FAT32 from 65,525. First fit splits photos from the second
 // round on; the next-free hint only once it wraps past the card's end, which
@@ -56,32 +68,13 @@ const CameraCardOptions kCards[] = {
     // that photo's first piece, and a photo in three pieces whose middle
     // piece is as long closed a run of seams that read both photos shifted
     // by that length.
-    [] {
-      CameraCardOptions options = Card(true, false, 512, 33, false, 7, 0);
-      options.shotsPerRound = 10;
-      options.jpgPercent = 0;
-      options.height = 160;
-      return options;
-    }(),
+    Shots(Card(true, false, 512, 33, false, 7, 0), 10, 40, 256, 160),
     // A photo's middle piece of two clusters lay beside old clusters, and
     // another photo's piece of two clusters lay between two files; and
     // with another seed, a photo overwrote the second cluster of a deleted
     // one, whose old clusters after it were as long as its middle piece.
-    [] {
-      CameraCardOptions options = Card(false, false, 2 << 10, 9, true, 8, 2621686);
-      options.deletePercent = 30;
-      options.jpgPercent = 0;
-      options.width = 320;
-      options.height = 128;
-      return options;
-    }(),
-    [] {
-      CameraCardOptions options = Card(false, false, 2 << 10, 9, true, 8, 2621695);
-      options.deletePercent = 30;
-      options.jpgPercent = 0;
-      options.height = 160;
-      return options;
-    }(),
+    Shots(Card(false, false, 2 << 10, 9, true, 8, 2621686), 16, 30, 320, 128),
+    Shots(Card(false, false, 2 << 10, 9, true, 8, 2621695), 16, 30, 256, 160),
 };
 
 TEST(CameraCards, EveryCrwWrittenIsAPhotoShotAndEveryWholeOnePiecePhotoComesBack) {
