@@ -462,6 +462,12 @@ std::string PieceJoiner::CardFault(const JoinReading& reading) const {
   if (const std::int64_t other = FileFoundWithin(reading.secondFrom, reading.secondTo); other >= 0) {
     return "its second piece would overlap the file at " + std::to_string(other);
   }
+  // A piece of a file joined before may lie where the first piece runs on
+  // to the next header: the first piece ends before it.
+  if (const std::int64_t other = FileFoundWithin(reading.header, reading.header + reading.split);
+      other >= 0 && other != reading.header) {
+    return "its first piece would overlap the file at " + std::to_string(other);
+  }
   const std::pair<std::int64_t, std::int64_t> pieces[] = {{reading.header, reading.header + reading.split},
                                                           {reading.secondFrom, reading.secondTo}};
   if (std::string fault = DirectoryClusterFault(pieces); !fault.empty()) return fault;
@@ -1062,6 +1068,11 @@ std::string PieceJoiner::ChainFault(const Waiter& waiter, const std::vector<Card
   std::vector<std::pair<std::int64_t, std::int64_t>> spans;
   for (const CardPiece& piece : pieces) spans.emplace_back(piece.from, piece.to);
   if (std::string fault = DirectoryClusterFault(spans); !fault.empty()) return fault;
+  for (const CardPiece& piece : pieces) {
+    if (const std::int64_t other = FileFoundWithin(piece.from, piece.to); other >= 0 && other != waiter.piece.start) {
+      return "its pieces would overlap the file at " + std::to_string(other);
+    }
+  }
   if (map_) {
     const std::uint32_t owner = map_->OwnerAt(waiter.piece.start);
     for (const CardPiece& piece : pieces) {

@@ -9,13 +9,17 @@ namespace mendrake {
 
 namespace {
 
-// Whether every FF byte of the stretch is followed as coded data follows it,
-// with enough of them to tell, up to its end or to a JPEG's end marker: the
-// last cluster of a THM or a JPG holds its coded data's tail, then slack.
-bool ReadsAsCodedData(std::span<const std::uint8_t> stretch) {
+// Whether the stretch reads as coded data from its start: every FF byte
+// followed as coded data follows it, through its first cluster bytes and on
+// until kMinStuffedMarks of them are counted, or up to a JPEG's end marker
+// (the last cluster of a THM or a JPG holds its coded data's tail, then
+// slack). A cluster of coded data with too few marks of its own is told by
+// the clusters after it, where they are coded too.
+bool ReadsAsCodedData(std::span<const std::uint8_t> stretch, std::size_t cluster) {
   constexpr std::uint8_t kEndOfImage = 0xD9;
   int marks = 0;
   for (std::size_t i = 0; i + 1 < stretch.size(); ++i) {
+    if (marks >= LowBitsLimits::kMinStuffedMarks && i >= cluster) return true;
     if (stretch[i] != 0xFF) continue;
     const std::uint8_t next = stretch[i + 1];
     if (next == kEndOfImage) return marks >= LowBitsLimits::kMinStuffedMarks;
@@ -36,8 +40,8 @@ std::int64_t CodedClusterInLowBits(std::span<const std::uint8_t> file, std::int6
   const std::int64_t to = std::min<std::int64_t>(from + layout->LowBitsSize(), static_cast<std::int64_t>(file.size()));
   for (std::int64_t cluster = from / clusterSize * clusterSize; cluster < to; cluster += clusterSize) {
     const std::int64_t begin = std::max(cluster, from);
-    const std::int64_t end = std::min(begin + std::max(clusterSize, LowBitsLimits::kMinStretch), to);
-    if (ReadsAsCodedData(file.subspan(static_cast<std::size_t>(begin), static_cast<std::size_t>(end - begin)))) {
+    const auto stretch = file.subspan(static_cast<std::size_t>(begin), static_cast<std::size_t>(to - begin));
+    if (ReadsAsCodedData(stretch, static_cast<std::size_t>(cluster + clusterSize - begin))) {
       return cluster;
     }
   }

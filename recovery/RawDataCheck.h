@@ -27,18 +27,15 @@ RawDataCheck CheckRawData(std::span<const std::uint8_t> file);
 // Compressed data (another photo's stream, a JPEG's scan) follows each FF
 // with a stuffed 00 (or a restart marker). Returns the file offset of the
 // first cluster (clusterSize bytes counted from the file's first byte) of the
-// low bits in the file from whose start on (kMinStretch bytes at least) the
-// FF bytes are all so followed, with at least kMinStuffedMarks of them, up to
-// the stretch's end or to a JPEG's end marker (a THM's last cluster); -1 when
-// none is, or the file has no low bits.
+// low bits in the file from whose start on the FF bytes are all so followed,
+// through the cluster and on until kMinStuffedMarks of them are counted, or
+// up to a JPEG's end marker (a THM's last cluster) with as many; -1 when none
+// is, or the file has no low bits.
 struct LowBitsLimits {
   // A camera's stream holds an FF byte in some 800; a cluster of low bits
   // passes for coded data with a chance of (9/256)^4, one in 600,000, which
   // refuses a join, never makes one.
   static constexpr int kMinStuffedMarks = 4;
-  // Bytes read from each cluster start on: a THM's tail over clusters of
-  // 512 bytes holds a stuffed FF in each some two or three times.
-  static constexpr std::int64_t kMinStretch = 4096;
 };
 std::int64_t CodedClusterInLowBits(std::span<const std::uint8_t> file, std::int64_t clusterSize);
 

@@ -75,6 +75,9 @@ const CameraCardOptions kCards[] = {
     // one, whose old clusters after it were as long as its middle piece.
     Shots(Card(false, false, 2 << 10, 9, true, 8, 2621686), 16, 30, 320, 128),
     Shots(Card(false, false, 2 << 10, 9, true, 8, 2621695), 16, 30, 256, 160),
+    // A photo's first piece ran on to the next header through one cluster
+    // of another photo's coded data, as long as its own middle piece.
+    Shots(Card(false, false, 2 << 10, 9, true, 8, 0), 15, 50, 320, 160),
 };
 
 TEST(CameraCards, EveryCrwWrittenIsAPhotoShotAndEveryWholeOnePiecePhotoComesBack) {

@@ -373,6 +373,18 @@ TEST(RawData, CodedDataInTheLowBitsIsToldFromThemWhereTheDecodeSeesNothing) {
     EXPECT_EQ(CodedClusterInLowBits(lowBits, cluster), -1) << cluster;
     EXPECT_EQ(CodedClusterInLowBits(coded, cluster), static_cast<std::int64_t>(at)) << cluster;
   }
+  // A small cluster that holds marks enough is told alone, though the low
+  // bits after it break the stuffing at once.
+  constexpr std::size_t kSmall = 2048;
+  std::size_t from = other.streamStart;
+  while (std::count(other.bytes.begin() + static_cast<std::ptrdiff_t>(from),
+                    other.bytes.begin() + static_cast<std::ptrdiff_t>(from + kSmall), 0xFF) < 6) {
+    from += kSmall;
+  }
+  Bytes coded = photo.bytes;
+  const std::size_t at = 5 * kSmall;
+  std::copy_n(other.bytes.begin() + static_cast<std::ptrdiff_t>(from), kSmall, coded.begin() + static_cast<std::ptrdiff_t>(at));
+  EXPECT_EQ(CodedClusterInLowBits(coded, kSmall), static_cast<std::int64_t>(at));
 }
 
 // A record that ends before its stream, or holds far more than it, is no
