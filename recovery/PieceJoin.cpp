@@ -360,6 +360,20 @@ void PieceJoiner::AddFoundSplits(Waiter& waiter) const {
   }
 }
 
+// Whether more than the piece's own bytes fixes where it ends, cut at
+// split: a next file's header or a joined file's piece begins there, or its
+// window closed there at a header or at the card's end. Where its own
+// decode breaks, or among its records, its bytes only may end.
+bool PieceJoiner::SplitFixed(const Waiter& waiter, std::int64_t split) const {
+  const FirstPiece& piece = waiter.piece;
+  const auto size = static_cast<std::int64_t>(piece.bytes.size());
+  if (piece.cutByCardEnd && split > size - grid_.clusterSize) return true;
+  if (split >= size) return piece.closedByHeader;
+  if (CameraFileBeginsAt(piece.bytes.data() + split, size - split)) return true;
+  return std::any_of(joinedPieces_.begin(), joinedPieces_.end(),
+                     [&](const JoinedPiece& joined) { return joined.from == piece.start + split; });
+}
+
 // A piece joined from the since'th on lies within [from, to).
 bool PieceJoiner::JoinedSinceWithin(std::size_t since, std::int64_t from, std::int64_t to) const {
   for (std::size_t n = since; n < joinedPieces_.size(); ++n) {
@@ -384,7 +398,6 @@ std::vector<JoinReading> PieceJoiner::ReadingsOf(const RootEnd& end) {
         gap % grid_.clusterSize != 0) {
       continue;
     }
-    const auto pieceSize = static_cast<std::int64_t>(waiter.piece.bytes.size());
     Splits(waiter);
     AddFoundSplits(waiter);
     for (const std::int64_t split : waiter.splits) {
@@ -398,7 +411,7 @@ std::vector<JoinReading> PieceJoiner::ReadingsOf(const RootEnd& end) {
       reading.secondFrom = end.end - (size - split);
       reading.secondTo = end.end;
       // The card's end fixes the split as a header does.
-      reading.splitAtHeader = split < pieceSize || waiter.piece.closedByHeader || wraps;
+      reading.splitAtHeader = SplitFixed(waiter, split) || wraps;
       readings.push_back(reading);
     }
   }

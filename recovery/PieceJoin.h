@@ -302,6 +302,7 @@ class PieceJoiner {
   void AddSplitsFrom(Waiter& waiter, std::int64_t from, std::int64_t to);
   static bool AddSplit(Waiter& waiter, std::int64_t at);
   void AddFoundSplits(Waiter& waiter) const;
+  bool SplitFixed(const Waiter& waiter, std::int64_t split) const;
   bool JoinedSinceWithin(std::size_t since, std::int64_t from, std::int64_t to) const;
   void AddDecodedSplits(const JoinReading& broken, std::vector<JoinReading>& readings);
   void Weigh(JoinReading& reading);

@@ -100,7 +100,7 @@ std::vector<PieceJoiner::SeamRun> PieceJoiner::PassingRuns() {
     for (const RootEnd& end : waiter.fitted) {
       for (const std::int64_t split : waiter.splits) {
         if (split >= end.FileSize(waiter.piece.headerLength)) break;
-        if (split == static_cast<std::int64_t>(waiter.piece.bytes.size()) && !waiter.piece.closedByHeader) continue;
+        if (!SplitFixed(waiter, split)) continue;
         SeamRun run;
         run.twos.push_back(ReadingAt(i, end, split));
         run.twos.front().splitAtHeader = true;

@@ -78,6 +78,10 @@ const CameraCardOptions kCards[] = {
     // A photo's first piece ran on to the next header through one cluster
     // of another photo's coded data, as long as its own middle piece.
     Shots(Card(false, false, 2 << 10, 9, true, 8, 0), 15, 50, 320, 160),
+    // A photo's first piece ran on into another photo's second piece, whose
+    // low bits hid the seam, and its decode broke at its stream: where it
+    // broke fixes no side of the seam.
+    Shots(Card(false, false, 2 << 10, 9, true, 8, 255), 16, 30, 256, 160),
 };
 
 TEST(CameraCards, EveryCrwWrittenIsAPhotoShotAndEveryWholeOnePiecePhotoComesBack) {
