@@ -192,14 +192,16 @@ std::optional<PieceJoiner::FoundChain> PieceJoiner::WeighPlacing(std::size_t wai
   for (const CardPiece& piece : pieces) placing.insert(placing.end(), {piece.from, piece.to});
   if (failedPlacings_.count(placing) != 0) return std::nullopt;
   CrwEnd crwEnd;
-  if (!PlacingFault(waiting_[waiter], pieces, end.FileSize(waiting_[waiter].piece.headerLength), crwEnd).empty()) {
+  std::int64_t streamStart = 0;
+  if (!PlacingFault(waiting_[waiter], pieces, end.FileSize(waiting_[waiter].piece.headerLength), crwEnd, streamStart)
+           .empty()) {
     if (failedPlacings_.size() < JoinLimits::kMaxFailedPlacings) failedPlacings_.insert(placing);
     return std::nullopt;
   }
   PieceChain chain;
   chain.kind = PieceChain::Kind::kFound;
   chain.pieces = pieces;
-  return FoundChain{waiter, std::move(chain), crwEnd};
+  return FoundChain{waiter, std::move(chain), crwEnd, streamStart};
 }
 
 // The placings of three pieces of the waiting piece cut at split, for end,
@@ -249,8 +251,7 @@ std::vector<std::vector<CardPiece>> PieceJoiner::PlacingsOfFour(const Waiter& wa
 // low bits must pass besides: no root directory ends among them, and no
 // cluster of them holds coded data.
 std::string PieceJoiner::PlacingFault(const Waiter& waiter, const std::vector<CardPiece>& pieces, std::int64_t size,
-                                      CrwEnd& found) {
-  std::int64_t signalFrom = 0;
+                                      CrwEnd& found, std::int64_t& signalFrom) {
   bool sizeFixed = false;
   if (std::string fault = ChainFault(waiter, pieces, size, found, &signalFrom, &sizeFixed); !fault.empty()) {
     return fault;

@@ -33,6 +33,7 @@ struct JoinReading {
   bool sizeFixedByDirectory = false;
   bool seamInLowBits = false;  // it passed with its seam where the decode sees none
   bool seamPastRawData = false;  // that blind seam lies past the raw data, not in the low bits before it
+  std::int64_t streamStart = 0;  // where its compressed stream begins, once its raw data was read
   // Its seam in the low bits lacks a file found on one side: a file joined
   // later beside it may fix that side.
   bool awaitsFoundFile = false;

@@ -558,6 +558,7 @@ std::string PieceJoiner::RawDataFault(JoinReading& reading) {
       CheckRawData(std::span<const std::uint8_t>(joined_.Data(), static_cast<std::size_t>(reading.size)));
   reading.raw = check.verdict;
   reading.brokenAt = check.brokenAt;
+  reading.streamStart = check.signalFrom;
   if (check.verdict == RawDataVerdict::Broken) {
     return "its raw data breaks at byte " + std::to_string(check.brokenAt) + " of the file: " + check.reason;
   }

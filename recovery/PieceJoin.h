@@ -85,6 +85,9 @@ struct JoinLimits {
   // A middle piece fixed by the files around it this many clusters long or
   // shorter joins only where no other stretch as long may be it (AnchoredPieces.cpp).
   static constexpr std::int64_t kMaxShortMiddleClusters = 16;
+  // Bytes of a photo's compressed stream that a foreign cluster put over
+  // them breaks the decode within, all but surely: a few dozen blocks.
+  static constexpr std::int64_t kStreamBytesThatBreak = 512;
   // The links of seam runs remembered as weighed (SeamRun.cpp).
   static constexpr std::size_t kMaxWeighedLinks = 4096;
 };
@@ -220,6 +223,7 @@ class PieceJoiner {
     std::size_t waiter;
     PieceChain chain;
     CrwEnd end;
+    std::int64_t streamStart = 0;  // where its compressed stream begins, once weighed
   };
   class ChainCard;
   void TryPieceChains(const RootEnd& end);
@@ -245,7 +249,7 @@ class PieceJoiner {
   std::vector<std::int64_t> ClustersAfterFileEnds(std::int64_t from, std::int64_t to) const;
   std::vector<std::int64_t> FileStartsWithin(std::int64_t from, std::int64_t to) const;
   std::string PlacingFault(const Waiter& waiter, const std::vector<CardPiece>& pieces, std::int64_t size,
-                           CrwEnd& found);
+                           CrwEnd& found, std::int64_t& streamStart);
   bool AssembleChain(const Waiter& waiter, const std::vector<CardPiece>& pieces);
   void JoinChain(const FoundChain& found, bool seamsInLowBits = false);
   void NoteFittedEnd(const RootEnd& end);
@@ -264,6 +268,7 @@ class PieceJoiner {
   std::optional<SeamRun> SeamRunFrom(SeamRun run, std::int64_t position);
   std::optional<SeamRun> RunOnFrom(SeamRun run, std::int64_t position, std::size_t photos);
   std::optional<SeamRun> WeighedRun(SeamRun run);
+  bool SwapsUnseen(const SeamRun& run);
   // A link of a run as weighed, with what around its seam it was weighed
   // against: runs are sought again after every end that joins nothing, and
   // a link is weighed again only once that has changed (the card's bytes,

@@ -222,7 +222,63 @@ std::optional<PieceJoiner::SeamRun> PieceJoiner::WeighedRun(SeamRun run) {
     if (!weighed) return std::nullopt;
     head = std::move(*weighed);
   }
+  if (SwapsUnseen(run)) return std::nullopt;
   return run;
+}
+
+// Where a piece of one photo of the run ends right where a later piece of
+// another begins, both in their low bits, the two may have been written
+// the other way: the first piece a cluster shorter and that cluster the
+// other photo's, the other's first cluster there this photo's. The sizes
+// are the same, and the low bits show none of it; the decode does only
+// where the other's first cluster holds enough of its stream. Such a run
+// is refused, and both photos' lines say why.
+bool PieceJoiner::SwapsUnseen(const SeamRun& run) {
+  struct Photo {
+    std::size_t waiter;
+    std::vector<CardPiece> pieces;
+    std::int64_t streamStart;
+  };
+  std::vector<Photo> photos;
+  for (const JoinReading& reading : run.twos) {
+    photos.push_back({reading.waiter, PiecesOf(reading), reading.seamPastRawData ? 0 : reading.streamStart});
+  }
+  for (const FoundChain& found : run.threes) photos.push_back({found.waiter, found.chain.pieces, found.streamStart});
+  const std::int64_t cluster = grid_.clusterSize;
+  // The file offset where the photo's piece of that index begins.
+  const auto offsetOf = [](const Photo& photo, std::size_t index) {
+    std::int64_t offset = 0;
+    for (std::size_t n = 0; n < index; ++n) offset += photo.pieces[n].to - photo.pieces[n].from;
+    return offset;
+  };
+  for (const Photo& giver : photos) {
+    for (std::size_t g = 0; g + 1 < giver.pieces.size(); ++g) {
+      const CardPiece& ends = giver.pieces[g];
+      // Its first cluster holds its header.
+      if (g == 0 && ends.to - ends.from < 2 * cluster) continue;
+      if (offsetOf(giver, g + 1) > giver.streamStart) continue;
+      for (const Photo& taker : photos) {
+        if (taker.waiter == giver.waiter) continue;
+        for (std::size_t t = 1; t < taker.pieces.size(); ++t) {
+          const CardPiece& begins = taker.pieces[t];
+          // Its last cluster holds its end.
+          if (begins.from != ends.to || (t + 1 == taker.pieces.size() && begins.to - begins.from < 2 * cluster) ||
+              offsetOf(taker, t) + cluster >= taker.streamStart + JoinLimits::kStreamBytesThatBreak) {
+            continue;
+          }
+          const std::string why = "read with the photos beside its seams, the cluster before " +
+                                  GroupedDigits(ends.to) + " and the one at it may be each other's, the photo at " +
+                                  GroupedDigits(waiting_[giver.waiter].piece.start) + " and the photo at " +
+                                  GroupedDigits(waiting_[taker.waiter].piece.start) +
+                                  " each in more pieces, which their low bits do not show";
+          waiting_[giver.waiter].chainRejected = why;
+          waiting_[taker.waiter].chainRejected = why;
+          return true;
+        }
+      }
+    }
+  }
+  return false;
 }
 
 PieceJoiner::LinkEvidence PieceJoiner::EvidenceOfLink(const JoinReading& reading) {

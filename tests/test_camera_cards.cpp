@@ -82,6 +82,9 @@ const CameraCardOptions kCards[] = {
     // low bits hid the seam, and its decode broke at its stream: where it
     // broke fixes no side of the seam.
     Shots(Card(false, false, 2 << 10, 9, true, 8, 255), 16, 30, 256, 160),
+    // Two photos in three pieces whose middle clusters lay side by side,
+    // each read as two pieces with the other's middle cluster.
+    Shots(Card(false, false, 2 << 10, 9, true, 8, 0), 16, 50, 256, 160),
 };
 
 TEST(CameraCards, EveryCrwWrittenIsAPhotoShotAndEveryWholeOnePiecePhotoComesBack) {
