@@ -231,8 +231,8 @@ std::optional<PieceJoiner::SeamRun> PieceJoiner::WeighedRun(SeamRun run) {
 // the other way: the first piece a cluster shorter and that cluster the
 // other photo's, the other's first cluster there this photo's. The sizes
 // are the same, and the low bits show none of it; the decode does only
-// where the other's first cluster holds enough of its stream. Such a run
-// is refused, and both photos' lines say why.
+// where either cluster holds enough of its photo's stream. Such a run is
+// refused, and both photos' lines say why.
 bool PieceJoiner::SwapsUnseen(const SeamRun& run) {
   struct Photo {
     std::size_t waiter;
@@ -256,7 +256,7 @@ bool PieceJoiner::SwapsUnseen(const SeamRun& run) {
       const CardPiece& ends = giver.pieces[g];
       // Its first cluster holds its header.
       if (g == 0 && ends.to - ends.from < 2 * cluster) continue;
-      if (offsetOf(giver, g + 1) > giver.streamStart) continue;
+      if (offsetOf(giver, g + 1) >= giver.streamStart + JoinLimits::kStreamBytesThatBreak) continue;
       for (const Photo& taker : photos) {
         if (taker.waiter == giver.waiter) continue;
         for (std::size_t t = 1; t < taker.pieces.size(); ++t) {
