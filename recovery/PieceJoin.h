@@ -260,6 +260,10 @@ class PieceJoiner {
     std::vector<JoinReading> twos;
     std::vector<FoundChain> threes;
     std::optional<RootEnd> headEnd;  // the end of a first photo in three pieces, weighed once the run is whole
+    // Why the run, which passes, is not joined even alone: its photos may
+    // have swapped clusters unseen (SwapsUnseen). It is still a reading that
+    // ties with another run of its photos.
+    std::string unseenSwap;
     bool Holds(std::size_t waiter) const;
     std::vector<CardPiece> Pieces() const;
   };
@@ -268,7 +272,7 @@ class PieceJoiner {
   std::optional<SeamRun> SeamRunFrom(SeamRun run, std::int64_t position);
   std::optional<SeamRun> RunOnFrom(SeamRun run, std::int64_t position, std::size_t photos);
   std::optional<SeamRun> WeighedRun(SeamRun run);
-  bool SwapsUnseen(const SeamRun& run);
+  std::string SwapsUnseen(const SeamRun& run) const;
   // A link of a run as weighed, with what around its seam it was weighed
   // against: runs are sought again after every end that joins nothing, and
   // a link is weighed again only once that has changed (the card's bytes,

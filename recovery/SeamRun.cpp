@@ -48,8 +48,14 @@ void PieceJoiner::NoteFittedEnd(const RootEnd& end) {
 // side is fixed, starts a run; a photo in three or four pieces whose every
 // side the files around fix is a run of its own. Every run that passes is
 // found before any is joined: one that shares a photo with another is a
-// tie, and neither is joined.
+// tie, and neither is joined. A run whose photos may have swapped clusters
+// unseen is not joined even alone, but still ties.
 void PieceJoiner::TrySeamRuns() {
+  const auto reject = [&](const SeamRun& run, const std::string& why) {
+    for (std::size_t i = 0; i < waiting_.size(); ++i) {
+      if (run.Holds(i)) waiting_[i].chainRejected = why;
+    }
+  };
   while (std::exchange(fittedChanged_, false)) {
     std::vector<SeamRun> runs = PassingRuns();
     for (std::size_t r = 0; r < runs.size(); ++r) {
@@ -63,9 +69,11 @@ void PieceJoiner::TrySeamRuns() {
       if (const auto other = std::find_if(runs.begin(), runs.end(), rival); other != runs.end()) {
         const std::string tie = "read with the photos beside its seams, two readings pass (" + RunText(runs[r]) +
                                 "; and " + RunText(*other) + "), and neither is joined";
-        for (std::size_t i = 0; i < waiting_.size(); ++i) {
-          if (runs[r].Holds(i)) waiting_[i].chainRejected = tie;
-        }
+        reject(runs[r], tie);
+        continue;
+      }
+      if (!runs[r].unseenSwap.empty()) {
+        reject(runs[r], runs[r].unseenSwap);
         continue;
       }
       JoinSeamRun(std::move(runs[r]));
@@ -222,7 +230,7 @@ std::optional<PieceJoiner::SeamRun> PieceJoiner::WeighedRun(SeamRun run) {
     if (!weighed) return std::nullopt;
     head = std::move(*weighed);
   }
-  if (SwapsUnseen(run)) return std::nullopt;
+  run.unseenSwap = SwapsUnseen(run);
   return run;
 }
 
@@ -231,9 +239,9 @@ std::optional<PieceJoiner::SeamRun> PieceJoiner::WeighedRun(SeamRun run) {
 // the other way: the first piece a cluster shorter and that cluster the
 // other photo's, the other's first cluster there this photo's. The sizes
 // are the same, and the low bits show none of it; the decode does only
-// where either cluster holds enough of its photo's stream. Such a run is
-// refused, and both photos' lines say why.
-bool PieceJoiner::SwapsUnseen(const SeamRun& run) {
+// where either cluster holds enough of its photo's stream. Why such a run
+// is not joined, for its photos' lines; empty where none is so.
+std::string PieceJoiner::SwapsUnseen(const SeamRun& run) const {
   struct Photo {
     std::size_t waiter;
     std::vector<CardPiece> pieces;
@@ -266,19 +274,16 @@ bool PieceJoiner::SwapsUnseen(const SeamRun& run) {
               offsetOf(taker, t) + cluster >= taker.streamStart + JoinLimits::kStreamBytesThatBreak) {
             continue;
           }
-          const std::string why = "read with the photos beside its seams, the cluster before " +
-                                  GroupedDigits(ends.to) + " and the one at it may be each other's, the photo at " +
-                                  GroupedDigits(waiting_[giver.waiter].piece.start) + " and the photo at " +
-                                  GroupedDigits(waiting_[taker.waiter].piece.start) +
-                                  " each in more pieces, which their low bits do not show";
-          waiting_[giver.waiter].chainRejected = why;
-          waiting_[taker.waiter].chainRejected = why;
-          return true;
+          return "read with the photos beside its seams, the cluster before " + GroupedDigits(ends.to) +
+                 " and the one at it may be each other's, the photo at " +
+                 GroupedDigits(waiting_[giver.waiter].piece.start) + " and the photo at " +
+                 GroupedDigits(waiting_[taker.waiter].piece.start) +
+                 " each in more pieces, which their low bits do not show";
         }
       }
     }
   }
-  return false;
+  return {};
 }
 
 PieceJoiner::LinkEvidence PieceJoiner::EvidenceOfLink(const JoinReading& reading) {
