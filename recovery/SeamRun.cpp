@@ -100,19 +100,30 @@ std::string PieceJoiner::RunText(const SeamRun& run) const {
 
 std::vector<PieceJoiner::SeamRun> PieceJoiner::PassingRuns() {
   std::vector<SeamRun> runs;
-  const auto take = [&](std::optional<SeamRun> run) {
-    if (run) runs.push_back(std::move(*run));
-  };
   for (std::size_t i = 0; i < waiting_.size(); ++i) {
     const Waiter& waiter = waiting_[i];
     for (const RootEnd& end : waiter.fitted) {
       for (const std::int64_t split : waiter.splits) {
         if (split >= end.FileSize(waiter.piece.headerLength)) break;
-        if (!SplitFixed(waiter, split)) continue;
-        SeamRun run;
-        run.twos.push_back(ReadingAt(i, end, split));
-        run.twos.front().splitAtHeader = true;
-        take(SeamRunFrom(std::move(run), 0));
+        if (split == static_cast<std::int64_t>(waiter.piece.bytes.size()) && !waiter.piece.closedByHeader) continue;
+        // A split that no next file fixes (where the piece's decode broke)
+        // opens a photo in three or four pieces only where its seam lies in
+        // the stream, where the decode of the whole placing sees it.
+        const bool fixed = SplitFixed(waiter, split);
+        const auto take = [&](std::optional<SeamRun> run) {
+          const auto seen = [&] {
+            return !run->threes.empty() && split >= run->threes.front().streamStart + JoinLimits::kStreamBytesThatBreak;
+          };
+          if (run && (fixed || seen())) {
+            runs.push_back(std::move(*run));
+          }
+        };
+        if (fixed) {
+          SeamRun run;
+          run.twos.push_back(ReadingAt(i, end, split));
+          run.twos.front().splitAtHeader = true;
+          take(SeamRunFrom(std::move(run), 0));
+        }
         // In three or four pieces, weighed once the run is whole.
         const auto opening = [&](const std::vector<CardPiece>& pieces) {
           SeamRun run;
