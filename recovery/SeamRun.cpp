@@ -259,8 +259,9 @@ std::string PieceJoiner::SwapsUnseen(const SeamRun& run) const {
     std::int64_t streamStart;
   };
   std::vector<Photo> photos;
+  // Past the raw data the decode sees no seam either.
   for (const JoinReading& reading : run.twos) {
-    photos.push_back({reading.waiter, PiecesOf(reading), reading.seamPastRawData ? 0 : reading.streamStart});
+    photos.push_back({reading.waiter, PiecesOf(reading), reading.seamPastRawData ? reading.size : reading.streamStart});
   }
   for (const FoundChain& found : run.threes) photos.push_back({found.waiter, found.chain.pieces, found.streamStart});
   const std::int64_t cluster = grid_.clusterSize;
