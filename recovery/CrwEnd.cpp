@@ -9,6 +9,7 @@
 #include "analysis/RootHeapEnd.h"
 #include "analysis/SizeSearch.h"
 #include "recovery/CrwValidation.h"
+#include "recovery/FileSignatures.h"
 
 #include <algorithm>
 #include <bit>
@@ -49,6 +50,23 @@ class UnshownLines final : public LogBox {
   void Clear() override {}
   void Append(std::string_view /*line*/) override {}
 };
+
+// Where a file that a camera writes begins in the bytes of window past the
+// root heap that ends at candidate (a trailer that repeats the heap's
+// pointer), at a sector start counted from the window's: -1 where none
+// does. Files on a card begin at cluster starts; a tool's trailer holds none.
+std::int64_t FileInTrailer(const FileImage& window, std::int64_t candidate, bool bigEndian,
+                           std::uint32_t headerLength) {
+  constexpr std::int64_t kSector = 512;
+  const std::uint8_t* data = window.Data();
+  const std::int64_t directory = std::int64_t{headerLength} + LoadDWord(data + candidate - 4, bigEndian);
+  if (directory < 0 || directory + 2 > candidate) return -1;
+  const std::int64_t heapEnd = directory + 2 + 10 * std::int64_t{LoadWord(data + directory, bigEndian)} + 4;
+  for (std::int64_t at = (heapEnd + kSector - 1) / kSector * kSector; at < candidate; at += kSector) {
+    if (CameraFileBeginsAt(data + at, window.Size() - at)) return at;
+  }
+  return -1;
+}
 
 }  // namespace
 
@@ -107,6 +125,12 @@ CrwEnd FindCrwEnd(FileImage& window, FileImage& scratch, std::int64_t maxEntries
   std::string refused;
   SizeSearchBounds bounds;
   bounds.accept = [&](std::int64_t candidate) {
+    // A camera's THM right after the photo may repeat its pointer by chance.
+    if (const std::int64_t other = FileInTrailer(window, candidate, state.BigEndian, state.HLen); other >= 0) {
+      refused = "the end at " + std::to_string(candidate) + " bytes was refused: another file begins at byte " +
+                std::to_string(other) + ", past its root heap";
+      return false;
+    }
     const std::span<const std::uint8_t> file(window.Data(), static_cast<std::size_t>(candidate));
     CrwVerdict verdict = ValidateRecoveredCrw(file, state.BigEndian, state.HLen, scratch);
     if (!verdict.ok) refused = "the end at " + std::to_string(candidate) + " bytes was refused: " + verdict.reason;

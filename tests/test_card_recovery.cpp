@@ -104,7 +104,7 @@ TEST(CardRecovery, RecoversEveryFileByteExactAndKeepsTheCutOneAsDamaged) {
   EXPECT_EQ(log.Lines().back(), RecoverySummaryLine(summary));
 }
 
-TEST(CardRecovery, AFileWithATrailerComesBackWholeThoughOldBytesRunOnPastIt) {
+TEST(CardRecovery, AFileWithATrailerComesBackWholeButAThmAfterAPhotoIsNoTrailer) {
   // A tool's trailer of nearly the longest length that still counts, which
   // repeats the heap's pointer, then a used card's old bytes for longer than
   // a trailer: the file is the heap and its trailer, however soon after its
@@ -123,6 +123,22 @@ TEST(CardRecovery, AFileWithATrailerComesBackWholeThoughOldBytesRunOnPastIt) {
 
   EXPECT_EQ(summary.recovered, 1);
   EXPECT_EQ(ReadFile(folder / "CRW_0001.CRW"), photo);
+
+  // A THM in the cluster after a photo, whose bytes repeat the photo's
+  // pointer by chance: a camera's file begins past the heap, so they are no
+  // trailer, and the photo ends with its heap.
+  ScratchFolder thmFolder;
+  const Bytes heap = CameraFile(false, 2 * kCluster);
+  Card thmCard;
+  AppendJunk(thmCard.bytes, JunkKind::kRandom, 16 * kCluster, 11);
+  thmCard.Place(4 * kCluster, heap);
+  Bytes thm = MakeJpeg(32, 24);
+  std::copy(heap.end() - 4, heap.end(), thm.begin() + 8);
+  PlaceAt(thmCard.bytes, (4 + heap.size() / kCluster + 1) * kCluster, thm);
+  MemoryCard thmReader(thmCard.bytes);
+  LogLines thmLog;
+  EXPECT_EQ(RecoverCard(thmReader, thmFolder.path().string(), thmLog).recovered, 1);
+  EXPECT_EQ(ReadFile(thmFolder / "CRW_0001.CRW"), heap);
 }
 
 TEST(CardRecovery, NeverReplacesAFileAlreadyInTheFolder) {
