@@ -11,6 +11,13 @@ namespace mendrake {
 // that still counts as the end of the file.
 constexpr std::int64_t kMaxRootHeapTrailer = std::int64_t{1} << 20;
 
+// Where a heap ends whose directory lies at directory and lists entries:
+// the directory's 2-byte count, its 10-byte entries, then the 4-byte
+// pointer to it.
+constexpr std::int64_t HeapEndAfterDirectory(std::int64_t directory, std::uint32_t entries) {
+  return directory + 2 + 10 * std::int64_t{entries} + 4;
+}
+
 // Whether candidateSize can be the end of a CRW file whose root directory
 // (found through the pointer in the candidate's last four bytes) lies at
 // directory. A camera writes the root directory last, right before that
@@ -24,7 +31,7 @@ inline bool CandidateEndsRootHeap(const FileImage& image, std::int64_t candidate
                                   bool bigEndian) {
   if (directory < 0 || directory + 2 > image.Size() || candidateSize > image.Size()) return false;
   const std::uint16_t entries = LoadWord(image.Data() + directory, bigEndian);
-  const std::int64_t heapEnd = directory + 2 + 10 * std::int64_t{entries} + 4;
+  const std::int64_t heapEnd = HeapEndAfterDirectory(directory, entries);
   if (heapEnd == candidateSize) return true;
   if (heapEnd > candidateSize || candidateSize - heapEnd > kMaxRootHeapTrailer) return false;
   return LoadDWord(image.Data() + heapEnd - 4, bigEndian) == LoadDWord(image.Data() + candidateSize - 4, bigEndian);

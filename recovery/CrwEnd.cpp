@@ -61,7 +61,7 @@ std::int64_t FileInTrailer(const FileImage& window, std::int64_t candidate, bool
   const std::uint8_t* data = window.Data();
   const std::int64_t directory = std::int64_t{headerLength} + LoadDWord(data + candidate - 4, bigEndian);
   if (directory < 0 || directory + 2 > candidate) return -1;
-  const std::int64_t heapEnd = directory + 2 + 10 * std::int64_t{LoadWord(data + directory, bigEndian)} + 4;
+  const std::int64_t heapEnd = HeapEndAfterDirectory(directory, LoadWord(data + directory, bigEndian));
   for (std::int64_t at = (heapEnd + kSector - 1) / kSector * kSector; at < candidate; at += kSector) {
     if (CameraFileBeginsAt(data + at, window.Size() - at)) return at;
   }

@@ -2,6 +2,7 @@
 
 #include "analysis/ByteOrder.h"
 #include "analysis/HeapWalker.h"
+#include "analysis/RootHeapEnd.h"
 
 #include <cstring>
 
@@ -18,7 +19,7 @@ struct Scan {
   // The directory at directory holding entries entries, in one byte order.
   void Check(std::int64_t directory, std::uint32_t entries, bool bigEndian) {
     if (entries == 0 || entries > EndScanLimits::kMaxRootEntries) return;
-    const std::int64_t end = directory + 2 + 10 * std::int64_t{entries} + 4;
+    const std::int64_t end = HeapEndAfterDirectory(directory, entries);
     if (end > length) return;
     const std::int64_t heapLength = LoadDWord(bytes + end - 4, bigEndian);
     // The root heap holds its records before its directory, after a header.

@@ -111,12 +111,10 @@ std::vector<PieceJoiner::SeamRun> PieceJoiner::PassingRuns() {
         // the stream, where the decode of the whole placing sees it.
         const bool fixed = SplitFixed(waiter, split);
         const auto take = [&](std::optional<SeamRun> run) {
-          const auto seen = [&] {
-            return !run->threes.empty() && split >= run->threes.front().streamStart + JoinLimits::kStreamBytesThatBreak;
-          };
-          if (run && (fixed || seen())) {
-            runs.push_back(std::move(*run));
-          }
+          if (!run) return;
+          const bool seen =
+              !run->threes.empty() && split >= run->threes.front().streamStart + JoinLimits::kStreamBytesThatBreak;
+          if (fixed || seen) runs.push_back(std::move(*run));
         };
         if (fixed) {
           SeamRun run;
