@@ -466,6 +466,7 @@ void PieceJoiner::Weigh(JoinReading& reading) {
   if (reading.fault = BytesFault(reading); !reading.fault.empty()) return;
   reading.depth = 4;
   if (reading.fault = RawDataFault(reading); !reading.fault.empty()) return;
+  if (reading.fault = LowBitsRivalFault(reading); !reading.fault.empty()) return;
   reading.weight = JoinReading::Weight::kPasses;
 }
 
@@ -1133,6 +1134,10 @@ std::string PieceJoiner::ChainFault(const Waiter& waiter, const std::vector<Card
   const RawDataCheck check = CheckRawData(bytes);
   if (check.verdict != RawDataVerdict::Plausible) return check.reason;
   if (signalFrom) *signalFrom = check.signalFrom;
+  const std::int64_t firstSeam = pieces.front().to - pieces.front().from;
+  if (pieces.size() >= 2 && firstSeam >= check.signalFrom && firstSeam < check.signalTo) {
+    return WeighLowBitsRival(waiter, pieces, size, check.signalFrom).fault;
+  }
   return {};
 }
 

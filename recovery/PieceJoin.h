@@ -135,6 +135,13 @@ struct WindowRival {
   bool bothDecode = false;
 };
 
+// Whether the pieces of a reading, its first seam moved back into the low
+// bits, pass as well (recovery/LowBitsRival.cpp).
+struct LowBitsRival {
+  bool unweighed = false;  // the budget or the bytes kept did not allow it
+  std::string fault;       // why the reading is not joined; empty: the rival fails
+};
+
 // Where the joiner's results go, in the order they are settled.
 class PieceSink {
  public:
@@ -321,6 +328,9 @@ class PieceJoiner {
   std::string BytesFault(JoinReading& reading);
   std::string BlindSeamFault(const JoinReading& reading);
   std::string RawDataFault(JoinReading& reading);
+  std::string LowBitsRivalFault(JoinReading& reading);
+  LowBitsRival WeighLowBitsRival(const Waiter& waiter, const std::vector<CardPiece>& pieces, std::int64_t size,
+                                 std::int64_t streamStart);
   static std::string LowBitsFault(const JoinReading& reading);
   std::string LowBitsSeamFault(JoinReading& reading, std::int64_t signalFrom);
   std::string SidelessSeamFault(JoinReading& reading);
@@ -405,6 +415,7 @@ class PieceJoiner {
   std::int64_t scannedTo_ = 0;  // directories before this were looked at
   FileImage joined_;
   FileImage before_;  // the cluster before a second piece
+  FileImage rival_;  // a reading of the same end with its seam in the low bits
   std::optional<std::int64_t> endStreamStart_;  // where the end being weighed says its compressed raw data begins
   FileImage& scratch_;
 };

@@ -48,6 +48,11 @@ CameraCardOptions Shots(CameraCardOptions options, int perRound, int deletePerce
   return options;
 }
 
+CameraCardOptions WithJpgs(CameraCardOptions options, int jpgPercent) {
+  options.jpgPercent = jpgPercent;
+  return options;
+}
+
 // Cards about the smallest each FAT allows for their clusters: FAT16 from
 // 4,085 clusters, FAT32 from 65,525. First fit splits photos from the second
 // round on; the next-free hint only once it wraps past the card's end, which
@@ -85,6 +90,10 @@ const CameraCardOptions kCards[] = {
     // Two photos in three pieces whose middle clusters lay side by side,
     // each read as two pieces with the other's middle cluster.
     Shots(Card(false, false, 2 << 10, 9, true, 8, 0), 16, 50, 256, 160),
+    // A photo's first piece ended in its low bits, and another photo's piece
+    // after it held that photo's stream a cluster on: decoded, it ran on
+    // into the photo's own stream 484 bytes in, which passed for the seam.
+    WithJpgs(Shots(Card(true, false, 512, 33, false, 7, 268434948), 16, 50, 256, 128), 10),
 };
 
 TEST(CameraCards, EveryCrwWrittenIsAPhotoShotAndEveryWholeOnePiecePhotoComesBack) {
