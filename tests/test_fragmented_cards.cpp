@@ -340,6 +340,9 @@ struct HandCard {
 };
 
 Bytes Suffix(const Bytes& bytes, std::size_t from) { return Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(from), bytes.end()); }
+Bytes Slice(const Bytes& bytes, std::size_t from, std::size_t to) {
+  return Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(from), bytes.begin() + static_cast<std::ptrdiff_t>(to));
+}
 
 TEST(FoolingJoins, TwoFirstPiecesInHolesOfOneSizeAreATieNotASwap) {
   // Two photos of different lengths, each begun in a hole of ten clusters and
@@ -532,6 +535,37 @@ TEST(RawDataJoins, TwoFirstPiecesInHolesOfOneSizeAreEachJoinedToTheirOwnEnd) {
   EXPECT_EQ(line.find("without a raw-data check"), std::string::npos) << line;
 }
 
+TEST(RawDataJoins, ASeamInTheStreamThatTheBytesBeforeTheSecondPieceContinueAsWellIsATie) {
+  // A first piece closed by a whole photo's header reaches four clusters
+  // into its compressed stream. Right before its second piece lie another
+  // photo's low bits and then, at their offsets, the photo's own first four
+  // clusters of stream: cut in the low bits instead, the first piece hands
+  // the stream's start to a longer second piece, and that decodes as well.
+  // The card does not say which bytes begin the stream.
+  ScratchFolder folder;
+  const PhotoFile a = Photo(1), b = Photo(2), whole = Photo(3);
+  const std::size_t cut = a.streamStart / kCluster * kCluster;
+  const std::size_t split = cut + 4 * kCluster;
+  HandCard card;
+  const std::size_t aAt = card.Add(Prefix(a.bytes, split));
+  card.Add(whole.bytes);
+  Bytes before = Slice(b.bytes, b.rawDataStart, b.rawDataStart + (a.streamStart - cut));
+  const Bytes stream = Slice(a.bytes, a.streamStart, split);
+  before.insert(before.end(), stream.begin(), stream.end());
+  const std::size_t beforeAt = card.Add(before);
+  card.Add(Suffix(a.bytes, split));
+
+  const Recovery recovery = Recover(folder.Write("card.img", card.Finished()), folder / "out");
+  recovery.ExpectNoWrongCrw({a.bytes, whole.bytes});
+  EXPECT_TRUE(recovery.NameOf(a.bytes).empty()) << recovery.Log();
+  EXPECT_NE(recovery.LineOf("CRW_at_" + std::to_string(aAt) + ".damaged")
+                .find("read with its first piece cut after " + std::to_string(cut) +
+                      " bytes, in the low bits stored before its compressed raw data, and its second piece from " +
+                      std::to_string(beforeAt) + ", its raw data decodes as well"),
+            std::string::npos)
+      << recovery.Log();
+}
+
 TEST(RawDataJoins, APhotoCutByTheCardsEndIsJoinedToItsSecondPieceAtTheCardsStart) {
   // The camera's allocator went on after the last cluster it wrote: at the
   // card's end it wrapped to the first free clusters from the start.
@@ -704,10 +738,6 @@ TEST(RawDataJoins, AWindowWhoseEndLinesUpByArithmeticAloneIsNotTakenForOnePhoto)
 // Photos in three or more pieces on a card whose FAT lists nothing: each
 // piece is the one cluster start that continues the decode of the pieces
 // before it, and the end's own clusters complete it at exactly its size.
-
-Bytes Slice(const Bytes& bytes, std::size_t from, std::size_t to) {
-  return Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(from), bytes.begin() + static_cast<std::ptrdiff_t>(to));
-}
 
 // A camera JPEG of a few clusters, which no decode of raw data continues.
 Bytes CameraJpeg() {
