@@ -22,13 +22,14 @@ namespace mendrake {
 // Of all such readings the one whose first piece ends in the cluster that
 // holds the stream's start takes the fewest clusters before the second
 // piece, and its stream is theirs: where it passes, the card does not say
-// where the first piece ended.
+// where the first piece ended. A seam right at the stream's start is such a
+// reading itself, and is weighed against the one a cluster before it.
 LowBitsRival PieceJoiner::WeighLowBitsRival(const Waiter& waiter, const std::vector<CardPiece>& pieces,
                                             std::int64_t size, std::int64_t streamStart) {
   const std::int64_t cluster = grid_.clusterSize;
   const std::int64_t split = pieces.front().to - pieces.front().from;
   std::vector<CardPiece> rival = pieces;
-  rival[0].to = rival[0].from + streamStart / cluster * cluster;
+  rival[0].to = rival[0].from + std::min(streamStart / cluster * cluster, split - cluster);
   rival[1].from -= split - (rival[0].to - rival[0].from);
   const CardPiece taken{rival[1].from, pieces[1].from};
   if (rival[0].to - rival[0].from < cluster || taken.from < 0) return {};
