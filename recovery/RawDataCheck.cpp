@@ -12,9 +12,10 @@ namespace {
 // Whether the stretch reads as coded data from its start: every FF byte
 // followed as coded data follows it, through its first cluster bytes and on
 // until kMinStuffedMarks of them are counted, or up to a JPEG's end marker
-// (the last cluster of a THM or a JPG holds its coded data's tail, then
-// slack). A cluster of coded data with too few marks of its own is told by
-// the clusters after it, where they are coded too.
+// after kMinMarksBeforeEnd of them (the last cluster of a THM or a JPG holds
+// its coded data's tail, then slack). A cluster of coded data with too few
+// marks of its own is told by the clusters after it, where they are coded
+// too.
 bool ReadsAsCodedData(std::span<const std::uint8_t> stretch, std::size_t cluster) {
   constexpr std::uint8_t kEndOfImage = 0xD9;
   int marks = 0;
@@ -22,7 +23,7 @@ bool ReadsAsCodedData(std::span<const std::uint8_t> stretch, std::size_t cluster
     if (marks >= LowBitsLimits::kMinStuffedMarks && i >= cluster) return true;
     if (stretch[i] != 0xFF) continue;
     const std::uint8_t next = stretch[i + 1];
-    if (next == kEndOfImage) return marks >= LowBitsLimits::kMinStuffedMarks;
+    if (next == kEndOfImage) return marks >= LowBitsLimits::kMinMarksBeforeEnd;
     if (next != 0x00 && (next < 0xD0 || next > 0xD7)) return false;
     ++marks;
     ++i;

@@ -29,13 +29,18 @@ RawDataCheck CheckRawData(std::span<const std::uint8_t> file);
 // first cluster (clusterSize bytes counted from the file's first byte) of the
 // low bits in the file from whose start on the FF bytes are all so followed,
 // through the cluster and on until kMinStuffedMarks of them are counted, or
-// up to a JPEG's end marker (a THM's last cluster) with as many; -1 when none
+// up to a JPEG's end marker (a THM's last cluster) after kMinMarksBeforeEnd
+// of them; -1 when none
 // is, or the file has no low bits.
 struct LowBitsLimits {
   // A camera's stream holds an FF byte in some 800; a cluster of low bits
   // passes for coded data with a chance of (9/256)^4, one in 600,000, which
   // refuses a join, never makes one.
   static constexpr int kMinStuffedMarks = 4;
+  // An end marker is a pair that low bits hold one time in 65,536 at each
+  // byte: after two stuffed marks from the cluster's start, a cluster of 512
+  // bytes of low bits passes with a chance of about one in fifty million.
+  static constexpr int kMinMarksBeforeEnd = 2;
 };
 std::int64_t CodedClusterInLowBits(std::span<const std::uint8_t> file, std::int64_t clusterSize);
 

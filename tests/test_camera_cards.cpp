@@ -94,6 +94,9 @@ const CameraCardOptions kCards[] = {
     // after it held that photo's stream a cluster on: decoded, it ran on
     // into the photo's own stream 484 bytes in, which passed for the seam.
     WithJpgs(Shots(Card(true, false, 512, 33, false, 7, 268434948), 16, 50, 256, 128), 10),
+    // A THM's last cluster, its coded tail two marks long, lay between a
+    // photo's first piece and the next header, as long as its middle piece.
+    Shots(Card(true, false, 512, 33, false, 3, 0), 11, 60, 128, 128),
 };
 
 TEST(CameraCards, EveryCrwWrittenIsAPhotoShotAndEveryWholeOnePiecePhotoComesBack) {

@@ -385,6 +385,18 @@ TEST(RawData, CodedDataInTheLowBitsIsToldFromThemWhereTheDecodeSeesNothing) {
   const std::size_t at = 5 * kSmall;
   std::copy_n(other.bytes.begin() + static_cast<std::ptrdiff_t>(from), kSmall, coded.begin() + static_cast<std::ptrdiff_t>(at));
   EXPECT_EQ(CodedClusterInLowBits(coded, kSmall), static_cast<std::int64_t>(at));
+
+  // A THM's last cluster: two stuffed marks, its end marker, then slack
+  // whose FF bytes are followed by anything.
+  Bytes thmTail = photo.bytes;
+  const std::size_t tail = 10 * kSmall;
+  std::replace(thmTail.begin() + static_cast<std::ptrdiff_t>(tail),
+               thmTail.begin() + static_cast<std::ptrdiff_t>(tail + 512), std::uint8_t{0xFF}, std::uint8_t{0xFE});
+  for (const auto& [offset, next] : {std::pair{57, 0x00}, {112, 0x00}, {248, 0xD9}, {498, 0x22}}) {
+    thmTail[tail + offset] = 0xFF;
+    thmTail[tail + offset + 1] = static_cast<std::uint8_t>(next);
+  }
+  EXPECT_EQ(CodedClusterInLowBits(thmTail, 512), static_cast<std::int64_t>(tail));
 }
 
 // A record that ends before its stream, or holds far more than it, is no
