@@ -30,8 +30,7 @@ RawDataCheck CheckRawData(std::span<const std::uint8_t> file);
 // low bits in the file from whose start on the FF bytes are all so followed,
 // through the cluster and on until kMinStuffedMarks of them are counted, or
 // up to a JPEG's end marker (a THM's last cluster) after kMinMarksBeforeEnd
-// of them; -1 when none
-// is, or the file has no low bits.
+// of them; -1 when none is, or the file has no low bits.
 struct LowBitsLimits {
   // A camera's stream holds an FF byte in some 800; a cluster of low bits
   // passes for coded data with a chance of (9/256)^4, one in 600,000, which
