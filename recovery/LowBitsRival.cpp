@@ -35,15 +35,7 @@ LowBitsRival PieceJoiner::WeighLowBitsRival(const Waiter& waiter, const std::vec
   if (rival[0].to - rival[0].from < cluster || taken.from < 0) return {};
   const auto overlaps = [&](const CardPiece& piece) { return piece.from < taken.to && taken.from < piece.to; };
   if (overlaps(rival[0]) || std::any_of(pieces.begin() + 2, pieces.end(), overlaps)) return {};
-  if (FileFoundWithin(taken.from, taken.to) >= 0) return {};
-  const std::pair<std::int64_t, std::int64_t> span[] = {{taken.from, taken.to}};
-  if (!DirectoryClusterFault(span).empty()) return {};
-  if (map_) {
-    const std::uint32_t owner = map_->OwnerAt(waiter.piece.start);
-    for (std::int64_t at = taken.from; at < taken.to; at += cluster) {
-      if (map_->OwnerAt(at) != 0 && map_->OwnerAt(at) != owner) return {};
-    }
-  }
+  if (!OthersClustersFault(waiter, {taken}).empty()) return {};
   const std::int64_t cost = budget_.EntriesToWeigh(size) - budget_.EntriesForCopy(size);
   if (budget_.Left(fedTo_) <= cost) {
     return {true, "no work of the card's budget was left to weigh it with its first seam in the low bits"};

@@ -1075,11 +1075,10 @@ bool PieceJoiner::AssembleChain(const Waiter& waiter, const std::vector<CardPiec
   return true;
 }
 
-// The checks a join of two pieces passes, on the file put together from its
-// pieces: the card's FAT and directories, its own size search, its
-// structure, and its raw data decoded whole.
-std::string PieceJoiner::ChainFault(const Waiter& waiter, const std::vector<CardPiece>& pieces, std::int64_t size,
-                                    CrwEnd& found, std::int64_t* signalFrom, bool* sizeFixed) {
+// Why the pieces of the waiting piece's file cannot be its: they take a
+// sector of the card's directory, a file found on the card, or clusters
+// that the card's FAT gives to another file. Empty where they take none.
+std::string PieceJoiner::OthersClustersFault(const Waiter& waiter, const std::vector<CardPiece>& pieces) const {
   std::vector<std::pair<std::int64_t, std::int64_t>> spans;
   for (const CardPiece& piece : pieces) spans.emplace_back(piece.from, piece.to);
   if (std::string fault = DirectoryClusterFault(spans); !fault.empty()) return fault;
@@ -1088,16 +1087,24 @@ std::string PieceJoiner::ChainFault(const Waiter& waiter, const std::vector<Card
       return "its pieces would overlap the file at " + std::to_string(other);
     }
   }
-  if (map_) {
-    const std::uint32_t owner = map_->OwnerAt(waiter.piece.start);
-    for (const CardPiece& piece : pieces) {
-      for (std::int64_t at = piece.from; at < piece.to; at += grid_.clusterSize) {
-        if (map_->OwnerAt(at) != 0 && map_->OwnerAt(at) != owner) {
-          return "its pieces take clusters that the card's FAT gives to another file, at " + std::to_string(at);
-        }
+  if (!map_) return {};
+  const std::uint32_t owner = map_->OwnerAt(waiter.piece.start);
+  for (const CardPiece& piece : pieces) {
+    for (std::int64_t at = piece.from; at < piece.to; at += grid_.clusterSize) {
+      if (map_->OwnerAt(at) != 0 && map_->OwnerAt(at) != owner) {
+        return "its pieces take clusters that the card's FAT gives to another file, at " + std::to_string(at);
       }
     }
   }
+  return {};
+}
+
+// The checks a join of two pieces passes, on the file put together from its
+// pieces: the card's FAT and directories, its own size search, its
+// structure, and its raw data decoded whole.
+std::string PieceJoiner::ChainFault(const Waiter& waiter, const std::vector<CardPiece>& pieces, std::int64_t size,
+                                    CrwEnd& found, std::int64_t* signalFrom, bool* sizeFixed) {
+  if (std::string fault = OthersClustersFault(waiter, pieces); !fault.empty()) return fault;
   const std::int64_t cost = budget_.EntriesToWeigh(size);
   const std::int64_t left = budget_.Left(fedTo_);
   if (left <= cost) return "no work of the card's budget was left to weigh it";

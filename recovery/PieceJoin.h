@@ -324,6 +324,7 @@ class PieceJoiner {
   void Weigh(JoinReading& reading);
   std::string CardFault(const JoinReading& reading) const;
   std::string DirectoryClusterFault(std::span<const std::pair<std::int64_t, std::int64_t>> pieces) const;
+  std::string OthersClustersFault(const Waiter& waiter, const std::vector<CardPiece>& pieces) const;
   std::string DirectoryFault(JoinReading& reading, const CrwRecords* records) const;
   std::string BytesFault(JoinReading& reading);
   std::string BlindSeamFault(const JoinReading& reading);
